@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Separator conversion, trailing separators, sizes and size texts, local folder listings.
+// Local paths use "/"; relative names keep "\" so project files are the same everywhere.
+
+void SlashToBackslash(QString &path);
+void BackslashToSlash(QString &path);
+QString IncludeTrailingBackslash(const QString &path);
+QString IncludeTrailingSlash(const QString &path);
+QString ExcludeTrailingBackslash(const QString &path);
+QString ExcludeTrailingSlash(const QString &path);
+
+// Size of a file; 0 when it cannot be opened for reading.
+qint64 GetFileSize(const QString &fileName);
+// "999 byte", "0.98 KB", "1.5 MB": decimal thresholds, binary divisors, locale decimal point.
+QString FormatSize(qint64 bytes);
+// Bytes div 1024, at least 1 for a non-empty size: "0 KB", "1 KB".
+QString FormatSizeKB(qint64 bytes);
+
+// The platform's "Windows folder" maps to /usr/share (its Media subfolder is the sounds start).
+QString GetWindowsDir();
+QString GetTempDir();
+
+// Local last-write time as a 32-bit DOS date/time in local time; -1 when unreadable.
+qint32 GetFileAge(const QString &fileName);
+qint32 DateTimeToFileDate(const class QDateTime &localTime);
+
+enum TFileFolderFlag : quint32 { ffFiles = 1, ffFolders = 2, ffHidden = 4 };
+
+// Hidden means a name beginning with "." except the web-server files a site needs.
+bool IsHiddenName(const QString &name);
+
+// A list of the full paths of one local folder's entries.
+class TFileFolder : public QStringList
+{
+public:
+    TFileFolder(const QString &path, quint32 flags);
+    QString Path;
+};
+
+void FindLocalFiles(QStringList &list, const QString &path, const QString &mask, bool recursive,
+                    bool includeFiles, bool includeFolders);

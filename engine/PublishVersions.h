@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// Per relative name, the local file's DOS date/time at its last upload.
+// 0: needs upload; 1: a folder known on the server.
+class TVersionItem
+{
+public:
+    QString FileName;
+    qint32 Date = 0;
+};
+
+class TPublishVersions
+{
+public:
+    int Count() const { return int(m_items.size()); }
+    TVersionItem *Items(int index) const { return m_items[size_t(index)].get(); }
+    void Clear();
+    void Remove(TVersionItem *item);
+    // Exact, case-sensitive lookup; appends a record with Date 0 when absent.
+    TVersionItem *FindOrAdd(const QString &fileName);
+    void LoadFromText(const QString &text);
+    // The versions section: "<date> <name>\r\n" per record.
+    QString SaveToText() const;
+
+private:
+    std::vector<std::unique_ptr<TVersionItem>> m_items;
+    QHash<QString, TVersionItem *> m_index; // first record of each name
+    void Reindex();
+};

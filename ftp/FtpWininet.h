@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+// Every failure of an FTP operation: the server's last reply line without its code,
+// a short English text for socket, name-lookup and time-out failures, or "Unknown error".
+class EFtpError : public std::runtime_error
+{
+public:
+    explicit EFtpError(const QString &message)
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
+    {}
+    QString Message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+class TFtpFile
+{
+public:
+    QString Name;
+    qint64 Size = 0;
+    QDateTime Date;
+    bool IsFolder = false;
+    bool ServerOnly = false; // set only by the publishing engine
+};
+
+// An owning list of remote entries; FindByName is exact and case-sensitive.
+class TFtpFileList
+{
+public:
+    int Count() const { return int(m_items.size()); }
+    TFtpFile *Items(int index) const { return m_items[size_t(index)].get(); }
+    void Clear();
+    TFtpFile *FindByName(const QString &name) const;
+    TFtpFile *AddCopy(const TFtpFile &file);
+    void Add(std::unique_ptr<TFtpFile> file);
+    void Rename(TFtpFile *file, const QString &newName); // keeps the name index right
+
+private:
+    std::vector<std::unique_ptr<TFtpFile>> m_items;
+    QHash<QString, TFtpFile *> m_byName; // first entry of each name
+};
+
+class TFtpSession; // the protocol client behind TFtp
+
+// One FTP connection; every operation is a blocking call on the caller's thread and
+// raises EFtpError on failure. Abort() may be called from any thread.
+class TFtp
+{
+public:
+    TFtp();
+    ~TFtp();
+    TFtp(const TFtp &) = delete;
+    TFtp &operator=(const TFtp &) = delete;
+
+    QString ServerName;
+    quint16 ServerPort = 21;
+    QString UserName;
+    QString Password;
+    bool Passive = false;
+    int Timeout = 0; // milliseconds; 0 means no limit
+    QString Proxy;   // "", "socks=host:port" or "ftp=ftp://host:port"
+    // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
+    std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
+
+    bool Connected() const;
+    void Connect();
+    void Disconnect(); // never raises
+    QString GetCurrentDir();
+    void SetCurrentDir(const QString &path);
+    // Lists `path` (made the current folder when not empty) and appends its entries.
+    void FindFiles(const QString &path, TFtpFileList &list);
+    void GetFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 size);
+    void PutFile(const QString &remoteName, const QString &localName, bool asAscii);
+    void RenameFile(const QString &oldName, const QString &newName);
+    void DeleteFile(const QString &name);
+    void CreateDir(const QString &name);
+    void RemoveDir(const QString &name);
+    void Chmod(const QString &fileName, const QString &mode);
+
+    // Thread-safe: makes the blocked call (and every later one until Disconnect) fail at once.
+    void Abort();
+
+    // Wire statistics for benchmarks and tests: commands sent and replies awaited.
+    struct TStats
+    {
+        qint64 Commands = 0;
+        qint64 RoundTrips = 0;
+        qint64 Connections = 0; // control and data connections opened
+    };
+    TStats Stats() const;
+    // Every command line sent, for tests (the password is masked).
+    std::function<void(const QString &line)> OnCommand;
+
+private:
+    std::unique_ptr<TFtpSession> m_session;
+};

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, run and test Zandrel.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+    libgtest-dev
+    xvfb xauth fonts-dejavu-core
+    python3-pyftpdlib python3-openssl vsftpd
+    microsocks dante-server ftp-proxy
+    openssl util-linux procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages: ${missing[*]}; run this script as root" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The packaged daemons must not keep running system-wide: tests start their own.
+for svc in vsftpd danted ftp-proxy microsocks; do
+    if command -v systemctl >/dev/null 2>&1; then systemctl disable --now "$svc" >/dev/null 2>&1 || true; fi
+    pkill -x "$svc" >/dev/null 2>&1 || true
+done

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+// False when either is empty; else whether `text` begins with `prefix`
+// (ASCII letters folded when ignoreCase).
+bool StartsWith(const QString &prefix, const QString &text, bool ignoreCase);
+
+// ASCII-only case folding, the comparison rule of every name lookup in the stores.
+bool SameTextAscii(const QString &a, const QString &b);

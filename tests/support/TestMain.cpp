@@ -1,0 +1,31 @@
+// Test entry point: every test process gets its own home, config, data and runtime
+// folders, so no test reads or writes the real user's state.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/zandrel-test-home-XXXXXX"));
+    if (!home.isValid())
+        return 2;
+    const QByteArray root = home.path().toUtf8();
+    ::setenv("HOME", root.constData(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
+    ::setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+    ::setenv("XDG_CACHE_HOME", (root + "/cache").constData(), 1);
+    QDir().mkpath(home.path() + QStringLiteral("/runtime"));
+    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    ::setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
+
+    QCoreApplication::setOrganizationName(QStringLiteral("morvate"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
