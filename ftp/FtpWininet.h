@@ -102,6 +102,10 @@ public:
     TStats Stats() const;
     // Every command line sent, for tests (the password is masked).
     std::function<void(const QString &line)> OnCommand;
+    // A listed entry that FindFiles dropped because its name ("", ".", "..", or one holding "/" or
+    // a NUL once made folder-relative) could lead a local path out of its folder; the name as
+    // listed.
+    std::function<void(const QString &rawName)> OnSkippedEntry;
 
 private:
     std::unique_ptr<TFtpSession> m_session;

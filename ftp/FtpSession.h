@@ -1,0 +1,114 @@
+#pragma once
+
+// The protocol client behind TFtp: one control connection (RFC 959), passive data connections
+// with EPSV (RFC 2428) or PASV, active ones with EPRT or PORT, MLSD listings (RFC 3659) when the
+// server offers them, and proxies.
+
+#include "ftp/FtpProxy.h"
+#include "ftp/FtpReply.h"
+#include "ftp/FtpSocket.h"
+#include "ftp/FtpWininet.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// The server refused a command with a 4xx or 5xx reply; the control connection is still in step.
+class EFtpReplyError : public EFtpError
+{
+public:
+    EFtpReplyError(int code, const QString &message)
+        : EFtpError(message)
+        , Code(code)
+    {
+    }
+    int Code = 0;
+};
+
+class TFtpSession
+{
+public:
+    explicit TFtpSession(TFtp &owner);
+    ~TFtpSession();
+    TFtpSession(const TFtpSession &) = delete;
+    TFtpSession &operator=(const TFtpSession &) = delete;
+
+    bool Connected() const { return m_connected; }
+    void Connect();
+    void Disconnect();
+    QString GetCurrentDir();
+    void SetCurrentDir(const QString &path);
+    void FindFiles(const QString &path, TFtpFileList &list);
+    void GetFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 size);
+    void PutFile(const QString &remoteName, const QString &localName, bool asAscii);
+    void RenameFile(const QString &oldName, const QString &newName);
+    void DeleteFile(const QString &name);
+    void CreateDir(const QString &name);
+    void RemoveDir(const QString &name);
+    void Chmod(const QString &fileName, const QString &mode);
+    void Abort() { m_canceller.Abort(); }
+    TFtp::TStats Stats() const;
+    qint64 Remaining() const { return m_remaining; }
+
+private:
+    struct TDataChannel;
+    using TBody = std::function<void(TFtpSocket &data)>;
+
+    void EnsureReady() const;
+    void CloseControl();
+    void LoseControl();
+    void OpenControl();
+    void ConnectThroughSocks(TFtpSocket &socket, quint16 port);
+    void Login();
+    void ReadFeatures();
+
+    void Send(const QString &line);
+    TFtpReply Reply();
+    TFtpReply Command(const QString &line);
+    void Simple(const QString &line); // a command that must complete (2xx)
+    [[noreturn]] void Refused(const TFtpReply &reply);
+
+    void SetType(char type);
+    void OpenData(TDataChannel &channel);
+    void ConnectData(TFtpSocket &socket, quint16 port);
+    // Accepts the server's data connection; `completed` tells that the final reply came already.
+    void AcceptData(TDataChannel &channel, bool &completed);
+    void RunTransfer(const QString &command, const TBody &body);
+    QByteArray FetchListing(const QString &command);
+
+    void Progress(qint64 bytes);
+    void RequestEvent(qint64 bytes);
+
+    TFtp &m_owner;
+    TFtpCanceller m_canceller;
+    std::unique_ptr<TFtpSocket> m_control;
+    QByteArray m_controlBuffer;
+    TSockAddr m_controlPeer;
+    bool m_connected = false;
+    bool m_lost = false; // the control connection broke: every operation raises
+
+    // Settings taken at Connect.
+    QString m_host;
+    quint16 m_port = 21;
+    bool m_passive = false;
+    int m_timeout = 0;
+    TFtpProxy m_proxy;
+    std::vector<TSockAddr> m_proxyAddresses;
+    int m_socksVersion = 0; // 0 until a SOCKS handshake succeeded
+
+    // What the server offers and refuses.
+    bool m_mlst = false;
+    bool m_utf8 = false;
+    bool m_epsvRefused = false;
+    bool m_eprtRefused = false;
+    bool m_listAllRefused = false;
+    char m_type = 0; // the last TYPE sent: 'A', 'I' or none
+
+    // Progress of the running transfer.
+    qint64 m_remaining = 0;
+    bool m_inTransfer = false;
+
+    std::atomic<qint64> m_commands{0};
+    std::atomic<qint64> m_roundTrips{0};
+    std::atomic<qint64> m_connections{0};
+};

@@ -1,0 +1,545 @@
+#include "ftp/FtpSocket.h"
+
+#include "ftp/FtpWininet.h"
+
+#include <QUrl>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+void ThrowFtpError(const QString &text)
+{
+    throw EFtpError(text);
+}
+
+QString SocketErrorText(int err)
+{
+    switch (err) {
+    case ECONNREFUSED:
+        return QStringLiteral("Connection refused");
+    case ETIMEDOUT:
+        return FtpText::TimedOut();
+    case ECONNRESET:
+        return QStringLiteral("Connection reset by peer");
+    case EPIPE:
+        return FtpText::ClosedByServer();
+    case ECONNABORTED:
+        return QStringLiteral("Connection aborted");
+    case ENETUNREACH:
+        return QStringLiteral("Network is unreachable");
+    case EHOSTUNREACH:
+        return QStringLiteral("No route to host");
+    case EADDRNOTAVAIL:
+        return QStringLiteral("Cannot assign requested address");
+    case 0:
+        return FtpText::Unknown();
+    default:
+        break;
+    }
+    // The untranslated glibc description: the program's locale must not change error texts.
+    if (const char *text = ::strerrordesc_np(err))
+        return QString::fromUtf8(text);
+    return FtpText::Unknown();
+}
+
+// --- TSockAddr ----------------------------------------------------------------------------
+
+quint16 TSockAddr::Port() const
+{
+    if (Family() == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&Storage)->sin_port);
+    if (Family() == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&Storage)->sin6_port);
+    return 0;
+}
+
+void TSockAddr::SetPort(quint16 port)
+{
+    if (Family() == AF_INET)
+        reinterpret_cast<sockaddr_in *>(&Storage)->sin_port = htons(port);
+    else if (Family() == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&Storage)->sin6_port = htons(port);
+}
+
+QString TSockAddr::Address() const
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (Family() == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(&Storage)->sin_addr, text,
+                    sizeof text);
+    else if (Family() == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(&Storage)->sin6_addr, text,
+                    sizeof text);
+    return QString::fromLatin1(text);
+}
+
+bool TSockAddr::IsLoopback() const
+{
+    if (Family() == AF_INET)
+        return (ntohl(reinterpret_cast<const sockaddr_in *>(&Storage)->sin_addr.s_addr) >> 24)
+               == 127;
+    if (Family() == AF_INET6) {
+        const in6_addr &a = reinterpret_cast<const sockaddr_in6 *>(&Storage)->sin6_addr;
+        if (IN6_IS_ADDR_LOOPBACK(&a))
+            return true;
+        return IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127;
+    }
+    return false;
+}
+
+static QString StripBrackets(const QString &host)
+{
+    if (host.size() >= 2 && host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        return host.mid(1, host.size() - 2);
+    return host;
+}
+
+TSockAddr TSockAddr::FromNumeric(const QString &host, quint16 port)
+{
+    TSockAddr result;
+    const QByteArray text = StripBrackets(host).toLatin1();
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&result.Storage);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&result.Storage);
+    if (::inet_pton(AF_INET, text.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        result.Length = sizeof(sockaddr_in);
+    } else if (::inet_pton(AF_INET6, text.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        result.Length = sizeof(sockaddr_in6);
+    } else {
+        return {};
+    }
+    result.SetPort(port);
+    return result;
+}
+
+// --- TFtpCanceller --------------------------------------------------------------------------
+
+TFtpCanceller::TFtpCanceller()
+{
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+TFtpCanceller::~TFtpCanceller()
+{
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void TFtpCanceller::Abort()
+{
+    std::lock_guard lock(m_mutex);
+    m_aborted = true;
+    if (m_wakeFd >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    }
+    // shutdown() wakes a call blocked on the descriptor; close() would not.
+    for (int fd : m_fds)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void TFtpCanceller::Reset()
+{
+    std::lock_guard lock(m_mutex);
+    m_aborted = false;
+    if (m_wakeFd >= 0) {
+        quint64 value = 0;
+        [[maybe_unused]] ssize_t got = ::read(m_wakeFd, &value, sizeof value);
+    }
+}
+
+void TFtpCanceller::Register(int fd)
+{
+    std::lock_guard lock(m_mutex);
+    m_fds.push_back(fd);
+    if (m_aborted)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void TFtpCanceller::Unregister(int fd)
+{
+    std::lock_guard lock(m_mutex);
+    m_fds.erase(std::remove(m_fds.begin(), m_fds.end(), fd), m_fds.end());
+}
+
+void TFtpCanceller::ThrowIfAborted() const
+{
+    if (m_aborted)
+        ThrowFtpError(FtpText::Aborted());
+}
+
+// --- name look-up -----------------------------------------------------------------------------
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline` for poll(): -1 without a deadline.
+int RemainingMs(bool limited, Clock::time_point deadline)
+{
+    if (!limited)
+        return -1;
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return int(std::max<qint64>(0, left.count()));
+}
+
+// One asynchronous look-up. A request glibc is still working on cannot be cancelled or freed:
+// it is left to glibc (a few bytes, only when a look-up is aborted or times out mid-way).
+struct TLookup
+{
+    gaicb Request{};
+    addrinfo Hints{};
+    QByteArray Host;
+    QByteArray Service;
+};
+
+bool IsNameError(int code)
+{
+    return code == EAI_NONAME || code == EAI_NODATA || code == EAI_FAIL || code == EAI_AGAIN
+           || code == EAI_ADDRFAMILY || code == EAI_SERVICE || code == EAI_FAMILY;
+}
+
+} // namespace
+
+std::vector<TSockAddr> ResolveHost(const QString &host, quint16 port, int family, int timeoutMs,
+                                   TFtpCanceller &canceller)
+{
+    canceller.ThrowIfAborted();
+    const QString name = StripBrackets(host.trimmed());
+    const TSockAddr numeric = TSockAddr::FromNumeric(name, port);
+    if (numeric.IsValid()) {
+        if (family != AF_UNSPEC && numeric.Family() != family)
+            ThrowFtpError(FtpText::HostNotFound());
+        return {numeric};
+    }
+    if (name.isEmpty())
+        ThrowFtpError(FtpText::HostNotFound());
+
+    auto *lookup = new TLookup;
+    lookup->Host = QUrl::toAce(name);
+    if (lookup->Host.isEmpty())
+        lookup->Host = name.toUtf8();
+    lookup->Service = QByteArray::number(port);
+    lookup->Hints.ai_family = family;
+    lookup->Hints.ai_socktype = SOCK_STREAM;
+    lookup->Hints.ai_flags = AI_NUMERICSERV;
+    lookup->Request.ar_name = lookup->Host.constData();
+    lookup->Request.ar_service = lookup->Service.constData();
+    lookup->Request.ar_request = &lookup->Hints;
+    gaicb *requests[1] = {&lookup->Request};
+    if (::getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr) != 0) {
+        delete lookup;
+        ThrowFtpError(FtpText::HostNotFound());
+    }
+
+    const bool limited = timeoutMs > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int code = EAI_INPROGRESS;
+    QString failure;
+    for (;;) {
+        code = ::gai_error(&lookup->Request);
+        if (code != EAI_INPROGRESS)
+            break;
+        if (canceller.Aborted()) {
+            failure = FtpText::Aborted();
+            break;
+        }
+        int slice = RemainingMs(limited, deadline);
+        if (slice == 0) {
+            failure = FtpText::TimedOut();
+            break;
+        }
+        // Short slices: Abort() cannot interrupt gai_suspend().
+        slice = slice < 0 ? 20 : std::min(slice, 20);
+        const timespec wait{0, long(slice) * 1000000L};
+        ::gai_suspend(requests, 1, &wait);
+    }
+    if (!failure.isEmpty()) {
+        const int cancelled = ::gai_cancel(&lookup->Request);
+        if (cancelled == EAI_CANCELED)
+            delete lookup;
+        else if (cancelled == EAI_ALLDONE) {
+            if (::gai_error(&lookup->Request) == 0)
+                ::freeaddrinfo(lookup->Request.ar_result);
+            delete lookup;
+        }
+        ThrowFtpError(failure);
+    }
+
+    std::vector<TSockAddr> result;
+    if (code == 0) {
+        for (addrinfo *ai = lookup->Request.ar_result; ai; ai = ai->ai_next) {
+            if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6)
+                continue;
+            TSockAddr address;
+            std::memcpy(&address.Storage, ai->ai_addr, ai->ai_addrlen);
+            address.Length = ai->ai_addrlen;
+            result.push_back(address);
+        }
+        ::freeaddrinfo(lookup->Request.ar_result);
+    }
+    const int savedErrno = errno;
+    delete lookup;
+    if (code == EAI_SYSTEM)
+        ThrowFtpError(SocketErrorText(savedErrno));
+    if (code != 0 && !IsNameError(code))
+        ThrowFtpError(FtpText::HostNotFound());
+    if (result.empty())
+        ThrowFtpError(FtpText::HostNotFound());
+    return result;
+}
+
+// --- TFtpSocket -------------------------------------------------------------------------------
+
+TFtpSocket::TFtpSocket(TFtpCanceller &canceller)
+    : m_canceller(canceller)
+{
+}
+
+TFtpSocket::~TFtpSocket()
+{
+    Close();
+}
+
+void TFtpSocket::Open(int family)
+{
+    Close();
+    m_canceller.ThrowIfAborted();
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        ThrowFtpError(SocketErrorText(errno));
+    m_fd = fd;
+    m_canceller.Register(fd);
+}
+
+void TFtpSocket::Close()
+{
+    if (m_fd < 0)
+        return;
+    m_canceller.Unregister(m_fd);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void TFtpSocket::Fail(int err)
+{
+    m_canceller.ThrowIfAborted();
+    ThrowFtpError(SocketErrorText(err));
+}
+
+void TFtpSocket::Wait(short events, int timeoutMs, TFtpSocket *other, bool *otherReady)
+{
+    const bool limited = timeoutMs > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        m_canceller.ThrowIfAborted();
+        pollfd fds[3] = {{m_fd, events, 0},
+                         {m_canceller.WakeFd(), POLLIN, 0},
+                         {other ? other->m_fd : -1, POLLIN, 0}};
+        const int wait = RemainingMs(limited, deadline);
+        const int ready = ::poll(fds, other ? 3 : 2, wait);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail(errno);
+        }
+        m_canceller.ThrowIfAborted();
+        if (ready == 0) {
+            if (RemainingMs(limited, deadline) == 0)
+                ThrowFtpError(FtpText::TimedOut());
+            continue;
+        }
+        if (fds[0].revents != 0)
+            return;
+        if (other && fds[2].revents != 0) {
+            *otherReady = true;
+            return;
+        }
+    }
+}
+
+bool TFtpSocket::ReadyNow() const
+{
+    pollfd fd{m_fd, POLLIN, 0};
+    return m_fd >= 0 && ::poll(&fd, 1, 0) > 0;
+}
+
+bool TFtpSocket::WaitEither(TFtpSocket &other, int timeoutMs)
+{
+    bool otherReady = false;
+    Wait(POLLIN, timeoutMs, &other, &otherReady);
+    return !otherReady;
+}
+
+void TFtpSocket::Connect(const TSockAddr &address, int timeoutMs)
+{
+    try {
+        Open(address.Family());
+        if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&address.Storage), address.Length)
+            != 0) {
+            if (errno != EINPROGRESS && errno != EINTR)
+                Fail(errno);
+            Wait(POLLOUT, timeoutMs);
+            int err = 0;
+            socklen_t length = sizeof err;
+            if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &length) != 0)
+                err = errno;
+            if (err != 0)
+                Fail(err);
+        }
+        m_canceller.ThrowIfAborted();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TFtpSocket::Connect(const std::vector<TSockAddr> &addresses, int timeoutMs)
+{
+    if (addresses.empty())
+        ThrowFtpError(FtpText::HostNotFound());
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        try {
+            Connect(addresses[i], timeoutMs);
+            return;
+        } catch (const EFtpError &) {
+            if (i + 1 == addresses.size() || m_canceller.Aborted())
+                throw;
+        }
+    }
+}
+
+void TFtpSocket::Listen(const TSockAddr &local)
+{
+    try {
+        Open(local.Family());
+        TSockAddr any = local;
+        any.SetPort(0);
+        if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&any.Storage), any.Length) != 0
+            || ::listen(m_fd, 1) != 0)
+            Fail(errno);
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TFtpSocket::Accept(TFtpSocket &listener, int timeoutMs)
+{
+    Close();
+    for (;;) {
+        m_canceller.ThrowIfAborted();
+        const int fd = ::accept4(listener.m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_canceller.Register(fd);
+            m_canceller.ThrowIfAborted();
+            return;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            Fail(errno);
+        listener.Wait(POLLIN, timeoutMs);
+    }
+}
+
+qint64 TFtpSocket::Read(char *buffer, qint64 size, int timeoutMs)
+{
+    if (m_fd < 0)
+        ThrowFtpError(FtpText::ClosedByServer());
+    for (;;) {
+        m_canceller.ThrowIfAborted();
+        const ssize_t got = ::recv(m_fd, buffer, size_t(size), MSG_DONTWAIT);
+        if (got > 0)
+            return got;
+        if (got == 0) {
+            // shutdown() by Abort() also reads as the end of the stream.
+            m_canceller.ThrowIfAborted();
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            Wait(POLLIN, timeoutMs);
+            continue;
+        }
+        Fail(errno);
+    }
+}
+
+void TFtpSocket::ReadExact(char *buffer, qint64 size, int timeoutMs)
+{
+    while (size > 0) {
+        const qint64 got = Read(buffer, size, timeoutMs);
+        if (got == 0)
+            ThrowFtpError(FtpText::ClosedByServer());
+        buffer += got;
+        size -= got;
+    }
+}
+
+void TFtpSocket::Write(const char *data, qint64 size, int timeoutMs)
+{
+    if (m_fd < 0)
+        ThrowFtpError(FtpText::ClosedByServer());
+    while (size > 0) {
+        m_canceller.ThrowIfAborted();
+        const ssize_t sent = ::send(m_fd, data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent > 0) {
+            data += sent;
+            size -= sent;
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            Wait(POLLOUT, timeoutMs);
+            continue;
+        }
+        Fail(sent < 0 ? errno : EPIPE);
+    }
+    m_canceller.ThrowIfAborted();
+}
+
+void TFtpSocket::SetNoDelay()
+{
+    const int on = 1;
+    if (m_fd >= 0)
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+TSockAddr TFtpSocket::LocalAddress() const
+{
+    TSockAddr address;
+    address.Length = sizeof address.Storage;
+    if (m_fd < 0
+        || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address.Storage), &address.Length)
+               != 0)
+        return {};
+    return address;
+}
+
+TSockAddr TFtpSocket::PeerAddress() const
+{
+    TSockAddr address;
+    address.Length = sizeof address.Storage;
+    if (m_fd < 0
+        || ::getpeername(m_fd, reinterpret_cast<sockaddr *>(&address.Storage), &address.Length)
+               != 0)
+        return {};
+    return address;
+}

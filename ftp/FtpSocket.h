@@ -1,0 +1,128 @@
+#pragma once
+
+// POSIX sockets for the FTP client: every blocking wait is a poll() that also watches the
+// session's wake-up descriptor, so Abort() from another thread ends it at once.
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include <sys/socket.h>
+
+// Texts shared by the client's layers.
+namespace FtpText {
+inline QString Aborted()
+{
+    return QStringLiteral("Operation aborted");
+}
+inline QString TimedOut()
+{
+    return QStringLiteral("The operation timed out");
+}
+inline QString ClosedByServer()
+{
+    return QStringLiteral("Connection closed by the server");
+}
+inline QString HostNotFound()
+{
+    return QStringLiteral("Host not found");
+}
+inline QString Unknown()
+{
+    return QStringLiteral("Unknown error");
+}
+} // namespace FtpText
+
+[[noreturn]] void ThrowFtpError(const QString &text);
+// A short English text for an errno value (never translated), "Unknown error" when unknown.
+QString SocketErrorText(int err);
+
+// Address of either family; Length 0 means none.
+struct TSockAddr
+{
+    sockaddr_storage Storage{};
+    socklen_t Length = 0;
+
+    bool IsValid() const { return Length > 0; }
+    int Family() const { return Storage.ss_family; }
+    quint16 Port() const;
+    void SetPort(quint16 port);
+    QString Address() const; // numeric text without brackets
+    bool IsLoopback() const;
+    // A numeric IPv4 or IPv6 text ("[...]" allowed); invalid result when it is a name.
+    static TSockAddr FromNumeric(const QString &host, quint16 port);
+};
+
+// Wakes blocked calls from any thread. The descriptors of open sockets are registered here,
+// and a socket leaves the registry before it is closed, so a late Abort() can never shut down
+// a descriptor number the system has handed out again.
+class TFtpCanceller
+{
+public:
+    TFtpCanceller();
+    ~TFtpCanceller();
+    TFtpCanceller(const TFtpCanceller &) = delete;
+    TFtpCanceller &operator=(const TFtpCanceller &) = delete;
+
+    void Abort();
+    void Reset(); // back to usable once the owner has closed everything
+    bool Aborted() const { return m_aborted.load(); }
+    int WakeFd() const { return m_wakeFd; }
+    void Register(int fd);
+    void Unregister(int fd);
+    void ThrowIfAborted() const;
+
+private:
+    std::mutex m_mutex;
+    std::atomic<bool> m_aborted{false};
+    int m_wakeFd = -1;
+    std::vector<int> m_fds;
+};
+
+// Addresses for a host name or numeric address, in the resolver's order. Name look-ups honour
+// the time-out (0: none) and Abort(). family: AF_UNSPEC or AF_INET.
+std::vector<TSockAddr> ResolveHost(const QString &host, quint16 port, int family, int timeoutMs,
+                                   TFtpCanceller &canceller);
+
+class TFtpSocket
+{
+public:
+    explicit TFtpSocket(TFtpCanceller &canceller);
+    ~TFtpSocket();
+    TFtpSocket(const TFtpSocket &) = delete;
+    TFtpSocket &operator=(const TFtpSocket &) = delete;
+
+    bool IsOpen() const { return m_fd >= 0; }
+    // Tries the addresses in order; raises the last failure.
+    void Connect(const std::vector<TSockAddr> &addresses, int timeoutMs);
+    void Connect(const TSockAddr &address, int timeoutMs);
+    void Listen(const TSockAddr &local); // port 0: the system picks one
+    void Accept(TFtpSocket &listener, int timeoutMs);
+    // Some bytes (at least one), or 0 at the end of the stream.
+    qint64 Read(char *buffer, qint64 size, int timeoutMs);
+    void ReadExact(char *buffer, qint64 size, int timeoutMs); // raises at the end of the stream
+    void Write(const char *data, qint64 size, int timeoutMs);
+    void Write(const QByteArray &data, int timeoutMs)
+    {
+        Write(data.constData(), data.size(), timeoutMs);
+    }
+    // True when a read (or accept) would not wait.
+    bool ReadyNow() const;
+    // Waits until this socket or `other` can be read (or accepted from): true for this one.
+    bool WaitEither(TFtpSocket &other, int timeoutMs);
+    void SetNoDelay();
+    void Close();
+    TSockAddr LocalAddress() const;
+    TSockAddr PeerAddress() const;
+
+private:
+    void Open(int family);
+    void Wait(short events, int timeoutMs, TFtpSocket *other = nullptr, bool *otherReady = nullptr);
+    [[noreturn]] void Fail(int err);
+
+    TFtpCanceller &m_canceller;
+    int m_fd = -1;
+};
