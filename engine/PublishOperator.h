@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/PublishFilter.h"
 #include "engine/PublishList.h"
 #include "ftp/FtpWininet.h"
 #include "store/Settings.h"
@@ -7,21 +8,34 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QPointer>
 #include <QStringList>
 #include <QThread>
 
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
 
 class TProject;
 class TPublishOperator;
+class TFtpFile;
 
-enum TPublishKind : quint8 { pkRefresh = 0, pkCompare = 1, pkRemove = 2, pkDownload = 3, pkUpload = 4 };
+enum TPublishKind : quint8 {
+    pkRefresh = 0,
+    pkCompare = 1,
+    pkRemove = 2,
+    pkDownload = 3,
+    pkUpload = 4
+};
 
 // Answers of the operator's question box.
 enum TAskResult : int { mrCancel = 2, mrYes = 6, mrNo = 7, mrNoToAll = 9, mrYesToAll = 10 };
 
 // What a front end (the main window, the command line) implements to run operations.
 // Every call arrives on the thread that created the operator, in the order sent.
+// The front end must outlive the operator object (QObject::destroyed): its destructor may
+// still report a failure to write the publish log.
 class IPublishFrontEnd
 {
 public:
@@ -65,6 +79,9 @@ public:
     TSettings Settings;
     qint32 FoldersCount = 0;
     qint32 FilesCount = 0;
+    // The FTP session's wire figures at the end of the operation (for benchmarks); zeros
+    // when the operation was abandoned.
+    TFtp::TStats FtpStats;
 
 protected:
     void run() override;
@@ -72,5 +89,135 @@ protected:
 private:
     friend class TPublishOperatorAccess; // tests
 
-    // ... the implementation's fields and steps (see PublishOperator.cpp and friends)
+    // Thrown on the worker when it finds itself abandoned; unwinds to run(). Deliberately
+    // not a std::exception, so no per-element guard swallows it.
+    struct TAbandoned
+    {
+    };
+
+    // Read on the front end's thread by the constructor: the destructor must not touch
+    // the project, which may be gone or in use by then.
+    struct TLogSettings
+    {
+        bool SaveLog = false;
+        QString FileName;
+        bool CheckLogSize = false;
+        qint64 MaxBytes = 0;
+        QString Error; // a setting that could not be read
+    };
+
+    // Operation fields, worker-owned while it runs.
+    bool IncSubDirs = false;
+    TFileList *FileList;
+    TFtpFileList ServerList;
+    TFtp Ftp;
+    qint32 ItemCounter = 0;
+    QString AskText;
+    int AskResult = 0;
+    TFileListItem *CurrentItem = nullptr;
+    qint64 TotalBytes = 0;
+    qint64 BytesDone = 0;
+    qint32 FilesDone = 0;
+    qint32 FilesTotal = 0;
+    qint64 FileBytesDone = 0;
+    qint64 FileSize = 0;
+    QDateTime StartTime;
+    QElapsedTimer m_sinceStart;  // StartTime, for elapsed times
+    QElapsedTimer m_sinceUpdate; // LastUpdate
+    QElapsedTimer m_sinceFile;   // FileStart
+    TProject *Project;
+    QStringList LogLines;
+
+    IPublishFrontEnd *m_frontEnd;
+    QPointer<QObject> m_frontEndObject; // set when the front end is a QObject
+    bool m_frontEndIsObject = false;
+    TLogSettings m_log;
+
+    // Held by the worker while it runs, released only around blocking FTP calls and
+    // hand-over calls; Abort takes it to mark the operator abandoned.
+    QMutex m_lock;
+    std::atomic<bool> m_abandoned{false};
+    bool m_ended = false;        // front end's thread: OperationEnd has been called
+    bool m_abortPending = false; // front end's thread: the abandon timer runs
+
+    // The settings' transfer masks, compiled at the start of the operation.
+    std::optional<TMaskList> m_textFiles;
+    std::optional<TMaskList> m_execFiles;
+
+    // Front end's thread.
+    void OnFinished();
+    void Abandon();
+    void EndOnce();
+    void ReadLogSettings();
+    void WriteLog();
+    void Post(std::function<void()> call);
+
+    // Reporting (worker).
+    void LogLine(int level, const QString &text);
+    void SetProgress(int percent);
+    void SetStatusText(const QString &text);
+    void AppendLogText(const QString &text);
+    void AddLog(int level, const QString &text);
+    void AddError(const QString &text); // AddLog(1) and HadErrors
+    int Ask(const QString &text);
+    void NotifyItem(TFileListItem *item);
+    void RunClearView();
+    void RunFillView();
+
+    // The worker leaves the shared data alone while `call` runs: blocking server calls and
+    // hand-overs. Throws TAbandoned when the operator was abandoned meanwhile.
+    void Remote(const std::function<void()> &call);
+    void HandOver(const std::function<void()> &call);
+    void CheckAbandoned();
+    bool Terminated() const { return isInterruptionRequested(); }
+    static QString ErrorText(const std::exception &error);
+
+    // Steps.
+    void Execute();
+    void Refresh();
+    void ConnectStep();
+    void EnsureConnected();
+    void ProgressReport(qint64 bytes);
+    void StatisticsReport();
+
+    // Local scan and records (LocalScan.cpp).
+    void PurgeVersions();
+    void LocalScan();
+    struct TScanState;
+    TFileListItem *CreateItem(const QString &path, const QString &relativeName, bool isFolder,
+                              TFileListItem *parent, qint64 size, const TScanState &state);
+    bool TreeScan(const QString &path, TFileListItem *folder, TScanState &state);
+
+    // Server scan and comparison (ServerScan.cpp).
+    void ServerScan();
+    int FolderScan(const QString &folder);
+    void CheckAgainstServer();
+    void MarkServerOnly();
+    struct TServerCounts
+    {
+        qint64 Folders = 0, Files = 0, Size = 0;
+        qint64 OnlyFolders = 0, OnlyFiles = 0, OnlySize = 0;
+    };
+    TServerCounts CountServer() const;
+    QString ServerRelativeName(const TFtpFile *entry) const;
+
+    // Upload (Upload.cpp).
+    void Upload();
+    void FolderPass();
+    void FilePass();
+    void PutFile(const QString &remote, const QString &local, bool asAscii, bool safe);
+
+    // Server-only files (ServerOnly.cpp).
+    void RemoveOperation();
+    void DownloadOperation();
+    void QuestionPass(bool download);
+    void RemovalPass();
+    void DownloadPass();
 };
+
+// "2 hours", "3 minutes", "7 seconds": the remaining-time text of the progress report
+// (whole days are dropped).
+QString DurationText(double seconds);
+
+// Cuts the oldest blocks of a publish log so that it ends near three quarters of MaxBytes.
+void TrimLog(const QString &fileName, qint64 maxBytes);

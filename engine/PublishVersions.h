@@ -22,6 +22,8 @@ public:
     TVersionItem *Items(int index) const { return m_items[size_t(index)].get(); }
     void Clear();
     void Remove(TVersionItem *item);
+    // Removes and frees many records in one pass (the purge of stale records).
+    void RemoveItems(const std::vector<TVersionItem *> &items);
     // Exact, case-sensitive lookup; appends a record with Date 0 when absent.
     TVersionItem *FindOrAdd(const QString &fileName);
     void LoadFromText(const QString &text);

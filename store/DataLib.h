@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -17,7 +19,7 @@ public:
 
     struct TProperty
     {
-        QString Name;          // "FtpProxyPort", or the list's property name ("TextFiles")
+        QString Name; // "FtpProxyPort", or the list's property name ("TextFiles")
         enum Kind { Integer, Boolean, String, StringList, Enumeration } Type;
         QStringList Identifiers; // Enumeration: the identifiers in value order
         // Whether the writer stores the property (lists only when not empty, ...).

@@ -30,8 +30,8 @@ public:
     void Load(const QString &fileName);
     void Save(bool onlyIfExists);
 
-    QString GetLocalPath();   // trimmed "Path" ending in "/"
-    QString GetRemotePath();  // trimmed "RemotePath" ending in "/" when not empty
+    QString GetLocalPath();  // trimmed "Path" ending in "/"
+    QString GetRemotePath(); // trimmed "RemotePath" ending in "/" when not empty
     QString GetUrl();
     void SetPassword(const QString &password);
     QString GetPassword() const { return Password; }

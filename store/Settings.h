@@ -31,6 +31,10 @@ public:
     // Throws EMaskError for a malformed mask, unlike the ignore filter.
     static bool MatchesList(const QStringList &list, const QString &fileName);
 
-    // ~/.config/morvate/Zandrel/settings.dat (XDG_CONFIG_HOME respected).
+    // ~/.config/morvate/Zandrel/settings.dat (follows XDG_CONFIG_HOME).
     static QString DefaultFileName();
 };
+
+// The proxy text of the firewall settings for a connection: "socks=host:port" or
+// "ftp=ftp://host:port", hosts as stored. Reads the settings file anew.
+QString GetProxyString();

@@ -15,7 +15,8 @@ public:
     explicit EStoreError(const QString &message)
         : std::runtime_error(message.toStdString())
         , m_message(message)
-    {}
+    {
+    }
     QString Message() const { return m_message; }
 
 private:
@@ -66,13 +67,22 @@ public:
     void ParseText(const QString &text);
     void WriteText(QString &out) const;
 
-    static QString Escape(const QString &value);
+    // protectEnds: write blanks and control characters at the value's ends as "&#N;" so
+    // the trimming reader keeps them (scrambled passwords need this; plain values do not).
+    static QString Escape(const QString &value, bool protectEnds = false);
     static QString Unescape(const QString &value);
 
 private:
+    static void ReleaseChildren(std::vector<std::unique_ptr<TXMLStore>> &children);
     std::vector<std::unique_ptr<TXMLStore>> m_children;
+    bool m_protectEnds = false; // set by SetAsPassword, and by reading a protected value
 };
 
 // Shared by the stores: the integer and boolean reading rules of the typed accessors.
 int StoreTextToInteger(const QString &text);
 bool StoreTextToBoolean(const QString &text);
+
+// Writes `data` to a temporary file in the target's folder and renames it over the target, so
+// a failed save leaves the previous file intact. Throws EStoreError "Cannot create file %1"
+// when the file cannot be created and "Cannot write file %1" when writing it fails.
+void WriteFileSafely(const QString &fileName, const QByteArray &data);

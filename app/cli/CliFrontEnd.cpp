@@ -1,0 +1,218 @@
+#include "app/cli/CliFrontEnd.h"
+
+#include "app/cli/CliTerminal.h"
+#include "engine/PublishList.h"
+#include "store/PrjCls.h"
+#include "store/XMLStore.h"
+
+#include <QEventLoop>
+
+namespace {
+
+// How long an abandoned worker may take to end after the end lines were shown; its
+// connection has been shut down, so this only guards against a hang.
+constexpr int StuckWorkerMs = 10000;
+
+} // namespace
+
+TCliFrontEnd::TCliFrontEnd(QObject *parent)
+    : QObject(parent)
+{
+    m_stuckTimer.setSingleShot(true);
+    m_stuckTimer.setInterval(StuckWorkerMs);
+    connect(&m_stuckTimer, &QTimer::timeout, this, [this] {
+        m_outcome.Stuck = true;
+        if (m_loop)
+            m_loop->quit();
+    });
+}
+
+TCliFrontEnd::~TCliFrontEnd() = default;
+
+TCliFrontEnd::TOutcome TCliFrontEnd::Run(TFileList *fileList, quint8 kind, TProject *project,
+                                         bool report, bool listOutdated)
+{
+    m_outcome = {};
+    if (TCliInterrupts::Requested()) {
+        m_outcome.Aborted = true;
+        return m_outcome;
+    }
+    m_fileList = fileList;
+    m_project = project;
+    m_report = report;
+    m_listOutdated = listOutdated;
+    m_percent = 0;
+    m_status.clear();
+    m_tail.clear();
+    m_abortSent = false;
+    m_ended = false;
+
+    QEventLoop loop;
+    m_loop = &loop;
+    auto *op = new TPublishOperator(fileList, kind, project, this);
+    m_operator = op;
+    connect(op, &QObject::destroyed, &loop, &QEventLoop::quit);
+    // The worker must never take the signals: its blocking socket calls would fail with EINTR.
+    TCliInterrupts::WithSignalsBlocked([op] { op->start(); });
+    loop.exec();
+    m_loop = nullptr;
+    m_stuckTimer.stop();
+    ClearLive();
+    return m_outcome;
+}
+
+void TCliFrontEnd::Interrupt()
+{
+    if (!m_operator || m_ended || m_abortSent)
+        return;
+    m_abortSent = true;
+    m_operator->Abort();
+}
+
+void TCliFrontEnd::LogLine(int level, const QString &text)
+{
+    // A new line ends the progress tail of the previous one, as in the log pane.
+    m_tail.clear();
+    PrintLine(level, text);
+}
+
+void TCliFrontEnd::SetProgress(int percent)
+{
+    m_percent = percent;
+    DrawLive();
+}
+
+void TCliFrontEnd::SetStatusText(const QString &text)
+{
+    m_status = text;
+    DrawLive();
+}
+
+void TCliFrontEnd::AppendLogText(const QString &text)
+{
+    m_tail = text;
+    DrawLive();
+}
+
+void TCliFrontEnd::ClearView(TPublishOperator *) {}
+
+void TCliFrontEnd::FillView(TPublishOperator *) {}
+
+void TCliFrontEnd::ItemChanged(TFileListItem *) {}
+
+int TCliFrontEnd::Ask(const QString &text)
+{
+    switch (Answers) {
+    case TCliAnswers::YesToAll:
+        return mrYesToAll;
+    case TCliAnswers::NoToAll:
+        return mrNoToAll;
+    case TCliAnswers::Terminal:
+        break;
+    }
+    ClearLive();
+    CliTerminal::WriteErr(text + QLatin1Char('\n'));
+    for (;;) {
+        CliTerminal::WriteErr(
+            QStringLiteral("[y] Yes, [n] No, [a] Yes to All, [N/o] No to All, [c] Cancel: "));
+        QString line;
+        if (CliTerminal::ReadLine(line) != CliTerminal::rrLine) {
+            // End of input or Ctrl+C: the box's Cancel (the operator then stops).
+            CliTerminal::WriteErr(QStringLiteral("\n"));
+            return mrCancel;
+        }
+        line = line.trimmed();
+        if (line == QLatin1String("y"))
+            return mrYes;
+        if (line == QLatin1String("n"))
+            return mrNo;
+        if (line == QLatin1String("a"))
+            return mrYesToAll;
+        if (line == QLatin1String("N") || line == QLatin1String("o"))
+            return mrNoToAll;
+        if (line == QLatin1String("c"))
+            return mrCancel;
+    }
+}
+
+void TCliFrontEnd::OperationEnd(TPublishOperator *sender)
+{
+    m_ended = true;
+    ClearLive();
+    m_status.clear();
+    m_tail.clear();
+    m_percent = 0;
+
+    const quint8 kind = sender->Kind;
+    const bool aborted = sender->Aborted;
+    const bool hadErrors = sender->HadErrors;
+    m_outcome.Aborted = aborted;
+    m_outcome.HadErrors = hadErrors;
+
+    if (aborted)
+        PrintLine(1, QStringLiteral("Operation was aborted by user"));
+    if (kind != pkRefresh && !aborted && !hadErrors)
+        PrintLine(2, QStringLiteral("Operation was successfully completed"));
+    // Refresh and compare keep their error lines but end without this one.
+    const bool reportErrors = kind == pkRemove || kind == pkDownload || kind == pkUpload;
+    if (reportErrors && hadErrors && !aborted)
+        PrintLine(1, QStringLiteral("Operation was completed with errors"));
+
+    if (m_report) {
+        PrintLine(0, FormatStatistics(*m_fileList));
+        if (m_listOutdated) {
+            for (int i = 0; i < m_fileList->Count(); ++i) {
+                const TFileListItem *item = m_fileList->Items(i);
+                if (!item->IsFolder && !item->Synchronous)
+                    PrintLine(0, item->RelativeName);
+            }
+        }
+    }
+
+    // The version records reach the project file here, as after every operation in the window.
+    try {
+        m_project->Save(false);
+    } catch (const EStoreError &error) {
+        PrintLine(1, error.Message());
+        m_outcome.SaveFailed = true;
+    } catch (const std::exception &error) {
+        PrintLine(1, QString::fromUtf8(error.what()));
+        m_outcome.SaveFailed = true;
+    }
+    m_stuckTimer.start();
+}
+
+void TCliFrontEnd::PrintLine(int level, const QString &text)
+{
+    ClearLive();
+    if (level == 1)
+        CliTerminal::WriteErr(text + QLatin1Char('\n'));
+    else
+        CliTerminal::WriteOut(text + QLatin1Char('\n'));
+    DrawLive();
+}
+
+void TCliFrontEnd::DrawLive()
+{
+    if (!ShowProgress || m_ended)
+        return;
+    if (m_status.isEmpty() && m_tail.isEmpty()) {
+        ClearLive();
+        return;
+    }
+    QString line = QStringLiteral("%1% ").arg(m_percent, 3) + m_status + m_tail;
+    // A wrapped line could not be redrawn in place.
+    const int width = CliTerminal::StderrColumns() - 1;
+    if (line.size() > width)
+        line.truncate(qMax(0, width));
+    CliTerminal::WriteErr(QStringLiteral("\r") + line + QStringLiteral("\x1b[K"));
+    m_liveShown = true;
+}
+
+void TCliFrontEnd::ClearLive()
+{
+    if (!m_liveShown)
+        return;
+    CliTerminal::WriteErr(QStringLiteral("\r\x1b[K"));
+    m_liveShown = false;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "engine/PublishOperator.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+class QEventLoop;
+
+enum TCliExitStatus : int { esSuccess = 0, esErrors = 1, esUsage = 2, esAborted = 3 };
+
+// How the questions of remove and download are answered.
+enum class TCliAnswers { Terminal, YesToAll, NoToAll };
+
+// The command line's view of a running operation: log lines on stdout (errors on stderr),
+// a live progress line on a terminal, answers to the operator's questions, and the end lines
+// and statistics line the main window shows when an operation ends.
+class TCliFrontEnd : public QObject, public IPublishFrontEnd
+{
+    Q_OBJECT
+public:
+    explicit TCliFrontEnd(QObject *parent = nullptr);
+    ~TCliFrontEnd() override;
+
+    TCliAnswers Answers = TCliAnswers::Terminal;
+    bool ShowProgress = false; // stderr is a terminal: redraw status and percentage there
+
+    struct TOutcome
+    {
+        bool Aborted = false;
+        bool HadErrors = false;
+        bool SaveFailed = false;
+        bool Stuck = false; // the abandoned worker did not end in time
+    };
+
+    // Runs one operation and returns once its operator object is gone (its destructor has
+    // written the publish log). With `report` the statistics line follows the end lines, and
+    // with `listOutdated` the relative names of the files that need upload.
+    TOutcome Run(TFileList *fileList, quint8 kind, TProject *project, bool report,
+                 bool listOutdated);
+
+    // Ctrl+C: abort the running operation (nothing when none runs).
+    void Interrupt();
+
+    // IPublishFrontEnd
+    void LogLine(int level, const QString &text) override;
+    void SetProgress(int percent) override;
+    void SetStatusText(const QString &text) override;
+    void AppendLogText(const QString &text) override;
+    void ClearView(TPublishOperator *sender) override;
+    void FillView(TPublishOperator *sender) override;
+    void ItemChanged(TFileListItem *item) override;
+    int Ask(const QString &text) override;
+    void OperationEnd(TPublishOperator *sender) override;
+
+private:
+    void PrintLine(int level, const QString &text);
+    void DrawLive();
+    void ClearLive();
+
+    QPointer<TPublishOperator> m_operator;
+    bool m_abortSent = false;
+    bool m_ended = false;
+    QEventLoop *m_loop = nullptr;
+    TOutcome m_outcome;
+    TFileList *m_fileList = nullptr;
+    TProject *m_project = nullptr;
+    bool m_report = false;
+    bool m_listOutdated = false;
+
+    int m_percent = 0;
+    QString m_status;
+    QString m_tail;
+    bool m_liveShown = false;
+    QTimer m_stuckTimer;
+};

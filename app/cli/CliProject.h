@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class TProject;
+
+// What `zandrel-cli new` types into the options dialog of a new project; an absent option
+// leaves the control as the dialog loaded it.
+struct TNewProjectOptions
+{
+    std::optional<QString> Path;
+    std::optional<QString> Host;
+    std::optional<QString> User;
+    std::optional<QString> Password;
+    std::optional<QString> RemotePath;
+    std::optional<QString> Port;
+    std::optional<QString> Timeout;
+    bool Active = false;
+    QStringList Ignore;
+};
+
+// Fills a cleared project as a confirmed new project of the options dialog would be filled.
+// Returns the dialog's refusal message, or an empty text when the project was filled.
+QString FillNewProject(TProject &project, const TNewProjectOptions &options);
+
+// The project files of the projects folder, sorted by title (ASCII case ignored).
+QStringList SortedProjectFiles();
+
+// A project file path, or a title in the projects folder (exact first, then ASCII case
+// ignored). Empty with `error` set when nothing or more than one project fits.
+QString FindProjectFile(const QString &nameOrPath, QString &error);
+
+// The first line of a file (without its line end).
+bool ReadFirstLine(const QString &fileName, QString &line, QString &error);

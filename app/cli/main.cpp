@@ -1,0 +1,390 @@
+// zandrel-cli: the publishing engine for scripts, scheduled jobs and machines without a display.
+#include "app/cli/CliFrontEnd.h"
+#include "app/cli/CliProject.h"
+#include "app/cli/CliTerminal.h"
+#include "engine/PublishList.h"
+#include "store/PrjCls.h"
+#include "store/XMLStore.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+using CliTerminal::WriteErr;
+using CliTerminal::WriteOut;
+
+const char *const UsageText
+    = "Usage:\n"
+      "  zandrel-cli refresh [--list] PROJECT\n"
+      "  zandrel-cli compare PROJECT\n"
+      "  zandrel-cli upload PROJECT\n"
+      "  zandrel-cli remove [--yes-to-all | --no-to-all] PROJECT\n"
+      "  zandrel-cli download [--yes-to-all | --no-to-all] PROJECT\n"
+      "  zandrel-cli list\n"
+      "  zandrel-cli new --path DIR --host HOST --user USER [--port N] [--remote-path P]\n"
+      "                  [--password-file FILE] [--active] [--timeout SECONDS] [--ignore MASK]...\n"
+      "  zandrel-cli --help | --version\n"
+      "\n"
+      "PROJECT is a project file or the title of a project in the projects folder.\n"
+      "\n"
+      "Commands:\n"
+      "  refresh    scan the local folder; --list prints the files that need upload\n"
+      "  compare    compare the local folder with the server and mark what must be sent again\n"
+      "  upload     upload every file and folder that needs it\n"
+      "  remove     remove from the server what exists only there\n"
+      "  download   download what exists only on the server\n"
+      "  list       list the projects (title and file)\n"
+      "  new        create a project and print its file\n"
+      "\n"
+      "Options:\n"
+      "  --password-file FILE  the FTP password is the file's first line\n"
+      "  --yes-to-all          answer every question of remove/download with Yes\n"
+      "  --no-to-all           answer every question of remove/download with No\n"
+      "  --active              active mode FTP (a new project uses passive mode)\n"
+      "  --ignore MASK         add an entry to the ignore list (\"*.bak\" is there already)\n"
+      "\n"
+      "A project that stores no password takes it from --password-file, else from the\n"
+      "ZANDREL_PASSWORD environment variable, else from a prompt on the terminal.\n"
+      "Remove and download ask about every server-only entry on the terminal:\n"
+      "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
+      "\n"
+      "Exit status: 0 success, 1 completed with errors, 2 usage or project problem, 3 aborted\n"
+      "(Ctrl+C aborts the running operation; a second Ctrl+C ends at once).\n";
+
+struct TArguments
+{
+    QString Command;
+    QString Project;
+    bool List = false;
+    bool YesToAll = false;
+    bool NoToAll = false;
+    std::optional<QString> PasswordFile;
+    TNewProjectOptions New;
+};
+
+int UsageError(const QString &message)
+{
+    WriteErr(QStringLiteral("zandrel-cli: %1\nTry 'zandrel-cli --help'.\n").arg(message));
+    return esUsage;
+}
+
+bool AllDigits(const QString &text, int maxLength)
+{
+    if (text.isEmpty() || text.size() > maxLength)
+        return false;
+    return std::all_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+// Returns -1 when the arguments are complete, else the exit status to end with.
+int ParseArguments(const QStringList &args, TArguments &parsed)
+{
+    for (const QString &arg : args) {
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            WriteOut(QString::fromLatin1(UsageText));
+            return esSuccess;
+        }
+        if (arg == QLatin1String("--version")) {
+            WriteOut(QStringLiteral("zandrel-cli " ZANDREL_VERSION "\n"));
+            return esSuccess;
+        }
+    }
+    if (args.isEmpty())
+        return UsageError(QStringLiteral("no command given"));
+
+    parsed.Command = args.first();
+    static const QStringList operations
+        = {QStringLiteral("refresh"), QStringLiteral("compare"), QStringLiteral("upload"),
+           QStringLiteral("remove"), QStringLiteral("download")};
+    const bool isOperation = operations.contains(parsed.Command);
+    const bool isNew = parsed.Command == QLatin1String("new");
+    const bool isList = parsed.Command == QLatin1String("list");
+    if (!isOperation && !isNew && !isList)
+        return UsageError(QStringLiteral("unknown command '%1'").arg(parsed.Command));
+    const bool asks
+        = parsed.Command == QLatin1String("remove") || parsed.Command == QLatin1String("download");
+
+    QStringList positional;
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
+            positional.append(arg);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        QString name = arg;
+        std::optional<QString> inlineValue;
+        const qsizetype equals = arg.indexOf(QLatin1Char('='));
+        if (equals > 0) {
+            name = arg.left(equals);
+            inlineValue = arg.mid(equals + 1);
+        }
+        const auto takeValue = [&](QString &value) {
+            if (inlineValue) {
+                value = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size())
+                return false;
+            value = args.at(++i);
+            return true;
+        };
+        const auto flag = [&](bool &target) {
+            if (inlineValue)
+                return false;
+            target = true;
+            return true;
+        };
+
+        QString value;
+        bool known = true;
+        bool ok = true;
+        if (name == QLatin1String("--password-file") && (isOperation || isNew)) {
+            ok = takeValue(value);
+            parsed.PasswordFile = value;
+        } else if (name == QLatin1String("--list") && parsed.Command == QLatin1String("refresh")) {
+            ok = flag(parsed.List);
+        } else if (name == QLatin1String("--yes-to-all") && asks) {
+            ok = flag(parsed.YesToAll);
+        } else if (name == QLatin1String("--no-to-all") && asks) {
+            ok = flag(parsed.NoToAll);
+        } else if (isNew && name == QLatin1String("--path")) {
+            ok = takeValue(value);
+            parsed.New.Path = value;
+        } else if (isNew && name == QLatin1String("--host")) {
+            ok = takeValue(value);
+            parsed.New.Host = value;
+        } else if (isNew && name == QLatin1String("--user")) {
+            ok = takeValue(value);
+            parsed.New.User = value;
+        } else if (isNew && name == QLatin1String("--remote-path")) {
+            ok = takeValue(value);
+            parsed.New.RemotePath = value;
+        } else if (isNew && name == QLatin1String("--port")) {
+            ok = takeValue(value);
+            // The port edit takes at most six digits.
+            if (ok && !AllDigits(value, 6))
+                return UsageError(QStringLiteral("--port needs a number, not '%1'").arg(value));
+            parsed.New.Port = value;
+        } else if (isNew && name == QLatin1String("--timeout")) {
+            ok = takeValue(value);
+            if (ok && !AllDigits(value, 5))
+                return UsageError(
+                    QStringLiteral("--timeout needs a number of seconds, not '%1'").arg(value));
+            parsed.New.Timeout = value;
+        } else if (isNew && name == QLatin1String("--active")) {
+            ok = flag(parsed.New.Active);
+        } else if (isNew && name == QLatin1String("--ignore")) {
+            ok = takeValue(value);
+            parsed.New.Ignore.append(value);
+        } else {
+            known = false;
+        }
+        if (!known)
+            return UsageError(
+                QStringLiteral("unknown option '%1' for '%2'").arg(name, parsed.Command));
+        if (!ok)
+            return UsageError(inlineValue ? QStringLiteral("option '%1' takes no value").arg(name)
+                                          : QStringLiteral("option '%1' needs a value").arg(name));
+    }
+
+    if (parsed.YesToAll && parsed.NoToAll)
+        return UsageError(QStringLiteral("--yes-to-all and --no-to-all exclude each other"));
+    if (isOperation) {
+        if (positional.size() != 1)
+            return UsageError(QStringLiteral("'%1' needs one PROJECT").arg(parsed.Command));
+        parsed.Project = positional.first();
+    } else if (!positional.isEmpty()) {
+        return UsageError(QStringLiteral("unexpected argument '%1' for '%2'")
+                              .arg(positional.first(), parsed.Command));
+    }
+    return -1;
+}
+
+int ListCommand()
+{
+    for (const QString &file : SortedProjectFiles())
+        WriteOut(ProjectTitle(file) + QLatin1Char('\t') + file + QLatin1Char('\n'));
+    return esSuccess;
+}
+
+int NewCommand(TArguments &args)
+{
+    if (args.PasswordFile) {
+        QString password;
+        QString error;
+        if (!ReadFirstLine(*args.PasswordFile, password, error)) {
+            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
+            return esUsage;
+        }
+        args.New.Password = password;
+    }
+    TProject project;
+    project.Clear();
+    project.InitDefaults();
+    try {
+        const QString refusal = FillNewProject(project, args.New);
+        if (!refusal.isEmpty()) {
+            WriteErr(refusal + QLatin1Char('\n'));
+            return esUsage;
+        }
+        project.Save(false);
+    } catch (const EStoreError &error) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
+        return esUsage;
+    }
+    WriteOut(project.FileName + QLatin1Char('\n'));
+    return esSuccess;
+}
+
+quint8 KindOf(const QString &command)
+{
+    if (command == QLatin1String("compare"))
+        return pkCompare;
+    if (command == QLatin1String("remove"))
+        return pkRemove;
+    if (command == QLatin1String("download"))
+        return pkDownload;
+    if (command == QLatin1String("upload"))
+        return pkUpload;
+    return pkRefresh;
+}
+
+int OperationCommand(const TArguments &args)
+{
+    const quint8 kind = KindOf(args.Command);
+    TCliFrontEnd frontEnd;
+    if (args.YesToAll)
+        frontEnd.Answers = TCliAnswers::YesToAll;
+    else if (args.NoToAll)
+        frontEnd.Answers = TCliAnswers::NoToAll;
+    frontEnd.ShowProgress = CliTerminal::StderrIsTerminal();
+
+    TCliInterrupts interrupts(esAborted);
+    interrupts.OnInterrupt = [&frontEnd] { frontEnd.Interrupt(); };
+
+    QString error;
+    const QString fileName = FindProjectFile(args.Project, error);
+    if (fileName.isEmpty()) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
+        return esUsage;
+    }
+    TProject project;
+    try {
+        project.Load(fileName);
+    } catch (const EStoreError &loadError) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(loadError.Message()));
+        return esUsage;
+    }
+    project.Opened = true;
+
+    if ((kind == pkRemove || kind == pkDownload) && frontEnd.Answers == TCliAnswers::Terminal
+        && !CliTerminal::StdinIsTerminal()) {
+        WriteErr(QStringLiteral("zandrel-cli: %1 asks about every entry that exists only on the "
+                                "server; run it on a terminal or give --yes-to-all or "
+                                "--no-to-all\n")
+                     .arg(args.Command));
+        return esUsage;
+    }
+
+    // The password is settled before anything connects; a refresh never connects.
+    if (kind != pkRefresh) {
+        QString promptError;
+        bool interrupted = false;
+        TProject::PasswordPrompt = [&](QString &password) -> bool {
+            if (args.PasswordFile)
+                return ReadFirstLine(*args.PasswordFile, password, promptError);
+            if (qEnvironmentVariableIsSet("ZANDREL_PASSWORD")) {
+                password = qEnvironmentVariable("ZANDREL_PASSWORD");
+                return true;
+            }
+            if (CliTerminal::StdinIsTerminal()) {
+                switch (CliTerminal::ReadPassword(
+                    QStringLiteral("Enter password for connecting to FTP server: "), password)) {
+                case CliTerminal::rrLine:
+                    return true;
+                case CliTerminal::rrInterrupted:
+                    interrupted = true;
+                    return false;
+                case CliTerminal::rrEof:
+                    promptError = QStringLiteral("no password entered");
+                    return false;
+                }
+            }
+            promptError = QStringLiteral("the project stores no FTP password; give "
+                                         "--password-file FILE, set ZANDREL_PASSWORD or run "
+                                         "on a terminal");
+            return false;
+        };
+        const bool known = project.AskPassword();
+        TProject::PasswordPrompt = nullptr;
+        if (!known) {
+            if (interrupted || TCliInterrupts::Requested())
+                return esAborted;
+            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(promptError));
+            return esUsage;
+        }
+    }
+
+    TFileList fileList;
+    bool hadErrors = false;
+    bool stuck = false;
+    TCliFrontEnd::TOutcome outcome;
+    // The window refreshes a project when it opens it; compare works on that list, and the
+    // statistics of remove and download come from it.
+    if (kind == pkCompare || kind == pkRemove || kind == pkDownload) {
+        outcome = frontEnd.Run(&fileList, pkRefresh, &project, false, false);
+        hadErrors = outcome.HadErrors || outcome.SaveFailed;
+        stuck = outcome.Stuck;
+    }
+    if (!outcome.Aborted && !stuck) {
+        outcome = frontEnd.Run(&fileList, kind, &project, true, args.List);
+        hadErrors = hadErrors || outcome.HadErrors || outcome.SaveFailed;
+        stuck = outcome.Stuck;
+    }
+
+    int status = esSuccess;
+    if (outcome.Aborted)
+        status = esAborted;
+    else if (hadErrors)
+        status = esErrors;
+    // A worker that is still blocked must not see its objects destroyed under it.
+    if (stuck)
+        ::_exit(status);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Output piped into a program that quits early (| head) must not kill an upload half way:
+    // the records would not be saved. Failed writes are ignored instead.
+    ::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication::setOrganizationName(QStringLiteral("morvate"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    // The window's third argument (a password) has no counterpart here.
+    TProject::CommandLineArguments = {};
+
+    TArguments parsed;
+    const int parseStatus = ParseArguments(args, parsed);
+    if (parseStatus >= 0)
+        return parseStatus;
+    if (parsed.Command == QLatin1String("list"))
+        return ListCommand();
+    if (parsed.Command == QLatin1String("new"))
+        return NewCommand(parsed);
+    return OperationCommand(parsed);
+}

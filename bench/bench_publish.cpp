@@ -1,0 +1,279 @@
+// Publishing benchmark: prints figures, asserts nothing.
+//
+//   bench_publish [--big N]          the whole run (default N = 100000)
+//   bench_publish --refresh-only DIR one refresh of DIR, for a clean peak-memory figure
+//
+// The whole run generates a site of 3000 files in 150 folders, measures a refresh of it and
+// of N empty files (each in a process of its own, so the peak memory is the refresh's), then
+// a first upload, a no-change upload and a 30-file change to pyftpdlib over loopback with the
+// FTP session's wire figures.
+#include "engine/PublishList.h"
+#include "engine/PublishOperator.h"
+#include "store/PrjCls.h"
+#include "tests/support/FtpServers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+namespace {
+
+// Runs operators to their end and keeps what the benchmark prints.
+class TBenchFrontEnd : public IPublishFrontEnd
+{
+public:
+    int Errors = 0;
+    TFtp::TStats Stats;
+    qint32 FilesCount = 0;
+    qint32 FoldersCount = 0;
+    bool Aborted = false;
+    qint64 EndMs = 0;
+
+    void LogLine(int level, const QString &text) override
+    {
+        if (level == 1) {
+            ++Errors;
+            if (Errors <= 5)
+                std::fprintf(stderr, "  error: %s\n", qPrintable(text));
+        }
+    }
+    void SetProgress(int) override {}
+    void SetStatusText(const QString &) override {}
+    void AppendLogText(const QString &) override {}
+    void ClearView(TPublishOperator *) override {}
+    void FillView(TPublishOperator *) override {}
+    void ItemChanged(TFileListItem *) override {}
+    int Ask(const QString &) override { return mrNoToAll; }
+    void OperationEnd(TPublishOperator *sender) override
+    {
+        EndMs = m_timer.elapsed();
+        Stats = sender->FtpStats;
+        FilesCount = sender->FilesCount;
+        FoldersCount = sender->FoldersCount;
+        Aborted = sender->Aborted;
+    }
+
+    // Wall time in milliseconds from start to OperationEnd.
+    qint64 Run(TFileList &list, quint8 kind, TProject &project)
+    {
+        Errors = 0;
+        Stats = {};
+        QEventLoop loop;
+        auto *op = new TPublishOperator(&list, kind, &project, this);
+        QObject::connect(op, &QObject::destroyed, &loop, &QEventLoop::quit);
+        m_timer.start();
+        op->start();
+        loop.exec();
+        return EndMs;
+    }
+
+private:
+    QElapsedTimer m_timer;
+};
+
+qint64 StatusKb(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(key) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+void SetAge(const QByteArray &path, time_t when)
+{
+    struct utimbuf times = {when, when};
+    ::utime(path.constData(), &times);
+}
+
+void WriteFile(const QByteArray &path, qsizetype size, time_t when)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    if (size > 0) {
+        QByteArray data(size, 'a');
+        for (qsizetype i = 0; i < size; i += 61)
+            data[i] = char('a' + (i / 61 + size) % 26);
+        const ssize_t written = ::write(fd, data.constData(), size_t(size));
+        (void)written;
+    }
+    ::close(fd);
+    SetAge(path, when);
+}
+
+// `folders` folders (10 at the top, the rest spread below them), `files` files spread evenly.
+// Returns the files' paths.
+QStringList MakeSite(const QString &root, int folders, int files, bool empty, time_t when)
+{
+    QStringList folderPaths;
+    const int top = qMin(10, folders);
+    for (int i = 0; i < top; ++i)
+        folderPaths.append(root + QStringLiteral("/d%1").arg(i, 2, 10, QLatin1Char('0')));
+    for (int i = top; i < folders; ++i)
+        folderPaths.append(folderPaths.at(i % top)
+                           + QStringLiteral("/s%1").arg(i, 4, 10, QLatin1Char('0')));
+    for (const QString &folder : folderPaths)
+        QDir().mkpath(folder);
+    static const char *const extensions[] = {".html", ".css", ".png", ".js", ".htm"};
+    QStringList filePaths;
+    filePaths.reserve(files);
+    for (int i = 0; i < files; ++i) {
+        const QString path = folderPaths.at(i % folders)
+                             + QStringLiteral("/f%1").arg(i, 6, 10, QLatin1Char('0'))
+                             + QLatin1String(extensions[i % 5]);
+        WriteFile(QFile::encodeName(path), empty ? 0 : 300 + (i * 37) % 4000, when);
+        filePaths.append(path);
+    }
+    return filePaths;
+}
+
+void NewProject(TProject &project, const QString &path)
+{
+    project.Clear();
+    project.InitDefaults();
+    project.Nodes(QStringLiteral("Path"))->SetAsString(path);
+}
+
+int RefreshOnly(const QString &path)
+{
+    TProject project;
+    NewProject(project, path);
+    TFileList list;
+    TBenchFrontEnd frontEnd;
+    const qint64 baseline = StatusKb("VmRSS");
+    const qint64 ms = frontEnd.Run(list, pkRefresh, project);
+    struct rusage usage = {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    // The source folder itself is an item too.
+    std::printf("  refresh of %d files in %d folders: %lld ms; peak memory VmHWM %.1f MB "
+                "(maxrss %.1f MB, %.1f MB before the refresh)\n",
+                list.CountFiles(), list.Count() - list.CountFiles() - 1, static_cast<long long>(ms),
+                double(StatusKb("VmHWM")) / 1024.0, double(usage.ru_maxrss) / 1024.0,
+                double(baseline) / 1024.0);
+    return 0;
+}
+
+void RefreshInChild(const QString &path)
+{
+    std::fflush(stdout);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--refresh-only"), path});
+    child.waitForFinished(-1);
+}
+
+void PrintUpload(const char *what, const TBenchFrontEnd &frontEnd, qint64 ms, int expectedFiles)
+{
+    const double perFile = frontEnd.FilesCount > 0 ? double(frontEnd.FilesCount) : 1.0;
+    std::printf("  %s: %lld ms wall, %d file(s) and %d folder(s) sent (expected %d files), "
+                "%lld commands (%.2f per file), %lld round trips (%.2f per file), "
+                "%lld connections, %d error line(s)\n",
+                what, static_cast<long long>(ms), frontEnd.FilesCount, frontEnd.FoldersCount,
+                expectedFiles, static_cast<long long>(frontEnd.Stats.Commands),
+                double(frontEnd.Stats.Commands) / perFile,
+                static_cast<long long>(frontEnd.Stats.RoundTrips),
+                double(frontEnd.Stats.RoundTrips) / perFile,
+                static_cast<long long>(frontEnd.Stats.Connections), frontEnd.Errors);
+}
+
+int FullRun(int bigFiles)
+{
+    QTemporaryDir temp(QDir::tempPath() + QStringLiteral("/zandrel-bench-XXXXXX"));
+    if (!temp.isValid())
+        return 1;
+    const time_t past = ::time(nullptr) - 86400;
+
+    std::printf("Refresh\n");
+    const QString site = temp.path() + QStringLiteral("/site");
+    const QStringList files = MakeSite(site, 150, 3000, false, past);
+    RefreshInChild(site);
+    {
+        const QString big = temp.path() + QStringLiteral("/big");
+        QElapsedTimer made;
+        made.start();
+        MakeSite(big, qMax(1, bigFiles / 100), bigFiles, true, past);
+        std::printf("  (%d empty files generated in %lld ms)\n", bigFiles,
+                    static_cast<long long>(made.elapsed()));
+        RefreshInChild(big);
+        QDir(big).removeRecursively();
+    }
+
+    std::printf("Upload to pyftpdlib on loopback\n");
+    auto server = StartPyftpdlib();
+    if (!server) {
+        std::printf("  pyftpdlib did not start\n");
+        return 1;
+    }
+    TProject project;
+    NewProject(project, site);
+    project.Nodes(QStringLiteral("Host"))->SetAsString(server->Host);
+    project.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(server->Port));
+    project.Nodes(QStringLiteral("User"))->SetAsString(server->User);
+    project.SetPassword(server->Password);
+    TFileList list;
+    TBenchFrontEnd frontEnd;
+
+    qint64 ms = frontEnd.Run(list, pkUpload, project);
+    PrintUpload("first upload", frontEnd, ms, int(files.size()));
+    ms = frontEnd.Run(list, pkUpload, project);
+    PrintUpload("no-change upload", frontEnd, ms, 0);
+    const time_t now = ::time(nullptr);
+    for (int i = 0; i < 30; ++i)
+        WriteFile(QFile::encodeName(files.at(i * 97 % files.size())), 1000 + i, now);
+    ms = frontEnd.Run(list, pkUpload, project);
+    PrintUpload("30 changed files", frontEnd, ms, 30);
+
+    // A new project sends every non-empty file under a temporary name (DELE, RNFR, RNTO
+    // follow each STOR); without safe upload a file costs its data connection and STOR.
+    project.Nodes(QStringLiteral("SafeUpload"))->SetAsBoolean(false);
+    for (int i = 0; i < 30; ++i)
+        WriteFile(QFile::encodeName(files.at((i * 89 + 7) % files.size())), 2000 + i, now + 10);
+    ms = frontEnd.Run(list, pkUpload, project);
+    PrintUpload("30 changed files, safe upload off", frontEnd, ms, 30);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Settings and projects of the benchmark stay in a folder of its own.
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/zandrel-bench-home-XXXXXX"));
+    const QByteArray root = home.path().toUtf8();
+    if (qEnvironmentVariable("ZANDREL_BENCH_HOME").isEmpty()) {
+        ::setenv("ZANDREL_BENCH_HOME", root.constData(), 1);
+        ::setenv("HOME", root.constData(), 1);
+        ::setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
+        ::setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+    }
+    QCoreApplication::setOrganizationName(QStringLiteral("morvate"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
+    QCoreApplication app(argc, argv);
+    // The refresh runs in child processes that write to the same output.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const QStringList args = QCoreApplication::arguments();
+
+    if (args.size() >= 3 && args.at(1) == QLatin1String("--refresh-only"))
+        return RefreshOnly(args.at(2));
+    int big = 100000;
+    if (args.size() >= 3 && args.at(1) == QLatin1String("--big"))
+        big = qMax(1, args.at(2).toInt());
+    return FullRun(big);
+}

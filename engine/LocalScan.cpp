@@ -1,0 +1,206 @@
+// The local scan that rebuilds the file list, and the purge of stale version records.
+#include "engine/PublishOperator.h"
+
+#include "engine/FileLib.h"
+#include "engine/PublishFilter.h"
+#include "store/PrjCls.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+struct TPublishOperator::TScanState
+{
+    bool IgnoreHidden = false;
+    bool SetPermission = false;
+    bool SafeUpload = false;
+    qint64 SafeUploadBytes = 0;
+    // The folders being scanned, root first: a linked folder found among them is a loop.
+    std::vector<std::pair<dev_t, ino_t>> Ancestors;
+};
+
+namespace {
+
+struct TEntry
+{
+    QString Name;
+    QString Path; // full local path, folders with a trailing "/"
+    qint64 Size = 0;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+};
+
+bool NameLess(const TEntry &a, const TEntry &b)
+{
+    const int c = QString::compare(a.Name, b.Name, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a.Name < b.Name;
+}
+
+// a + b (+ tail) in a string of exactly that size: these names stay in memory with the list
+// (100,000 of them), so the slack of a growing append would add megabytes.
+QString Joined(const QString &a, const QString &b, QChar tail = QChar())
+{
+    QString joined;
+    joined.reserve(a.size() + b.size() + (tail.isNull() ? 0 : 1));
+    joined.append(a);
+    joined.append(b);
+    if (!tail.isNull())
+        joined.append(tail);
+    return joined;
+}
+
+bool LocalPathExists(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+} // namespace
+
+void TPublishOperator::PurgeVersions()
+{
+    TPublishVersions &versions = Project->Versions;
+    std::vector<TVersionItem *> stale;
+    for (int i = 0; i < versions.Count(); ++i) {
+        TVersionItem *record = versions.Items(i);
+        if (!LocalPathExists(FileList->LocalPath(record->FileName)))
+            stale.push_back(record);
+    }
+    versions.RemoveItems(stale);
+}
+
+void TPublishOperator::LocalScan()
+{
+    ItemCounter = 0;
+    FileList->IgnoredCount = 0;
+    SetStatusText(QStringLiteral("Scaning local folders"));
+
+    TScanState state;
+    state.IgnoreHidden = Project->Nodes(QStringLiteral("IgnoreHiddenFiles"))->AsBoolean();
+    state.SetPermission = Project->Nodes(QStringLiteral("SetPermission"))->AsBoolean();
+    state.SafeUpload = Project->Nodes(QStringLiteral("SafeUpload"))->AsBoolean();
+    state.SafeUploadBytes
+        = qint64(Project->Nodes(QStringLiteral("SafeUploadSize"))->AsInteger()) * 1024;
+
+    const QString root = FileList->LocalRoot;
+    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, state);
+    struct stat st;
+    if (::stat(QFile::encodeName(root).constData(), &st) == 0)
+        state.Ancestors.emplace_back(st.st_dev, st.st_ino);
+    if (TreeScan(root, rootItem, state))
+        rootItem->Synchronous = false;
+}
+
+TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &relativeName,
+                                            bool isFolder, TFileListItem *parent, qint64 size,
+                                            const TScanState &state)
+{
+    TFileListItem *item = FileList->Add();
+    item->Index = ++ItemCounter;
+    TVersionItem *record = Project->Versions.FindOrAdd(relativeName);
+    // Share the text with the record: 100,000 names are kept once, not twice.
+    item->RelativeName = record->FileName;
+    QStringView name(path);
+    if (isFolder && name.endsWith(QLatin1Char('/')))
+        name.chop(1);
+    item->Name = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1).toString();
+    item->IsFolder = isFolder;
+    item->Synchronous = record->Date == 1 || relativeName.isEmpty();
+    item->Parent = parent;
+    if (parent)
+        parent->Children.push_back(item);
+    if (!isFolder) {
+        item->Size = size;
+        item->FileAge = GetFileAge(path);
+        // An unreadable time (-1) never counts as recorded.
+        item->Synchronous = item->FileAge != -1 && item->FileAge == record->Date;
+        item->IsAscii = m_textFiles->Matches(path);
+        item->SetExecPermission = state.SetPermission && m_execFiles->Matches(path);
+        item->UseSafeUpload = state.SafeUpload && state.SafeUploadBytes < size;
+    }
+    return item;
+}
+
+bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TScanState &state)
+{
+    if (Terminated())
+        return false;
+
+    std::vector<TEntry> files;
+    std::vector<TEntry> folders;
+    if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
+        const int fd = ::dirfd(dir);
+        while (const dirent *entry = ::readdir(dir)) {
+            if (Terminated())
+                break;
+            const char *raw = entry->d_name;
+            if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0)))
+                continue;
+            // Links are followed; a dangling or looping one fails here and is left out.
+            struct stat st;
+            if (::fstatat(fd, raw, &st, 0) != 0)
+                continue;
+            const bool isDir = S_ISDIR(st.st_mode);
+            // Pipes, sockets and devices are no part of a site (reading a pipe would block).
+            if (!isDir && !S_ISREG(st.st_mode))
+                continue;
+            TEntry item;
+            item.Name = QFile::decodeName(raw);
+            item.Path = Joined(path, item.Name, isDir ? QChar(u'/') : QChar());
+            // A "\" in a name cannot be told apart from a separator in a relative name.
+            if (item.Name.contains(QLatin1Char('\\'))
+                || Project->Filter.IsIgnored(item.Path, fsLocal)
+                || (state.IgnoreHidden && IsHiddenName(item.Name))) {
+                ++FileList->IgnoredCount;
+                continue;
+            }
+            if (isDir) {
+                const auto self = std::make_pair(st.st_dev, st.st_ino);
+                if (std::find(state.Ancestors.begin(), state.Ancestors.end(), self)
+                    != state.Ancestors.end())
+                    continue;
+                item.Device = st.st_dev;
+                item.Inode = st.st_ino;
+                folders.push_back(std::move(item));
+            } else {
+                item.Size = st.st_size;
+                files.push_back(std::move(item));
+            }
+        }
+        ::closedir(dir);
+    }
+    std::sort(files.begin(), files.end(), NameLess);
+    std::sort(folders.begin(), folders.end(), NameLess);
+
+    bool outdated = false;
+    const QString &base = folder->RelativeName;
+    for (const TEntry &entry : files) {
+        if (!CreateItem(entry.Path, Joined(base, entry.Name), false, folder, entry.Size, state)
+                 ->Synchronous)
+            outdated = true;
+    }
+    std::vector<TFileListItem *> subfolders;
+    subfolders.reserve(folders.size());
+    for (const TEntry &entry : folders) {
+        TFileListItem *item = CreateItem(entry.Path, Joined(base, entry.Name, QChar(u'\\')), true,
+                                         folder, 0, state);
+        if (!item->Synchronous)
+            outdated = true;
+        subfolders.push_back(item);
+    }
+    files.clear();
+    if (IncSubDirs) {
+        for (size_t i = 0; i < folders.size(); ++i) {
+            state.Ancestors.emplace_back(folders[i].Device, folders[i].Inode);
+            if (TreeScan(folders[i].Path, subfolders[i], state)) {
+                subfolders[i]->Synchronous = false;
+                outdated = true;
+            }
+            state.Ancestors.pop_back();
+        }
+    }
+    return outdated;
+}

@@ -1,0 +1,454 @@
+#include "engine/PublishOperator.h"
+
+#include "engine/AlertSound.h"
+#include "engine/FileLib.h"
+#include "store/PrjCls.h"
+
+#include <QLocale>
+#include <QTimer>
+
+#include <exception>
+#include <limits>
+
+namespace {
+
+// The abandon deadline of Abort: the window must regain control within about half a second.
+constexpr int AbortWaitMs = 500;
+// Progress reports closer together than this are dropped.
+constexpr qint64 ProgressIntervalMs = 200;
+
+int Percent(qint64 done, qint64 total)
+{
+    if (total <= 0)
+        total = 1;
+    if (done <= std::numeric_limits<qint64>::max() / 100)
+        return int(done * 100 / total);
+    return int(done / qMax<qint64>(total / 100, 1));
+}
+
+// Delphi's "0.##": at most two decimals, no trailing zeros, no grouping.
+QString FormatFloat2(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    QString text = locale.toString(value, 'f', 2);
+    const QString point = locale.decimalPoint();
+    if (text.contains(point)) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(point))
+            text.chop(point.size());
+    }
+    return text;
+}
+
+// Installs the hook through which the FTP client reports listing entries it refused
+// (names that would leave a folder), when the client offers one.
+template <class TClient, class THandler>
+void InstallSkippedEntryHook(TClient &ftp, THandler handler)
+{
+    if constexpr (requires { ftp.OnSkippedEntry = handler; })
+        ftp.OnSkippedEntry = handler;
+}
+
+} // namespace
+
+QString DurationText(double seconds)
+{
+    if (!(seconds > 0))
+        seconds = 0;
+    // Only the time of day counts; large values are clamped before the conversion.
+    seconds = qMin(seconds, 1e12);
+    qint64 ms = qint64(seconds * 1000.0 + 0.5) % (qint64(24) * 3600 * 1000);
+    const qint64 hours = ms / 3600000;
+    const qint64 minutes = ms / 60000 % 60;
+    const qint64 secs = ms / 1000 % 60;
+    if (hours > 0)
+        return QString::number(hours + (minutes > 30 ? 1 : 0)) + QStringLiteral(" hours");
+    if (minutes > 0)
+        return QString::number(minutes + (secs > 30 ? 1 : 0)) + QStringLiteral(" minutes");
+    return QString::number(secs) + QStringLiteral(" seconds");
+}
+
+TPublishOperator::TPublishOperator(TFileList *fileList, quint8 kind, TProject *project,
+                                   IPublishFrontEnd *frontEnd, QObject *parent)
+    : QThread(parent)
+    , Kind(kind)
+    , FileList(fileList)
+    , Project(project)
+    , m_frontEnd(frontEnd)
+{
+    if (auto *object = dynamic_cast<QObject *>(frontEnd)) {
+        m_frontEndObject = object;
+        m_frontEndIsObject = true;
+    }
+    ReadLogSettings();
+    connect(this, &QThread::finished, this, &TPublishOperator::OnFinished, Qt::QueuedConnection);
+}
+
+TPublishOperator::~TPublishOperator()
+{
+    wait();
+    if (Kind != pkRefresh)
+        WriteLog();
+}
+
+QString TPublishOperator::ErrorText(const std::exception &error)
+{
+    if (const auto *ftp = dynamic_cast<const EFtpError *>(&error))
+        return ftp->Message();
+    if (const auto *store = dynamic_cast<const EStoreError *>(&error))
+        return store->Message();
+    return QString::fromUtf8(error.what());
+}
+
+// ---- front end's thread ----
+
+void TPublishOperator::Abort()
+{
+    Aborted = true;
+    requestInterruption();
+    if (m_abortPending || m_ended || !isRunning())
+        return;
+    m_abortPending = true;
+    QTimer::singleShot(AbortWaitMs, this, [this] {
+        if (!m_ended && !isFinished())
+            Abandon();
+    });
+}
+
+void TPublishOperator::Abandon()
+{
+    {
+        QMutexLocker locker(&m_lock);
+        // A worker past its last step ends on its own; its finished signal is on the way.
+        if (Completed)
+            return;
+        m_abandoned = true;
+    }
+    // Makes the blocked server call fail at once; the worker then unwinds quietly.
+    Ftp.Abort();
+    EndOnce();
+}
+
+void TPublishOperator::EndOnce()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_frontEnd->OperationEnd(this);
+}
+
+void TPublishOperator::OnFinished()
+{
+    EndOnce();
+    deleteLater();
+}
+
+void TPublishOperator::Post(std::function<void()> call)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, call = std::move(call)] {
+            if (!m_abandoned && !m_ended)
+                call();
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- worker: reporting ----
+
+void TPublishOperator::LogLine(int level, const QString &text)
+{
+    Post([this, level, text] { m_frontEnd->LogLine(level, text); });
+}
+
+void TPublishOperator::SetProgress(int percent)
+{
+    Post([this, percent] { m_frontEnd->SetProgress(percent); });
+}
+
+void TPublishOperator::SetStatusText(const QString &text)
+{
+    Post([this, text] { m_frontEnd->SetStatusText(text); });
+}
+
+void TPublishOperator::AppendLogText(const QString &text)
+{
+    Post([this, text] { m_frontEnd->AppendLogText(text); });
+}
+
+void TPublishOperator::AddLog(int level, const QString &text)
+{
+    Post([this, level, text] {
+        m_frontEnd->LogLine(level, text);
+        if (level == 1 && Settings.SoundEnabled)
+            PlayAlertSound(Settings.ErrorSound);
+    });
+    LogLines.append(text);
+}
+
+void TPublishOperator::AddError(const QString &text)
+{
+    AddLog(1, text);
+    HadErrors = true;
+}
+
+void TPublishOperator::CheckAbandoned()
+{
+    if (m_abandoned)
+        throw TAbandoned();
+}
+
+void TPublishOperator::Remote(const std::function<void()> &call)
+{
+    m_lock.unlock();
+    std::exception_ptr failure;
+    try {
+        call();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    m_lock.lock();
+    CheckAbandoned();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TPublishOperator::HandOver(const std::function<void()> &call)
+{
+    m_lock.unlock();
+    QMetaObject::invokeMethod(
+        this,
+        [this, &call] {
+            if (m_abandoned || m_ended)
+                return;
+            try {
+                call();
+            } catch (...) {
+                // A front end's fault must not unwind through the event loop.
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    m_lock.lock();
+    CheckAbandoned();
+}
+
+int TPublishOperator::Ask(const QString &text)
+{
+    AskText = text;
+    int answer = mrCancel; // also the answer when the front end is gone
+    HandOver([this, &answer] { answer = m_frontEnd->Ask(AskText); });
+    AskResult = answer;
+    return AskResult;
+}
+
+void TPublishOperator::NotifyItem(TFileListItem *item)
+{
+    CurrentItem = item;
+    HandOver([this] { m_frontEnd->ItemChanged(CurrentItem); });
+}
+
+void TPublishOperator::RunClearView()
+{
+    HandOver([this] { m_frontEnd->ClearView(this); });
+}
+
+void TPublishOperator::RunFillView()
+{
+    HandOver([this] { m_frontEnd->FillView(this); });
+}
+
+// ---- worker: the operation ----
+
+void TPublishOperator::run()
+{
+    QMutexLocker locker(&m_lock);
+    try {
+        Execute();
+    } catch (...) {
+        // TAbandoned: the front end has been told already; nothing more to say.
+    }
+    m_lock.unlock();
+    Ftp.Disconnect(); // never raises
+    m_lock.lock();
+    // Still under the lock: an abandoning front end reads nothing more of this object.
+    if (!m_abandoned)
+        FtpStats = Ftp.Stats();
+    Completed = true;
+}
+
+void TPublishOperator::Execute()
+{
+    try {
+        FileList->LocalRoot = Project->GetLocalPath();
+        FileList->RemoteRoot = Project->GetRemotePath();
+        IncSubDirs = Project->Nodes(QStringLiteral("IncSubDirs"))->AsBoolean();
+        Project->Filter.LoadLocal(FileList->LocalRoot, Project->Nodes(QStringLiteral("Filters")));
+        StartTime = QDateTime::currentDateTime();
+        m_sinceStart.start();
+        FoldersCount = 0;
+        FilesCount = 0;
+        m_textFiles.emplace(Settings.TextFiles);
+        m_execFiles.emplace(Settings.ExecFiles);
+        InstallSkippedEntryHook(Ftp, [this](const QString &rawName) {
+            // Runs inside a listing call: touches only the operator's own log.
+            AddError(QStringLiteral("entry with an unsafe name has been skipped ") + rawName);
+        });
+        switch (Kind) {
+        case pkRefresh:
+        case pkCompare:
+            Refresh();
+            break;
+        case pkRemove:
+            RemoveOperation();
+            break;
+        case pkDownload:
+            DownloadOperation();
+            break;
+        case pkUpload:
+            Upload();
+            break;
+        default:
+            break;
+        }
+    } catch (const TAbandoned &) {
+        throw;
+    } catch (const std::exception &error) {
+        AddError(ErrorText(error));
+    } catch (...) {
+        AddError(QStringLiteral("Unknown error"));
+    }
+}
+
+void TPublishOperator::Refresh()
+{
+    try {
+        if (Kind == pkCompare) {
+            AddLog(0, QStringLiteral("Compare of the local and server files"));
+            ServerScan();
+            CheckAgainstServer();
+            MarkServerOnly();
+        }
+        PurgeVersions();
+    } catch (const std::exception &error) {
+        AddError(ErrorText(error));
+    }
+    RunClearView();
+    FileList->Clear();
+    LocalScan();
+    if (Kind == pkCompare && !HadErrors)
+        StatisticsReport();
+    RunFillView();
+}
+
+void TPublishOperator::ConnectStep()
+{
+    TProject &project = *Project;
+    Ftp.ServerName = project.Nodes(QStringLiteral("Host"))->AsString().trimmed();
+    bool ok = false;
+    const int port = project.Nodes(QStringLiteral("Port"))->AsString().trimmed().toInt(&ok);
+    Ftp.ServerPort = ok && port > 0 && port <= 65535 ? quint16(port) : quint16(21);
+    qint64 timeout = project.Nodes(QStringLiteral("Timeout"))->AsString().trimmed().toLongLong(&ok);
+    if (!ok)
+        timeout = 60;
+    Ftp.Timeout
+        = int(qBound(qint64(0), timeout, qint64(std::numeric_limits<int>::max() / 1000)) * 1000);
+    Ftp.Passive = project.Nodes(QStringLiteral("Passive"))->AsBoolean();
+    Ftp.UserName = project.Nodes(QStringLiteral("User"))->AsString();
+    Ftp.Password = project.Password;
+    Ftp.Proxy = project.Nodes(QStringLiteral("Proxy"))->AsBoolean() ? GetProxyString() : QString();
+
+    const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
+                         + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);
+    SetStatusText(text);
+    AddLog(0, text);
+    try {
+        Remote([this] { Ftp.Connect(); });
+    } catch (const std::exception &) {
+        // Ask for the password again next time: it may be the reason.
+        project.Password.clear();
+        project.PasswordKnown = false;
+        throw;
+    }
+    if (!FileList->RemoteRoot.isEmpty()) {
+        AddLog(0, QStringLiteral("changing of the folder to ") + FileList->RemoteRoot);
+        const QString folder = FileList->RemoteRoot;
+        Remote([this, &folder] { Ftp.SetCurrentDir(folder); });
+    }
+    QString current;
+    Remote([this, &current] { current = Ftp.GetCurrentDir(); });
+    FileList->RemoteRoot = IncludeTrailingSlash(current);
+    project.Filter.LoadRemote(FileList->RemoteRoot, project.Nodes(QStringLiteral("Filters")));
+}
+
+void TPublishOperator::EnsureConnected()
+{
+    try {
+        Remote([this] { Ftp.GetCurrentDir(); });
+    } catch (const std::exception &) {
+        Remote([this] { Ftp.Disconnect(); });
+        ConnectStep();
+    }
+}
+
+void TPublishOperator::ProgressReport(qint64 bytes)
+{
+    BytesDone += bytes;
+    FileBytesDone = qMin(FileBytesDone + bytes, FileSize);
+    BytesDone = qMax<qint64>(BytesDone, 2);
+    if (m_sinceUpdate.isValid() && m_sinceUpdate.elapsed() < ProgressIntervalMs)
+        return;
+    m_sinceUpdate.start();
+
+    const qint64 total = TotalBytes > 0 ? TotalBytes : 1;
+    if (bytes > 0)
+        SetProgress(Percent(BytesDone, total));
+    const double elapsed = m_sinceStart.isValid() ? m_sinceStart.elapsed() / 1000.0 : 0.0;
+    const double remaining = (double(total) / double(BytesDone) - 1.0) * elapsed;
+    const QString verb
+        = Kind == pkUpload ? QStringLiteral("uploaded") : QStringLiteral("downloaded");
+    QString text
+        = QStringLiteral("Estimated time left: ") + DurationText(remaining)
+          + QStringLiteral(" (%1 of %2 files %3).").arg(FilesDone).arg(FilesTotal).arg(verb);
+    if (elapsed > 0.1 && BytesDone > 10)
+        text += QStringLiteral("  Transfer speed ")
+                + FormatFloat2(double(BytesDone) / 1024.0 / elapsed) + QStringLiteral(" KB/s");
+    SetStatusText(text);
+    if (m_sinceFile.isValid() && m_sinceFile.elapsed() > 1000 && FileSize > 0)
+        AppendLogText(QStringLiteral(" - ") + QString::number(Percent(FileBytesDone, FileSize))
+                      + QStringLiteral("% completed..."));
+}
+
+void TPublishOperator::StatisticsReport()
+{
+    auto sizeText = [](qint64 size) {
+        return size > 0 ? QStringLiteral(" (") + FormatSize(size) + QLatin1Char(')') : QString();
+    };
+    const TServerCounts counts = CountServer();
+    AddLog(0, QStringLiteral("Server statistics"));
+    AddLog(0, QStringLiteral("    Folders: ") + QString::number(counts.Folders));
+    AddLog(0,
+           QStringLiteral("    Files: ") + QString::number(counts.Files) + sizeText(counts.Size));
+    const QString serverOnly
+        = QStringLiteral(" exists on the server but does not exist in the local system");
+    if (counts.OnlyFolders > 0)
+        AddLog(0, QStringLiteral("    ") + QString::number(counts.OnlyFolders)
+                      + QStringLiteral(" folders") + serverOnly);
+    if (counts.OnlyFiles > 0)
+        AddLog(0, QStringLiteral("    ") + QString::number(counts.OnlyFiles)
+                      + QStringLiteral(" files") + sizeText(counts.OnlySize) + serverOnly);
+    if (FileList->Count() == 0)
+        return;
+    qint64 folders, files, totalSize, outdatedFolders, outdatedFiles, outdatedSize;
+    FileList->Items(0)->GetStatistics(folders, files, totalSize, outdatedFolders, outdatedFiles,
+                                      outdatedSize);
+    AddLog(0, QStringLiteral("Local statistics"));
+    AddLog(0, QStringLiteral("    Folders: ") + QString::number(folders));
+    AddLog(0, QStringLiteral("    Files: ") + QString::number(files) + sizeText(totalSize));
+    if (outdatedFiles > 0)
+        AddLog(0, QStringLiteral("    ") + QString::number(outdatedFiles) + QStringLiteral(" files")
+                      + sizeText(outdatedSize) + QStringLiteral(" need uploading"));
+    else
+        AddLog(0, QStringLiteral("    All files are uploaded"));
+}

@@ -1,0 +1,152 @@
+#include "engine/PublishVersions.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+QStringView TrimBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin].unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text[end - 1].unicode() <= 0x20)
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+// A signed decimal number that fits 32 bits, else 0.
+qint32 DecimalOrZero(QStringView text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    if (i == text.size())
+        return 0;
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return 0;
+        value = value * 10 + (c - u'0');
+        if (value > qint64(std::numeric_limits<qint32>::max()) + 1)
+            return 0;
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
+        return 0;
+    return qint32(value);
+}
+
+} // namespace
+
+void TPublishVersions::Clear()
+{
+    m_index.clear();
+    m_items.clear();
+}
+
+void TPublishVersions::Remove(TVersionItem *item)
+{
+    auto it = std::find_if(m_items.begin(), m_items.end(),
+                           [item](const auto &p) { return p.get() == item; });
+    if (it == m_items.end())
+        return;
+    const QString name = item->FileName;
+    const bool indexed = m_index.value(name) == item;
+    m_items.erase(it);
+    if (indexed) {
+        m_index.remove(name);
+        // A loaded file may hold the name twice; the next record of that name takes over.
+        for (const auto &p : m_items) {
+            if (p->FileName == name) {
+                m_index.insert(name, p.get());
+                break;
+            }
+        }
+    }
+}
+
+void TPublishVersions::RemoveItems(const std::vector<TVersionItem *> &items)
+{
+    if (items.empty())
+        return;
+    const QSet<const TVersionItem *> doomed(items.begin(), items.end());
+    std::erase_if(m_items, [&doomed](const auto &p) { return doomed.contains(p.get()); });
+    Reindex();
+}
+
+TVersionItem *TPublishVersions::FindOrAdd(const QString &fileName)
+{
+    const auto it = m_index.constFind(fileName);
+    if (it != m_index.cend())
+        return it.value();
+    m_items.push_back(std::make_unique<TVersionItem>());
+    TVersionItem *item = m_items.back().get();
+    item->FileName = fileName;
+    m_index.insert(fileName, item);
+    return item;
+}
+
+void TPublishVersions::LoadFromText(const QString &text)
+{
+    Clear();
+    const QStringView all(text);
+    qsizetype pos = 0;
+    const qsizetype n = all.size();
+    while (pos < n) {
+        qsizetype end = pos;
+        while (end < n && all[end] != u'\r' && all[end] != u'\n')
+            ++end;
+        const QStringView line = all.sliced(pos, end - pos);
+        // CR LF, CR and LF each end one line.
+        pos = end;
+        if (pos < n && all[pos] == u'\r')
+            ++pos;
+        if (pos < n && all[pos] == u'\n')
+            ++pos;
+        if (TrimBlanks(line).isEmpty())
+            continue;
+        // The date is everything up to and including the first space of the raw line; the
+        // name is the rest. Both are trimmed, so a name loses its outer blanks.
+        const qsizetype space = line.indexOf(u' ');
+        const qsizetype split = space < 0 ? 0 : space + 1;
+        auto item = std::make_unique<TVersionItem>();
+        item->Date = DecimalOrZero(TrimBlanks(line.first(split)));
+        item->FileName = TrimBlanks(line.sliced(split)).toString();
+        m_items.push_back(std::move(item));
+    }
+    Reindex();
+}
+
+QString TPublishVersions::SaveToText() const
+{
+    QString text;
+    qsizetype size = 0;
+    for (const auto &item : m_items)
+        size += item->FileName.size() + 14;
+    text.reserve(size);
+    for (const auto &item : m_items) {
+        text += QString::number(item->Date);
+        text += u' ';
+        text += item->FileName;
+        text += QLatin1String("\r\n");
+    }
+    return text;
+}
+
+void TPublishVersions::Reindex()
+{
+    m_index.clear();
+    m_index.reserve(qsizetype(m_items.size()));
+    // Backwards, so the first record of a name is the one that stays indexed.
+    for (auto it = m_items.rbegin(); it != m_items.rend(); ++it)
+        m_index.insert((*it)->FileName, it->get());
+}

@@ -1,0 +1,174 @@
+// Removal and download of what exists only on the server, asking about every entry.
+#include "engine/PublishOperator.h"
+
+#include "engine/FileLib.h"
+#include "store/PrjCls.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// A name from a server listing may only name something inside the local folder.
+bool SafeRelativeName(const QString &relative)
+{
+    if (relative.isEmpty() || relative.contains(QLatin1Char('\\')) || relative.contains(QChar(0)))
+        return false;
+    for (const QStringView part : QStringView(relative).split(QLatin1Char('/'))) {
+        if (part.isEmpty() || part == u"." || part == u"..")
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void TPublishOperator::RemoveOperation()
+{
+    AddLog(0, QStringLiteral("Remove the server files which do not exist in local system"));
+    ServerScan();
+    MarkServerOnly();
+    QuestionPass(false);
+    // The questions may have taken long enough for the server to drop the connection.
+    EnsureConnected();
+    RemovalPass();
+    AddLog(0, QStringLiteral("%1 folder(s) and %2 file(s) have been removed")
+                  .arg(FoldersCount)
+                  .arg(FilesCount));
+}
+
+void TPublishOperator::DownloadOperation()
+{
+    AddLog(0, QStringLiteral("Download the server files which do not exist in local system"));
+    ServerScan();
+    MarkServerOnly();
+    QuestionPass(true);
+    EnsureConnected();
+    DownloadPass();
+    AddLog(0, QStringLiteral("%1 file(s) have been downloaded").arg(FilesCount));
+    if (FilesCount > 0)
+        Refresh();
+}
+
+void TPublishOperator::QuestionPass(bool download)
+{
+    AskResult = 0;
+    for (int i = ServerList.Count() - 1; i >= 0; --i) {
+        if (Terminated() || Aborted)
+            break;
+        TFtpFile *entry = ServerList.Items(i);
+        if (!entry->ServerOnly)
+            continue;
+        QString question
+            = (entry->IsFolder ? QStringLiteral("The folder ") : QStringLiteral("The file "))
+              + QLatin1Char('"') + entry->Name + QLatin1Char('"')
+              + QStringLiteral(" exists on the server")
+              + QStringLiteral(" but does not exist in the local system.");
+        if (!download)
+            question += QStringLiteral(" Do you want to remove it from server?");
+        else if (entry->IsFolder)
+            question += QStringLiteral(" Do you want to create it in local system?");
+        else
+            question += QStringLiteral(" Do you want to download it from server?");
+        if (AskResult != mrNoToAll && AskResult != mrYesToAll)
+            Ask(question);
+        switch (AskResult) {
+        case mrCancel:
+            Aborted = true;
+            break;
+        case mrYes:
+        case mrYesToAll:
+            break;
+        default:
+            entry->ServerOnly = false;
+            break;
+        }
+    }
+}
+
+void TPublishOperator::RemovalPass()
+{
+    const TServerCounts counts = CountServer();
+    const qint64 total = counts.OnlyFiles + counts.OnlyFolders;
+    qint64 done = 0;
+    // Last to first: a folder's contents go before the folder.
+    for (int i = ServerList.Count() - 1; i >= 0; --i) {
+        if (Terminated() || Aborted)
+            break;
+        const TFtpFile *entry = ServerList.Items(i);
+        if (!entry->ServerOnly)
+            continue;
+        SetStatusText(QStringLiteral("%1 of %2 items removed").arg(done).arg(total));
+        const QString name = entry->Name;
+        try {
+            if (entry->IsFolder) {
+                AddLog(0, QStringLiteral("remove of the folder ") + name);
+                Remote([this, &name] { Ftp.RemoveDir(name); });
+                ++FoldersCount;
+            } else {
+                AddLog(0, QStringLiteral("remove ") + name);
+                Remote([this, &name] { Ftp.DeleteFile(name); });
+                ++FilesCount;
+            }
+        } catch (const std::exception &error) {
+            AddError(ErrorText(error));
+        }
+        ++done;
+    }
+}
+
+void TPublishOperator::DownloadPass()
+{
+    const TServerCounts counts = CountServer();
+    BytesDone = 0;
+    TotalBytes = counts.OnlySize;
+    FilesDone = 0;
+    FilesTotal = qint32(counts.OnlyFiles);
+    StartTime = QDateTime::currentDateTime();
+    m_sinceStart.start();
+    m_sinceUpdate.start();
+    Ftp.OnProgress = [this](TFtp *, qint64 bytes) { ProgressReport(bytes); };
+    try {
+        // First to last: parents before their contents.
+        for (int i = 0; i < ServerList.Count(); ++i) {
+            if (Terminated() || Aborted)
+                break;
+            const TFtpFile *entry = ServerList.Items(i);
+            if (!entry->ServerOnly)
+                continue;
+            const QString serverRelative = ServerRelativeName(entry);
+            if (!SafeRelativeName(serverRelative)) {
+                AddError((entry->IsFolder ? QStringLiteral("folder ") : QStringLiteral("file "))
+                         + entry->Name + QStringLiteral(" has been skipped: unsafe name"));
+                continue;
+            }
+            const QString local = FileList->LocalRoot + serverRelative;
+            QString relative = serverRelative;
+            relative.replace(QLatin1Char('/'), QLatin1Char('\\'));
+            if (entry->IsFolder) {
+                QDir().mkpath(local); // a failure shows when its files arrive
+                Project->Versions.FindOrAdd(relative + QLatin1Char('\\'))->Date = 1;
+                continue;
+            }
+            const QString name = entry->Name;
+            const qint64 size = entry->Size;
+            AddLog(0, QStringLiteral("downloading ") + name);
+            m_sinceFile.start();
+            FileSize = size;
+            FileBytesDone = 0;
+            try {
+                QDir().mkpath(QFileInfo(local).absolutePath());
+                Remote([&] { Ftp.GetFile(name, local, false, size); });
+                Project->Versions.FindOrAdd(relative)->Date = GetFileAge(local);
+                ++FilesCount;
+            } catch (const std::exception &error) {
+                AddError(ErrorText(error));
+            }
+            ++FilesDone;
+        }
+    } catch (...) {
+        Ftp.OnProgress = nullptr;
+        throw;
+    }
+    Ftp.OnProgress = nullptr;
+}

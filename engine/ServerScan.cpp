@@ -1,0 +1,132 @@
+// The server scan, the check of the previous file list against it, and the marking of
+// entries that exist only on the server.
+#include "engine/PublishOperator.h"
+
+#include "engine/FileLib.h"
+#include "store/PrjCls.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+void TPublishOperator::ServerScan()
+{
+    try {
+        ConnectStep();
+        const QString text = QStringLiteral("scaning of the server folders");
+        SetStatusText(text);
+        AddLog(0, text);
+        FolderScan(FileList->RemoteRoot);
+        const TServerCounts counts = CountServer();
+        const QString size = counts.Size > 0
+                                 ? QStringLiteral("(") + FormatSize(counts.Size) + QLatin1Char(')')
+                                 : QString();
+        AddLog(0, QStringLiteral("%1 folder(s) and %2 file(s) %3 have been found on server")
+                      .arg(counts.Folders)
+                      .arg(counts.Files)
+                      .arg(size));
+    } catch (...) {
+        SetStatusText(QString());
+        throw;
+    }
+    SetStatusText(QString());
+}
+
+int TPublishOperator::FolderScan(const QString &folder)
+{
+    if (Terminated())
+        return 0;
+    AddLog(0, QStringLiteral("    checking ") + folder);
+    TFtpFileList listing;
+    Remote([this, &folder, &listing] { Ftp.FindFiles(folder, listing); });
+
+    const QString base = IncludeTrailingSlash(folder);
+    std::vector<QString> subfolders;
+    for (int i = 0; i < listing.Count(); ++i) {
+        TFtpFile entry = *listing.Items(i);
+        entry.Name = base + entry.Name;
+        const QString testPath = entry.IsFolder ? entry.Name + QLatin1Char('/') : entry.Name;
+        if (Project->Filter.IsIgnored(testPath, fsRemote)) {
+            AddLog(2, (entry.IsFolder ? QStringLiteral("folder ") : QStringLiteral("file "))
+                          + QStringLiteral("has been ignored ") + entry.Name);
+            continue;
+        }
+        if (entry.IsFolder)
+            subfolders.push_back(entry.Name);
+        ServerList.AddCopy(entry);
+    }
+    for (const QString &subfolder : subfolders) {
+        if (Terminated())
+            break;
+        FolderScan(subfolder);
+    }
+    return listing.Count();
+}
+
+void TPublishOperator::CheckAgainstServer()
+{
+    const bool checkSize = Project->Nodes(QStringLiteral("CheckSize"))->AsBoolean();
+    for (int i = 1; i < FileList->Count(); ++i) {
+        if (Terminated())
+            break;
+        TFileListItem *item = FileList->Items(i);
+        TVersionItem *record = Project->Versions.FindOrAdd(item->RelativeName);
+        const QString local = ExcludeTrailingSlash(item->GetLocalPath());
+        const QString remote = ExcludeTrailingSlash(item->GetRemotePath());
+        const TFtpFile *entry = ServerList.FindByName(remote);
+        if (!entry) {
+            AddLog(0, (item->IsFolder ? QStringLiteral("folder ") : QStringLiteral("file ")) + local
+                          + QStringLiteral(" is not exists on server"));
+            record->Date = 0;
+        } else if (!item->IsFolder && checkSize && !m_textFiles->Matches(local)) {
+            // Text files change size in ASCII transfers, so only binary ones are compared.
+            if (GetFileSize(local) != entry->Size) {
+                record->Date = 0;
+                AddLog(0, QStringLiteral("files \"") + local + QStringLiteral("\" and \"") + remote
+                              + QStringLiteral("\" have different size"));
+            }
+        }
+    }
+}
+
+QString TPublishOperator::ServerRelativeName(const TFtpFile *entry) const
+{
+    return entry->Name.mid(FileList->RemoteRoot.size());
+}
+
+void TPublishOperator::MarkServerOnly()
+{
+    for (int i = 0; i < ServerList.Count(); ++i) {
+        if (Terminated())
+            break;
+        TFtpFile *entry = ServerList.Items(i);
+        const QString local = FileList->LocalRoot + ServerRelativeName(entry);
+        struct stat st;
+        const bool exists = ::stat(QFile::encodeName(local).constData(), &st) == 0;
+        const bool isDir = exists && S_ISDIR(st.st_mode);
+        entry->ServerOnly = entry->IsFolder ? !isDir : !(exists && !isDir);
+    }
+}
+
+TPublishOperator::TServerCounts TPublishOperator::CountServer() const
+{
+    TServerCounts counts;
+    for (int i = 0; i < ServerList.Count(); ++i) {
+        if (Terminated())
+            break;
+        const TFtpFile *entry = ServerList.Items(i);
+        if (entry->IsFolder) {
+            ++counts.Folders;
+            if (entry->ServerOnly)
+                ++counts.OnlyFolders;
+        } else {
+            ++counts.Files;
+            counts.Size += entry->Size;
+            if (entry->ServerOnly) {
+                ++counts.OnlyFiles;
+                counts.OnlySize += entry->Size;
+            }
+        }
+    }
+    return counts;
+}

@@ -1,0 +1,124 @@
+// The upload: folders first, then every file whose last-write time differs from its record.
+#include "engine/PublishOperator.h"
+
+#include "engine/FileLib.h"
+#include "store/PrjCls.h"
+
+void TPublishOperator::Upload()
+{
+    AddLog(0, QStringLiteral("Upload from ") + FileList->LocalRoot + QStringLiteral(" to ")
+                  + Project->GetUrl());
+    Refresh();
+    if (FileList->CountOutdated(false) == 0) {
+        AddLog(0, QStringLiteral("No files for uploading"));
+        return;
+    }
+    ConnectStep();
+    try {
+        Ftp.OnProgress = [this](TFtp *, qint64 bytes) { ProgressReport(bytes); };
+        BytesDone = 1;
+        TotalBytes = FileList->OutdatedSize();
+        StartTime = QDateTime::currentDateTime();
+        m_sinceStart.start();
+        m_sinceUpdate.start();
+        FilesTotal = FileList->CountOutdated(true);
+        if (TotalBytes == 0)
+            TotalBytes = 1;
+        FolderPass();
+        FilePass();
+        AddLog(0, QStringLiteral("%1 folder(s) have been created and %2 file(s) have been uploaded")
+                      .arg(FoldersCount)
+                      .arg(FilesCount));
+    } catch (...) {
+        Ftp.OnProgress = nullptr;
+        throw;
+    }
+    Ftp.OnProgress = nullptr;
+}
+
+void TPublishOperator::FolderPass()
+{
+    SetStatusText(QStringLiteral("checking of the folders "));
+    for (int i = 1; i < FileList->Count(); ++i) {
+        if (Terminated())
+            break;
+        TFileListItem *item = FileList->Items(i);
+        if (!item->IsFolder || item->Synchronous)
+            continue;
+        TVersionItem *record = Project->Versions.FindOrAdd(item->RelativeName);
+        const QString remote = item->GetRemotePath();
+        try {
+            // Entering the folder is the existence test; it leaves the server there, which
+            // is harmless because every later path is absolute.
+            bool exists = true;
+            try {
+                Remote([this, &remote] { Ftp.SetCurrentDir(remote); });
+            } catch (const std::exception &) {
+                exists = false;
+            }
+            if (!exists) {
+                AddLog(0, QStringLiteral("creating of the folder ") + remote);
+                Remote([this, &remote] { Ftp.CreateDir(remote); });
+                ++FoldersCount;
+            }
+        } catch (const std::exception &error) {
+            AddError(ErrorText(error));
+        }
+        if (!item->HasOutdatedChildren()) {
+            item->Synchronous = true;
+            NotifyItem(item);
+        }
+        record->Date = 1;
+    }
+}
+
+void TPublishOperator::FilePass()
+{
+    for (int i = 0; i < FileList->Count(); ++i) {
+        if (Terminated())
+            break;
+        TFileListItem *item = FileList->Items(i);
+        if (item->IsFolder || item->Synchronous)
+            continue;
+        TVersionItem *record = Project->Versions.FindOrAdd(item->RelativeName);
+        m_sinceFile.start();
+        FileSize = item->Size;
+        FileBytesDone = 0;
+        try {
+            const QString remote = item->GetRemotePath();
+            const QString local = item->GetLocalPath();
+            AddLog(0, QStringLiteral("uploading ") + local);
+            PutFile(remote, local, item->IsAscii, item->UseSafeUpload);
+            if (item->SetExecPermission) {
+                AddLog(0, QStringLiteral("set permission to 755"));
+                Remote([this, &remote] { Ftp.Chmod(remote, QStringLiteral("755")); });
+            }
+            // Read after the transfer: a file changed meanwhile is recorded with its new time.
+            record->Date = GetFileAge(local);
+            ++FilesCount;
+            item->Synchronous = true;
+            NotifyItem(item);
+        } catch (const std::exception &error) {
+            AddError(ErrorText(error));
+        }
+        ++FilesDone;
+        ProgressReport(0);
+    }
+}
+
+void TPublishOperator::PutFile(const QString &remote, const QString &local, bool asAscii, bool safe)
+{
+    if (!safe) {
+        Remote([&] { Ftp.PutFile(remote, local, asAscii); });
+        return;
+    }
+    // The live file is replaced only by a complete copy.
+    const QString temporary = remote + QStringLiteral("_safeupload");
+    Remote([&] { Ftp.PutFile(temporary, local, asAscii); });
+    try {
+        Remote([&] { Ftp.DeleteFile(remote); });
+    } catch (const std::exception &) {
+        // The file may not exist yet.
+    }
+    Remote([&] { Ftp.RenameFile(temporary, remote); });
+}

@@ -1,0 +1,435 @@
+#include "store/XMLStore.h"
+
+#include "store/StringLib.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QSaveFile>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The blanks the store trims: every character at or below the space character.
+inline bool IsBlank(QChar c)
+{
+    return c.unicode() <= 0x20;
+}
+
+QStringView TrimBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+inline bool IsDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// A plain floating-point literal with "." as the decimal point: [+-]digits[.digits][e[+-]digits].
+bool IsFloatLiteral(QStringView s)
+{
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    if (i < n && (s[i] == u'+' || s[i] == u'-'))
+        ++i;
+    qsizetype digits = 0;
+    while (i < n && IsDigit(s[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < n && s[i] == u'.') {
+        ++i;
+        while (i < n && IsDigit(s[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return false;
+    if (i < n && (s[i] == u'e' || s[i] == u'E')) {
+        ++i;
+        if (i < n && (s[i] == u'+' || s[i] == u'-'))
+            ++i;
+        qsizetype expDigits = 0;
+        while (i < n && IsDigit(s[i])) {
+            ++i;
+            ++expDigits;
+        }
+        if (expDigits == 0)
+            return false;
+    }
+    return i == n;
+}
+
+int HexValue(QChar c)
+{
+    if (IsDigit(c))
+        return c.unicode() - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
+    return -1;
+}
+
+// Replaces every "&#N;" (decimal N, a valid character) by that character.
+QString DecodeCharacterReferences(const QString &value)
+{
+    qsizetype at = value.indexOf(QLatin1String("&#"));
+    if (at < 0)
+        return value;
+    QString out;
+    out.reserve(value.size());
+    qsizetype copied = 0;
+    while (at >= 0) {
+        qsizetype i = at + 2;
+        char32_t code = 0;
+        bool valid = false;
+        while (i < value.size() && IsDigit(value[i]) && code <= 0x10FFFF) {
+            code = code * 10 + char32_t(value[i].unicode() - u'0');
+            valid = true;
+            ++i;
+        }
+        if (valid && i < value.size() && value[i] == u';' && code <= 0x10FFFF
+            && (code < 0xD800 || code > 0xDFFF)) {
+            out.append(QStringView(value).sliced(copied, at - copied));
+            if (code > 0xFFFF) {
+                out.append(QChar(QChar::highSurrogate(code)));
+                out.append(QChar(QChar::lowSurrogate(code)));
+            } else {
+                out.append(QChar(char16_t(code)));
+            }
+            copied = i + 1;
+            at = value.indexOf(QLatin1String("&#"), copied);
+        } else {
+            at = value.indexOf(QLatin1String("&#"), at + 1);
+        }
+    }
+    out.append(QStringView(value).sliced(copied));
+    return out;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Shared reading rules
+
+int StoreTextToInteger(const QString &text)
+{
+    QString s = TrimBlanks(text).toString();
+    if (s.isEmpty())
+        s = QStringLiteral("0");
+    // Both "1.5" and "1,5" are accepted whatever the locale's decimal separator is.
+    const QLocale locale;
+    const QString separator = locale.decimalPoint();
+    const qsizetype dot = s.indexOf(u'.');
+    if (dot >= 0)
+        s.replace(dot, 1, separator);
+    const qsizetype comma = s.indexOf(u',');
+    if (comma >= 0)
+        s.replace(comma, 1, separator);
+
+    // Convert in the user's locale: its decimal separator (once) and plain ASCII digits.
+    QString plain = s;
+    const qsizetype sep = plain.indexOf(separator);
+    if (sep >= 0 && separator != QLatin1String("."))
+        plain.replace(sep, separator.size(), QStringLiteral("."));
+    bool ok = IsFloatLiteral(plain);
+    double value = ok ? plain.toLatin1().toDouble(&ok) : 0.0;
+    if (!ok || !std::isfinite(value))
+        throw EStoreError(QStringLiteral("'%1' is not a valid floating point value").arg(s));
+    // Halves go to the even neighbour (the default rounding mode).
+    const double rounded = std::nearbyint(value);
+    if (rounded < double(std::numeric_limits<qint32>::min())
+        || rounded > double(std::numeric_limits<qint32>::max()))
+        throw EStoreError(QStringLiteral("'%1' is not a valid integer value").arg(s));
+    return int(rounded);
+}
+
+bool StoreTextToBoolean(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    // False exactly when the text reads as the integer 0 ("0", "00", "-0", "$0", "0x0").
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text[i] == u' ')
+        ++i;
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    bool hex = false;
+    if (i < n && text[i] == u'$') {
+        hex = true;
+        ++i;
+    } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+        hex = true;
+        i += 2;
+    }
+    if (i == n)
+        return true; // not a number
+    for (; i < n; ++i) {
+        const int digit
+            = hex ? HexValue(text[i]) : (IsDigit(text[i]) ? text[i].unicode() - u'0' : -1);
+        if (digit < 0)
+            return true; // not a number
+        if (digit != 0)
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TXMLStore
+
+TXMLStore::~TXMLStore()
+{
+    // Not the virtual Clear: a derived part is already gone here.
+    ReleaseChildren(m_children);
+}
+
+// Frees subtrees without recursion: a file may nest elements arbitrarily deep.
+void TXMLStore::ReleaseChildren(std::vector<std::unique_ptr<TXMLStore>> &children)
+{
+    std::vector<std::unique_ptr<TXMLStore>> pending = std::move(children);
+    children.clear();
+    while (!pending.empty()) {
+        std::unique_ptr<TXMLStore> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto &child : node->m_children)
+            pending.push_back(std::move(child));
+        node->m_children.clear();
+    }
+}
+
+TXMLStore *TXMLStore::Add()
+{
+    m_children.push_back(std::make_unique<TXMLStore>());
+    return m_children.back().get();
+}
+
+int TXMLStore::IndexOf(const QString &name) const
+{
+    for (size_t i = 0; i < m_children.size(); ++i) {
+        if (SameTextAscii(m_children[i]->Name, name))
+            return int(i);
+    }
+    return -1;
+}
+
+TXMLStore *TXMLStore::Nodes(const QString &name)
+{
+    const int index = IndexOf(name);
+    if (index >= 0)
+        return m_children[size_t(index)].get();
+    TXMLStore *node = Add();
+    node->Name = name;
+    return node;
+}
+
+void TXMLStore::Delete(int index)
+{
+    std::vector<std::unique_ptr<TXMLStore>> doomed;
+    doomed.push_back(std::move(m_children[size_t(index)]));
+    m_children.erase(m_children.begin() + index);
+    ReleaseChildren(doomed);
+}
+
+void TXMLStore::Clear()
+{
+    ReleaseChildren(m_children);
+}
+
+bool TXMLStore::AsBoolean() const
+{
+    return StoreTextToBoolean(Value);
+}
+
+int TXMLStore::AsInteger() const
+{
+    return StoreTextToInteger(Value);
+}
+
+QString TXMLStore::AsPassword() const
+{
+    QString text = Value;
+    for (QChar &c : text)
+        c = QChar(char16_t(c.unicode() ^ 0x5A));
+    return text;
+}
+
+void TXMLStore::SetAsPassword(const QString &password)
+{
+    Value = password;
+    m_protectEnds = true;
+    for (QChar &c : Value)
+        c = QChar(char16_t(c.unicode() ^ 0x5A));
+}
+
+QString TXMLStore::Escape(const QString &value, bool protectEnds)
+{
+    QString text = value;
+    text.replace(u'&', QLatin1String("&amp;"));
+    text.replace(u'<', QLatin1String("&lt;"));
+    text.replace(u'>', QLatin1String("&gt;"));
+    if (!protectEnds)
+        return text;
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    if (begin == 0 && end == text.size())
+        return text;
+    QString out;
+    out.reserve(text.size() + 6 * (begin + text.size() - end));
+    for (qsizetype i = 0; i < begin; ++i)
+        out += QStringLiteral("&#%1;").arg(uint(text[i].unicode()));
+    out += QStringView(text).sliced(begin, end - begin);
+    for (qsizetype i = end; i < text.size(); ++i)
+        out += QStringLiteral("&#%1;").arg(uint(text[i].unicode()));
+    return out;
+}
+
+QString TXMLStore::Unescape(const QString &value)
+{
+    QString text = value;
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    text = DecodeCharacterReferences(text);
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return text;
+}
+
+void TXMLStore::WriteText(QString &out) const
+{
+    // Depth first with an explicit stack; each entry is a node and its next child to write.
+    std::vector<std::pair<const TXMLStore *, size_t>> open;
+    auto writeOpening = [&out](const TXMLStore *node) {
+        out += u'<';
+        out += node->Name;
+        out += QLatin1String(">\r\n");
+        const QString value = Escape(node->Value, node->m_protectEnds);
+        if (!value.isEmpty()) {
+            out += value;
+            out += QLatin1String("\r\n");
+        }
+    };
+    writeOpening(this);
+    open.emplace_back(this, 0);
+    while (!open.empty()) {
+        auto &[node, next] = open.back();
+        if (next < node->m_children.size()) {
+            const TXMLStore *child = node->m_children[next++].get();
+            writeOpening(child);
+            open.emplace_back(child, 0);
+            continue;
+        }
+        out += QLatin1String("</");
+        out += node->Name;
+        out += QLatin1String(">\r\n");
+        open.pop_back();
+    }
+}
+
+// The reader walks the text with a cursor instead of deleting from its front; the steps and
+// their quirks (a last name or value without a following delimiter loses its last character,
+// any "</" closes the innermost element) are those of the file format's original reader.
+// Nesting is kept on an explicit stack so hostile input cannot exhaust the call stack.
+void TXMLStore::ParseText(const QString &text)
+{
+    const qsizetype n = text.size();
+    qsizetype pos = 0;
+
+    auto parseElement = [&](TXMLStore *node) {
+        // Step 1: the name, up to the first ">".
+        const qsizetype open = text.indexOf(u'<', pos);
+        if (open >= 0)
+            pos = open + 1;
+        const qsizetype close = text.indexOf(u'>', pos);
+        if (close >= 0) {
+            node->Name = text.mid(pos, close - pos);
+            pos = close + 1;
+        } else {
+            node->Name = text.mid(pos, qMax<qsizetype>(0, n - pos - 1));
+            pos = n;
+        }
+        // Step 2: the value, up to the next "<".
+        const qsizetype next = text.indexOf(u'<', pos);
+        qsizetype length;
+        if (next >= 0)
+            length = next - pos;
+        else
+            length = qMax<qsizetype>(0, n - pos - 1);
+        const QString raw = TrimBlanks(QStringView(text).sliced(pos, length)).toString();
+        node->Value = Unescape(raw);
+        node->m_protectEnds = raw.startsWith(QLatin1String("&#")) || raw.endsWith(u';');
+        pos += length;
+    };
+
+    parseElement(this);
+    std::vector<TXMLStore *> open{this};
+    while (!open.empty()) {
+        const qsizetype lt = text.indexOf(u'<', pos);
+        if (lt < 0)
+            break;
+        if (lt + 1 < n && text[lt + 1] == u'/') {
+            const qsizetype gt = text.indexOf(u'>', pos);
+            pos = gt >= 0 ? gt + 1 : n;
+            open.pop_back();
+            continue;
+        }
+        TXMLStore *child = open.back()->Add();
+        parseElement(child);
+        open.push_back(child);
+    }
+}
+
+void TXMLStore::LoadFromBytes(const QByteArray &data)
+{
+    Clear();
+    ParseText(QString::fromUtf8(data));
+}
+
+QByteArray TXMLStore::SaveToBytes() const
+{
+    QString text;
+    WriteText(text);
+    return text.toUtf8();
+}
+
+void TXMLStore::LoadFromFile(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EStoreError(QStringLiteral("Cannot open file %1").arg(fileName));
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EStoreError(QStringLiteral("Cannot read file %1").arg(fileName));
+    file.close();
+    LoadFromBytes(data);
+}
+
+void TXMLStore::SaveToFile(const QString &fileName) const
+{
+    WriteFileSafely(fileName, SaveToBytes());
+}
+
+void WriteFileSafely(const QString &fileName, const QByteArray &data)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EStoreError(QStringLiteral("Cannot create file %1").arg(fileName));
+    if (file.write(data) != data.size() || !file.commit()) {
+        file.cancelWriting();
+        throw EStoreError(QStringLiteral("Cannot write file %1").arg(fileName));
+    }
+}
