@@ -9,107 +9,60 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
 
-#include <QCoreApplication>
+#include <gtest/gtest.h>
+
 #include <QDir>
-#include <QDirIterator>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QObject>
-#include <QPointer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
-#include <vector>
-
-#include <sys/stat.h>
-#include <utime.h>
 
 class TTestFrontEnd : public QObject, public IPublishFrontEnd
 {
 public:
-    struct TLine
-    {
-        int Level;
-        QString Text;
-    };
-
-    std::vector<TLine> Lines;
-    QStringList StatusTexts;
+    QStringList Lines, Errors; // every log line; those of level 1
+    QStringList StatusTexts, Appended, Questions;
     QList<int> Progress;
-    QStringList Appended;
-    QStringList Questions;
     QList<int> Answers; // scripted answers, in order; Cancel when they run out
-    int ClearViews = 0;
     int FillViews = 0;
     QList<TFileListItem *> ChangedItems;
     int Ends = 0;
     int ReportsAfterEnd = 0; // anything that arrived after OperationEnd
     bool Aborted = false;    // the operator's flags as OperationEnd saw them
     bool HadErrors = false;
-    qint32 FoldersCount = 0;
-    qint32 FilesCount = 0;
     TFtp::TStats FtpStats;
     std::function<void(const QString &text)> OnLogLine; // test hooks (abort, stop a server)
     std::function<void()> OnEnd;
-    std::function<void()> OnAsk;
     TPublishOperator *Current = nullptr;
-    QElapsedTimer EndClock; // started when OperationEnd arrives
 
     void LogLine(int level, const QString &text) override
     {
-        Note();
-        Lines.push_back({level, text});
+        Lines << Note(text);
+        if (level == 1)
+            Errors << text;
         if (OnLogLine)
             OnLogLine(text);
     }
-    void SetProgress(int percent) override
-    {
-        Note();
-        Progress.append(percent);
-    }
-    void SetStatusText(const QString &text) override
-    {
-        Note();
-        StatusTexts.append(text);
-    }
-    void AppendLogText(const QString &text) override
-    {
-        Note();
-        Appended.append(text);
-    }
-    void ClearView(TPublishOperator *) override
-    {
-        Note();
-        ++ClearViews;
-    }
-    void FillView(TPublishOperator *) override
-    {
-        Note();
-        ++FillViews;
-    }
-    void ItemChanged(TFileListItem *item) override
-    {
-        Note();
-        ChangedItems.append(item);
-    }
+    void SetProgress(int percent) override { Progress << Note(percent); }
+    void SetStatusText(const QString &text) override { StatusTexts << Note(text); }
+    void AppendLogText(const QString &text) override { Appended << Note(text); }
+    void ClearView(TPublishOperator *) override { Note(0); }
+    void FillView(TPublishOperator *) override { FillViews += Note(1); }
+    void ItemChanged(TFileListItem *item) override { ChangedItems << Note(item); }
     int Ask(const QString &text) override
     {
-        Note();
-        Questions.append(text);
-        if (OnAsk)
-            OnAsk();
+        Questions << Note(text);
         return Answers.isEmpty() ? int(mrCancel) : Answers.takeFirst();
     }
     void OperationEnd(TPublishOperator *sender) override
     {
         ++Ends;
-        EndClock.start();
         Aborted = sender->Aborted;
         HadErrors = sender->HadErrors;
-        FoldersCount = sender->FoldersCount;
-        FilesCount = sender->FilesCount;
         FtpStats = sender->FtpStats;
         Current = nullptr;
         if (OnEnd)
@@ -117,11 +70,14 @@ public:
     }
 
     // Starts one operation and waits until OperationEnd has run and the operator is gone.
-    // `started` runs right after start() (to abort, for example).
-    bool Run(TFileList &list, quint8 kind, TProject &project, int timeoutMs = 120000,
+    bool Run(TFileList &list, quint8 kind, TProject &project,
              const std::function<void(TPublishOperator *)> &started = {})
     {
-        Reset();
+        for (QStringList *texts : {&Lines, &Errors, &StatusTexts, &Appended, &Questions})
+            texts->clear();
+        Progress.clear();
+        ChangedItems.clear();
+        FillViews = Ends = ReportsAfterEnd = 0;
         auto *op = new TPublishOperator(&list, kind, &project, this);
         bool destroyed = false;
         QEventLoop loop;
@@ -129,7 +85,7 @@ public:
             destroyed = true;
             loop.quit();
         });
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
         Current = op;
         op->start();
         if (started)
@@ -147,50 +103,28 @@ public:
         loop.exec();
     }
 
-    QStringList Texts(int level = -1) const
+    QStringList StartingWith(const QString &prefix) const
     {
         QStringList texts;
-        for (const TLine &line : Lines) {
-            if (level < 0 || line.Level == level)
-                texts.append(line.Text);
+        for (const QString &line : Lines) {
+            if (line.startsWith(prefix))
+                texts << line.mid(prefix.size());
         }
         return texts;
     }
-    QStringList TextsStartingWith(const QString &prefix) const
-    {
-        QStringList texts;
-        for (const TLine &line : Lines) {
-            if (line.Text.startsWith(prefix))
-                texts.append(line.Text);
-        }
-        return texts;
-    }
-    QString LastLine() const { return Lines.empty() ? QString() : Lines.back().Text; }
+    QString LastLine() const { return Lines.value(Lines.size() - 1); }
 
 private:
-    void Note()
+    template <class T> T Note(T value)
     {
-        if (Ends > 0)
-            ++ReportsAfterEnd;
-    }
-    void Reset()
-    {
-        Lines.clear();
-        StatusTexts.clear();
-        Progress.clear();
-        Appended.clear();
-        Questions.clear();
-        ClearViews = FillViews = Ends = ReportsAfterEnd = 0;
-        ChangedItems.clear();
-        Aborted = HadErrors = false;
-        FoldersCount = FilesCount = 0;
+        ReportsAfterEnd += Ends > 0;
+        return value;
     }
 };
 
 // A new project as the options dialog leaves it, for `local` (and `server` when given).
 inline std::unique_ptr<TProject> MakeTestProject(const QString &local,
-                                                 const TFtpTestServer *server = nullptr,
-                                                 const QString &remotePath = QString())
+                                                 const TFtpTestServer *server = nullptr)
 {
     auto project = std::make_unique<TProject>();
     project->Clear();
@@ -201,51 +135,15 @@ inline std::unique_ptr<TProject> MakeTestProject(const QString &local,
         project->Nodes(QStringLiteral("Host"))->SetAsString(server->Host);
         project->Nodes(QStringLiteral("Port"))->SetAsString(QString::number(server->Port));
         project->Nodes(QStringLiteral("User"))->SetAsString(server->User);
-        project->Nodes(QStringLiteral("RemotePath"))
-            ->SetAsString(remotePath.isEmpty() ? server->RemoteBase : remotePath);
+        project->Nodes(QStringLiteral("RemotePath"))->SetAsString(server->RemoteBase);
         project->SetPassword(server->Password);
     }
     return project;
 }
 
-inline void SetBool(TProject &project, const char *key, bool value)
-{
-    project.Nodes(QString::fromLatin1(key))->SetAsBoolean(value);
-}
-
-inline void SetText(TProject &project, const char *key, const QString &value)
+inline void Set(TProject &project, const char *key, const QString &value)
 {
     project.Nodes(QString::fromLatin1(key))->SetAsString(value);
-}
-
-// Sets a file's last-write time to `secondsAgo` seconds before now.
-inline void SetFileAge(const QString &path, qint64 secondsAgo)
-{
-    const qint64 when = QDateTime::currentSecsSinceEpoch() - secondsAgo;
-    struct utimbuf times;
-    times.actime = time_t(when);
-    times.modtime = time_t(when);
-    ::utime(QFile::encodeName(path).constData(), &times);
-}
-
-// Relative path -> content of every file below `root`, plus "path/" for every folder.
-inline QMap<QString, QByteArray> TreeOf(const QString &root,
-                                        const QStringList &leaveOut = QStringList())
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QString relative = QDir(root).relativeFilePath(path);
-        if (leaveOut.contains(relative))
-            continue;
-        if (it.fileInfo().isDir())
-            tree.insert(relative + QLatin1Char('/'), QByteArray());
-        else
-            tree.insert(relative, ReadWholeFile(path));
-    }
-    return tree;
 }
 
 inline const TFileListItem *FindItem(const TFileList &list, const QString &relativeName)
@@ -256,3 +154,27 @@ inline const TFileListItem *FindItem(const TFileList &list, const QString &relat
     }
     return nullptr;
 }
+
+// Whether the item is in step with the server; false (and a failure) when it is not listed.
+inline bool Sync(const TFileList &list, const char *relative)
+{
+    const TFileListItem *item = FindItem(list, QString::fromUtf8(relative));
+    EXPECT_NE(item, nullptr) << relative;
+    return item && item->Synchronous;
+}
+
+// A local site, its file list and a front end.
+class SiteTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString site = dir.path() + "/site/";
+    TFileList list;
+    TTestFrontEnd frontEnd;
+
+    void Write(const QString &relative, const QByteArray &data)
+    {
+        WriteWholeFile(site + relative, data);
+    }
+    QStringList Uploaded() const { return frontEnd.StartingWith("uploading " + site); }
+};

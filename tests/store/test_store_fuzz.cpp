@@ -1,5 +1,5 @@
-// The readers take any input: mutated sample files neither crash nor hang them, and what
-// they make of it writes out and reads back unchanged.
+// The readers take any input: mutated sample files neither crash nor hang them, and what they
+// make of it writes out and reads back unchanged.
 #include "engine/PublishFilter.h"
 #include "store/PrjCls.h"
 #include "store/Settings.h"
@@ -10,8 +10,8 @@
 
 #include <random>
 
-namespace {
-
+// Mutations of real sample files (random bytes, tokens of the formats, cuts and copies), then
+// from the 3001st call on random bytes alone.
 class Mutator
 {
 public:
@@ -20,56 +20,28 @@ public:
     {
     }
     int Below(int n) { return n <= 0 ? 0 : int(m_random() % quint32(n)); }
-
-    QByteArray Mutate(QByteArray data)
+    QByteArray Next(const QByteArray (&samples)[2])
     {
-        static const char *const tokens[] = {"<",
-                                             ">",
-                                             "</",
-                                             "&",
-                                             "&amp;",
-                                             "&lt;",
-                                             "&#",
-                                             "&#32;",
-                                             "&#0;",
-                                             "&#1114112;",
-                                             "'",
-                                             "''",
-                                             "#",
-                                             "#39",
-                                             "#$41",
-                                             "#55357",
-                                             "+",
-                                             "(",
-                                             ")",
-                                             "=",
-                                             ".",
-                                             ":",
-                                             "\r\n",
-                                             "\n",
-                                             " ",
-                                             "\t",
-                                             "<!-- versions -->",
-                                             "object",
-                                             "end",
-                                             "Strings",
-                                             "-",
-                                             "0",
-                                             "2147483648",
-                                             "\xc3",
-                                             "\xf0\x9f\x98\x80",
-                                             "True",
-                                             "ptSocks",
-                                             "[a-",
-                                             "*"};
-        for (int steps = 1 + Below(8); steps > 0; --steps) {
+        static const QList<QByteArray> tokens
+            = QByteArray(
+                  "<|>|</|&|&amp;|&lt;|&#|&#32;|&#0;|&#1114112;|'|''|#|#39|#$41|#55357|+|(|)|"
+                  "=|.|:|\r\n|\n| |\t|<!-- versions -->|object|end|Strings|-|0|2147483648|"
+                  "\xc3|\xf0\x9f\x98\x80|True|ptSocks|[a-|*")
+                  .split('|');
+        QByteArray data = samples[++m_count % 2];
+        if (m_count > 3000) {
+            data = QByteArray(Below(300), '\0');
+            for (char &c : data)
+                c = char(Below(256));
+        }
+        for (int steps = m_count > 3000 ? 0 : 1 + Below(8); steps > 0; --steps) {
             const int at = Below(int(data.size()) + 1);
             switch (Below(5)) {
             case 0:
                 data.insert(at, char(Below(256)));
                 break;
             case 1:
-                data.insert(at, tokens[Below(int(std::size(tokens)))]);
+                data.insert(at, tokens[Below(int(tokens.size()))]);
                 break;
             case 2:
                 data.remove(at, 1 + Below(40));
@@ -83,16 +55,10 @@ public:
         }
         return data;
     }
-    QByteArray Random()
-    {
-        QByteArray data(Below(300), '\0');
-        for (char &c : data)
-            c = char(Below(256));
-        return data;
-    }
 
 private:
     std::mt19937 m_random;
+    int m_count = 0;
 };
 
 void CheckProject(const QByteArray &input, int &conversionErrors)
@@ -122,9 +88,9 @@ void CheckProject(const QByteArray &input, int &conversionErrors)
             pending.push_back(n->Items(i));
     }
     TFilter filter;
-    filter.LoadLocal(p.GetLocalPath(), p.Nodes(QStringLiteral("Filters")));
-    filter.LoadRemote(p.GetRemotePath(), p.Nodes(QStringLiteral("Filters")));
-    filter.IsIgnored(QStringLiteral("/home/webmaster/site/cgi-bin/form.pl"));
+    filter.LoadLocal(p.GetLocalPath(), p.Nodes("Filters"));
+    filter.LoadRemote(p.GetRemotePath(), p.Nodes("Filters"));
+    filter.IsIgnored("/home/webmaster/site/cgi-bin/form.pl");
 
     TPublishVersions v;
     v.LoadFromText(QString::fromUtf8(input));
@@ -133,63 +99,52 @@ void CheckProject(const QByteArray &input, int &conversionErrors)
     ASSERT_EQ(v.SaveToText(), text) << input.toPercentEncoding().constData();
 }
 
-void Reset(TSettings &s)
-{
-    s.TextFiles.clear();
-    s.ExecFiles.clear();
-    s.FtpProxyHost.clear();
-    s.SocksHost.clear();
-    s.ErrorSound.clear();
-    s.CompleteSound.clear();
-    s.FtpProxyPort = s.SocksPort = 0;
-    s.ProxyType = ptFTP;
-    s.SoundEnabled = false;
-}
-
-bool CheckSettings(TSettings &s, const QByteArray &input)
-{
-    Reset(s);
-    try {
-        s.ReadText(input);
-    } catch (const EStoreError &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("The file is not valid"));
-        return false;
-    }
-    const QByteArray written = s.WriteText();
-    Reset(s);
-    EXPECT_NO_THROW(s.ReadText(written)) << input.toPercentEncoding().constData();
-    EXPECT_EQ(s.WriteText(), written) << input.toPercentEncoding().constData();
-    return true;
-}
-
 TEST(ReaderFuzz, ProjectFilesAndVersionRecords)
 {
-    const QByteArray samples[] = {ReadWholeFile(TestDataPath(QStringLiteral("site.zdx"))),
-                                  ReadWholeFile(TestDataPath(QStringLiteral("new_project.zdx")))};
+    const QByteArray samples[]
+        = {ReadWholeFile(TestDataPath("site.zdx")), ReadWholeFile(TestDataPath("new_project.zdx"))};
     ASSERT_FALSE(samples[0].isEmpty() || samples[1].isEmpty());
     Mutator mutator(20240611);
     int conversionErrors = 0;
-    for (int i = 0; i < 3500; ++i) {
-        const QByteArray input = i < 3000 ? mutator.Mutate(samples[i % 2]) : mutator.Random();
-        ASSERT_NO_FATAL_FAILURE(CheckProject(input, conversionErrors));
-    }
+    for (int i = 0; i < 3500; ++i)
+        ASSERT_NO_FATAL_FAILURE(CheckProject(mutator.Next(samples), conversionErrors));
     EXPECT_GT(conversionErrors, 0); // the mutations reached the number conversion
 }
 
 TEST(ReaderFuzz, SettingsFiles)
 {
-    const QByteArray samples[]
-        = {ReadWholeFile(TestDataPath(QStringLiteral("settings_full.dat"))),
-           ReadWholeFile(TestDataPath(QStringLiteral("settings_default.dat")))};
+    const QByteArray samples[] = {ReadWholeFile(TestDataPath("settings_full.dat")),
+                                  ReadWholeFile(TestDataPath("settings_default.dat"))};
     ASSERT_FALSE(samples[0].isEmpty() || samples[1].isEmpty());
     TSettings s;
+    // Every property emptied, so the output shows only what the input gave.
+    const auto reset = [&s] {
+        for (QStringList *list : {&s.TextFiles, &s.ExecFiles})
+            list->clear();
+        for (QString *text : {&s.FtpProxyHost, &s.SocksHost, &s.ErrorSound, &s.CompleteSound})
+            text->clear();
+        s.FtpProxyPort = s.SocksPort = 0;
+        s.ProxyType = ptFTP;
+        s.SoundEnabled = false;
+    };
     Mutator mutator(7);
     int accepted = 0;
-    for (int i = 0; i < 3500; ++i)
-        accepted += CheckSettings(s, i < 3000 ? mutator.Mutate(samples[i % 2]) : mutator.Random());
+    for (int i = 0; i < 3500; ++i) {
+        const QByteArray input = mutator.Next(samples);
+        reset();
+        try {
+            s.ReadText(input);
+        } catch (const EStoreError &e) {
+            EXPECT_EQ(e.Message(), "The file is not valid");
+            continue;
+        }
+        ++accepted;
+        const QByteArray written = s.WriteText();
+        reset();
+        EXPECT_NO_THROW(s.ReadText(written)) << input.toPercentEncoding().constData();
+        EXPECT_EQ(s.WriteText(), written) << input.toPercentEncoding().constData();
+    }
     // Both outcomes occur, so both paths were exercised.
     EXPECT_GT(accepted, 50);
     EXPECT_LT(accepted, 3400);
 }
-
-} // namespace

@@ -1,9 +1,36 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
+#include <QStringList>
 
-// Small file helpers shared by the tests.
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+// Readable failure messages for Qt strings (and, through them, string lists).
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+// Small helpers shared by the tests.
 QByteArray ReadWholeFile(const QString &path);
 void WriteWholeFile(const QString &path, const QByteArray &data); // creates missing folders
-QString TestDataPath(const QString &name); // tests/data/<name>
+QString TestDataPath(const QString &name);                        // tests/data/<name>
+// Relative path -> content of every file below `root`, and "path/" -> "" for every folder.
+QMap<QString, QByteArray> TreeOf(const QString &root, const QStringList &leaveOut = {});
+void SetFileAge(const QString &path, qint64 secondsAgo); // last write `secondsAgo` before now
+
+// Runs `call`, which must throw E; returns the exception's message.
+template <class E, class F> QString ErrorOf(F &&call)
+{
+    try {
+        call();
+    } catch (const E &error) {
+        return error.Message();
+    }
+    ADD_FAILURE() << "nothing was thrown";
+    return {};
+}

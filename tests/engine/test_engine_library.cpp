@@ -1,0 +1,204 @@
+// Library routines of the engine: size texts, file sizes and ages, folder listings; the mask
+// language and the ignore filter; version records (their text form is pinned by the golden
+// project file).
+#include "engine/FileLib.h"
+#include "engine/PublishFilter.h"
+#include "engine/PublishVersions.h"
+#include "store/XMLStore.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+TEST(FileLib, SizeTexts)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const std::pair<qint64, const char *> sizes[]
+        = {{0, "0 byte"},        {999, "999 byte"}, {1000, "0.98 KB"},
+           {1536, "1.5 KB"},     {2048, "2 KB"},    {999999, "976.56 KB"},
+           {1000000, "0.95 MB"}, {1048576, "1 MB"}, {5LL << 30, "5120 MB"}};
+    for (const auto &[size, text] : sizes)
+        EXPECT_EQ(FormatSize(size), text) << size;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(FormatSize(1536), "1,5 KB");
+    QLocale::setDefault(saved);
+    EXPECT_EQ(FormatSizeKB(0) + FormatSizeKB(2047) + FormatSizeKB(2048), "0 KB1 KB2 KB");
+}
+
+TEST(FileLib, SizesAndDosTimesOfFiles)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("f.bin");
+    WriteWholeFile(file, QByteArray(12345, 'x'));
+    EXPECT_EQ(GetFileSize(file), 12345);
+    EXPECT_EQ(GetFileSize(dir.filePath("missing")), 0);
+    EXPECT_EQ(GetFileSize(dir.path()), 0);
+    // A FIFO without a writer would block an ordinary open.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600), 0);
+    EXPECT_EQ(GetFileSize(dir.filePath("fifo")), 0);
+
+    // 2016-09-25 23:59:30 (seconds halved) as date (36 << 9 | 9 << 5 | 25) and time
+    // (23 << 11 | 59 << 5 | 15).
+    const QDateTime when(QDate(2016, 9, 25), QTime(23, 59, 31), Qt::LocalTime);
+    const qint32 expected
+        = qint32((quint32((36 << 9) | (9 << 5) | 25) << 16) | ((23 << 11) | (59 << 5) | 15));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+    EXPECT_EQ(GetFileAge(file), expected);
+    EXPECT_EQ(DateTimeToFileDate(when), expected);
+    ASSERT_TRUE(f.setFileTime(when.addSecs(-2), QFileDevice::FileModificationTime));
+    EXPECT_NE(GetFileAge(file), expected);
+    // Not expressible before 1980; years from 2044 on set the sign bit.
+    ASSERT_TRUE(f.setFileTime(QDateTime(QDate(1975, 1, 1), QTime(0, 0)),
+                              QFileDevice::FileModificationTime));
+    EXPECT_EQ(GetFileAge(file), -1);
+    EXPECT_EQ(GetFileAge(dir.filePath("missing")), -1);
+    EXPECT_LT(DateTimeToFileDate(QDateTime(QDate(2100, 1, 1), QTime(0, 0))), 0);
+}
+
+TEST(FileLib, FolderListingsSelectHiddenEntriesAndSurviveLinkCycles)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/site";
+    for (const char *f :
+         {"a.html", ".hidden", ".htaccess", "sub/b.html", ".git/config", ".well-known/x"})
+        WriteWholeFile(root + "/" + f, "x");
+    // "sub/up" is a cycle back to the root.
+    for (const auto &[target, name] :
+         {std::pair{"a.html", "file-link"}, {"sub", "sub-link"}, {"..", "sub/up"}})
+        ASSERT_EQ(::symlink(target, QFile::encodeName(root + "/" + name).constData()), 0);
+    const auto names = [&root](const QStringList &paths) {
+        QStringList names;
+        for (const QString &p : paths)
+            names << p.mid(root.size() + 1);
+        names.sort();
+        return names.join(',');
+    };
+    // Hidden names spare the site's own files.
+    EXPECT_EQ(names(TFileFolder(root, ffFiles | ffHidden)), ".hidden,.htaccess,a.html,file-link");
+    EXPECT_EQ(names(TFileFolder(root + "/", ffFolders)), ".well-known,sub,sub-link");
+    EXPECT_TRUE(IsHiddenName(".htaccess~") && !IsHiddenName(".htpasswd")
+                && !IsHiddenName(".user.ini"));
+    // Every real folder once; a folder's own entries come before those of its sub-folders.
+    QStringList found;
+    FindLocalFiles(found, root, "*.html", true, true, false);
+    EXPECT_EQ(names(found), "a.html,sub-link/b.html,sub/b.html");
+    EXPECT_EQ(found.first(), root + "/a.html");
+    QStringList all;
+    FindLocalFiles(all, root + "/sub", "*.*", false, true, true);
+    EXPECT_EQ(all.size(), 2); // b.html, up: "*.*" names every entry
+    FindLocalFiles(all, root, "[bad", true, true, true);
+    EXPECT_EQ(all.size(), 2);
+}
+
+TEST(Mask, WildcardsSetsCaseAndInvalidMasks)
+{
+    const std::tuple<const char *, const char *, bool> cases[] = {
+        {"*.bak", "/site/sub/old.bak", true}, // "*" spans separators
+        {"*.BAK", "a.bak", true},
+        {"*.bak", "a.bak2", false},
+        {"?", "", false},
+        {"a?c", "abc", true},
+        {"[abc]x", "Bx", true},
+        {"[a-z]1", "01", false},
+        {"[!a-z]1", "01", true},
+        {"[!a-z]1", "q1", false},
+        {"[-x][x-]", "--", true}, // a dash first or last stands for itself
+        {"[*?]", "?", true},      // wildcards inside a set are plain
+        {"[*?]", "a", false},
+        {"*a*b*c", "xxaxxcxxb", false},
+        {"\u00e9*", "\u00c9t\u00e9", false}, // only ASCII letters fold
+        {"?.txt", "\U0001F600.txt", true},   // one character, two code units
+    };
+    for (const auto &[mask, text, expected] : cases)
+        EXPECT_EQ(MatchesMask(QString::fromUtf8(text), QString::fromUtf8(mask)), expected)
+            << mask << " " << text;
+    for (const char *mask : {"[", "[]", "[!]", "a[!", "[z-a]"})
+        EXPECT_THROW(TMask{mask}, EMaskError) << mask;
+    EXPECT_THROW(TMask(QString(31, u'*')), EMaskError);
+    EXPECT_EQ(ErrorOf<EMaskError>([] { TMask("ab[c"); }), "'ab[c' is an invalid mask at (3)");
+
+    // A recursive matcher needs about C(n, 29) steps for this; this one needs n x 60, so the
+    // test simply finishes.
+    const TMask m(QString("*a").repeated(29) + "b*");
+    EXPECT_FALSE(m.Matches(QString(20000, u'a')));
+    EXPECT_TRUE(m.Matches(QString(20000, u'a') + "bc"));
+}
+
+TEST(Filter, LocalAndRemoteFormsKeepTheirSidesApart)
+{
+    TXMLStore filters;
+    for (const auto &[mask, options] : {std::pair{"*.bak", ":no"},
+                                        {"cgi-bin\\*", "no"},
+                                        {"images\\", "x:no:y"},
+                                        {"keep\\*", ":yes"},
+                                        {"www\\*", ":no"},
+                                        {"[bad", ":no"},
+                                        {"img/*.psd", ":no"}}) {
+        TXMLStore *entry = filters.Add();
+        entry->Nodes("Mask")->Value = mask;
+        entry->Nodes("Options")->Value = options;
+    }
+    TFilter f;
+    f.LoadLocal("/srv", &filters);
+    f.LoadLocal("/srv/", &filters); // clears first
+    f.LoadRemote("/srv/www", &filters);
+    ASSERT_EQ(f.Count(), 14);
+    EXPECT_EQ(f.Items(1)->Mask, "/srv/cgi-bin/*");
+    EXPECT_EQ(f.Items(8)->Mask, "/srv/www/cgi-bin/*");
+    for (const char *ignored : {"sub/old.BAK", "cgi-bin/", "images/", "img/a.psd"})
+        EXPECT_TRUE(f.IsIgnored(QString("/srv/") + ignored, fsLocal)) << ignored;
+    for (const char *kept : {"images/a.gif", "keep/a.html", "index.html", "[bad"})
+        EXPECT_FALSE(f.IsIgnored(QString("/srv/") + kept)) << kept;
+    EXPECT_TRUE(f.IsMatch("/srv/keep/a.html", "yes"));
+    // Both sides' paths begin with "/": a caller that names its side gets only that side's
+    // entries, so the local mask /srv/www/* does not hide the server's /srv/www.
+    EXPECT_TRUE(f.IsIgnored("/srv/www/index.html"));
+    EXPECT_FALSE(f.IsIgnored("/srv/www/index.html", fsRemote));
+    EXPECT_TRUE(f.IsIgnored("/srv/www/www/x", fsRemote));
+    EXPECT_TRUE(f.IsIgnored("/srv/www/cgi-bin/form.pl", fsRemote));
+}
+
+QString Dump(const TPublishVersions &v)
+{
+    QStringList items;
+    for (int i = 0; i < v.Count(); ++i)
+        items << QString::number(v.Items(i)->Date) + ":" + v.Items(i)->FileName;
+    return items.join('|');
+}
+
+TEST(Versions, LookupReaderAndRemoval)
+{
+    TPublishVersions v;
+    v.LoadFromText("\r\n  \n12 a.html\rnoSpaceHere\nabc name\n3  padded name \t\r\n"
+                   "99999999999 big\n7 \t\n 8 lead\n4 dup\n5 dup");
+    EXPECT_EQ(Dump(v),
+              "12:a.html|0:noSpaceHere|0:name|3:padded name|0:big|7:|0:8 lead|4:dup|5:dup");
+    // Lookups are exact and find the first of duplicates; a missing name is added once.
+    EXPECT_EQ(v.FindOrAdd("dup")->Date, 4);
+    EXPECT_EQ(v.FindOrAdd("A.html"), v.FindOrAdd("A.html"));
+    EXPECT_EQ(v.Count(), 10);
+    // Removal keeps the index right: the second "dup" takes over.
+    v.Remove(v.FindOrAdd("dup"));
+    EXPECT_EQ(v.FindOrAdd("dup")->Date, 5);
+    v.RemoveItems({v.FindOrAdd("dup"), v.FindOrAdd("a.html")});
+    EXPECT_EQ(v.FindOrAdd("dup")->Date, 0);
+    EXPECT_EQ(v.FindOrAdd("a.html")->Date, 0);
+
+    // Many records: each name still maps to its own record, in insertion order.
+    v.Clear();
+    for (int i = 0; i < 100000; ++i)
+        v.FindOrAdd(QString("f%1").arg(i))->Date = i;
+    EXPECT_EQ(v.FindOrAdd("f77777")->Date, 77777);
+    EXPECT_EQ(v.Items(99999)->FileName, "f99999");
+}
