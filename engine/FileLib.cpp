@@ -191,8 +191,13 @@ qint32 GetFileAge(const QString &fileName)
     struct stat st;
     if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
         return -1;
+    return UnixTimeToFileDate(st.st_mtime);
+}
+
+qint32 UnixTimeToFileDate(qint64 unixTime)
+{
     struct tm local;
-    const time_t mtime = st.st_mtime;
+    const time_t mtime = time_t(unixTime);
     if (!::localtime_r(&mtime, &local))
         return -1;
     return PackDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,

@@ -29,6 +29,7 @@ struct TEntry
     QString Name;
     QString Path; // full local path, folders with a trailing "/"
     qint64 Size = 0;
+    qint64 ModifiedTime = 0;
     dev_t Device = 0;
     ino_t Inode = 0;
 };
@@ -86,7 +87,7 @@ void TPublishOperator::LocalScan()
         = qint64(Project->Nodes(QStringLiteral("SafeUploadSize"))->AsInteger()) * 1024;
 
     const QString root = FileList->LocalRoot;
-    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, state);
+    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, 0, state);
     struct stat st;
     if (::stat(QFile::encodeName(root).constData(), &st) == 0)
         state.Ancestors.emplace_back(st.st_dev, st.st_ino);
@@ -96,7 +97,7 @@ void TPublishOperator::LocalScan()
 
 TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &relativeName,
                                             bool isFolder, TFileListItem *parent, qint64 size,
-                                            const TScanState &state)
+                                            qint32 fileAge, const TScanState &state)
 {
     TFileListItem *item = FileList->Add();
     item->Index = ++ItemCounter;
@@ -114,7 +115,7 @@ TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &
         parent->Children.push_back(item);
     if (!isFolder) {
         item->Size = size;
-        item->FileAge = GetFileAge(path);
+        item->FileAge = fileAge;
         // An unreadable time (-1) never counts as recorded.
         item->Synchronous = item->FileAge != -1 && item->FileAge == record->Date;
         item->IsAscii = m_textFiles->Matches(path);
@@ -167,6 +168,7 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
                 folders.push_back(std::move(item));
             } else {
                 item.Size = st.st_size;
+                item.ModifiedTime = st.st_mtime;
                 files.push_back(std::move(item));
             }
         }
@@ -178,7 +180,9 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     bool outdated = false;
     const QString &base = folder->RelativeName;
     for (const TEntry &entry : files) {
-        if (!CreateItem(entry.Path, Joined(base, entry.Name), false, folder, entry.Size, state)
+        const qint32 fileAge = UnixTimeToFileDate(entry.ModifiedTime);
+        if (!CreateItem(entry.Path, Joined(base, entry.Name), false, folder, entry.Size, fileAge,
+                        state)
                  ->Synchronous)
             outdated = true;
     }
@@ -186,7 +190,7 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     subfolders.reserve(folders.size());
     for (const TEntry &entry : folders) {
         TFileListItem *item = CreateItem(entry.Path, Joined(base, entry.Name, QChar(u'\\')), true,
-                                         folder, 0, state);
+                                         folder, 0, 0, state);
         if (!item->Synchronous)
             outdated = true;
         subfolders.push_back(item);

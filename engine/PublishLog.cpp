@@ -9,17 +9,23 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <stdexcept>
 
 namespace {
 
+// The user's short date and long time, without the time-zone name that Qt's long time
+// format carries ("14:03:10 UTC"): a log's times are local times.
 QString LogTime(const QDateTime &time)
 {
     const QLocale locale;
-    return locale.toString(time, locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ')
-                                     + locale.timeFormat(QLocale::LongFormat));
+    static const QRegularExpression zone(QStringLiteral("\\s*(?<![A-Za-z'])t+(?![A-Za-z'])\\s*"));
+    const QString timeFormat
+        = locale.timeFormat(QLocale::LongFormat).replace(zone, QStringLiteral(" ")).trimmed();
+    return locale.toString(time,
+                           locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') + timeFormat);
 }
 
 // The project file's name with its extension replaced.

@@ -12,8 +12,9 @@
 
 namespace {
 
-// The abandon deadline of Abort: the window must regain control within about half a second.
-constexpr int AbortWaitMs = 500;
+// How long Abort lets the worker end on its own before abandoning it: the end handler must
+// run within half a second of Abort, delivery included.
+constexpr int AbortWaitMs = 450;
 // Progress reports closer together than this are dropped.
 constexpr qint64 ProgressIntervalMs = 200;
 
@@ -40,15 +41,6 @@ QString FormatFloat2(double value)
             text.chop(point.size());
     }
     return text;
-}
-
-// Installs the hook through which the FTP client reports listing entries it refused
-// (names that would leave a folder), when the client offers one.
-template <class TClient, class THandler>
-void InstallSkippedEntryHook(TClient &ftp, THandler handler)
-{
-    if constexpr (requires { ftp.OnSkippedEntry = handler; })
-        ftp.OnSkippedEntry = handler;
 }
 
 } // namespace
@@ -291,10 +283,11 @@ void TPublishOperator::Execute()
         FilesCount = 0;
         m_textFiles.emplace(Settings.TextFiles);
         m_execFiles.emplace(Settings.ExecFiles);
-        InstallSkippedEntryHook(Ftp, [this](const QString &rawName) {
-            // Runs inside a listing call: touches only the operator's own log.
+        // Listing entries the client refused (names that would leave a folder). Runs inside
+        // a listing call: touches only the operator's own log.
+        Ftp.OnSkippedEntry = [this](const QString &rawName) {
             AddError(QStringLiteral("entry with an unsafe name has been skipped ") + rawName);
-        });
+        };
         switch (Kind) {
         case pkRefresh:
         case pkCompare:

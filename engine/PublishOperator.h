@@ -185,7 +185,8 @@ private:
     void LocalScan();
     struct TScanState;
     TFileListItem *CreateItem(const QString &path, const QString &relativeName, bool isFolder,
-                              TFileListItem *parent, qint64 size, const TScanState &state);
+                              TFileListItem *parent, qint64 size, qint32 fileAge,
+                              const TScanState &state);
     bool TreeScan(const QString &path, TFileListItem *folder, TScanState &state);
 
     // Server scan and comparison (ServerScan.cpp).

@@ -1,22 +1,13 @@
 #include "engine/PublishVersions.h"
 
+#include "store/StringLib.h"
+
 #include <QSet>
 
 #include <algorithm>
 #include <limits>
 
 namespace {
-
-QStringView TrimBlanks(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 0x20)
-        --end;
-    return text.sliced(begin, end - begin);
-}
 
 // A signed decimal number that fits 32 bits, else 0.
 qint32 DecimalOrZero(QStringView text)

@@ -1,5 +1,7 @@
 #include "store/PrjCls.h"
 
+#include "store/StringLib.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -10,15 +12,9 @@ QStringList TProject::CommandLineArguments;
 
 namespace {
 
-QString TrimBlanks(const QString &text)
+QString Trimmed(const QString &text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 0x20)
-        --end;
-    return text.mid(begin, end - begin);
+    return TrimBlanks(text).toString();
 }
 
 const QString DefaultProjectKey = QStringLiteral("DefaultProject");
@@ -92,8 +88,8 @@ void TProject::Load(const QString &fileName)
 void TProject::Save(bool onlyIfExists)
 {
     if (FileName.isEmpty()) {
-        if (TrimBlanks(Nodes(QStringLiteral("User"))->Value).isEmpty()
-            || TrimBlanks(Nodes(QStringLiteral("Host"))->Value).isEmpty())
+        if (Trimmed(Nodes(QStringLiteral("User"))->Value).isEmpty()
+            || Trimmed(Nodes(QStringLiteral("Host"))->Value).isEmpty())
             return;
         // The login and host go into the name as stored.
         const QString folder = ProjectsFolder();
@@ -113,13 +109,13 @@ void TProject::Save(bool onlyIfExists)
 
 QString TProject::GetLocalPath()
 {
-    const QString path = TrimBlanks(Nodes(QStringLiteral("Path"))->Value);
+    const QString path = Trimmed(Nodes(QStringLiteral("Path"))->Value);
     return path.endsWith(u'/') ? path : path + u'/';
 }
 
 QString TProject::GetRemotePath()
 {
-    const QString path = TrimBlanks(Nodes(QStringLiteral("RemotePath"))->Value);
+    const QString path = Trimmed(Nodes(QStringLiteral("RemotePath"))->Value);
     if (!path.isEmpty() && !path.endsWith(u'/'))
         return path + u'/';
     return path;

@@ -33,3 +33,14 @@ bool SameTextAscii(const QString &a, const QString &b)
 {
     return a.size() == b.size() && EqualRange(a.constData(), b.constData(), a.size(), true);
 }
+
+QStringView TrimBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}

@@ -11,23 +11,6 @@
 
 namespace {
 
-// The blanks the store trims: every character at or below the space character.
-inline bool IsBlank(QChar c)
-{
-    return c.unicode() <= 0x20;
-}
-
-QStringView TrimBlanks(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.sliced(begin, end - begin);
-}
-
 inline bool IsDigit(QChar c)
 {
     return c >= u'0' && c <= u'9';
