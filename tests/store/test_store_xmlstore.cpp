@@ -147,10 +147,18 @@ TEST(XMLStoreAccessors, BooleanIntegerAndPassword)
         for (qsizetype i = 0; i < password.size(); ++i)
             EXPECT_NE(pass->Value[i], password[i]);
         root.SaveToFile(file);
+        // Saved again after a load, as every opened project is.
         TXMLStore back;
         back.LoadFromFile(file);
-        EXPECT_EQ(back.Nodes("Pass")->AsPassword(), password);
+        back.SaveToFile(file);
+        TXMLStore again;
+        again.LoadFromFile(file);
+        EXPECT_EQ(again.Nodes("Pass")->AsPassword(), password);
     }
+    // Plain values keep the reader's trimming: a blank-edged value is written as it is.
+    TXMLStore plain;
+    plain.Nodes("Host")->Value = " host ";
+    EXPECT_TRUE(plain.SaveToBytes().contains("\r\n host \r\n"));
     n.SetAsPassword("secret");
     EXPECT_EQ(n.Value, ")?9(?."); // the bytes the original program stored
 }
