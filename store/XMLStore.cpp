@@ -264,19 +264,16 @@ QString TXMLStore::Escape(const QString &value, bool protectEnds)
     text.replace(u'>', QLatin1String("&gt;"));
     if (!protectEnds)
         return text;
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    if (begin == 0 && end == text.size())
+    const QStringView core = TrimBlanks(text);
+    if (core.size() == text.size())
         return text;
+    const qsizetype begin = core.data() - text.constData();
+    const qsizetype end = begin + core.size();
     QString out;
     out.reserve(text.size() + 6 * (begin + text.size() - end));
     for (qsizetype i = 0; i < begin; ++i)
         out += QStringLiteral("&#%1;").arg(uint(text[i].unicode()));
-    out += QStringView(text).sliced(begin, end - begin);
+    out += core;
     for (qsizetype i = end; i < text.size(); ++i)
         out += QStringLiteral("&#%1;").arg(uint(text[i].unicode()));
     return out;
