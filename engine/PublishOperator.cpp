@@ -133,6 +133,11 @@ void TPublishOperator::EndOnce()
 
 void TPublishOperator::OnFinished()
 {
+    // Pairs with the worker's release of the lock at the end of run(): the front end gets
+    // the file list and the project back with everything the worker wrote visible.
+    {
+        QMutexLocker locker(&m_lock);
+    }
     EndOnce();
     deleteLater();
 }
