@@ -258,27 +258,25 @@ void TFilter::Add(const QString &mask, const QString &options, TFilterSide side)
 void TFilter::LoadLocal(const QString &localRoot, TXMLStore *filtersNode)
 {
     Clear();
-    if (!filtersNode)
-        return;
-    const QString root = IncludeTrailingSlash(localRoot);
-    for (int i = 0; i < filtersNode->Count(); ++i) {
-        TXMLStore *entry = filtersNode->Items(i);
-        QString mask = entry->Nodes(QStringLiteral("Mask"))->Value;
-        BackslashToSlash(mask);
-        Add(root + mask, entry->Nodes(QStringLiteral("Options"))->Value, fsLocal);
-    }
+    Load(localRoot, filtersNode, fsLocal);
 }
 
 void TFilter::LoadRemote(const QString &remoteRoot, TXMLStore *filtersNode)
 {
+    Load(remoteRoot, filtersNode, fsRemote);
+}
+
+// Both sides use "/" here: the stored masks' "\" separators are turned into "/".
+void TFilter::Load(const QString &folderRoot, TXMLStore *filtersNode, TFilterSide side)
+{
     if (!filtersNode)
         return;
-    const QString root = IncludeTrailingSlash(remoteRoot);
+    const QString root = IncludeTrailingSlash(folderRoot);
     for (int i = 0; i < filtersNode->Count(); ++i) {
         TXMLStore *entry = filtersNode->Items(i);
         QString mask = entry->Nodes(QStringLiteral("Mask"))->Value;
         BackslashToSlash(mask);
-        Add(root + mask, entry->Nodes(QStringLiteral("Options"))->Value, fsRemote);
+        Add(root + mask, entry->Nodes(QStringLiteral("Options"))->Value, side);
     }
 }
 

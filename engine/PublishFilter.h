@@ -117,6 +117,7 @@ public:
 
 private:
     void Add(const QString &mask, const QString &options, TFilterSide side);
+    void Load(const QString &folderRoot, TXMLStore *filtersNode, TFilterSide side);
 
     struct Compiled
     {

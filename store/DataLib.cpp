@@ -509,9 +509,5 @@ TPropertiesItem *TProperties::Items(const QString &name)
 
 int TProperties::IndexOf(const QString &name) const
 {
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        if (SameTextAscii(m_items[i]->Name, name))
-            return int(i);
-    }
-    return -1;
+    return IndexOfName(m_items, name);
 }

@@ -16,3 +16,13 @@ inline bool IsBlank(QChar c)
     return c.unicode() <= 0x20;
 }
 QStringView TrimBlanks(QStringView text);
+
+// Index of the first item whose Name equals `name` ignoring ASCII case; -1 if none.
+template <class TItems> int IndexOfName(const TItems &items, const QString &name)
+{
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (SameTextAscii(items[i]->Name, name))
+            return int(i);
+    }
+    return -1;
+}

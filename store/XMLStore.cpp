@@ -200,11 +200,7 @@ TXMLStore *TXMLStore::Add()
 
 int TXMLStore::IndexOf(const QString &name) const
 {
-    for (size_t i = 0; i < m_children.size(); ++i) {
-        if (SameTextAscii(m_children[i]->Name, name))
-            return int(i);
-    }
-    return -1;
+    return IndexOfName(m_children, name);
 }
 
 TXMLStore *TXMLStore::Nodes(const QString &name)
