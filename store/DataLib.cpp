@@ -108,9 +108,9 @@ public:
             m_token.Text = m_text.mid(begin, m_pos - begin);
         } else if (c == u'\'' || c == u'#') {
             ReadString();
-        } else if (IsDigit(c)
+        } else if (IsAsciiDigit(c)
                    || ((c == u'-' || c == u'+') && m_pos + 1 < m_text.size()
-                       && (IsDigit(m_text[m_pos + 1]) || m_text[m_pos + 1] == u'$'))
+                       && (IsAsciiDigit(m_text[m_pos + 1]) || m_text[m_pos + 1] == u'$'))
                    || c == u'$') {
             ReadNumber();
         } else {
@@ -143,22 +143,11 @@ public:
     }
 
 private:
-    static bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
     static bool IsIdentStart(QChar c)
     {
         return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
     }
-    static bool IsIdentPart(QChar c) { return IsIdentStart(c) || IsDigit(c); }
-    static int HexValue(QChar c)
-    {
-        if (IsDigit(c))
-            return c.unicode() - u'0';
-        if (c >= u'a' && c <= u'f')
-            return c.unicode() - u'a' + 10;
-        if (c >= u'A' && c <= u'F')
-            return c.unicode() - u'A' + 10;
-        return -1;
-    }
+    static bool IsIdentPart(QChar c) { return IsIdentStart(c) || IsAsciiDigit(c); }
 
     void SkipBlanks()
     {
@@ -173,8 +162,7 @@ private:
         bool any = false;
         value = 0;
         while (m_pos < m_text.size()) {
-            const int digit = hex ? HexValue(m_text[m_pos])
-                                  : (IsDigit(m_text[m_pos]) ? m_text[m_pos].unicode() - u'0' : -1);
+            const int digit = DigitValue(m_text[m_pos], hex);
             if (digit < 0)
                 break;
             any = true;

@@ -44,3 +44,16 @@ QStringView TrimBlanks(QStringView text)
         --end;
     return text.sliced(begin, end - begin);
 }
+
+int DigitValue(QChar c, bool hex)
+{
+    if (IsAsciiDigit(c))
+        return c.unicode() - u'0';
+    if (!hex)
+        return -1;
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
+    return -1;
+}

@@ -17,6 +17,13 @@ inline bool IsBlank(QChar c)
 }
 QStringView TrimBlanks(QStringView text);
 
+inline bool IsAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+// The value of a decimal (or, with hex, hexadecimal) digit; -1 for any other character.
+int DigitValue(QChar c, bool hex);
+
 // Index of the first item whose Name equals `name` ignoring ASCII case; -1 if none.
 template <class TItems> int IndexOfName(const TItems &items, const QString &name)
 {

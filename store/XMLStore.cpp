@@ -11,11 +11,6 @@
 
 namespace {
 
-inline bool IsDigit(QChar c)
-{
-    return c >= u'0' && c <= u'9';
-}
-
 // A plain floating-point literal with "." as the decimal point: [+-]digits[.digits][e[+-]digits].
 bool IsFloatLiteral(QStringView s)
 {
@@ -24,13 +19,13 @@ bool IsFloatLiteral(QStringView s)
     if (i < n && (s[i] == u'+' || s[i] == u'-'))
         ++i;
     qsizetype digits = 0;
-    while (i < n && IsDigit(s[i])) {
+    while (i < n && IsAsciiDigit(s[i])) {
         ++i;
         ++digits;
     }
     if (i < n && s[i] == u'.') {
         ++i;
-        while (i < n && IsDigit(s[i])) {
+        while (i < n && IsAsciiDigit(s[i])) {
             ++i;
             ++digits;
         }
@@ -42,7 +37,7 @@ bool IsFloatLiteral(QStringView s)
         if (i < n && (s[i] == u'+' || s[i] == u'-'))
             ++i;
         qsizetype expDigits = 0;
-        while (i < n && IsDigit(s[i])) {
+        while (i < n && IsAsciiDigit(s[i])) {
             ++i;
             ++expDigits;
         }
@@ -50,17 +45,6 @@ bool IsFloatLiteral(QStringView s)
             return false;
     }
     return i == n;
-}
-
-int HexValue(QChar c)
-{
-    if (IsDigit(c))
-        return c.unicode() - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c.unicode() - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
-    return -1;
 }
 
 // Replaces every "&#N;" (decimal N, a valid character) by that character.
@@ -76,7 +60,7 @@ QString DecodeCharacterReferences(const QString &value)
         qsizetype i = at + 2;
         char32_t code = 0;
         bool valid = false;
-        while (i < value.size() && IsDigit(value[i]) && code <= 0x10FFFF) {
+        while (i < value.size() && IsAsciiDigit(value[i]) && code <= 0x10FFFF) {
             code = code * 10 + char32_t(value[i].unicode() - u'0');
             valid = true;
             ++i;
@@ -159,8 +143,7 @@ bool StoreTextToBoolean(const QString &text)
     if (i == n)
         return true; // not a number
     for (; i < n; ++i) {
-        const int digit
-            = hex ? HexValue(text[i]) : (IsDigit(text[i]) ? text[i].unicode() - u'0' : -1);
+        const int digit = DigitValue(text[i], hex);
         if (digit < 0)
             return true; // not a number
         if (digit != 0)
