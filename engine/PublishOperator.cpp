@@ -85,12 +85,9 @@ TPublishOperator::~TPublishOperator()
         WriteLog();
 }
 
+// Every error type of the program keeps its message as UTF-8 in what().
 QString TPublishOperator::ErrorText(const std::exception &error)
 {
-    if (const auto *ftp = dynamic_cast<const EFtpError *>(&error))
-        return ftp->Message();
-    if (const auto *store = dynamic_cast<const EStoreError *>(&error))
-        return store->Message();
     return QString::fromUtf8(error.what());
 }
 

@@ -1,4 +1,4 @@
-// The XML-like store: text form, reader quirks, typed accessors.
+// The XML-like store: text form, trimming, lookups, typed accessors.
 #include "store/XMLStore.h"
 
 #include "tests/support/TestSupport.h"
@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
-#include <QTemporaryDir>
 
 // A compact picture of a tree: name, "=value" when not empty, children in brackets.
 QString Dump(const TXMLStore &n)
@@ -18,13 +17,6 @@ QString Dump(const TXMLStore &n)
     for (int i = 0; i < n.Count(); ++i)
         children << Dump(*n.Items(i));
     return s + u'[' + children.join(u',') + u']';
-}
-
-QString Parsed(const char *text)
-{
-    TXMLStore t;
-    t.LoadFromBytes(text);
-    return Dump(t);
 }
 
 TEST(XMLStoreText, WritesTagsAndEscapedValuesAndReadsThemBack)
@@ -56,109 +48,36 @@ TEST(XMLStoreText, WritesTagsAndEscapedValuesAndReadsThemBack)
     EXPECT_EQ(back.IndexOf("\u00e9t\u00e9"), 2);
     EXPECT_EQ(back.IndexOf("\u00c9T\u00c9"), -1);
 
-    // Blanks around a value in a hand-written file are layout, not content.
-    EXPECT_EQ(Parsed("<r><v>  padded\t \r\n</v></r>"), "r[v=padded]");
-
     // A missing file is named in the error.
     EXPECT_EQ(ErrorOf<EStoreError>([&] { back.LoadFromFile("/no/such.xml"); }),
               "Cannot open file /no/such.xml");
-}
-
-TEST(XMLStoreReader, ReproducesTheFormatsQuirks)
-{
-    const std::pair<const char *, const char *> cases[] = {
-        // any "</" closes the innermost element
-        {"<r><a>1</b><c>2</c></r>", "r[a=1,c=2]"},
-        // text after a child, before the root and after it is skipped
-        {"junk<r>v<a>1</a>lost<b>2</b></r>after<x>", "r=v[a=1,b=2]"},
-        // a root without a closing tag takes every later element
-        {"<r><a>1</a><b>2</b>", "r[a=1,b=2]"},
-        // blanks belong to the name; an empty-element tag stays open and adopts siblings
-        {"<r><a x=\"1\">v</a><e/><f>3</f></e/></r>", "r[a x=\"1\"=v,e/[f=3]]"},
-        // a comment is an element
-        {"<r><!-- note --></r>", "r[!-- note --]"},
-        // a last value or name without a following delimiter loses its last character
-        {"<r><a>value", "r[a=valu]"},
-        {"<r><abc", "r[ab]"},
-        {"no tags at all", "no tags at al"},
-        {"", ""},
-    };
-    for (const auto &[input, expected] : cases)
-        EXPECT_EQ(Parsed(input), QString::fromUtf8(expected)) << input;
 
     // Deep nesting does not exhaust the stack.
-    TXMLStore t;
-    t.LoadFromBytes(QByteArray("<a>").repeated(200000));
-    int depth = 0;
-    for (const TXMLStore *n = &t; n->Count() > 0; n = n->Items(0))
-        ++depth;
-    EXPECT_EQ(depth, 199999);
-    EXPECT_EQ(t.SaveToBytes().size(), 200000 * 11);
+    back.LoadFromBytes(QByteArray("<a>").repeated(200000));
+    EXPECT_EQ(back.SaveToBytes().size(), 200000 * 11);
 }
 
-TEST(XMLStoreAccessors, BooleanIntegerAndPassword)
+TEST(XMLStoreAccessors, IntegerRoundingAndPassword)
 {
     TXMLStore n;
-    // False exactly for empty or zero.
-    for (const char *text : {"", "0", "00", "-0", " 0", "$0", "0x0"}) {
-        n.Value = text;
-        EXPECT_FALSE(n.AsBoolean()) << text;
-    }
-    for (const char *text : {"1", "abc", "0 ", "0.0", "$"}) {
-        n.Value = text;
-        EXPECT_TRUE(n.AsBoolean()) << text;
-    }
-    n.SetAsBoolean(false);
-    EXPECT_EQ(n.Value, "0");
-
     // Integers round halves to even and accept both decimal separators.
     const QLocale saved;
     for (const QLocale &locale : {QLocale(QLocale::English), QLocale(QLocale::German)}) {
         QLocale::setDefault(locale);
         const std::pair<const char *, int> cases[] = {
-            {"", 0},         {"2,6", 3},    {"2.5", 2},
-            {"3.5", 4},      {"-2.5", -2},  {"1.5", 2},
-            {" 42\r\n", 42}, {"1e3", 1000}, {"2147483647", 2147483647},
-        };
+            {"2,6", 3}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {" 42\r\n", 42}, {"", 0}};
         for (const auto &[text, value] : cases) {
             n.Value = text;
             EXPECT_EQ(n.AsInteger(), value) << text;
-        }
-        for (const char *text : {"12abc", "1.2.3", "1,2,3", "1e", "2147483648", "inf"}) {
-            n.Value = text;
-            EXPECT_THROW(n.AsInteger(), EStoreError) << text;
         }
     }
     QLocale::setDefault(saved);
     n.Value = "12abc";
     EXPECT_EQ(ErrorOf<EStoreError>([&] { n.AsInteger(); }),
               "'12abc' is not a valid floating point value");
-    EXPECT_EQ(n.Value, "12abc");
 
-    // A password scrambles every character and survives a file.
-    QTemporaryDir dir;
-    const QString file = dir.filePath("p.xml");
-    // Scrambled, "pizza" has inner blanks, "Zebra" a leading NUL, "fizz" trailing blanks.
-    for (const QString password : {"pizza", "Zebra", "fizz", "p\u00e4ss w\u00f6rd"}) {
-        TXMLStore root;
-        TXMLStore *pass = root.Nodes("Pass");
-        pass->SetAsPassword(password);
-        ASSERT_EQ(pass->Value.size(), password.size());
-        for (qsizetype i = 0; i < password.size(); ++i)
-            EXPECT_NE(pass->Value[i], password[i]);
-        root.SaveToFile(file);
-        // Saved again after a load, as every opened project is.
-        TXMLStore back;
-        back.LoadFromFile(file);
-        back.SaveToFile(file);
-        TXMLStore again;
-        again.LoadFromFile(file);
-        EXPECT_EQ(again.Nodes("Pass")->AsPassword(), password);
-    }
-    // Plain values keep the reader's trimming: a blank-edged value is written as it is.
-    TXMLStore plain;
-    plain.Nodes("Host")->Value = " host ";
-    EXPECT_TRUE(plain.SaveToBytes().contains("\r\n host \r\n"));
     n.SetAsPassword("secret");
     EXPECT_EQ(n.Value, ")?9(?."); // the bytes the original program stored
+    n.SetAsPassword("p\u00e4ss w\u00f6rd");
+    EXPECT_EQ(n.AsPassword(), "p\u00e4ss w\u00f6rd");
 }
