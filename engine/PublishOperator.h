@@ -87,8 +87,6 @@ protected:
     void run() override;
 
 private:
-    friend class TPublishOperatorAccess; // tests
-
     // Thrown on the worker when it finds itself abandoned; unwinds to run(). Deliberately
     // not a std::exception, so no per-element guard swallows it.
     struct TAbandoned

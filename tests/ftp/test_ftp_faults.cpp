@@ -174,6 +174,10 @@ TEST(FtpFaults, ReplyThatNeverComesTimesOut)
     ftp.Disconnect();
     EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }), "The operation timed out");
     EXPECT_FALSE(ftp.Connected());
+    ftp.ServerPort = 1; // nothing listens there
+    EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }), "Connection refused");
+    ftp.ServerName = "no-such-host.invalid";
+    EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }), "Host not found");
 }
 
 TEST(FtpFaults, MultiLineAndOverLongRepliesOverIpv6)
@@ -266,35 +270,6 @@ TEST(FtpFaults, ConnectionCutDuringTransfers)
     EXPECT_TRUE(lost == "Connection closed by the server" || lost == "Connection reset by peer")
         << lost.toStdString();
     EXPECT_FALSE(ErrorOf<EFtpError>([&] { ftp.GetCurrentDir(); }).isEmpty());
-}
-
-TEST(FtpFaults, LoginWithAccountRefusedLoginAndSocketErrors)
-{
-    TScripted server([](TScripted &c, int number) {
-        c.Reply("220 Hello");
-        for (const char *reply : {"331 Password", number ? "530 Login incorrect." : "332 Account",
-                                  "230 In", "500 FEAT unknown"}) {
-            if (!c.Command().isEmpty())
-                c.Reply(reply);
-        }
-        c.WaitForClose();
-    });
-    TFtp ftp;
-    Configure(ftp, server.Port);
-    QStringList sent;
-    ftp.OnCommand = [&](const QString &line) { sent << line; };
-    ftp.Connect();
-    EXPECT_EQ(sent, QStringList({"USER user", "PASS ****", "ACCT ****", "FEAT"}));
-    ftp.OnCommand = nullptr;
-    ftp.Disconnect();
-    EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }), "Login incorrect.");
-    EXPECT_FALSE(ftp.Connected());
-
-    ftp.ServerPort = 1; // nothing listens there
-    EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }), "Connection refused");
-    ftp.ServerName = "no-such-host.invalid";
-    EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }), "Host not found");
-    EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.GetCurrentDir(); }), "Not connected");
 }
 
 TEST(FtpFaults, AbortEndsABlockedTransferAtOnce)

@@ -64,8 +64,8 @@ TEST(XMLStoreAccessors, IntegerRoundingAndPassword)
     const QLocale saved;
     for (const QLocale &locale : {QLocale(QLocale::English), QLocale(QLocale::German)}) {
         QLocale::setDefault(locale);
-        const std::pair<const char *, int> cases[] = {
-            {"2,6", 3}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {" 42\r\n", 42}, {"", 0}};
+        const std::pair<const char *, int> cases[]
+            = {{"2,6", 3}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {" 42\r\n", 42}, {"", 0}};
         for (const auto &[text, value] : cases) {
             n.Value = text;
             EXPECT_EQ(n.AsInteger(), value) << text;
