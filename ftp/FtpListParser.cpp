@@ -313,16 +313,15 @@ void AppendListing(const std::vector<TFtpListEntry> &entries, const QString &pat
                    TFtpFileList &list, int currentYear,
                    const std::function<void(const QString &rawName)> &onSkipped)
 {
-    const qsizetype prefixLength = path.endsWith(QLatin1Char('/')) ? path.size() : path.size() + 1;
+    const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
     for (const TFtpListEntry &entry : entries) {
         if (entry.Name == QLatin1String(".") || entry.Name == QLatin1String(".."))
             continue;
         QString name = entry.Name;
-        // Only a cut that ends at a separator makes a full path folder-relative; any other name
-        // with "/" keeps it and is dropped below.
-        if (name.contains(QLatin1Char('/')) && name.size() >= prefixLength
-            && name[prefixLength - 1] == QLatin1Char('/'))
-            name.remove(0, prefixLength);
+        // Only the listed folder's own path makes a full path folder-relative ("../x" listed in
+        // "/d" is not "x"); any other name with "/" keeps it and is dropped below.
+        if (!path.isEmpty() && name.startsWith(prefix))
+            name.remove(0, prefix.size());
         if (IsHostileName(name)) {
             if (onSkipped)
                 onSkipped(entry.Name);

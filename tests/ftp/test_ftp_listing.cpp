@@ -93,6 +93,14 @@ TEST(FtpListRules, HostileNamesNeverComeOut)
                    QString(), &skipped),
               QStringList({"ok"}));
     EXPECT_EQ(skipped, QStringList({"../x", "sub/.."}));
+
+    // A name is made folder-relative only by the listed folder's own path, not by any prefix of
+    // that length ("../x" listed in "/d" is not "x").
+    skipped.clear();
+    EXPECT_EQ(List("type=file;size=1; ../escape.txt\r\ntype=file;size=1; /d/kept.txt\r\n", true,
+                   "/d", &skipped),
+              QStringList({"kept.txt"}));
+    EXPECT_EQ(skipped, QStringList({"../escape.txt"}));
 }
 
 TEST(FtpReplyText, LastLineWithoutCode)

@@ -409,6 +409,8 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
                       + " --command-log " + server->CommandLog;
     if (options.BandwidthLimit > 0)
         command += " --bandwidth " + QString::number(options.BandwidthLimit);
+    if (options.HostileListing)
+        command += " --hostile-listing";
     return Launch(std::move(server), true, false, command);
 }
 

@@ -55,6 +55,9 @@ public:
 struct TPyftpdlibOptions
 {
     qint64 BandwidthLimit = 0; // bytes/s for data transfers in each direction, 0 = unlimited
+    // Every listing ends with entries named "..", "../escape.txt", "/tmp/...", "sub/../../up.txt"
+    // and the like, as a hostile server would send them.
+    bool HostileListing = false;
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},

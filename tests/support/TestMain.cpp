@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#ifdef ZANDREL_TEST_GUI
+#include <QApplication>
+#endif
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -25,7 +28,14 @@ int main(int argc, char **argv)
 
     QCoreApplication::setOrganizationName(QStringLiteral("morvate"));
     QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
+#ifdef ZANDREL_TEST_GUI
+    // Offscreen unless the caller picked a platform: CTest's test discovery runs the
+    // executable without the tests' environment, and CI has no display.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

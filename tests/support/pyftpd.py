@@ -9,8 +9,29 @@ import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+# Names a careless client would turn into paths outside its download folder. Every listing
+# (MLSD and LIST) carries them after the real entries.
+HOSTILE_NAMES = ['..', '.', '../escape.txt', '../../escape-dir', '/tmp/zandrel-absolute.txt',
+                 'sub/../../up.txt', '']
+
+
+class HostileFS(AbstractedFS):
+    def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        yield from AbstractedFS.format_mlsx(self, basedir, listing, perms, facts, ignore_err)
+        for name in HOSTILE_NAMES:
+            kind = 'dir' if name.endswith('dir') else 'file'
+            yield ('modify=20260101120000;size=6;type=%s; %s\r\n' % (kind, name)).encode()
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
+        for name in HOSTILE_NAMES:
+            kind = 'd' if name.endswith('dir') else '-'
+            yield ('%srw-r--r--   1 owner group 6 Jan 01 12:00 %s\r\n' % (kind, name)).encode()
 
 
 def main():
@@ -24,6 +45,8 @@ def main():
     parser.add_argument('--pasv-max', type=int, default=0)
     parser.add_argument('--bandwidth', type=int, default=0)
     parser.add_argument('--command-log', default='')
+    parser.add_argument('--hostile-listing', action='store_true',
+                        help='append entries whose names lead out of the listed folder')
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -43,6 +66,8 @@ def main():
             return FTPHandler.pre_process_command(self, line, cmd, arg)
 
     Handler.authorizer = authorizer
+    if args.hostile_listing:
+        Handler.abstracted_fs = HostileFS
     Handler.permit_foreign_addresses = True
     if args.pasv_min and args.pasv_max:
         Handler.passive_ports = range(args.pasv_min, args.pasv_max + 1)

@@ -1,0 +1,128 @@
+#include "ui/dialogs/EditLib.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
+
+#include <algorithm>
+
+bool IsDroppedByDigitFilter(const QKeyEvent &event)
+{
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    const QString text = event.text();
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        const bool control = c.unicode() < 0x20 || c.unicode() == 0x7f;
+        if (!control && !(c >= u'0' && c <= u'9'))
+            return true;
+    }
+    return false;
+}
+
+namespace {
+// The number in the text without clamping; 0 when it is not a decimal int.
+int NumberOf(const QString &text)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok, 10);
+    return ok ? number : 0;
+}
+} // namespace
+
+TNaturalEdit::TNaturalEdit(QWidget *parent)
+    : QAbstractSpinBox(parent)
+{
+    lineEdit()->setText(QStringLiteral("0"));
+    connect(lineEdit(), &QLineEdit::textChanged, this, &TNaturalEdit::TextChanged);
+}
+
+void TNaturalEdit::SetMinValue(int value)
+{
+    m_minValue = value;
+    if (NumberOf(text()) < value)
+        SetValue(value);
+    update(); // the arrows' enabled look
+}
+
+void TNaturalEdit::SetMaxValue(int value)
+{
+    m_maxValue = value;
+    if (NumberOf(text()) > value)
+        SetValue(value);
+    update();
+}
+
+int TNaturalEdit::Value() const
+{
+    return std::clamp(NumberOf(text()), m_minValue, std::max(m_minValue, m_maxValue));
+}
+
+void TNaturalEdit::SetValue(int value)
+{
+    SetText(QString::number(value));
+}
+
+void TNaturalEdit::SetText(const QString &text)
+{
+    lineEdit()->setText(text);
+    update();
+}
+
+void TNaturalEdit::stepBy(int steps)
+{
+    const qint64 value = Value();
+    qint64 next = value;
+    if (steps > 0 && value < m_maxValue)
+        next = std::min<qint64>(value + steps, m_maxValue);
+    else if (steps < 0 && value > m_minValue)
+        next = std::max<qint64>(value + steps, m_minValue);
+    if (next == value)
+        return;
+    const int caret = lineEdit()->cursorPosition();
+    SetValue(int(next));
+    lineEdit()->setCursorPosition(caret);
+}
+
+QValidator::State TNaturalEdit::validate(QString &, int &) const
+{
+    // Every text is kept as it is: Value reads a non-number as 0.
+    return QValidator::Acceptable;
+}
+
+void TNaturalEdit::fixup(QString &) const {}
+
+QSize TNaturalEdit::sizeHint() const
+{
+    // Room for six digits and the arrows; layouts widen it as they like.
+    ensurePolished();
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    const QSize text(fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 8,
+                     lineEdit()->sizeHint().height());
+    return style()->sizeFromContents(QStyle::CT_SpinBox, &option, text, this);
+}
+
+QAbstractSpinBox::StepEnabled TNaturalEdit::stepEnabled() const
+{
+    if (isReadOnly())
+        return StepNone;
+    const int value = Value();
+    StepEnabled enabled = StepNone;
+    if (value < m_maxValue)
+        enabled |= StepUpEnabled;
+    if (value > m_minValue)
+        enabled |= StepDownEnabled;
+    return enabled;
+}
+
+void TNaturalEdit::keyPressEvent(QKeyEvent *event)
+{
+    if (IsDroppedByDigitFilter(*event)) {
+        event->accept();
+        return;
+    }
+    QAbstractSpinBox::keyPressEvent(event);
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+// The FTP window's worker: one action at a time on a thread of its own that owns the
+// window's FTP session. Its events run on the main thread while the worker waits for them.
+
+#include "ftp/FtpWininet.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+enum TFtpActionKind : quint8 {
+    fakList = 1,
+    fakMakeFolder = 2,
+    fakDownload = 3,
+    fakUpload = 4,
+    fakDelete = 5,
+    fakRename = 6,
+};
+
+// One command for the worker. The window keeps one and rewrites it before each request.
+class TFtpAction
+{
+public:
+    explicit TFtpAction(quint8 kind = fakList)
+        : Kind(kind)
+    {
+    }
+
+    quint8 Kind;
+    QStringList Items;
+    QList<qint64> ItemSizes; // the size attached to each entry of Items (downloads)
+    QString LocalFolder;
+    QString Path; // remote folder; after a listing the server's current folder
+    QStringList Folders;
+
+    void AddItem(const QString &name, qint64 size = 0)
+    {
+        Items.append(name);
+        ItemSizes.append(size);
+    }
+    void ClearItems()
+    {
+        Items.clear();
+        ItemSizes.clear();
+    }
+    qint64 ItemSize(int index) const { return index < ItemSizes.size() ? ItemSizes[index] : 0; }
+};
+
+// One listed entry handed to the window, which owns it from then on.
+class TFtpFileData
+{
+public:
+    QString Name;
+    bool IsFolder = false;
+    QDateTime Date;
+    qint64 Size = 0;
+};
+
+struct TFtpOperatorShared;
+
+class TFtpOperator : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TFtpOperator(QObject *parent = nullptr);
+    // Never waits: a running action is cut off where it stands (its sockets are shut at once)
+    // and nothing of it reaches the window afterwards.
+    ~TFtpOperator() override;
+
+    bool Busy() const { return m_busy; }
+    bool Failed() const { return m_failed; }
+
+    // The session's settings; write them only while not Busy.
+    TFtp &Ftp();
+    // The next action starts from a fresh connection (the old one is closed on the worker).
+    void DropConnection();
+
+    // Starts `action` unless one is running; a request while busy is ignored.
+    void RunAction(TFtpAction *action);
+
+    std::function<void(TFtpOperator *sender)> OnBegin;
+    std::function<void(TFtpOperator *sender)> OnEnd;
+    std::function<void(TFtpOperator *sender)> OnClearList;
+    std::function<void(TFtpOperator *sender, std::unique_ptr<TFtpFileData> data)> OnAddFile;
+    std::function<void(TFtpOperator *sender, const QString &text)> OnError;
+    std::function<void(TFtpOperator *sender, const QString &text, int percent)> OnStatus;
+
+private:
+    friend struct TFtpOperatorShared;
+    std::shared_ptr<TFtpOperatorShared> m_shared;
+    TFtpAction *m_action = nullptr;
+    bool m_busy = false;
+    bool m_failed = false;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class TNaturalEdit;
+class TProperties;
+
+// The FTP window's connection: server, login, start folder and the two switches. It edits
+// the window's in-memory connection list only.
+class TfrmSettings : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TfrmSettings(QWidget *parent = nullptr);
+
+    QComboBox *cbxConnectionName;
+    QLineEdit *edtServerName;
+    TNaturalEdit *edtServerPort;
+    QLineEdit *edtUserName;
+    QLineEdit *edtPassword;
+    QLineEdit *edtInitinalPath;
+    QCheckBox *cbxUsePassive;
+    QCheckBox *cbxUseFirewall;
+    QPushButton *btnProxy;
+    QPushButton *btnOK;
+    QPushButton *Cancel;
+};
+
+// Edits "ServerName", "ServerPort", "UserName", "Password", "InitialPath" (texts, written as
+// typed) and "UsePassive", "UseFirewall" (booleans) of `connection`; writes them on OK only.
+// `connectionName` is shown but never changed. True exactly when OK was chosen.
+bool EditConnection(TProperties &connection, QString &connectionName, QWidget *parent = nullptr);

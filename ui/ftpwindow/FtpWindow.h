@@ -1,0 +1,199 @@
+#pragma once
+
+// A plain FTP browser for one connection: stand-alone, or as the modal remote-folder picker.
+// Every server call runs on the window's TFtpOperator; the window only shows what it reports.
+
+#include "store/DataLib.h"
+#include "ui/ftpwindow/FtpWinActions.h"
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QHash>
+#include <QIcon>
+
+#include <memory>
+#include <vector>
+
+class QAbstractItemView;
+class QAction;
+class QActionGroup;
+class QFileDialog;
+class QLabel;
+class QListView;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+class QWidget;
+class TFormKeeper;
+class TPathDialog;
+class TProject;
+
+// True while a folder-browse dialog exists.
+extern bool BrowseMode;
+
+// The rows of the FTP window's list; each row owns the data of its listed entry.
+class TFtpFileModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum TColumn { colName, colSize, colType, colModified, ColumnCount };
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+
+    void Clear();
+    void Append(std::unique_ptr<TFtpFileData> data);
+    // Appends a batch with one model notification.
+    void AppendAll(std::vector<std::unique_ptr<TFtpFileData>> batch);
+    const TFtpFileData *Data(int row) const { return m_rows[size_t(row)].Data.get(); }
+    QString Text(int row, int column) const;
+    void Sort(int column, bool inverted);
+
+    // Called when a caption was edited in place: returns false to keep the old caption.
+    std::function<bool(int row, const QString &oldName, const QString &newName)> OnRename;
+
+private:
+    struct TRow
+    {
+        std::unique_ptr<TFtpFileData> Data;
+        QString SizeText;
+        QString TypeText;
+        QString DateText;
+        QIcon Icon;
+    };
+    TRow MakeRow(std::unique_ptr<TFtpFileData> data);
+    std::vector<TRow> m_rows;
+    // Looked up by name alone, once per extension.
+    struct TTypeInfo
+    {
+        QString Name;
+        QIcon Icon;
+    };
+    QHash<QString, TTypeInfo> m_types;
+    QIcon m_folderIcon;
+};
+
+class TfrmFtpWindow : public QDialog
+{
+    Q_OBJECT
+public:
+    // `arguments`: the command line after the program name, read when not in browse mode.
+    explicit TfrmFtpWindow(QWidget *parent = nullptr, const QStringList &arguments = {});
+    ~TfrmFtpWindow() override;
+
+    void ConfigureFromProject(TProject &project, const QString &password);
+    void ApplyConnection();
+    void Refresh();
+
+    TProperties &Connection() { return FConnection; }
+    TFtpAction &Action() { return *FAction; }
+    TFtpOperator &Operator() { return *FOperator; }
+    TFtpFileModel &Model() { return m_model; }
+    bool DetailsView() const;
+    // The local folder of downloads, and the start folder of the upload dialog.
+    void SetLocalFolder(const QString &folder);
+    QString OpenFileName() const { return FOpenFileName; }
+    static QString TempFolder(); // "FTPWinTemp" in the temporary folder
+
+    // Test seams for the desktop's file dialogs: they return the chosen paths ("" or empty on
+    // cancel). By default they show pdgDownload, odgUpload and sdgDownload.
+    std::function<QString()> AskDownloadFolder;
+    std::function<QStringList()> AskUploadFiles;
+    std::function<QString(const QString &suggested)> AskSaveFile;
+
+    void tbnUpperClick();
+    void acnRefreshExecute();
+    void miOpenClick();
+    void acnNewFolderExecute();
+    void acnDownloadExecute();
+    void acnUploadExecute();
+    void acnDeleteExecute();
+    void acnRenameExecute();
+    void acnAbortExecute();
+    void tbnConnectClick();
+    void UploadDropped(const QStringList &paths);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void done(int result) override;
+
+private:
+    void CreateControls();
+    void CreateOperator();
+    void FtpBegin(TFtpOperator *sender);
+    void FtpEnd(TFtpOperator *sender);
+    void FtpClearList(TFtpOperator *sender);
+    void FtpAddFile(TFtpOperator *sender, std::unique_ptr<TFtpFileData> data);
+    void FtpError(TFtpOperator *sender, const QString &text);
+    void FtpStatus(TFtpOperator *sender, const QString &text, int percent);
+    void Run();
+    void UpdateControls();
+    void UpdateStatusLine();
+    void UpdateCaption();
+    void ShowStatusText(const QString &text);
+    void FitColumns();
+    void SortList();
+    void SetDetails(bool details);
+    void OpenDownloadedFile();
+    void CleanTempFolder();
+    QAbstractItemView *CurrentView() const;
+    QList<int> SelectedRows() const;
+    void lvwFilesColumnClick(int section);
+    void ShowPopupMenu(const QPoint &position);
+    bool ConfirmAbort();
+    bool RenameRow(int row, const QString &oldName, const QString &newName);
+
+    TProperties FConnection;
+    QString FConnectionName;
+    std::unique_ptr<TFtpAction> FAction;
+    std::unique_ptr<TFtpOperator> FOperator;
+    QString FOpenFileName;
+    int FSortColumn = 0;
+    bool FSortInverted = false;
+    bool m_browseMode = false;
+    bool m_cursorSet = false;
+    QString m_localFolder;
+    TFtpFileModel m_model;
+    // Rows arrive in batches; the views are told once per batch.
+    std::vector<std::unique_ptr<TFtpFileData>> m_pendingRows;
+
+    TFormKeeper *FormKeeper = nullptr;
+    TPathDialog *pdgDownload = nullptr;
+    QToolBar *ToolBar = nullptr;
+    QToolButton *tbnConnect = nullptr, *tbnUpper = nullptr, *tbnRefresh = nullptr,
+                *tbnAbort = nullptr, *tbnNewFolder = nullptr, *tbnDownload = nullptr,
+                *tbnUpload = nullptr, *View = nullptr;
+    QAction *tbnConnectAction = nullptr, *tbnConnectBreak = nullptr, *tbnDownloadAction = nullptr,
+            *tbnUploadAction = nullptr;
+    QStackedWidget *m_views = nullptr;
+    QTreeView *lvwFiles = nullptr;     // report style
+    QListView *lvwFilesList = nullptr; // list style, same rows and selection
+    QWidget *pnlStatus = nullptr, *pnlBottom = nullptr, *pnlDialog = nullptr;
+    QLabel *lblStatus = nullptr, *pnlDialogStatus = nullptr;
+    QProgressBar *ProgressBar = nullptr;
+    QPushButton *btnOK = nullptr, *btnCancel = nullptr;
+    QAction *acnRefresh = nullptr, *acnAbort = nullptr, *acnDownload = nullptr,
+            *acnUpload = nullptr, *acnDelete = nullptr, *acnRename = nullptr,
+            *acnNewFolder = nullptr, *acnUpper = nullptr;
+    QMenu *PopupMenu = nullptr, *miView = nullptr, *miArrange = nullptr;
+    QAction *miOpen = nullptr, *miDownload = nullptr, *miUpload = nullptr, *miSelectAll = nullptr,
+            *miViewList = nullptr, *miViewDetail = nullptr, *miArrangeInvert = nullptr;
+};
+
+// The modal picker of a remote folder for a project's server: on OK `path` becomes the current
+// folder plus "/" plus the selected folder.
+bool BrowseFtpFolder(TProject &project, QString &path, QWidget *parent = nullptr);
