@@ -32,6 +32,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -67,6 +68,26 @@ QString WithSlash(const QString &path)
 {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }
+
+// Tells the window when a caption editor opens; its closeEditor signal tells when it closes.
+class TCaptionDelegate : public QStyledItemDelegate
+{
+public:
+    TCaptionDelegate(QObject *parent, std::function<void()> onOpen)
+        : QStyledItemDelegate(parent)
+        , m_onOpen(std::move(onOpen))
+    {
+    }
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override
+    {
+        m_onOpen();
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+
+private:
+    std::function<void()> m_onOpen;
+};
 
 } // namespace
 
@@ -447,6 +468,9 @@ void TfrmFtpWindow::CreateControls()
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         view->installEventFilter(this);
         connect(view, &QAbstractItemView::doubleClicked, this, [this] { miOpenClick(); });
+        auto *delegate = new TCaptionDelegate(view, [this] { m_editing = true; });
+        view->setItemDelegate(delegate);
+        connect(delegate, &QAbstractItemDelegate::closeEditor, this, [this] { m_editing = false; });
         connect(view, &QWidget::customContextMenuRequested, this, &TfrmFtpWindow::ShowPopupMenu);
     }
     connect(lvwFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -848,11 +872,20 @@ bool TfrmFtpWindow::RenameRow(int, const QString &oldName, const QString &newNam
 {
     if (newName.trimmed().isEmpty() || FOperator->Busy())
         return false;
-    FAction->Kind = fakRename;
-    FAction->ClearItems();
-    FAction->AddItem(oldName);
-    FAction->AddItem(newName);
-    Run();
+    // Started once the editor has closed: the action disables the list, which would pull the
+    // editor away while it is still committing.
+    QMetaObject::invokeMethod(
+        this,
+        [this, oldName, newName] {
+            if (FOperator->Busy())
+                return;
+            FAction->Kind = fakRename;
+            FAction->ClearItems();
+            FAction->AddItem(oldName);
+            FAction->AddItem(newName);
+            Run();
+        },
+        Qt::QueuedConnection);
     return true;
 }
 
@@ -1094,7 +1127,9 @@ bool TfrmFtpWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == lvwFiles || watched == lvwFilesList) && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        // Keys typed into a caption editor go to the editor, not to the view.
+        // An open caption editor passes Enter on to the view after it has taken it.
+        if (m_editing)
+            return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         if (key->modifiers() == Qt::NoModifier) {
             switch (key->key()) {
             case Qt::Key_Backspace:
@@ -1106,6 +1141,13 @@ bool TfrmFtpWindow::eventFilter(QObject *watched, QEvent *event)
             case Qt::Key_Return:
             case Qt::Key_Enter:
                 miOpenClick();
+                return true;
+            // Also here, not only as shortcuts: those need the window to be the active one.
+            case Qt::Key_F2:
+                acnRenameExecute();
+                return true;
+            case Qt::Key_F5:
+                acnRefreshExecute();
                 return true;
             default:
                 break;
@@ -1119,8 +1161,8 @@ void TfrmFtpWindow::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape) {
         // Escape closes only the picker, like its Cancel button.
-        if (m_browseMode)
-            reject(); // an open caption editor takes its own Escape first
+        if (m_browseMode && !m_editing)
+            reject();
         return;
     }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {

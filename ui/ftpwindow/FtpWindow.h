@@ -166,6 +166,7 @@ private:
     bool FSortInverted = false;
     bool m_browseMode = false;
     bool m_cursorSet = false;
+    bool m_editing = false; // a caption is being edited in place
     QString m_localFolder;
     TFtpFileModel m_model;
     // Rows arrive in batches; the views are told once per batch.
