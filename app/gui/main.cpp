@@ -4,8 +4,44 @@
 #include "ui/ftpwindow/FtpWindow.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
+}
+
+// SIGTERM (log-out, kill), SIGINT and SIGHUP close the windows the normal way, so placement is
+// saved and temporary files are removed; a running action is aborted without asking.
+void CloseOnTerminationSignals(const std::function<void()> &close)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [close] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(SignalPipe[0], &byte, 1);
+        close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -23,6 +59,7 @@ int main(int argc, char **argv)
         return 2;
     }
     auto window = std::make_unique<TfrmFtpWindow>(nullptr, arguments);
+    CloseOnTerminationSignals([&window] { window->AbortAndClose(); });
     window->show();
     const int result = QApplication::exec();
     window.reset();

@@ -58,9 +58,12 @@ QString DateText(const QDateTime &date)
     if (!date.isValid())
         return {};
     const QLocale locale;
+    // The long time format without its time-zone name: listings carry no zone.
+    static const QString timeFormat
+        = locale.timeFormat(QLocale::LongFormat).remove(QLatin1Char('t')).trimmed();
     QString text = locale.toString(date.date(), QLocale::ShortFormat);
     if (date.time() != QTime(0, 0))
-        text += QLatin1Char(' ') + locale.toString(date.time(), QLocale::LongFormat);
+        text += QLatin1Char(' ') + locale.toString(date.time(), timeFormat);
     return text;
 }
 
@@ -202,7 +205,8 @@ TFtpFileModel::TRow TFtpFileModel::MakeRow(std::unique_ptr<TFtpFileData> data)
             const QMimeType type
                 = database.mimeTypeForFile(data->Name, QMimeDatabase::MatchExtension);
             TTypeInfo info;
-            info.Name = type.comment().isEmpty() ? QStringLiteral("File") : type.comment();
+            info.Name = type.isDefault() || type.comment().isEmpty() ? QStringLiteral("File")
+                                                                     : type.comment();
             info.Icon = QIcon::fromTheme(
                 type.iconName(),
                 QIcon::fromTheme(type.genericIconName(),
@@ -427,12 +431,15 @@ void TfrmFtpWindow::CreateControls()
     tbnNewFolder->setToolButtonStyle(Qt::ToolButtonIconOnly);
     std::tie(tbnDownload, tbnDownloadAction) = addButton("tbnDownload", acnDownload);
     std::tie(tbnUpload, tbnUploadAction) = addButton("tbnUpload", acnUpload);
+    for (QToolButton *button : {tbnConnect, tbnAbort, tbnDownload, tbnUpload})
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     ToolBar->addSeparator();
     View = addButton("View", nullptr).first;
     View->setText(QStringLiteral("View"));
     View->setIcon(
         ThemeIcon(QStringLiteral("view-list-details"), QStyle::SP_FileDialogDetailedView));
     View->setPopupMode(QToolButton::MenuButtonPopup);
+    View->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     connect(View, &QToolButton::clicked, this, [this] { SetDetails(!DetailsView()); });
 
     // Both views show the same rows with one selection.
@@ -1219,6 +1226,12 @@ bool TfrmFtpWindow::ConfirmAbort()
         return false;
     acnAbortExecute();
     return true;
+}
+
+void TfrmFtpWindow::AbortAndClose()
+{
+    acnAbortExecute();
+    reject();
 }
 
 void TfrmFtpWindow::done(int result)

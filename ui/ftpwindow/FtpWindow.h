@@ -122,6 +122,8 @@ public:
     void acnAbortExecute();
     void tbnConnectClick();
     void UploadDropped(const QStringList &paths);
+    // Closes without the question: a running action is aborted.
+    void AbortAndClose();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
