@@ -25,6 +25,16 @@ int main(int argc, char **argv)
     QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     ::setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
+    // Temporary files too: the FTP window's "FTPWinTemp" would be shared by parallel tests.
+    // Servers that drop root keep their folders in there, so others may pass through it.
+    QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/zandrel-test-tmp-XXXXXX"));
+    if (!temporary.isValid())
+        return 2;
+    QFile::setPermissions(temporary.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                                | QFileDevice::ExeOther | QFileDevice::ReadGroup
+                                                | QFileDevice::ExeGroup);
+    ::setenv("TMPDIR", temporary.path().toUtf8().constData(), 1);
 
     QCoreApplication::setOrganizationName(QStringLiteral("morvate"));
     QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));

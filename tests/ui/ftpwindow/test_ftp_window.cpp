@@ -564,4 +564,123 @@ TEST(FtpWindow, PlacementAndTheViewStyleSurviveARestart)
     }
 }
 
+TEST(FtpWindow, WithoutAProjectFileConnectAsksForTheServerAndLists)
+{
+    auto server = StartVsftpd();
+    ASSERT_TRUE(server);
+    QDir().mkpath(server->LocalPath(QStringLiteral("/pub/inside")));
+    TfrmFtpWindow window(nullptr,
+                         {QStringLiteral("/nowhere/missing.zdx"), QStringLiteral("FTPWindow")});
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto *connect = window.findChild<QToolButton *>(QStringLiteral("tbnConnect"));
+    ASSERT_TRUE(connect->isVisible());
+    EXPECT_FALSE(ActionOf(window, "acnRefresh")->isEnabled());
+    EXPECT_FALSE(ActionOf(window, "acnUpload")->isEnabled());
+    EXPECT_FALSE(window.acceptDrops() && ActionOf(window, "acnUpload")->isEnabled());
+
+    QStringList defaults;
+    TModalAnswer fill([&](QWidget *modal) {
+        auto edit = [modal](const char *name) {
+            return modal->findChild<QLineEdit *>(QString::fromLatin1(name));
+        };
+        ASSERT_TRUE(edit("edtServerName"));
+        EXPECT_EQ(modal->windowTitle(), QStringLiteral("Connection settings"));
+        auto *port = modal->findChild<QAbstractSpinBox *>(QStringLiteral("edtServerPort"));
+        defaults << edit("edtServerName")->text() << port->text() << edit("edtUserName")->text()
+                 << edit("edtPassword")->text() << edit("edtInitinalPath")->text();
+        const auto retype = [](QLineEdit *line, const QString &text) {
+            line->selectAll();
+            QTest::keyClick(line, Qt::Key_Backspace);
+            QTest::keyClicks(line, text);
+        };
+        retype(edit("edtServerName"), server->Host);
+        retype(port->findChild<QLineEdit *>(), QString::number(server->Port));
+        retype(edit("edtUserName"), server->User);
+        retype(edit("edtPassword"), server->Password);
+        retype(edit("edtInitinalPath"), QStringLiteral("/pub"));
+        QTest::mouseClick(modal->findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
+    });
+    QTest::mouseClick(connect, Qt::LeftButton);
+    ASSERT_TRUE(fill.Answered());
+    EXPECT_EQ(defaults, QStringList({"localhost", "21", "admin", "vrund", "ftptest"}));
+    ASSERT_TRUE(TWindowSite::WaitIdle(window));
+    EXPECT_FALSE(window.Operator().Failed());
+    EXPECT_EQ(window.Action().Path, QStringLiteral("/pub"));
+    EXPECT_EQ(Names(window), QStringList{QStringLiteral("inside")});
+    EXPECT_TRUE(ActionOf(window, "acnUpload")->isEnabled());
+}
+
+TEST(FtpWindow, AFileTheDesktopCannotOpenLeadsToTheSaveQuestion)
+{
+    TWindowSite site(StartPyftpdlib());
+    ASSERT_TRUE(site.Server);
+    WriteWholeFile(site.Server->LocalPath(QStringLiteral("/data.xyz")), "payload");
+    auto window = site.Open();
+    // The offscreen platform opens nothing, like a desktop without a matching application.
+    QTemporaryDir saved;
+    QString suggested;
+    window->AskSaveFile = [&](const QString &name) {
+        suggested = name;
+        return saved.path() + QStringLiteral("/copy.xyz");
+    };
+    {
+        TBoxAnswer yes(QMessageBox::Yes);
+        ClickRow(*window, QStringLiteral("data.xyz"));
+        QTest::keyClick(ListOf(*window), Qt::Key_Return);
+        ASSERT_TRUE(WaitUntil([&] { return yes.Answer.Answered(); }));
+        EXPECT_EQ(
+            yes.Text,
+            QStringLiteral("Not to manage automatically to open file. Do you want save file?"));
+    }
+    ASSERT_TRUE(TWindowSite::WaitIdle(*window));
+    EXPECT_EQ(suggested, QStringLiteral("data.xyz"));
+    EXPECT_EQ(ReadWholeFile(saved.path() + QStringLiteral("/copy.xyz")), QByteArray("payload"));
+
+    // No: the copy stays in the temporary folder until the window closes.
+    {
+        TBoxAnswer no(QMessageBox::No);
+        QTest::keyClick(ListOf(*window), Qt::Key_Return);
+        ASSERT_TRUE(WaitUntil([&] { return no.Answer.Answered(); }));
+    }
+    ASSERT_TRUE(TWindowSite::WaitIdle(*window));
+    const QString temporary = TfrmFtpWindow::TempFolder() + QStringLiteral("/data.xyz");
+    EXPECT_TRUE(QFileInfo::exists(temporary));
+    window.reset();
+    EXPECT_FALSE(QFileInfo::exists(temporary));
+}
+
+TEST(FtpWindow, ClosingWhileAnActionRunsAsksFirst)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 1024 * 1024;
+    TWindowSite site(StartPyftpdlib({}, options));
+    ASSERT_TRUE(site.Server);
+    {
+        QFile big(site.Server->LocalPath(QStringLiteral("/big.bin")));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize(50LL * 1024 * 1024));
+    }
+    auto window = site.Open();
+    QTemporaryDir target;
+    window->AskDownloadFolder = [&target] { return target.path(); };
+    ClickRow(*window, QStringLiteral("big.bin"));
+    ActionOf(*window, "acnDownload")->trigger();
+    ASSERT_TRUE(window->Operator().Busy());
+    {
+        TBoxAnswer no(QMessageBox::No);
+        window->close();
+        EXPECT_EQ(no.Text, QStringLiteral("Operation is not complete. Abort?"));
+    }
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->Operator().Busy());
+    {
+        TBoxAnswer yes(QMessageBox::Yes);
+        window->close();
+        EXPECT_TRUE(yes.Answer.Answered());
+    }
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->Operator().Busy());
+}
+
 #include "test_ftp_window.moc"
