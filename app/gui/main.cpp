@@ -48,7 +48,6 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("morvate"));
     QApplication::setApplicationName(QStringLiteral("Zandrel"));
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Zandrel"));
 
     const QStringList arguments = QApplication::arguments().mid(1);
     TProject::CommandLineArguments = arguments;

@@ -298,7 +298,8 @@ TfrmFtpWindow::TfrmFtpWindow(QWidget *parent, const QStringList &arguments)
     };
 
     if (!m_browseMode) {
-        QApplication::setApplicationDisplayName(QString::fromLatin1(FtpWindowCaption));
+        // The window stands for the program here: its icon is the program's.
+        QApplication::setWindowIcon(windowIcon());
         setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
         setWindowTitle(QString::fromLatin1(FtpWindowCaption));
     } else {
@@ -708,6 +709,22 @@ void TfrmFtpWindow::Run()
     FOperator->RunAction(FAction.get());
 }
 
+// Folder rows go to Folders, file rows to Items with their sizes.
+void TfrmFtpWindow::RunOnRows(quint8 kind, const QList<int> &rows)
+{
+    FAction->Kind = kind;
+    FAction->ClearItems();
+    FAction->Folders.clear();
+    for (int row : rows) {
+        const TFtpFileData *data = m_model.Data(row);
+        if (data->IsFolder)
+            FAction->Folders.append(data->Name);
+        else
+            FAction->AddItem(data->Name, data->Size);
+    }
+    Run();
+}
+
 void TfrmFtpWindow::Refresh()
 {
     acnRefreshExecute();
@@ -787,18 +804,8 @@ void TfrmFtpWindow::acnDownloadExecute()
     const QString folder = AskDownloadFolder();
     if (folder.isEmpty() || FOperator->Busy())
         return;
-    FAction->Kind = fakDownload;
     FAction->LocalFolder = folder;
-    FAction->ClearItems();
-    FAction->Folders.clear();
-    for (int row : rows) {
-        const TFtpFileData *data = m_model.Data(row);
-        if (data->IsFolder)
-            FAction->Folders.append(data->Name);
-        else
-            FAction->AddItem(data->Name, data->Size);
-    }
-    Run();
+    RunOnRows(fakDownload, rows);
 }
 
 void TfrmFtpWindow::acnUploadExecute()
@@ -851,17 +858,7 @@ void TfrmFtpWindow::acnDeleteExecute()
             != QMessageBox::Yes
         || FOperator->Busy())
         return;
-    FAction->Kind = fakDelete;
-    FAction->ClearItems();
-    FAction->Folders.clear();
-    for (int row : rows) {
-        const TFtpFileData *data = m_model.Data(row);
-        if (data->IsFolder)
-            FAction->Folders.append(data->Name);
-        else
-            FAction->AddItem(data->Name);
-    }
-    Run();
+    RunOnRows(fakDelete, rows);
 }
 
 void TfrmFtpWindow::acnRenameExecute()

@@ -143,6 +143,7 @@ private:
     void FtpError(TFtpOperator *sender, const QString &text);
     void FtpStatus(TFtpOperator *sender, const QString &text, int percent);
     void Run();
+    void RunOnRows(quint8 kind, const QList<int> &rows);
     void UpdateControls();
     void UpdateStatusLine();
     void UpdateCaption();

@@ -70,29 +70,40 @@ std::unique_ptr<TFtpTestServer> Vsftpd()
     return StartVsftpd();
 }
 
+// A server of the parameter's kind and a worker configured for it, its events recorded.
 class FtpOperatorOnServers : public ::testing::TestWithParam<TStart>
 {
+protected:
+    void SetUp() override
+    {
+        server = GetParam()();
+        ASSERT_TRUE(server);
+        Hook(worker, record);
+        Configure(worker.Ftp(), *server);
+    }
+    void Put(const QString &path, const QByteArray &data = "x")
+    {
+        WriteWholeFile(server->LocalPath(path), data);
+    }
+
+    std::unique_ptr<TFtpTestServer> server;
+    TRecorder record;
+    TFtpOperator worker;
 };
 
 } // namespace
 
 TEST_P(FtpOperatorOnServers, ListsEntersFoldersAndIgnoresARequestWhileBusy)
 {
-    auto server = GetParam()();
-    ASSERT_TRUE(server);
-    WriteWholeFile(server->LocalPath(QStringLiteral("/index.html")), "<html/>");
-    WriteWholeFile(server->LocalPath(QStringLiteral("/docs/a.txt")), "a");
+    Put(QStringLiteral("/index.html"), "<html/>");
+    Put(QStringLiteral("/docs/a.txt"), "a");
 
-    TRecorder record;
-    TFtpOperator worker;
-    Hook(worker, record);
-    Configure(worker.Ftp(), *server);
     TFtpAction action(fakList);
     worker.RunAction(&action);
     TFtpAction other(fakMakeFolder);
     other.AddItem(QStringLiteral("never"));
     worker.RunAction(&other); // ignored: one action at a time
-    ASSERT_TRUE(WaitUntil([&worker] { return !worker.Busy(); }));
+    ASSERT_TRUE(WaitUntil([this] { return !worker.Busy(); }));
     EXPECT_EQ(record.Events.count(QStringLiteral("begin")), 1);
     EXPECT_EQ(record.Events.first(), QStringLiteral("begin"));
     EXPECT_EQ(record.Events.last(), QStringLiteral("end"));
@@ -121,16 +132,10 @@ TEST_P(FtpOperatorOnServers, ListsEntersFoldersAndIgnoresARequestWhileBusy)
 
 TEST_P(FtpOperatorOnServers, DeletesANestedFolderFilesFirstThenDeepestFolders)
 {
-    auto server = GetParam()();
-    ASSERT_TRUE(server);
     for (const char *path : {"/t/a.txt", "/t/s1/b.txt", "/t/s1/s2/c.txt", "/keep.txt"})
-        WriteWholeFile(server->LocalPath(QString::fromLatin1(path)), "x");
+        Put(QString::fromLatin1(path));
     QDir().mkpath(server->LocalPath(QStringLiteral("/t/empty")));
 
-    TRecorder record;
-    TFtpOperator worker;
-    Hook(worker, record);
-    Configure(worker.Ftp(), *server);
     TFtpAction action(fakDelete);
     action.Folders << QStringLiteral("t");
     ASSERT_TRUE(RunAndWait(worker, action));
@@ -159,18 +164,12 @@ TEST_P(FtpOperatorOnServers, DeletesANestedFolderFilesFirstThenDeepestFolders)
 
 TEST_P(FtpOperatorOnServers, DownloadsATreeMakingOnlyFoldersThatHoldFiles)
 {
-    auto server = GetParam()();
-    ASSERT_TRUE(server);
-    WriteWholeFile(server->LocalPath(QStringLiteral("/top.txt")), "top");
-    WriteWholeFile(server->LocalPath(QStringLiteral("/t/a.txt")), "alpha");
-    WriteWholeFile(server->LocalPath(QStringLiteral("/t/s1/s2/c.bin")), QByteArray(70000, '\x01'));
+    Put(QStringLiteral("/top.txt"), "top");
+    Put(QStringLiteral("/t/a.txt"), "alpha");
+    Put(QStringLiteral("/t/s1/s2/c.bin"), QByteArray(70000, '\x01'));
     QDir().mkpath(server->LocalPath(QStringLiteral("/t/hollow/deeper")));
 
     QTemporaryDir target;
-    TRecorder record;
-    TFtpOperator worker;
-    Hook(worker, record);
-    Configure(worker.Ftp(), *server);
     TFtpAction action(fakDownload);
     action.AddItem(QStringLiteral("top.txt"), 3);
     action.Folders << QStringLiteral("t");
@@ -192,8 +191,6 @@ TEST_P(FtpOperatorOnServers, DownloadsATreeMakingOnlyFoldersThatHoldFiles)
 
 TEST_P(FtpOperatorOnServers, UploadsADroppedTreeIntoAnExistingFolder)
 {
-    auto server = GetParam()();
-    ASSERT_TRUE(server);
     QDir().mkpath(server->LocalPath(QStringLiteral("/site/sub")));
     QTemporaryDir local;
     WriteWholeFile(local.path() + QStringLiteral("/site/index.html"), "home");
@@ -201,10 +198,6 @@ TEST_P(FtpOperatorOnServers, UploadsADroppedTreeIntoAnExistingFolder)
     WriteWholeFile(local.path() + QStringLiteral("/site/sub/deep/x.txt"), "x");
     WriteWholeFile(local.path() + QStringLiteral("/loose.txt"), "loose");
 
-    TRecorder record;
-    TFtpOperator worker;
-    Hook(worker, record);
-    Configure(worker.Ftp(), *server);
     TFtpAction action(fakUpload);
     action.Folders << local.path() + QStringLiteral("/site");
     action.AddItem(local.path() + QStringLiteral("/loose.txt"));
@@ -218,13 +211,7 @@ TEST_P(FtpOperatorOnServers, UploadsADroppedTreeIntoAnExistingFolder)
 
 TEST_P(FtpOperatorOnServers, AFreshConnectToAMissingFolderReportsItAndListsTheStart)
 {
-    auto server = GetParam()();
-    ASSERT_TRUE(server);
-    WriteWholeFile(server->LocalPath(QStringLiteral("/here.txt")), "1");
-    TRecorder record;
-    TFtpOperator worker;
-    Hook(worker, record);
-    Configure(worker.Ftp(), *server);
+    Put(QStringLiteral("/here.txt"), "1");
     TFtpAction action(fakList);
     action.Path = QStringLiteral("/gone/away");
     ASSERT_TRUE(RunAndWait(worker, action));
@@ -236,13 +223,7 @@ TEST_P(FtpOperatorOnServers, AFreshConnectToAMissingFolderReportsItAndListsTheSt
 
 TEST_P(FtpOperatorOnServers, RenameSendsNoListingAndAFailedOneShowsTheServersText)
 {
-    auto server = GetParam()();
-    ASSERT_TRUE(server);
-    WriteWholeFile(server->LocalPath(QStringLiteral("/old.txt")), "1");
-    TRecorder record;
-    TFtpOperator worker;
-    Hook(worker, record);
-    Configure(worker.Ftp(), *server);
+    Put(QStringLiteral("/old.txt"), "1");
     TFtpAction action(fakRename);
     action.AddItem(QStringLiteral("old.txt"));
     action.AddItem(QStringLiteral("new name.txt"));
