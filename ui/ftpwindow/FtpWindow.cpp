@@ -315,6 +315,8 @@ TfrmFtpWindow::TfrmFtpWindow(QWidget *parent, const QStringList &arguments)
         setWindowTitle(QString::fromLatin1(BrowseCaption));
         lvwFiles->setSelectionMode(QAbstractItemView::SingleSelection);
         lvwFilesList->setSelectionMode(QAbstractItemView::SingleSelection);
+        miSelectAll->setVisible(false);
+        miSelectAll->setEnabled(false);
     }
     try {
         FormKeeper->Load();
@@ -524,6 +526,7 @@ void TfrmFtpWindow::CreateControls()
     btnCancel = new QPushButton(QStringLiteral("Cancel"), pnlDialog);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     dialogLayout->addWidget(pnlDialogStatus, 1);
+    dialogLayout->addStretch(); // keeps the buttons at their size while the status is hidden
     dialogLayout->addWidget(btnOK);
     dialogLayout->addWidget(btnCancel);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
