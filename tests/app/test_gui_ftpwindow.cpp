@@ -60,6 +60,9 @@ TEST(GuiProgram, FtpWindowFormListsTheProjectsFolderAndClosesCleanlyUnderXvfb)
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the real xcb platform
+    environment.insert(
+        QStringLiteral("LSAN_OPTIONS"),
+        QStringLiteral("suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("xvfb-run"),
@@ -70,7 +73,8 @@ TEST(GuiProgram, FtpWindowFormListsTheProjectsFolderAndClosesCleanlyUnderXvfb)
     const bool listed = WaitFor(
         [&server] {
             const QStringList log = server->ProtocolLog();
-            return log.contains(QStringLiteral("CWD /www/")) && log.contains(QStringLiteral("MLSD"));
+            return log.contains(QStringLiteral("CWD /www/"))
+                   && log.contains(QStringLiteral("MLSD"));
         },
         60000);
     const qint64 program = ChildNamed(process.processId(), "zandrel");
