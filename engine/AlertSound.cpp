@@ -35,15 +35,25 @@ void Beep()
 
 void PlayAlertSound(const QString &fileName)
 {
-    if (fileName.trimmed().isEmpty() || !QFileInfo(fileName).isFile()) {
+    PlayAlertSound(fileName, nullptr);
+}
+
+void PlayAlertSound(const QString &fileName, const std::function<void()> &onFailure)
+{
+    auto fail = [onFailure] {
         Beep();
+        if (onFailure)
+            onFailure();
+    };
+    if (fileName.trimmed().isEmpty() || !QFileInfo(fileName).isFile()) {
+        fail();
         return;
     }
     if (Playing)
         Playing->deleteLater();
     auto *effect = new QSoundEffect;
     Playing = effect;
-    auto settle = [effect] {
+    auto settle = [effect, fail] {
         switch (effect->status()) {
         case QSoundEffect::Ready:
             if (!effect->isPlaying())
@@ -51,8 +61,8 @@ void PlayAlertSound(const QString &fileName)
             break;
         case QSoundEffect::Error:
             effect->disconnect();
-            Beep();
             effect->deleteLater();
+            fail();
             break;
         default:
             break;
@@ -63,11 +73,11 @@ void PlayAlertSound(const QString &fileName)
         if (!effect->isPlaying())
             effect->deleteLater();
     });
-    QTimer::singleShot(LoadLimitMs, effect, [effect] {
+    QTimer::singleShot(LoadLimitMs, effect, [effect, fail] {
         if (effect->status() == QSoundEffect::Loading || effect->status() == QSoundEffect::Null) {
             effect->disconnect();
-            Beep();
             effect->deleteLater();
+            fail();
         }
     });
     QTimer::singleShot(LifeLimitMs, effect, [effect] { effect->deleteLater(); });

@@ -11,3 +11,6 @@ extern std::function<void()> AlertBeep;
 // Starts playing a wave file and returns at once; a file that cannot be played gives the
 // default beep instead. Call it on a thread that runs an event loop.
 void PlayAlertSound(const QString &fileName);
+// The same; `onFailure` runs after the beep when the file could not be played (it may run
+// later, from the event loop, once the file has turned out to be unplayable).
+void PlayAlertSound(const QString &fileName, const std::function<void()> &onFailure);

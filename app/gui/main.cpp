@@ -1,6 +1,8 @@
 // The desktop program. "PROJECT FTPWindow [PASSWORD]" opens only the FTP window for that
 // project's server; the main window is not part of this build yet.
+#include "engine/AlertSound.h"
 #include "store/PrjCls.h"
+#include "ui/dialogs/PassDlg.h"
 #include "ui/ftpwindow/FtpWindow.h"
 
 #include <QApplication>
@@ -51,6 +53,8 @@ int main(int argc, char **argv)
 
     const QStringList arguments = QApplication::arguments().mid(1);
     TProject::CommandLineArguments = arguments;
+    AlertBeep = [] { QApplication::beep(); };
+    TProject::PasswordPrompt = [](QString &password) { return AskForPassword(password); };
     if (arguments.size() < 2 || arguments[1] != QLatin1String("FTPWindow")) {
         std::fputs("zandrel: the main window is not built yet; use "
                    "\"zandrel PROJECT FTPWindow [PASSWORD]\"\n",

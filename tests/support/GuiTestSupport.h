@@ -6,12 +6,13 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
 
-// Calls `answer` with the next modal widget that becomes active (polled from the event loop the
-// modal call runs), once. Keep the returned object alive until the modal call has returned; it
+// Calls `answer` with the next modal widget that becomes active and is shown (polled from the
+// event loop the modal call runs), once. Keep the returned object alive until the modal call has returned; it
 // reports whether the answer ran.
 class TModalAnswer
 {
@@ -23,6 +24,9 @@ public:
         QObject::connect(m_timer.get(), &QTimer::timeout, [this, answer, ignore] {
             QWidget *modal = QApplication::activeModalWidget();
             if (!modal || modal == ignore || m_answered)
+                return;
+            // Clicks reach only a window that is shown and laid out.
+            if (!modal->isVisible() || !modal->windowHandle() || !modal->windowHandle()->isExposed())
                 return;
             m_answered = true;
             m_timer->stop();

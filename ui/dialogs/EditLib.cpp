@@ -126,3 +126,16 @@ void TNaturalEdit::keyPressEvent(QKeyEvent *event)
     }
     QAbstractSpinBox::keyPressEvent(event);
 }
+
+TEditTrackingDelegate::TEditTrackingDelegate(QObject *parent)
+    : QStyledItemDelegate(parent)
+{
+    connect(this, &QAbstractItemDelegate::closeEditor, this, [this] { m_editing = false; });
+}
+
+QWidget *TEditTrackingDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                             const QModelIndex &index) const
+{
+    m_editing = true;
+    return QStyledItemDelegate::createEditor(parent, option, index);
+}

@@ -2,6 +2,9 @@
 
 #include <QAbstractSpinBox>
 #include <QString>
+#include <QStyledItemDelegate>
+
+#include <functional>
 
 class QKeyEvent;
 
@@ -47,4 +50,19 @@ protected:
 private:
     int m_minValue = 0;
     int m_maxValue = 2147483647;
+};
+
+// An item delegate that reports when an in-place editor opens and closes. A one-line editor
+// hands Enter on to its view after taking it; views use this to leave that Enter alone.
+class TEditTrackingDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    explicit TEditTrackingDelegate(QObject *parent = nullptr);
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override;
+    bool Editing() const { return m_editing; }
+
+private:
+    mutable bool m_editing = false;
 };

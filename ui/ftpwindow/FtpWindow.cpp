@@ -4,6 +4,7 @@
 #include "store/PrjCls.h"
 #include "store/RegistryLib.h"
 #include "store/Settings.h"
+#include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/FormKeeper.h"
 #include "ui/dialogs/PathDialog.h"
 #include "ui/ftpwindow/FtpWinOptions.h"
@@ -32,7 +33,6 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -71,26 +71,6 @@ QString WithSlash(const QString &path)
 {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }
-
-// Tells the window when a caption editor opens; its closeEditor signal tells when it closes.
-class TCaptionDelegate : public QStyledItemDelegate
-{
-public:
-    TCaptionDelegate(QObject *parent, std::function<void()> onOpen)
-        : QStyledItemDelegate(parent)
-        , m_onOpen(std::move(onOpen))
-    {
-    }
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                          const QModelIndex &index) const override
-    {
-        m_onOpen();
-        return QStyledItemDelegate::createEditor(parent, option, index);
-    }
-
-private:
-    std::function<void()> m_onOpen;
-};
 
 } // namespace
 
@@ -478,9 +458,7 @@ void TfrmFtpWindow::CreateControls()
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         view->installEventFilter(this);
         connect(view, &QAbstractItemView::doubleClicked, this, [this] { miOpenClick(); });
-        auto *delegate = new TCaptionDelegate(view, [this] { m_editing = true; });
-        view->setItemDelegate(delegate);
-        connect(delegate, &QAbstractItemDelegate::closeEditor, this, [this] { m_editing = false; });
+        view->setItemDelegate(new TEditTrackingDelegate(view));
         connect(view, &QWidget::customContextMenuRequested, this, &TfrmFtpWindow::ShowPopupMenu);
     }
     connect(lvwFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -691,6 +669,16 @@ void TfrmFtpWindow::SetDetails(bool details)
     m_views->setCurrentWidget(view);
     if (hadFocus)
         view->setFocus();
+}
+
+bool TfrmFtpWindow::Editing() const
+{
+    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(lvwFiles),
+                                    static_cast<QAbstractItemView *>(lvwFilesList)}) {
+        if (static_cast<TEditTrackingDelegate *>(view->itemDelegate())->Editing())
+            return true;
+    }
+    return false;
 }
 
 QAbstractItemView *TfrmFtpWindow::CurrentView() const
@@ -1135,7 +1123,7 @@ bool TfrmFtpWindow::eventFilter(QObject *watched, QEvent *event)
     if ((watched == lvwFiles || watched == lvwFilesList) && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         // An open caption editor passes Enter on to the view after it has taken it.
-        if (m_editing)
+        if (Editing())
             return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         if (key->modifiers() == Qt::NoModifier) {
             switch (key->key()) {
@@ -1168,7 +1156,7 @@ void TfrmFtpWindow::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape) {
         // Escape closes only the picker, like its Cancel button.
-        if (m_browseMode && !m_editing)
+        if (m_browseMode && !Editing())
             reject();
         return;
     }

@@ -154,6 +154,7 @@ private:
     void OpenDownloadedFile();
     void CleanTempFolder();
     QAbstractItemView *CurrentView() const;
+    bool Editing() const; // a caption is being edited in place
     QList<int> SelectedRows() const;
     void lvwFilesColumnClick(int section);
     void ShowPopupMenu(const QPoint &position);
@@ -169,7 +170,6 @@ private:
     bool FSortInverted = false;
     bool m_browseMode = false;
     bool m_cursorSet = false;
-    bool m_editing = false; // a caption is being edited in place
     QString m_localFolder;
     TFtpFileModel m_model;
     // Rows arrive in batches; the views are told once per batch.
