@@ -68,9 +68,6 @@ TEST_F(FormKeeperTest, FirstStartKeepsTheDesignPlacement)
 {
     TKeptWindow run;
     run.Window->move(17, 23);
-    EXPECT_EQ(run.Keeper->FormName, "frmMain");
-    EXPECT_EQ(run.Keeper->RegistryAddress.Path, "\\Software\\morvate\\Zandrel");
-    EXPECT_EQ(run.Keeper->RegistryAddress.Root, hkeyCurrentUser);
     run.Keeper->Load();
     EXPECT_EQ(run.Window->size(), DesignSize);
     EXPECT_EQ(run.Window->pos(), QPoint(17, 23));
@@ -490,12 +487,6 @@ protected:
         settings.SocksPort = 1081;
         settings.Save();
     }
-    template <class W> static W *Child(QWidget *dialog, const char *name)
-    {
-        W *child = dialog->findChild<W *>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
     static void SelectAll(QWidget *edit) { QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier); }
     // On the indicator: a radio button reacts to clicks on its indicator and text only.
     static void Click(QRadioButton *radio)
@@ -508,8 +499,6 @@ TEST_F(FirewallTest, OkStoresBothProxiesAndFallsBackForPortsThatAreNotNumbers)
 {
     TModalAnswer answer([&](QWidget *modal) {
         ASSERT_NE(qobject_cast<TfrmProxy *>(modal), nullptr);
-        EXPECT_EQ(modal->windowTitle(), "Firewall Settings ");
-        EXPECT_EQ(modal->minimumSize(), modal->maximumSize()); // fixed size
         auto *ftp = Child<QRadioButton>(modal, "rbnFtpProxy");
         auto *socks = Child<QRadioButton>(modal, "rbnSocksProxy");
         auto *ftpHost = Child<QLineEdit>(modal, "edtFtpProxyHost");
@@ -518,11 +507,6 @@ TEST_F(FirewallTest, OkStoresBothProxiesAndFallsBackForPortsThatAreNotNumbers)
         auto *socksPort = Child<QLineEdit>(modal, "edtSocksProxyPort");
         auto *ok = Child<QPushButton>(modal, "btnOK");
         ASSERT_TRUE(ftp && socks && ftpHost && ftpPort && socksHost && socksPort && ok);
-        EXPECT_EQ(ftp->text(), "FTP Proxy");
-        EXPECT_EQ(socks->text(), "Socks Proxy");
-        EXPECT_TRUE(ok->isDefault());
-        EXPECT_EQ(ftpHost->maxLength(), 200);
-        EXPECT_EQ(socksPort->maxLength(), 6);
 
         // Loaded: the FTP proxy selected, the SOCKS edits off and grey.
         EXPECT_TRUE(ftp->isChecked());
@@ -532,8 +516,6 @@ TEST_F(FirewallTest, OkStoresBothProxiesAndFallsBackForPortsThatAreNotNumbers)
         EXPECT_EQ(socksPort->text(), "1081");
         EXPECT_TRUE(ftpHost->isEnabled() && ftpPort->isEnabled());
         EXPECT_FALSE(socksHost->isEnabled() || socksPort->isEnabled());
-        EXPECT_EQ(socksHost->palette().color(QPalette::Disabled, QPalette::Base),
-                  socksHost->palette().color(QPalette::Button));
 
         // Letters typed into a port do not appear; Backspace works.
         QTest::keyClick(ftpPort, Qt::Key_End);
@@ -606,7 +588,6 @@ TEST_F(FirewallTest, CancelWritesNothing)
         auto *socks = Child<QRadioButton>(modal, "rbnSocksProxy");
         auto *cancel = Child<QPushButton>(modal, "btnCancel");
         ASSERT_TRUE(host && socks && cancel);
-        EXPECT_EQ(cancel->text(), "Cancel");
         QTest::keyClicks(host, "changed");
         Click(socks);
         QTest::mouseClick(cancel, Qt::LeftButton);

@@ -52,22 +52,6 @@ void Retype(QLineEdit *editor, const QString &text)
     QTest::keyClicks(editor, text);
 }
 
-// Answers the next message box with `button`, keeping its text.
-struct TBoxAnswer
-{
-    QString Text;
-    TModalAnswer Answer;
-    explicit TBoxAnswer(QMessageBox::StandardButton button)
-        : Answer([this, button](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            ASSERT_TRUE(box);
-            Text = box->text();
-            box->button(button)->click();
-        })
-    {
-    }
-};
-
 } // namespace
 
 TEST(MasksEditor, EditsInPlaceAndWritesBackSortedWithoutBlankRows)

@@ -112,24 +112,6 @@ QAction *ActionOf(TfrmFtpWindow &window, const char *name)
     return window.findChild<QAction *>(QString::fromLatin1(name));
 }
 
-// Answers the next message box with `button` and keeps its text.
-struct TBoxAnswer
-{
-    QString Text;
-    TModalAnswer Answer;
-    TBoxAnswer(QMessageBox::StandardButton button)
-        : Answer([this, button](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            if (!box)
-                return;
-            Text = box->text();
-            ASSERT_TRUE(box->button(button)) << Text.toStdString();
-            box->button(button)->click();
-        })
-    {
-    }
-};
-
 // Takes the desktop's part in opening files: records what it was asked to open.
 class TOpenedUrls : public QObject
 {
