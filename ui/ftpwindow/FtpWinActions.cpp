@@ -20,11 +20,6 @@ struct TDiscarded
 {
 };
 
-QString IncludeSlash(const QString &path)
-{
-    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-}
-
 } // namespace
 
 // What the worker thread and the operator share. The worker holds it alive after the operator
@@ -293,7 +288,7 @@ void TFtpOperatorShared::ExpandRemoteTree()
 {
     WorkList.clear();
     for (const QString &name : std::as_const(Work.Folders))
-        WorkList.append(IncludeSlash(Work.Path) + name);
+        WorkList.append(IncludeTrailingSlash(Work.Path) + name);
     while (!WorkList.isEmpty()) {
         const QString folder = WorkList.takeFirst();
         Status(QStringLiteral("search the files in sub folder ") + folder, 0);
@@ -303,7 +298,7 @@ void TFtpOperatorShared::ExpandRemoteTree()
         // folder of Folders comes before its parent.
         for (int i = 0; i < Listing.Count(); ++i) {
             const TFtpFile *entry = Listing.Items(i);
-            const QString path = IncludeSlash(folder) + entry->Name;
+            const QString path = IncludeTrailingSlash(folder) + entry->Name;
             if (entry->IsFolder) {
                 WorkList.prepend(path);
                 Work.Folders.prepend(path);
@@ -323,7 +318,7 @@ static QString DownloadTarget(const QString &localFolder, const QString &remoteP
 {
     QString name = entry;
     if (name.contains(QLatin1Char('/'))) {
-        const QString prefix = IncludeSlash(remotePath);
+        const QString prefix = IncludeTrailingSlash(remotePath);
         if (!name.startsWith(prefix))
             return {};
         name = name.mid(prefix.size());
@@ -334,20 +329,12 @@ static QString DownloadTarget(const QString &localFolder, const QString &remoteP
             || part.contains(QChar(0)))
             return {};
     }
-    return IncludeSlash(localFolder) + name;
+    return IncludeTrailingSlash(localFolder) + name;
 }
 
 void TFtpOperatorShared::Download()
 {
-    auto previousSkip = Ftp.OnSkippedEntry;
-    Ftp.OnSkippedEntry = [this](const QString &name) { SkippedNames.append(name); };
-    try {
-        ExpandRemoteTree();
-    } catch (...) {
-        Ftp.OnSkippedEntry = previousSkip;
-        throw;
-    }
-    Ftp.OnSkippedEntry = previousSkip;
+    ExpandRemoteTree();
 
     for (int i = 0; i < Work.Items.size(); ++i) {
         const QString entry = Work.Items[i];
@@ -378,7 +365,7 @@ void TFtpOperatorShared::Upload()
         QString Path;
         QString Relative;
     };
-    const QString base = IncludeSlash(Work.LocalFolder);
+    const QString base = IncludeTrailingSlash(Work.LocalFolder);
     auto relativeOf = [&base](const QString &path) {
         return path.startsWith(base) ? path.mid(base.size()) : QFileInfo(path).fileName();
     };
@@ -411,7 +398,7 @@ void TFtpOperatorShared::Upload()
         }
     }
 
-    const QString remoteBase = IncludeSlash(Work.Path);
+    const QString remoteBase = IncludeTrailingSlash(Work.Path);
     for (const TLocalEntry &folder : folders) {
         CheckDiscarded();
         try {
@@ -463,6 +450,9 @@ TFtpOperator::TFtpOperator(QObject *parent)
     m_shared->Owner = this;
     TFtpOperatorShared *shared = m_shared.get();
     m_shared->Ftp.OnProgress = [shared](TFtp *, qint64 bytes) { shared->OnProgress(bytes); };
+    // Only downloads report them: a listing simply leaves such entries out.
+    m_shared->Ftp.OnSkippedEntry
+        = [shared](const QString &name) { shared->SkippedNames.append(name); };
     std::thread([keep = m_shared] { keep->ThreadMain(); }).detach();
 }
 

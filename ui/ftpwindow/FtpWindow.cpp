@@ -67,11 +67,6 @@ QString DateText(const QDateTime &date)
     return text;
 }
 
-QString WithSlash(const QString &path)
-{
-    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-}
-
 } // namespace
 
 // ---- rows -------------------------------------------------------------------------------
@@ -200,13 +195,6 @@ TFtpFileModel::TRow TFtpFileModel::MakeRow(std::unique_ptr<TFtpFileData> data)
     return row;
 }
 
-void TFtpFileModel::Append(std::unique_ptr<TFtpFileData> data)
-{
-    std::vector<std::unique_ptr<TFtpFileData>> batch;
-    batch.push_back(std::move(data));
-    AppendAll(std::move(batch));
-}
-
 void TFtpFileModel::AppendAll(std::vector<std::unique_ptr<TFtpFileData>> batch)
 {
     if (batch.empty())
@@ -285,7 +273,6 @@ TfrmFtpWindow::TfrmFtpWindow(QWidget *parent, const QStringList &arguments)
     } else {
         FormKeeper->FormName = QStringLiteral("FTPDialog");
         pnlStatus->hide();
-        pnlBottom->hide();
         tbnConnectAction->setVisible(false);
         tbnConnectBreak->setVisible(false);
         tbnDownloadAction->setVisible(false);
@@ -490,7 +477,6 @@ void TfrmFtpWindow::CreateControls()
     ProgressBar->setTextVisible(false);
     statusLayout->addWidget(lblStatus, 1);
     statusLayout->addWidget(ProgressBar);
-    pnlBottom = pnlStatus; // one bottom panel holds the status line here
 
     pnlDialog = new QWidget(this);
     pnlDialog->setObjectName(QStringLiteral("pnlDialog"));
@@ -654,7 +640,7 @@ void TfrmFtpWindow::SetLocalFolder(const QString &folder)
 
 QString TfrmFtpWindow::TempFolder()
 {
-    return WithSlash(GetTempDir()) + QStringLiteral("FTPWinTemp");
+    return IncludeTrailingSlash(GetTempDir()) + QStringLiteral("FTPWinTemp");
 }
 
 bool TfrmFtpWindow::DetailsView() const
@@ -1244,7 +1230,8 @@ bool BrowseFtpFolder(TProject &project, QString &path, QWidget *parent)
                                              ->selectionModel()
                                              ->selectedRows();
             if (rows.size() == 1 && window.Model().Data(rows[0].row())->IsFolder) {
-                path = WithSlash(window.Action().Path) + window.Model().Data(rows[0].row())->Name;
+                path = IncludeTrailingSlash(window.Action().Path)
+                       + window.Model().Data(rows[0].row())->Name;
                 chosen = true;
             }
         }

@@ -52,7 +52,6 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role) override;
 
     void Clear();
-    void Append(std::unique_ptr<TFtpFileData> data);
     // Appends a batch with one model notification.
     void AppendAll(std::vector<std::unique_ptr<TFtpFileData>> batch);
     const TFtpFileData *Data(int row) const { return m_rows[size_t(row)].Data.get(); }
@@ -102,7 +101,6 @@ public:
     bool DetailsView() const;
     // The local folder of downloads, and the start folder of the upload dialog.
     void SetLocalFolder(const QString &folder);
-    QString OpenFileName() const { return FOpenFileName; }
     static QString TempFolder(); // "FTPWinTemp" in the temporary folder
 
     // Test seams for the desktop's file dialogs: they return the chosen paths ("" or empty on
@@ -186,7 +184,7 @@ private:
     QStackedWidget *m_views = nullptr;
     QTreeView *lvwFiles = nullptr;     // report style
     QListView *lvwFilesList = nullptr; // list style, same rows and selection
-    QWidget *pnlStatus = nullptr, *pnlBottom = nullptr, *pnlDialog = nullptr;
+    QWidget *pnlStatus = nullptr, *pnlDialog = nullptr;
     QLabel *lblStatus = nullptr, *pnlDialogStatus = nullptr;
     QProgressBar *ProgressBar = nullptr;
     QPushButton *btnOK = nullptr, *btnCancel = nullptr;
