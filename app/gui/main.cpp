@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,6 +48,13 @@ void CloseOnTerminationSignals(const std::function<void()> &close)
 
 int main(int argc, char **argv)
 {
+    // Checked before the display is opened, so the message shows without one too.
+    if (argc < 3 || std::strcmp(argv[2], "FTPWindow") != 0) {
+        std::fputs("zandrel: the main window is not built yet; use "
+                   "\"zandrel PROJECT FTPWindow [PASSWORD]\"\n",
+                   stderr);
+        return 2;
+    }
     QApplication::setOrganizationName(QStringLiteral("morvate"));
     QApplication::setApplicationName(QStringLiteral("Zandrel"));
     QApplication application(argc, argv);
@@ -55,12 +63,6 @@ int main(int argc, char **argv)
     TProject::CommandLineArguments = arguments;
     AlertBeep = [] { QApplication::beep(); };
     TProject::PasswordPrompt = [](QString &password) { return AskForPassword(password); };
-    if (arguments.size() < 2 || arguments[1] != QLatin1String("FTPWindow")) {
-        std::fputs("zandrel: the main window is not built yet; use "
-                   "\"zandrel PROJECT FTPWindow [PASSWORD]\"\n",
-                   stderr);
-        return 2;
-    }
     auto window = std::make_unique<TfrmFtpWindow>(nullptr, arguments);
     CloseOnTerminationSignals([&window] { window->AbortAndClose(); });
     window->show();
