@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 std::function<bool(QString &password)> TProject::PasswordPrompt;
 QStringList TProject::CommandLineArguments;
 
@@ -168,6 +170,17 @@ void ListProjects(QStringList &list)
         = dir.entryList({QStringLiteral("*.zdx")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
     for (const QString &name : names)
         list.append(folder + name);
+}
+
+QStringList SortedProjectFiles()
+{
+    QStringList files;
+    ListProjects(files);
+    std::sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
+        const int byTitle = ProjectTitle(a).compare(ProjectTitle(b), Qt::CaseInsensitive);
+        return byTitle != 0 ? byTitle < 0 : a < b;
+    });
+    return files;
 }
 
 QString ProjectTitle(const QString &fileName)

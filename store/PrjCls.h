@@ -47,6 +47,8 @@ public:
 
 QString ProjectsFolder(); // ends in "/"
 void ListProjects(QStringList &list);
+// The project files of the projects folder, sorted by title with case ignored.
+QStringList SortedProjectFiles();
 QString ProjectTitle(const QString &fileName);
 QString GetDefaultProject();
 void SetDefaultProject(const QString &fileName);

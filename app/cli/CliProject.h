@@ -26,9 +26,6 @@ struct TNewProjectOptions
 // Returns the dialog's refusal message, or an empty text when the project was filled.
 QString FillNewProject(TProject &project, const TNewProjectOptions &options);
 
-// The project files of the projects folder, sorted by title (ASCII case ignored).
-QStringList SortedProjectFiles();
-
 // A project file path, or a title in the projects folder (exact first, then ASCII case
 // ignored). Empty with `error` set when nothing or more than one project fits.
 QString FindProjectFile(const QString &nameOrPath, QString &error);

@@ -1,7 +1,11 @@
 #include "ui/dialogs/EditLib.h"
 
+#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
 
@@ -71,6 +75,11 @@ void TNaturalEdit::SetText(const QString &text)
     update();
 }
 
+void TNaturalEdit::SetMaxLength(int length)
+{
+    lineEdit()->setMaxLength(length);
+}
+
 void TNaturalEdit::stepBy(int steps)
 {
     const qint64 value = Value();
@@ -138,4 +147,81 @@ QWidget *TEditTrackingDelegate::createEditor(QWidget *parent, const QStyleOption
 {
     m_editing = true;
     return QStyledItemDelegate::createEditor(parent, option, index);
+}
+
+TSortedTextItem::TSortedTextItem(const QString &text)
+    : QListWidgetItem(text)
+{
+    setFlags(flags() | Qt::ItemIsEditable);
+}
+
+bool TSortedTextItem::operator<(const QListWidgetItem &other) const
+{
+    const int folded = text().compare(other.text(), Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : text() < other.text();
+}
+
+bool EditFirstSelectedRow(QListWidget *list)
+{
+    QList<QListWidgetItem *> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    const auto first = std::min_element(
+        selected.cbegin(), selected.cend(),
+        [list](QListWidgetItem *a, QListWidgetItem *b) { return list->row(a) < list->row(b); });
+    list->setFocus();
+    list->setCurrentItem(*first, QItemSelectionModel::NoUpdate);
+    list->editItem(*first);
+    return true;
+}
+
+bool DeleteSelectedRows(QListWidget *list, QWidget *parent)
+{
+    const QList<QListWidgetItem *> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    if (QMessageBox::question(parent, parent->window()->windowTitle(),
+                              QStringLiteral("Remove selected?"),
+                              QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return false;
+    int first = list->count();
+    for (QListWidgetItem *item : selected)
+        first = std::min(first, list->row(item));
+    qDeleteAll(selected);
+    if (list->count() > 0)
+        list->setCurrentRow(std::min(first, list->count() - 1),
+                            QItemSelectionModel::ClearAndSelect);
+    list->setFocus();
+    return true;
+}
+
+QDialogButtonBox *NewOkCancelButtons(QWidget *parent, QPushButton *&ok, QPushButton *&cancel,
+                                     const char *okName, const char *cancelName)
+{
+    auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, parent);
+    ok = box->button(QDialogButtonBox::Ok);
+    ok->setText(QStringLiteral("OK")); // no mnemonic: Enter and Esc are the keys
+    ok->setObjectName(QString::fromLatin1(okName));
+    ok->setDefault(true);
+    cancel = box->button(QDialogButtonBox::Cancel);
+    cancel->setText(QStringLiteral("Cancel"));
+    cancel->setObjectName(QString::fromLatin1(cancelName));
+    return box;
+}
+
+void ShowButtonFaceWhenDisabled(QWidget *edit)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Disabled, QPalette::Base, palette.color(QPalette::Button));
+    edit->setPalette(palette);
+}
+
+void PreviewKeys(QWidget *dialog)
+{
+    const QList<QWidget *> children = dialog->findChildren<QWidget *>();
+    for (QWidget *child : children) {
+        if (child->window() == dialog)
+            child->installEventFilter(dialog);
+    }
 }

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QAbstractSpinBox>
+#include <QListWidgetItem>
 #include <QString>
 #include <QStyledItemDelegate>
 
 #include <functional>
 
+class QDialogButtonBox;
 class QKeyEvent;
+class QPushButton;
+class QListWidget;
 
 // The key rule of the digits-only edits: true when `event` types a character other than a
 // digit or Backspace, which is then dropped. Keys without text (arrows, Home), control
@@ -34,6 +38,8 @@ public:
     void SetValue(int value);
 
     void SetText(const QString &text);
+    // The most characters the text may hold when typed.
+    void SetMaxLength(int length);
 
     void stepBy(int steps) override;
     QValidator::State validate(QString &input, int &pos) const override;
@@ -66,3 +72,32 @@ public:
 private:
     mutable bool m_editing = false;
 };
+
+// An editable list row that sorts by text without regard to case; texts that differ only in
+// case keep a fixed order.
+class TSortedTextItem : public QListWidgetItem
+{
+public:
+    explicit TSortedTextItem(const QString &text);
+    bool operator<(const QListWidgetItem &other) const override;
+};
+
+// Starts editing the selected row nearest the top in place; false when none is selected.
+bool EditFirstSelectedRow(QListWidget *list);
+
+// Asks "Remove selected?" and on Yes deletes the selected rows, then selects the row now at
+// the first deleted row's place, or the last row. False when nothing was deleted.
+bool DeleteSelectedRows(QListWidget *list, QWidget *parent);
+
+// OK and Cancel in the desktop's order, with those object names; OK is the default button.
+// The caller connects the box's accepted and rejected signals.
+QDialogButtonBox *NewOkCancelButtons(QWidget *parent, QPushButton *&ok, QPushButton *&cancel,
+                                     const char *okName = "btnOK",
+                                     const char *cancelName = "btnCancel");
+
+// A disabled edit takes the button face, so it reads as off.
+void ShowButtonFaceWhenDisabled(QWidget *edit);
+
+// Lets `dialog` see the key presses of its controls before they do (eventFilter), as a form
+// that previews keys: every child of the dialog's own window, created so far.
+void PreviewKeys(QWidget *dialog);

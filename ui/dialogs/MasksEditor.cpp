@@ -5,31 +5,8 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-#include <algorithm>
-
-namespace {
-
-// Rows sort by text without regard to case; texts that differ only in case keep a fixed order.
-class TMaskItem : public QListWidgetItem
-{
-public:
-    explicit TMaskItem(const QString &text)
-        : QListWidgetItem(text)
-    {
-        setFlags(flags() | Qt::ItemIsEditable);
-    }
-    bool operator<(const QListWidgetItem &other) const override
-    {
-        const int folded = text().compare(other.text(), Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : text() < other.text();
-    }
-};
-
-} // namespace
 
 TfrmMasksEditor::TfrmMasksEditor(QWidget *parent)
     : QDialog(parent)
@@ -85,7 +62,7 @@ void TfrmMasksEditor::Fill(const QStringList &masks)
 {
     lvwMasks->clear();
     for (const QString &mask : masks)
-        lvwMasks->addItem(new TMaskItem(mask));
+        lvwMasks->addItem(new TSortedTextItem(mask));
     if (lvwMasks->count() > 0) {
         lvwMasks->clearSelection();
         lvwMasks->setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
@@ -119,7 +96,7 @@ bool TfrmMasksEditor::Editing() const
 void TfrmMasksEditor::btnAddClick()
 {
     lvwMasks->clearSelection();
-    auto *item = new TMaskItem(QStringLiteral("*."));
+    auto *item = new TSortedTextItem(QStringLiteral("*."));
     lvwMasks->addItem(item);
     lvwMasks->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
     lvwMasks->setFocus();
@@ -128,35 +105,13 @@ void TfrmMasksEditor::btnAddClick()
 
 void TfrmMasksEditor::btnEditClick()
 {
-    QList<QListWidgetItem *> selected = lvwMasks->selectedItems();
-    if (selected.isEmpty())
-        return;
-    std::sort(selected.begin(), selected.end(), [this](QListWidgetItem *a, QListWidgetItem *b) {
-        return lvwMasks->row(a) < lvwMasks->row(b);
-    });
-    lvwMasks->setFocus();
-    lvwMasks->setCurrentItem(selected.first(), QItemSelectionModel::NoUpdate);
-    lvwMasks->editItem(selected.first());
+    EditFirstSelectedRow(lvwMasks);
 }
 
 void TfrmMasksEditor::btnDeleteClick()
 {
-    QList<QListWidgetItem *> selected = lvwMasks->selectedItems();
-    if (selected.isEmpty())
-        return;
-    if (QMessageBox::question(this, windowTitle(), QStringLiteral("Remove selected?"),
-                              QMessageBox::Yes | QMessageBox::No)
-        != QMessageBox::Yes)
-        return;
-    int first = lvwMasks->count();
-    for (QListWidgetItem *item : selected)
-        first = std::min(first, lvwMasks->row(item));
-    qDeleteAll(selected);
-    if (lvwMasks->count() > 0)
-        lvwMasks->setCurrentRow(std::min(first, lvwMasks->count() - 1),
-                                QItemSelectionModel::ClearAndSelect);
-    UpdateButtons();
-    lvwMasks->setFocus();
+    if (DeleteSelectedRows(lvwMasks, this))
+        UpdateButtons();
 }
 
 bool TfrmMasksEditor::eventFilter(QObject *watched, QEvent *event)

@@ -19,10 +19,7 @@ QLineEdit *NewEdit(const QString &name, int maxLength, QWidget *parent)
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setMaxLength(maxLength);
-    // A disabled edit shows the button face, so the unused proxy reads as off.
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Disabled, QPalette::Base, palette.color(QPalette::Button));
-    edit->setPalette(palette);
+    ShowButtonFaceWhenDisabled(edit); // the unused proxy reads as off
     return edit;
 }
 

@@ -1,0 +1,109 @@
+#include "store/ProjectOptions.h"
+
+#include "store/PrjCls.h"
+#include "store/StringLib.h"
+
+#include <QFileInfo>
+
+namespace {
+QString Trimmed(const QString &text)
+{
+    return TrimBlanks(text).toString();
+}
+} // namespace
+
+void TProjectOptions::Load(TProject &project)
+{
+    Path = project.Nodes(QStringLiteral("Path"))->AsString();
+    IncSubDirs = project.Nodes(QStringLiteral("IncSubDirs"))->AsBoolean();
+    Host = project.Nodes(QStringLiteral("Host"))->AsString();
+    User = project.Nodes(QStringLiteral("User"))->AsString();
+    Pass = project.Nodes(QStringLiteral("Pass"))->AsPassword();
+    RemotePath = project.Nodes(QStringLiteral("RemotePath"))->AsString();
+    Port = project.Nodes(QStringLiteral("Port"))->AsString();
+    Timeout = project.Nodes(QStringLiteral("Timeout"))->AsString();
+    Passive = project.Nodes(QStringLiteral("Passive"))->AsBoolean();
+    Proxy = project.Nodes(QStringLiteral("Proxy"))->AsBoolean();
+    SaveLog = project.Nodes(QStringLiteral("SaveLog"))->AsBoolean();
+    LogFile = project.Nodes(QStringLiteral("LogFile"))->AsString();
+    CheckLogSize = project.Nodes(QStringLiteral("CheckLogSize"))->AsBoolean();
+    MaxLogSize = project.Nodes(QStringLiteral("MaxLogSize"))->AsInteger();
+    SafeUpload = project.Nodes(QStringLiteral("SafeUpload"))->AsBoolean();
+    SafeUploadSize = project.Nodes(QStringLiteral("SafeUploadSize"))->AsInteger();
+    SetPermission = project.Nodes(QStringLiteral("SetPermission"))->AsBoolean();
+    CheckSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
+    IgnoreHiddenFiles = project.Nodes(QStringLiteral("IgnoreHiddenFiles"))->AsBoolean();
+
+    Ignore.clear();
+    TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
+    for (int i = 0; i < filters->Count(); ++i) {
+        TXMLStore *filter = filters->Items(i);
+        if (!filter->Nodes(QStringLiteral("Options"))->AsString().contains(QLatin1String("no")))
+            continue;
+        const QString mask = filter->Nodes(QStringLiteral("Mask"))->AsString();
+        if (IndexOfMask(Ignore, mask) < 0)
+            Ignore.append(mask);
+    }
+}
+
+void TProjectOptions::Save(TProject &project) const
+{
+    project.Nodes(QStringLiteral("Path"))->SetAsString(Path);
+    project.Nodes(QStringLiteral("IncSubDirs"))->SetAsBoolean(IncSubDirs);
+    project.Nodes(QStringLiteral("Host"))->SetAsString(Host);
+    project.Nodes(QStringLiteral("User"))->SetAsString(User);
+    project.Nodes(QStringLiteral("Pass"))->SetAsPassword(Pass);
+    project.Nodes(QStringLiteral("RemotePath"))->SetAsString(RemotePath);
+    project.Nodes(QStringLiteral("Port"))->SetAsString(Port);
+    project.Nodes(QStringLiteral("Timeout"))->SetAsString(Timeout);
+    project.Nodes(QStringLiteral("Passive"))->SetAsBoolean(Passive);
+    project.Nodes(QStringLiteral("Proxy"))->SetAsBoolean(Proxy);
+    project.Nodes(QStringLiteral("SaveLog"))->SetAsBoolean(SaveLog);
+    project.Nodes(QStringLiteral("LogFile"))->SetAsString(LogFile);
+    project.Nodes(QStringLiteral("CheckLogSize"))->SetAsBoolean(CheckLogSize);
+    project.Nodes(QStringLiteral("MaxLogSize"))->SetAsInteger(MaxLogSize);
+    project.Nodes(QStringLiteral("SafeUpload"))->SetAsBoolean(SafeUpload);
+    project.Nodes(QStringLiteral("SafeUploadSize"))->SetAsInteger(SafeUploadSize);
+    project.Nodes(QStringLiteral("SetPermission"))->SetAsBoolean(SetPermission);
+    project.Nodes(QStringLiteral("CheckSize"))->SetAsBoolean(CheckSize);
+    project.Nodes(QStringLiteral("IgnoreHiddenFiles"))->SetAsBoolean(IgnoreHiddenFiles);
+
+    TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
+    filters->Clear();
+    for (const QString &mask : Ignore) {
+        TXMLStore *filter = filters->Add();
+        filter->Name = QStringLiteral("Filter");
+        filter->Nodes(QStringLiteral("Mask"))->SetAsString(mask);
+        filter->Nodes(QStringLiteral("Options"))->SetAsString(QStringLiteral(":no"));
+    }
+}
+
+TOptionsField CheckProjectOptions(TProjectOptions &options, QString &message)
+{
+    options.Path = Trimmed(options.Path);
+    options.Host = Trimmed(options.Host);
+    options.User = Trimmed(options.User);
+    const auto refuse = [&message](TOptionsField field, const char *text) {
+        message = QString::fromLatin1(text);
+        return field;
+    };
+    if (options.Path.isEmpty())
+        return refuse(TOptionsField::Path, "Source path must be defined");
+    if (!QFileInfo(options.Path).isDir())
+        return refuse(TOptionsField::Path, "Source path must be exists");
+    if (options.Host.isEmpty())
+        return refuse(TOptionsField::Host, "Ftp host must be defined");
+    if (options.User.isEmpty())
+        return refuse(TOptionsField::User, "Ftp login must be defined");
+    message.clear();
+    return TOptionsField::None;
+}
+
+int IndexOfMask(const QStringList &masks, const QString &mask)
+{
+    for (int i = 0; i < masks.size(); ++i) {
+        if (SameTextAscii(masks.at(i), mask))
+            return i;
+    }
+    return -1;
+}

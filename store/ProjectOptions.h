@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class TProject;
+
+// What the project options dialog edits, read and written in one key order. Reading creates
+// every key, so a new project's file has this order whichever front end made it.
+struct TProjectOptions
+{
+    QString Path;
+    bool IncSubDirs = false;
+    QString Host;
+    QString User;
+    QString Pass; // plain; scrambled in the file
+    QString RemotePath;
+    QString Port;
+    QString Timeout;
+    bool Passive = false;
+    bool Proxy = false;
+    bool SaveLog = false;
+    QString LogFile;
+    bool CheckLogSize = false;
+    int MaxLogSize = 0;
+    bool SafeUpload = false;
+    int SafeUploadSize = 0;
+    bool SetPermission = false;
+    bool CheckSize = false;
+    bool IgnoreHiddenFiles = false;
+    // Masks of the ignore entries ("Filters" children whose options hold "no"), in stored
+    // order, without texts that differ only in case.
+    QStringList Ignore;
+
+    // Throws EStoreError when a stored size is not a number.
+    void Load(TProject &project);
+    // Rebuilds "Filters" from Ignore: entries the dialog does not show are dropped.
+    void Save(TProject &project) const;
+};
+
+enum class TOptionsField { None, Path, Host, User };
+
+// The OK check: trims Path, Host and User, then gives the first refusal and the field it
+// names, or TOptionsField::None with an empty message.
+TOptionsField CheckProjectOptions(TProjectOptions &options, QString &message);
+
+// Index of the mask equal to `mask` with ASCII case ignored; -1 when none.
+int IndexOfMask(const QStringList &masks, const QString &mask);
