@@ -2,6 +2,7 @@
 
 #include "ui/dialogs/EditLib.h"
 
+#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -32,8 +33,11 @@ TfrmMasksEditor::TfrmMasksEditor(QWidget *parent)
     btnEdit = makeButton("btnEdit", QStringLiteral("&Edit"));
     btnDelete = makeButton("btnDelete", QStringLiteral("&Delete"));
     btnSelectAll = makeButton("btnSelectAll", QStringLiteral("&Select All"));
-    btnOk = makeButton("btnOk", QStringLiteral("OK"));
-    btnCancel = makeButton("btnCancel", QStringLiteral("Cancel"));
+    QDialogButtonBox *okCancel = NewOkCancelButtons(this, btnOk, btnCancel, "btnOk");
+    okCancel->setOrientation(Qt::Vertical);
+    btnOk->setDefault(false); // Enter is handled by the form, also on the list
+    btnOk->setAutoDefault(false);
+    btnCancel->setAutoDefault(false);
     // Tab moves between the list and the editing buttons only.
     btnOk->setFocusPolicy(Qt::ClickFocus);
     btnCancel->setFocusPolicy(Qt::ClickFocus);
@@ -42,8 +46,7 @@ TfrmMasksEditor::TfrmMasksEditor(QWidget *parent)
     for (QPushButton *button : {btnAdd, btnEdit, btnDelete, btnSelectAll})
         buttons->addWidget(button);
     buttons->addStretch();
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
+    buttons->addWidget(okCancel);
     auto *layout = new QHBoxLayout(this);
     layout->addWidget(lvwMasks, 1);
     layout->addLayout(buttons);
@@ -52,8 +55,8 @@ TfrmMasksEditor::TfrmMasksEditor(QWidget *parent)
     connect(btnEdit, &QPushButton::clicked, this, &TfrmMasksEditor::btnEditClick);
     connect(btnDelete, &QPushButton::clicked, this, &TfrmMasksEditor::btnDeleteClick);
     connect(btnSelectAll, &QPushButton::clicked, lvwMasks, &QListWidget::selectAll);
-    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(okCancel, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(okCancel, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(lvwMasks, &QListWidget::itemSelectionChanged, this, &TfrmMasksEditor::UpdateButtons);
     UpdateButtons();
 }

@@ -1,5 +1,7 @@
 #include "ui/dialogs/PassDlg.h"
 
+#include "ui/dialogs/EditLib.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,12 +19,7 @@ TfrmPasswordDlg::TfrmPasswordDlg(QWidget *parent)
     edtPassword->setObjectName(QStringLiteral("edtPassword"));
     edtPassword->setEchoMode(QLineEdit::Password);
     lblText->setBuddy(edtPassword);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    btnOK = buttons->button(QDialogButtonBox::Ok);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setDefault(true);
-    btnCancel = buttons->button(QDialogButtonBox::Cancel);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    QDialogButtonBox *buttons = NewOkCancelButtons(this, btnOK, btnCancel);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -319,7 +320,9 @@ void TfrmProjectOrganizer::btnCreateShortcutClick()
         return;
     const QString project = PathOf(row);
     TShortcutDialog dialog(this);
-    dialog.setDirectory(GetCommonDesktopFolder());
+    // A desktop without a Desktop folder: the home folder rather than wherever we run.
+    const QString desktop = GetCommonDesktopFolder();
+    dialog.setDirectory(QFileInfo(desktop).isDir() ? desktop : QDir::homePath());
     dialog.selectFile(ProjectTitle(project));
     if (dialog.exec() != QDialog::Accepted)
         return;

@@ -3,6 +3,7 @@
 #include "store/Settings.h"
 #include "ui/dialogs/EditLib.h"
 
+#include <QDialogButtonBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -70,23 +71,15 @@ TfrmProxy::TfrmProxy(QWidget *parent)
     rbnSocksProxy = NewRadio(QStringLiteral("rbnSocksProxy"), QStringLiteral("Socks Proxy"), this);
     edtSocksProxyHost = NewEdit(QStringLiteral("edtSocksProxyHost"), 200, this);
     edtSocksProxyPort = NewEdit(QStringLiteral("edtSocksProxyPort"), 6, this);
-    btnOK = new QPushButton(QStringLiteral("OK"), this);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    QDialogButtonBox *buttons = NewOkCancelButtons(this, btnOK, btnCancel);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(rbnFtpProxy);
     layout->addWidget(NewProxyFrame(edtFtpProxyHost, edtFtpProxyPort, this));
     layout->addWidget(rbnSocksProxy);
     layout->addWidget(NewProxyFrame(edtSocksProxyHost, edtSocksProxyPort, this));
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOK);
-    buttons->addWidget(btnCancel);
     layout->addSpacing(4);
-    layout->addLayout(buttons);
+    layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // The tab order follows the layout, which the creation order does not.
@@ -95,15 +88,14 @@ TfrmProxy::TfrmProxy(QWidget *parent)
     setTabOrder(edtFtpProxyPort, rbnSocksProxy);
     setTabOrder(rbnSocksProxy, edtSocksProxyHost);
     setTabOrder(edtSocksProxyHost, edtSocksProxyPort);
-    setTabOrder(edtSocksProxyPort, btnOK);
-    setTabOrder(btnOK, btnCancel);
+    setTabOrder(edtSocksProxyPort, buttons);
 
     edtFtpProxyPort->installEventFilter(this);
     edtSocksProxyPort->installEventFilter(this);
     connect(rbnFtpProxy, &QRadioButton::clicked, this, &TfrmProxy::UpdateControls);
     connect(rbnSocksProxy, &QRadioButton::clicked, this, &TfrmProxy::UpdateControls);
-    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     rbnFtpProxy->setChecked(true);
     UpdateControls();
 }

@@ -1,5 +1,7 @@
 #include "ui/dialogs/Sounds.h"
 
+#include "ui/dialogs/EditLib.h"
+
 #include "engine/AlertSound.h"
 #include "store/Settings.h"
 
@@ -43,10 +45,7 @@ TfrmAlertSounds::TfrmAlertSounds(QWidget *parent)
     lblError->setBuddy(edtError);
     for (QPushButton *button : {btnSelectComplete, btnTestComplete, btnSelectError, btnTestError})
         button->setAutoDefault(false);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    btnOK = named(buttons->button(QDialogButtonBox::Ok), "btnOK");
-    btnOK->setDefault(true);
-    btnCancel = named(buttons->button(QDialogButtonBox::Cancel), "btnCancel");
+    QDialogButtonBox *buttons = NewOkCancelButtons(this, btnOK, btnCancel);
 
     auto *grid = new QGridLayout;
     grid->addWidget(lblComplete, 0, 0, 1, 3);

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -67,9 +68,7 @@ TfrmSettings::TfrmSettings(QWidget *parent)
                            QStringLiteral("cbxUseFirewall"));
     btnProxy = Named(new QPushButton(QStringLiteral("Firewall settings"), additional),
                      QStringLiteral("btnProxy"));
-    btnOK = Named(new QPushButton(QStringLiteral("OK"), this), QStringLiteral("btnOK"));
-    btnOK->setDefault(true);
-    Cancel = Named(new QPushButton(QStringLiteral("Cancel"), this), QStringLiteral("Cancel"));
+    QDialogButtonBox *buttons = NewOkCancelButtons(this, btnOK, Cancel, "btnOK", "Cancel");
 
     // The fixed client area is small: labels over their edits in pairs, tight spacing.
     auto *generalGrid = new QGridLayout(general);
@@ -105,11 +104,6 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     additionalGrid->addWidget(btnProxy, 2, 2);
     additionalGrid->setColumnStretch(1, 1);
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOK);
-    buttons->addWidget(Cancel);
-
     auto *connectionName = new QVBoxLayout;
     connectionName->setSpacing(2);
     connectionName->addWidget(connectionLabel);
@@ -120,12 +114,12 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     layout->addWidget(general);
     layout->addWidget(additional);
     layout->addStretch();
-    layout->addLayout(buttons);
+    layout->addWidget(buttons);
     setFixedSize(332, 373);
 
     connect(btnProxy, &QPushButton::clicked, this, [this] { EditFirewallSettings(this); });
-    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
 bool EditConnection(TProperties &connection, QString &connectionName, QWidget *parent)
