@@ -89,7 +89,7 @@ TfrmOptions::TfrmOptions(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(PageControl, 1);
     layout->addWidget(buttons);
-    resize(sizeHint().expandedTo(QSize(440, 0)));
+    resize(sizeHint().expandedTo(QSize(520, 0)));
 
     // Enter and Esc act for the whole form, whichever control has the focus.
     PreviewKeys(this);
@@ -104,13 +104,17 @@ QWidget *TfrmOptions::NewMainPage()
     edtPath = Named(new QLineEdit(local), "edtPath");
     btnBrowse = Named(new QPushButton(QStringLiteral("..."), local), "btnBrowse");
     btnBrowse->setToolTip(QStringLiteral("Select the path for uploading"));
+    btnBrowse->setMaximumWidth(btnBrowse->fontMetrics().horizontalAdvance(QStringLiteral("..."))
+                               + 24);
     cbxIncludeSubDirs
         = Named(new QCheckBox(QStringLiteral("Include s&ubfolders"), local), "cbxIncludeSubDirs");
     auto *localGrid = new QGridLayout(local);
     localGrid->addWidget(NewLabel(QStringLiteral("&Path"), edtPath, local), 0, 0);
-    localGrid->addWidget(edtPath, 0, 1);
-    localGrid->addWidget(btnBrowse, 0, 2);
-    localGrid->addWidget(cbxIncludeSubDirs, 1, 1, 1, 2);
+    auto *pathRow = new QHBoxLayout;
+    pathRow->addWidget(edtPath, 1);
+    pathRow->addWidget(btnBrowse);
+    localGrid->addLayout(pathRow, 0, 1);
+    localGrid->addWidget(cbxIncludeSubDirs, 1, 1);
     localGrid->setColumnStretch(1, 1);
 
     auto *server = Named(new QGroupBox(QStringLiteral(" Target FTP Server "), page), "gbxServer");
@@ -318,6 +322,7 @@ void TfrmOptions::LoadFromProject()
     TProjectOptions options;
     options.Load(*m_project);
     edtPath->setText(options.Path);
+    edtPath->setCursorPosition(0); // a long path shows where it starts
     cbxIncludeSubDirs->setChecked(options.IncSubDirs);
     edtHost->setText(options.Host);
     edtUser->setText(options.User);
@@ -506,6 +511,7 @@ void TfrmOptions::btnOKClick()
     QString message;
     const TOptionsField refused = CheckProjectOptions(options, message);
     edtPath->setText(options.Path);
+    edtPath->setCursorPosition(0); // a long path shows where it starts
     edtHost->setText(options.Host);
     edtUser->setText(options.User);
     if (refused == TOptionsField::None) {

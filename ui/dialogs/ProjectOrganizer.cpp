@@ -199,7 +199,8 @@ void TfrmProjectOrganizer::FillList()
     if (!selected && lvwProjects->topLevelItemCount() > 0)
         selected = lvwProjects->topLevelItem(0);
     if (selected)
-        lvwProjects->setCurrentItem(selected, 0, QItemSelectionModel::ClearAndSelect);
+        lvwProjects->setCurrentItem(
+            selected, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 
     const int minimum[] = {150, 50, 50};
     for (int column = 0; column < 3; ++column) {
@@ -240,7 +241,7 @@ void TfrmProjectOrganizer::SelectRow(int position)
     if (count == 0)
         return;
     lvwProjects->setCurrentItem(lvwProjects->topLevelItem(std::min(position, count - 1)), 0,
-                                QItemSelectionModel::ClearAndSelect);
+                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 bool TfrmProjectOrganizer::Editing() const
