@@ -421,7 +421,9 @@ void TfrmOptions::btnBrowseClick()
 {
     TPathDialog picker(this);
     picker.SetTitle(QStringLiteral("Select the path for uploading"));
-    picker.SetRootItem(TPathDialog::riDesktop);
+    // Without a desktop folder the picker could not open at all: root it at the file system.
+    picker.SetRootItem(QFileInfo(GetCommonDesktopFolder()).isDir() ? TPathDialog::riDesktop
+                                                                   : TPathDialog::riMyComputer);
     const QString path = edtPath->text();
     picker.SetDirectory(TrimBlanks(path).isEmpty() ? GetPersonalFolder() : path);
     if (picker.Execute())

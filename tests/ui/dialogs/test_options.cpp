@@ -1,6 +1,7 @@
 // The project options dialog, driven through its controls as a user would.
 #include "store/PrjCls.h"
 #include "store/ProjectOptions.h"
+#include "store/ShellLib.h"
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/Options.h"
 #include "ui/dialogs/PassDlg.h"
@@ -395,6 +396,47 @@ TEST(OptionsDialog, ConfirmedOnANewProjectItSavesWhatTheCommandLineWrites)
     project.Save(false);
     EXPECT_EQ(project.FileName, fileName);
     EXPECT_EQ(ReadWholeFile(fileName), written);
+}
+
+TEST(OptionsDialog, ThePickersStartWhereTheyShouldAndFillTheirFields)
+{
+    QTemporaryDir temp;
+    const QString site = temp.path() + "/site";
+    QDir().mkpath(site);
+    QDir().mkpath(GetPersonalFolder());
+    TProject project;
+    project.Clear();
+    project.InitDefaults();
+    project.Nodes("SaveLog")->SetAsBoolean(true);
+    ExecuteWith(project, [&](TfrmOptions &dialog) {
+        Retype(dialog.edtPath, "  ");
+        QString startedIn, title;
+        {
+            TModalAnswer pick([&](QWidget *modal) {
+                auto *picker = qobject_cast<QFileDialog *>(modal);
+                ASSERT_TRUE(picker);
+                title = picker->windowTitle();
+                startedIn = picker->selectedFiles().value(0); // the folder it selects
+                auto *name = picker->findChild<QLineEdit *>("fileNameEdit");
+                ASSERT_TRUE(name);
+                name->selectAll();
+                QTest::keyClicks(name, site);
+                QTimer::singleShot(50, picker,
+                                   [picker] { QMetaObject::invokeMethod(picker, "accept"); });
+            });
+            QTest::mouseClick(dialog.btnBrowse, Qt::LeftButton);
+        }
+        EXPECT_EQ(title, "Select the path for uploading");
+        EXPECT_EQ(startedIn, QDir(GetPersonalFolder()).absolutePath()); // a blank path
+        EXPECT_EQ(dialog.edtPath->text(), site);
+
+        ShowPage(dialog, Qt::Key_S);
+        {
+            auto pick = PickInFileDialog(temp.path(), "publish");
+            QTest::mouseClick(dialog.btnBrowseLogFile, Qt::LeftButton);
+        }
+        EXPECT_EQ(dialog.edtLogFile->text(), temp.path() + "/publish.txt");
+    });
 }
 
 TEST(OptionsDialog, TheDigitsOnlyPortAndTheNumericFieldsKeepTheirBounds)
