@@ -210,6 +210,14 @@ QDialogButtonBox *NewOkCancelButtons(QWidget *parent, QPushButton *&ok, QPushBut
     return box;
 }
 
+QPushButton *NewSideButton(QWidget *parent, const char *name, const QString &text)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
 void ShowButtonFaceWhenDisabled(QWidget *edit)
 {
     QPalette palette = edit->palette();

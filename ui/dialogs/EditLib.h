@@ -95,6 +95,9 @@ QDialogButtonBox *NewOkCancelButtons(QWidget *parent, QPushButton *&ok, QPushBut
                                      const char *okName = "btnOK",
                                      const char *cancelName = "btnCancel");
 
+// A push button that never takes Enter: Enter belongs to the form's OK.
+QPushButton *NewSideButton(QWidget *parent, const char *name, const QString &text);
+
 // A disabled edit takes the button face, so it reads as off.
 void ShowButtonFaceWhenDisabled(QWidget *edit);
 

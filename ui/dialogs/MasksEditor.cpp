@@ -23,12 +23,8 @@ TfrmMasksEditor::TfrmMasksEditor(QWidget *parent)
     lvwMasks->setSortingEnabled(true);
     lvwMasks->installEventFilter(this);
 
-    auto makeButton = [this](const char *name, const QString &text) {
-        auto *button = new QPushButton(text, this);
-        button->setObjectName(QString::fromLatin1(name));
-        button->setAutoDefault(false);
-        return button;
-    };
+    auto makeButton
+        = [this](const char *name, const QString &text) { return NewSideButton(this, name, text); };
     btnAdd = makeButton("btnAdd", QStringLiteral("&Append"));
     btnEdit = makeButton("btnEdit", QStringLiteral("&Edit"));
     btnDelete = makeButton("btnDelete", QStringLiteral("&Delete"));

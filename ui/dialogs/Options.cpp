@@ -190,11 +190,8 @@ QWidget *TfrmOptions::NewIgnorePage()
     lvwIgnore->setContextMenuPolicy(Qt::CustomContextMenu);
     lvwIgnore->setAccessibleName(QStringLiteral("Mask"));
 
-    const auto newButton = [page](const char *name, const QString &text) {
-        auto *button = Named(new QPushButton(text, page), name);
-        button->setAutoDefault(false);
-        return button;
-    };
+    const auto newButton
+        = [page](const char *name, const QString &text) { return NewSideButton(page, name, text); };
     btnAddIgnoreFile = newButton("btnAddIgnoreFile", QStringLiteral("Add &File..."));
     btnAddIgnoreMask = newButton("btnAddIgnoreMask", QStringLiteral("Add &Mask"));
     btnAddIgnoreDir = newButton("btnAddIgnoreDir", QStringLiteral("Add &Dir..."));
@@ -263,8 +260,7 @@ QWidget *TfrmOptions::NewSettingsPage()
     cbxSaveLog = Named(new QCheckBox(QStringLiteral("Save &log to file"), page), "cbxSaveLog");
     edtLogFile = Named(new QLineEdit(page), "edtLogFile");
     ShowButtonFaceWhenDisabled(edtLogFile);
-    btnBrowseLogFile = Named(new QPushButton(QStringLiteral("&Browse"), page), "btnBrowseLogFile");
-    btnBrowseLogFile->setAutoDefault(false);
+    btnBrowseLogFile = NewSideButton(page, "btnBrowseLogFile", QStringLiteral("&Browse"));
     // The caption stops before the number: the size edit stands in its place.
     cbxMaxLogSize
         = Named(new QCheckBox(QStringLiteral("T&runcate the log file if more than"), page),

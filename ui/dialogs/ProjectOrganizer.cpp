@@ -146,12 +146,8 @@ TfrmProjectOrganizer::TfrmProjectOrganizer(QWidget *parent)
     };
     lvwProjects->setItemDelegateForColumn(0, delegate);
 
-    const auto newButton = [this](const char *name, const QString &text) {
-        auto *button = new QPushButton(text, this);
-        button->setObjectName(QString::fromLatin1(name));
-        button->setAutoDefault(false);
-        return button;
-    };
+    const auto newButton
+        = [this](const char *name, const QString &text) { return NewSideButton(this, name, text); };
     btnDelete = newButton("btnDelete", QStringLiteral("&Delete"));
     btnRename = newButton("btnRename", QStringLiteral("&Rename"));
     btnCreateShortcut = newButton("btnCreateShortcut", QStringLiteral("Create &Shortcut"));

@@ -114,6 +114,13 @@ TModalAnswer PickInFileDialog(const QString &folder, const QString &file = {})
     });
 }
 
+// A project as the main window's "New" gives it to the dialog.
+void MakeNew(TProject &project)
+{
+    project.Clear();
+    project.InitDefaults();
+}
+
 QString Value(TProject &project, const QString &key)
 {
     return project.Nodes(key)->Value;
@@ -124,8 +131,7 @@ QString Value(TProject &project, const QString &key)
 TEST(OptionsDialog, ANewProjectOpensWithTheDefaultsAndCancelChangesNoValue)
 {
     TProject project;
-    project.Clear();
-    project.InitDefaults();
+    MakeNew(project);
     const bool confirmed = ExecuteWith(project, [](TfrmOptions &dialog) {
         EXPECT_EQ(dialog.PageControl->currentWidget(), dialog.tshMain);
         EXPECT_EQ(dialog.edtTimeout->text(), "300");
@@ -161,8 +167,7 @@ TEST(OptionsDialog, ANewProjectOpensWithTheDefaultsAndCancelChangesNoValue)
 
     // Nothing but the keys the dialog read: the same as reading alone gives.
     TProject reference;
-    reference.Clear();
-    reference.InitDefaults();
+    MakeNew(reference);
     TProjectOptions().Load(reference);
     EXPECT_EQ(project.SaveToBytes(), reference.SaveToBytes());
 
@@ -187,8 +192,7 @@ TEST(OptionsDialog, OkRefusesInOrderAndFocusesTheFieldOnTheFirstPage)
     QDir().mkpath(site);
     WriteWholeFile(temp.path() + "/plain", "x");
     TProject project;
-    project.Clear();
-    project.InitDefaults();
+    MakeNew(project);
 
     struct TStep
     {
@@ -242,8 +246,7 @@ TEST(OptionsDialog, IgnoreRowsAreUniqueRelativeMasksWrittenBackAsIgnoreEntries)
         WriteWholeFile(temp.path() + QString::fromLatin1(file), "x");
     QDir().mkpath(site + "/cgi");
     TProject project;
-    project.Clear();
-    project.InitDefaults();
+    MakeNew(project);
     project.Nodes("Path")->SetAsString(site);
     project.Nodes("Host")->SetAsString("h");
     project.Nodes("User")->SetAsString("u");
@@ -367,8 +370,7 @@ TEST(OptionsDialog, ConfirmedOnANewProjectItSavesWhatTheCommandLineWrites)
     ASSERT_TRUE(QFile::remove(fileName));
 
     TProject project;
-    project.Clear();
-    project.InitDefaults();
+    MakeNew(project);
     const bool confirmed = ExecuteWith(project, [&](TfrmOptions &dialog) {
         Retype(dialog.edtPath, site);
         Retype(dialog.edtHost, " 127.0.0.1");
@@ -405,8 +407,7 @@ TEST(OptionsDialog, ThePickersStartWhereTheyShouldAndFillTheirFields)
     QDir().mkpath(site);
     QDir().mkpath(GetPersonalFolder());
     TProject project;
-    project.Clear();
-    project.InitDefaults();
+    MakeNew(project);
     project.Nodes("SaveLog")->SetAsBoolean(true);
     ExecuteWith(project, [&](TfrmOptions &dialog) {
         Retype(dialog.edtPath, "  ");
@@ -442,8 +443,7 @@ TEST(OptionsDialog, ThePickersStartWhereTheyShouldAndFillTheirFields)
 TEST(OptionsDialog, TheDigitsOnlyPortAndTheNumericFieldsKeepTheirBounds)
 {
     TProject project;
-    project.Clear();
-    project.InitDefaults();
+    MakeNew(project);
     project.Nodes("MaxLogSize")->SetAsString("0");
     ExecuteWith(project, [](TfrmOptions &dialog) {
         Retype(dialog.edtPort, "2a1-b");
@@ -476,8 +476,7 @@ TEST(OptionsDialog, BrowseListsTheTypedServerAndAsksForTheMissingPassword)
     TProject::PasswordPrompt = [](QString &password) { return AskForPassword(password); };
     TProject::CommandLineArguments = {};
     TProject project;
-    project.Clear();
-    project.InitDefaults();
+    MakeNew(project);
 
     const bool confirmed = ExecuteWith(project, [&](TfrmOptions &dialog) {
         Retype(dialog.edtHost, server->Host);
