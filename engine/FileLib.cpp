@@ -214,6 +214,16 @@ qint32 DateTimeToFileDate(const QDateTime &localTime)
                            time.second());
 }
 
+QDateTime FileDateToDateTime(qint32 fileDate)
+{
+    const auto value = quint32(fileDate);
+    const QDate date(int(value >> 25) + 1980, int(value >> 21) & 0x0f, int(value >> 16) & 0x1f);
+    const QTime time(int(value >> 11) & 0x1f, int(value >> 5) & 0x3f, int(value & 0x1f) * 2);
+    if (!date.isValid() || !time.isValid())
+        return {};
+    return QDateTime(date, time);
+}
+
 bool IsHiddenName(const QString &name)
 {
     if (!name.startsWith(u'.'))

@@ -27,6 +27,8 @@ QString GetTempDir();
 // Local last-write time as a 32-bit DOS date/time in local time; -1 when unreadable.
 qint32 GetFileAge(const QString &fileName);
 qint32 DateTimeToFileDate(const class QDateTime &localTime);
+// Local time; invalid for a value that is no DOS date/time (-1 for an unreadable file).
+class QDateTime FileDateToDateTime(qint32 fileDate);
 // The same for a time_t already at hand (the scan has stat'ed every entry).
 qint32 UnixTimeToFileDate(qint64 unixTime);
 

@@ -11,6 +11,7 @@ packages=(
     python3-pyftpdlib python3-openssl vsftpd
     microsocks dante-server ftp-proxy
     openssl util-linux procps
+    dpkg-dev desktop-file-utils
 )
 
 missing=()

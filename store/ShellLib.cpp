@@ -2,8 +2,47 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+const char *const SecretOnStdinVariable = "ZANDREL_PASSWORD_ON_STDIN";
+
+namespace {
+
+bool WriteTextFile(const QString &fileName, const QString &text)
+{
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray data = text.toUtf8();
+    return file.write(data) == data.size() && file.commit();
+}
+
+void RunInBackground(const QString &tool, const QStringList &arguments)
+{
+    const QString path = QStandardPaths::findExecutable(tool);
+    if (path.isEmpty())
+        return;
+    QProcess process;
+    process.setProgram(path);
+    process.setArguments(arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.startDetached();
+}
+
+} // namespace
 
 QString GetAppDataFolder()
 {
@@ -94,4 +133,135 @@ bool CreateShortcut(const QString &linkFile, const QString &target, const QStrin
     QFile::setPermissions(linkFile, QFile::permissions(linkFile) | QFileDevice::ExeOwner
                                         | QFileDevice::ExeGroup | QFileDevice::ExeOther);
     return true;
+}
+
+bool RegisterFileAssociation(const QString &program)
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString exec = DesktopExecArgument(QFileInfo(program).absoluteFilePath());
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Zandrel\n"
+                                         "GenericName=Web Site Publisher\n"
+                                         "Comment=Publish a web site to an FTP server\n"
+                                         "Exec=%1 %f\n"
+                                         "Icon=zandrel\n"
+                                         "Terminal=false\n"
+                                         "Categories=Network;FileTransfer;\n"
+                                         "MimeType=application/x-zandrel-project;\n"
+                                         "Actions=Upload;\n"
+                                         "\n"
+                                         "[Desktop Action Upload]\n"
+                                         "Name=Upload\n"
+                                         "Exec=%1 %f 1\n")
+                              .arg(exec);
+    const QString mime = QStringLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+        "  <mime-type type=\"application/x-zandrel-project\">\n"
+        "    <comment>Zandrel project</comment>\n"
+        "    <sub-class-of type=\"text/plain\"/>\n"
+        "    <glob pattern=\"*.zdx\"/>\n"
+        "  </mime-type>\n"
+        "</mime-info>\n");
+    const QString applications = dataHome + QStringLiteral("/applications");
+    const QString mimeFolder = dataHome + QStringLiteral("/mime");
+    if (!WriteTextFile(applications + QStringLiteral("/zandrel.desktop"), entry))
+        return false;
+    if (!WriteTextFile(mimeFolder + QStringLiteral("/packages/zandrel.xml"), mime))
+        return false;
+    RunInBackground(QStringLiteral("update-mime-database"), {mimeFolder});
+    RunInBackground(QStringLiteral("update-desktop-database"), {applications});
+    return true;
+}
+
+qint64 StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
+                              const QString &secret)
+{
+    // Everything the child needs is prepared before fork: between fork and exec only
+    // async-signal-safe calls are allowed in a threaded process.
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<QByteArray> argumentBytes;
+    argumentBytes.push_back(path);
+    for (const QString &argument : arguments)
+        argumentBytes.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &argument : argumentBytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const QByteArray line = secret.toUtf8() + '\n';
+    const QByteArray marker = QByteArray(SecretOnStdinVariable) + "=1";
+    std::vector<char *> envp;
+    for (char **variable = environ; *variable; ++variable) {
+        if (std::strncmp(*variable, marker.constData(), size_t(marker.size()) - 1) != 0)
+            envp.push_back(*variable);
+    }
+    envp.push_back(const_cast<char *>(marker.constData()));
+    envp.push_back(nullptr);
+
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return 0;
+    int pidPipe[2];
+    if (::pipe2(pidPipe, O_CLOEXEC) != 0) {
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        return 0;
+    }
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        // The middle process ends at once, so the program's own process is adopted by init
+        // and never becomes our zombie.
+        ::setsid();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(pipeEnds[0], STDIN_FILENO);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        [[maybe_unused]] const ssize_t written = ::write(pidPipe[1], &child, sizeof child);
+        ::_exit(0);
+    }
+    ::close(pipeEnds[0]);
+    ::close(pidPipe[1]);
+    pid_t child = 0;
+    if (middle > 0) {
+        int status = 0;
+        while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (::read(pidPipe[0], &child, sizeof child) != ssize_t(sizeof child))
+            child = 0;
+    }
+    ::close(pidPipe[0]);
+    // A pipe holds far more than one line: this never blocks, whatever the child does.
+    if (child > 0) {
+        [[maybe_unused]] const ssize_t written
+            = ::write(pipeEnds[1], line.constData(), size_t(line.size()));
+    }
+    ::close(pipeEnds[1]);
+    return child;
+}
+
+std::optional<QString> ReadSecretFromStdin()
+{
+    const char *marker = std::getenv(SecretOnStdinVariable);
+    if (!marker || std::strcmp(marker, "1") != 0)
+        return std::nullopt;
+    // Not handed on to anything this process starts.
+    ::unsetenv(SecretOnStdinVariable);
+    QByteArray line;
+    char buffer[256];
+    ssize_t got;
+    while ((got = ::read(STDIN_FILENO, buffer, sizeof buffer)) != 0) {
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        line.append(buffer, got);
+        if (line.contains('\n') || line.size() > 65536)
+            break;
+    }
+    const qsizetype end = line.indexOf('\n');
+    return QString::fromUtf8(end >= 0 ? line.left(end) : line);
 }

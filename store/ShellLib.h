@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 // The desktop's standard folders, and launcher files for projects.
 
@@ -18,3 +21,19 @@ bool CreateShortcut(const QString &linkFile, const QString &target, const QStrin
 
 // One argument of a launcher's Exec line, quoted and escaped for the .desktop file.
 QString DesktopExecArgument(const QString &argument);
+
+// The desktop's association of project files with `program`, written for the current user:
+// the application entry "zandrel.desktop" (with an "Upload" action) and the MIME package for
+// "*.zdx", then the desktop's caches are updated in the background when their tools exist.
+// Stops at the first file that cannot be written and returns false; callers ignore it.
+bool RegisterFileAssociation(const QString &program);
+
+// Starts `program` with `arguments` as an independent process (it outlives this one) and
+// hands it `secret` as one line on its standard input, so that the secret never shows in the
+// process list. The child learns of it from SecretOnStdinVariable. Returns the child's process
+// id, or 0 when it could not be started.
+qint64 StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
+                              const QString &secret);
+// In the child: the handed-over secret, or nothing when this process was not started so.
+std::optional<QString> ReadSecretFromStdin();
+extern const char *const SecretOnStdinVariable;

@@ -1,7 +1,9 @@
-// The desktop program. "PROJECT FTPWindow [PASSWORD]" opens only the FTP window for that
-// project's server; the main window is not part of this build yet.
+// The desktop program: the main window, or with "PROJECT FTPWindow [PASSWORD]" only the FTP
+// window for that project's server.
+#include "ui/main/main.h"
 #include "engine/AlertSound.h"
 #include "store/PrjCls.h"
+#include "store/ShellLib.h"
 #include "ui/dialogs/PassDlg.h"
 #include "ui/ftpwindow/FtpWindow.h"
 
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,25 +51,35 @@ void CloseOnTerminationSignals(const std::function<void()> &close)
 
 int main(int argc, char **argv)
 {
-    // Checked before the display is opened, so the message shows without one too.
-    if (argc < 3 || std::strcmp(argv[2], "FTPWindow") != 0) {
-        std::fputs("zandrel: the main window is not built yet; use "
-                   "\"zandrel PROJECT FTPWindow [PASSWORD]\"\n",
-                   stderr);
-        return 2;
-    }
+    // The main window hands the FTP window its password on standard input.
+    const std::optional<QString> handedPassword = ReadSecretFromStdin();
     QApplication::setOrganizationName(QStringLiteral("morvate"));
     QApplication::setApplicationName(QStringLiteral("Zandrel"));
     QApplication application(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("zandrel"));
 
-    const QStringList arguments = QApplication::arguments().mid(1);
+    QStringList arguments = QApplication::arguments().mid(1);
+    const bool ftpWindowMode = arguments.size() >= 2 && arguments[1] == QLatin1String("FTPWindow");
+    if (ftpWindowMode && arguments.size() == 2 && handedPassword)
+        arguments.append(*handedPassword);
     TProject::CommandLineArguments = arguments;
     AlertBeep = [] { QApplication::beep(); };
-    TProject::PasswordPrompt = [](QString &password) { return AskForPassword(password); };
-    auto window = std::make_unique<TfrmFtpWindow>(nullptr, arguments);
-    CloseOnTerminationSignals([&window] { window->AbortAndClose(); });
-    window->show();
-    const int result = QApplication::exec();
-    window.reset();
+    TProject::PasswordPrompt
+        = [](QString &password) { return AskForPassword(password, QApplication::activeWindow()); };
+
+    int result = 0;
+    if (ftpWindowMode) {
+        auto window = std::make_unique<TfrmFtpWindow>(nullptr, arguments);
+        CloseOnTerminationSignals([&window] { window->AbortAndClose(); });
+        window->show();
+        result = QApplication::exec();
+    } else {
+        auto window = std::make_unique<TfrmMain>(arguments);
+        CloseOnTerminationSignals([&window] { window->AbortAndClose(); });
+        window->show();
+        result = QApplication::exec();
+        if (result == 0)
+            result = window->ExitCode();
+    }
     return result;
 }

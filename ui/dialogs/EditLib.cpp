@@ -1,9 +1,13 @@
 #include "ui/dialogs/EditLib.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QDialogButtonBox>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
@@ -232,4 +236,23 @@ void PreviewKeys(QWidget *dialog)
         if (child->window() == dialog)
             child->installEventFilter(dialog);
     }
+}
+
+QIcon ThemeIcon(const QString &name, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(name, QApplication::style()->standardIcon(fallback));
+}
+
+QString DateTimeText(const QDateTime &date)
+{
+    if (!date.isValid())
+        return {};
+    const QLocale locale;
+    // The long time format without its time-zone name: these times carry no zone.
+    static const QString timeFormat
+        = locale.timeFormat(QLocale::LongFormat).remove(QLatin1Char('t')).trimmed();
+    QString text = locale.toString(date.date(), QLocale::ShortFormat);
+    if (date.time() != QTime(0, 0))
+        text += QLatin1Char(' ') + locale.toString(date.time(), timeFormat);
+    return text;
 }

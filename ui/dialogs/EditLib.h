@@ -3,9 +3,13 @@
 #include <QAbstractSpinBox>
 #include <QListWidgetItem>
 #include <QString>
+#include <QStyle>
 #include <QStyledItemDelegate>
 
 #include <functional>
+
+class QDateTime;
+class QIcon;
 
 class QDialogButtonBox;
 class QKeyEvent;
@@ -104,3 +108,10 @@ void ShowButtonFaceWhenDisabled(QWidget *edit);
 // Lets `dialog` see the key presses of its controls before they do (eventFilter), as a form
 // that previews keys: every child of the dialog's own window, created so far.
 void PreviewKeys(QWidget *dialog);
+
+// The desktop theme's icon, the style's own where the theme has none.
+QIcon ThemeIcon(const QString &name, QStyle::StandardPixmap fallback);
+
+// Short date and long time in the user's locale, the time left out at exactly midnight;
+// empty for an invalid date.
+QString DateTimeText(const QDateTime &date);

@@ -48,25 +48,6 @@ namespace {
 const char *const FtpWindowCaption = "FTP Window";
 const char *const BrowseCaption = "Browse for FTP folders";
 
-QIcon ThemeIcon(const QString &name, QStyle::StandardPixmap fallback)
-{
-    return QIcon::fromTheme(name, QApplication::style()->standardIcon(fallback));
-}
-
-QString DateText(const QDateTime &date)
-{
-    if (!date.isValid())
-        return {};
-    const QLocale locale;
-    // The long time format without its time-zone name: listings carry no zone.
-    static const QString timeFormat
-        = locale.timeFormat(QLocale::LongFormat).remove(QLatin1Char('t')).trimmed();
-    QString text = locale.toString(date.date(), QLocale::ShortFormat);
-    if (date.time() != QTime(0, 0))
-        text += QLatin1Char(' ') + locale.toString(date.time(), timeFormat);
-    return text;
-}
-
 } // namespace
 
 // ---- rows -------------------------------------------------------------------------------
@@ -165,7 +146,7 @@ void TFtpFileModel::Clear()
 TFtpFileModel::TRow TFtpFileModel::MakeRow(std::unique_ptr<TFtpFileData> data)
 {
     TRow row;
-    row.DateText = DateText(data->Date);
+    row.DateText = DateTimeText(data->Date);
     if (data->IsFolder) {
         if (m_folderIcon.isNull())
             m_folderIcon = ThemeIcon(QStringLiteral("folder"), QStyle::SP_DirIcon);

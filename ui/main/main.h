@@ -1,0 +1,202 @@
+#pragma once
+
+// The main window: the open project's files with their publishing status, the publish log,
+// and the commands that run one publishing operation at a time on a TPublishOperator.
+
+#include "engine/PublishList.h"
+#include "engine/PublishOperator.h"
+#include "store/PrjCls.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+#include <QTreeView>
+
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QSplitter;
+class QTabWidget;
+class QPlainTextEdit;
+class QToolButton;
+class TFileListModel;
+class TFolderTreeModel;
+class TFormKeeper;
+
+// The file list: reports a plain left click on a row's status icon.
+class TFileListView : public QTreeView
+{
+    Q_OBJECT
+public:
+    using QTreeView::QTreeView;
+
+signals:
+    void StatusIconClicked(const QModelIndex &index);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+};
+
+class TfrmMain : public QMainWindow, public IPublishFrontEnd
+{
+    Q_OBJECT
+public:
+    // `arguments`: the command line after the program name.
+    explicit TfrmMain(const QStringList &arguments, QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // The program "Browse the server folder" starts in its FTP-window form.
+    QString ProgramFile;
+
+    // Closes the window without asking, aborting a running operation first.
+    void AbortAndClose();
+
+    // Exit status for the program: 1 when the upload that ended it had errors.
+    int ExitCode() const { return m_exitCode; }
+
+    TProject &Project() { return *FProject; }
+    TFileList &FileList() { return *FFileList; }
+    bool Running() const { return FOperator != nullptr; }
+    int SortColumn() const { return FSortColumn; }
+
+    void OpenProject(const QString &path);
+    void SaveProject(bool onlyIfExists);
+    void UpdateTitle();
+    void StartOperation(quint8 kind);
+
+    // File view.
+    void ClearViews();
+    void RebuildViews();
+    void BuildFolderTree();
+    void FillFileList();
+    void UpdateItemView(TFileListItem *item);
+    void UpdateStatistics();
+    void FitColumns();
+    void SortFileList();
+    void MarkRows(bool synchronous);
+    void MarkFolder(TFileListItem *folder, bool synchronous);
+
+    // Log.
+    void AddLogLine(int kind, const QString &text);
+    void AppendLogTextToLog(const QString &text);
+
+    // IPublishFrontEnd
+    void LogLine(int level, const QString &text) override;
+    void SetProgress(int percent) override;
+    void SetStatusText(const QString &text) override;
+    void AppendLogText(const QString &text) override;
+    void ClearView(TPublishOperator *sender) override;
+    void FillView(TPublishOperator *sender) override;
+    void ItemChanged(TFileListItem *item) override;
+    int Ask(const QString &text) override;
+    void OperationEnd(TPublishOperator *sender) override;
+
+    // Elements, named for the commands they serve.
+    QWidget *pnlTools;
+    QToolButton *sbNew, *sbOptions, *sbUpload, *sbAbort, *sbRefresh, *sbOpenInExplorer,
+        *sbBrowseServer;
+    QComboBox *cbxFilter;
+    QTabWidget *PageControl;
+    QWidget *tstFiles, *tstLog;
+    QSplitter *splFiles;
+    QTreeView *tvwFolders;
+    TFileListView *lvwFiles;
+    QPlainTextEdit *retLog;
+    QLabel *pnlStat;
+    QProgressBar *pgbUpload;
+    QMenu *miProject, *miEdit, *miView, *miTools, *miHelp;
+    QAction *miNew, *miOrganize, *miExit, *miProjectListEnd;
+    QAction *mimSetAsNeedUpload, *mimSetAsSynchronous, *miSelectAll, *miInvertSelection;
+    QAction *miViewSyncFiles, *miRefresh;
+    QMenu *miArrangeMain;
+    QAction *miArrangeByName, *miArrangeByLocalDate, *miArrangeByRemoteDate, *miArrangeByAction;
+    QAction *miUpload, *miDownload, *miRemove, *miCompare, *miProjectOptions;
+    QAction *miAsciiFiles, *miExecFiles, *miSounds, *miFirewall;
+    QAction *miHelpTopics, *miAbout;
+    QMenu *ppmFileList, *miArrange, *ppmFolders, *ppmLog;
+    QAction *miSetAsNeedUpdate, *miSetAsSynchronous, *miSelectAllRows, *miRefreshList;
+    QAction *miFolderUpload, *miFolderSync, *miBrowseFolder, *miFolderProperties;
+    QAction *miClearLog, *miCopyLog, *miSelectAllLog;
+
+    // Handlers.
+    void miNewClick();
+    void miOrganizeClick();
+    void miProjectOptionsClick();
+    void miAsciiFilesClick();
+    void miExecFilesClick();
+    void miUploadClick();
+    void sbRefreshClick();
+    void miRefreshWithoutCacheClick();
+    void miDownloadClick();
+    void miRemoveClick();
+    void sbAbortClick();
+    void sbOpenInExplorerClick();
+    void sbBrowseServerClick();
+    void miHelpTopicsClick();
+    void miSetAsNeedUpdateClick();
+    void miSetAsSynchronousClick();
+    void miSelectAllClick();
+    void miInvertSelectionClick();
+    void miViewSyncFilesClick();
+    void miArrangeClick(int tag);
+    void lvwFilesColumnClick(int column);
+    void tvwFoldersChange();
+
+    // The path of the manual: installed beside the program, else the source tree's.
+    static QString ManualPath();
+
+signals:
+    // After every operation's end handling (tests and benchmarks wait on it).
+    void OperationFinished(quint8 kind);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreatePages();
+    QAction *NewAction(const char *name, const QString &text, void (TfrmMain::*handler)());
+    void FormActivate();
+    void UpdateCommands();
+    void RebuildProjectMenu();
+    void ResetFilter();
+    void AddFolderFilters();
+    void RefreshEnded(TPublishOperator *sender);
+    void UploadEnded(TPublishOperator *sender);
+    void EndOperation(TPublishOperator *sender, bool reportErrors);
+    void QuitAfterUpload();
+    void PropagateUpward(TFileListItem *folder);
+    void ShowFileListMenu(const QPoint &position);
+    void ShowFolderMenu(const QPoint &position);
+    bool PopupsAllowed() const;
+    void ApplyResizeRule();
+
+    QStringList m_arguments;
+    std::unique_ptr<TProject> FProject;
+    int FSortColumn = 2;
+    std::unique_ptr<TFileList> FFileList;
+    TPublishOperator *FOperator = nullptr;
+    bool FUploadAtOnce = false;
+    int FLogTailLength = -1;
+    TFileListItem *FPopupFolder = nullptr;
+    QString FSelectedFolder;
+    bool FTreeUpdating = false;
+    QPointer<TPublishOperator> FLastThread;
+
+    TFolderTreeModel *m_treeModel;
+    TFileListModel *m_listModel;
+    TFormKeeper *m_formKeeper;
+    QList<QAction *> m_projectItems;
+    bool m_activated = false;
+    bool m_closeWhenEnded = false;
+    int m_exitCode = 0;
+    bool m_logEmpty = true;
+};
