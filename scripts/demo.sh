@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Demo: installs and builds Zandrel, then publishes a small site to an FTP server on loopback
-# with zandrel-cli: a first upload, two changed files, a second upload that sends only those,
-# and the server's tree at the end. Everything it makes lives in one temporary folder, and the
+# Demo: installs and builds Zandrel, then publishes a small site to an FTP server on loopback:
+# a first upload (in the main window when a display is present, else with zandrel-cli), two
+# changed files, a second upload with zandrel-cli that sends only those, and the server's tree
+# at the end. Everything it makes lives in one temporary folder, and the
 # server is stopped whatever happens.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -99,8 +100,15 @@ project="$("$cli" new --path "$site" --host 127.0.0.1 --port "$port" --user demo
 echo "$project"
 "$cli" list
 
-step "zandrel-cli upload demo@127.0.0.1 (first upload)"
-"$cli" upload demo@127.0.0.1
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/app/zandrel" ]; then
+    # With a display the main window makes the first upload ("1": upload at once, stay open;
+    # ZANDREL_DEMO_GUI_MODE=2 closes it by itself when the upload ends).
+    step "zandrel $project ${ZANDREL_DEMO_GUI_MODE:-1} (first upload in the main window; close it to go on)"
+    "$build/app/zandrel" "$project" "${ZANDREL_DEMO_GUI_MODE:-1}"
+else
+    step "zandrel-cli upload demo@127.0.0.1 (first upload)"
+    "$cli" upload demo@127.0.0.1
+fi
 
 step "Changing two files"
 echo '<p>News: the site is online.</p>' >>"$site/blog/first-post.html"

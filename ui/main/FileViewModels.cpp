@@ -19,8 +19,10 @@ namespace {
 QIcon ChangedFolderIcon(const QIcon &folder)
 {
     QIcon icon;
-    for (int size : {16, 22, 32}) {
-        QPixmap pixmap = folder.pixmap(size, size);
+    for (int wanted : {16, 22, 32}) {
+        QPixmap pixmap = folder.pixmap(wanted, wanted);
+        // A style icon may have one size only: the mark goes by the pixmap's own.
+        const qreal size = pixmap.width() / pixmap.devicePixelRatio();
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(Qt::white, size / 16.0));

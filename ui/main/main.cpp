@@ -473,7 +473,11 @@ void TfrmMain::CreatePages()
     header->setSectionsMovable(false);
     header->setMinimumSectionSize(50);
     header->resizeSection(TFileListModel::colName, 100);
-    header->resizeSection(TFileListModel::colStatus, 90);
+    // Wide enough for the icon and "Need Upload" in the desktop's font; it keeps this width.
+    header->resizeSection(
+        TFileListModel::colStatus,
+        std::max(90, lvwFiles->fontMetrics().horizontalAdvance(QStringLiteral("Need Upload")) + 16
+                         + 3 + 16));
     header->resizeSection(TFileListModel::colSize, 70);
     header->resizeSection(TFileListModel::colModified, 100);
     splFiles->addWidget(tvwFolders);

@@ -29,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -571,4 +572,46 @@ TEST(FolderProperties, CountFilesAndFoldersInsideWithTheirCurrentSizes)
     EXPECT_EQ(dialog.lblSize->text(), FormatSize(300000 + 18 + 21 + 2048));
     EXPECT_EQ(dialog.lblNeedUpload->text(),
               QStringLiteral("5 files (%1)").arg(FormatSize(300000 + 18 + 21 + 2048)));
+}
+
+TEST(MainWindow, BrowseTheServerFolderHandsThePasswordToTheChildOutsideItsCommandLine)
+{
+    TSite site;
+    ASSERT_TRUE(site.Server);
+    site.MakeProject(false);
+    TWindow w({site.ProjectFile});
+    w.Window->ProgramFile = QStringLiteral(ZANDREL_BINARY_DIR "/app/zandrel");
+    TModalAnswer answer([&](QWidget *modal) {
+        auto *dialog = qobject_cast<TfrmPasswordDlg *>(modal);
+        ASSERT_TRUE(dialog);
+        QTest::keyClicks(dialog->edtPassword, site.Server->Password);
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(w.Window->sbBrowseServer, Qt::LeftButton);
+    ASSERT_TRUE(answer.Answered());
+
+    // No process of this machine shows the password in its arguments meanwhile, but for the
+    // test's server, which was started with it.
+    const QList<qint64> server = ProcessTree(site.Server->Pid);
+    bool shown = false;
+    qint64 child = 0;
+    const bool listed = WaitUntil([&] {
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            if (server.contains(pid.toLongLong()))
+                continue;
+            const QByteArray arguments = ReadWholeFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (arguments.contains(site.Server->Password.toUtf8()))
+                shown = true;
+            if (arguments.contains("FTPWindow") && arguments.contains(site.ProjectFile.toUtf8()))
+                child = pid.toLongLong();
+        }
+        const QStringList log = site.Server->ProtocolLog();
+        return log.contains(QStringLiteral("MLSD"));
+    });
+    if (child)
+        ::kill(pid_t(child), SIGTERM);
+    EXPECT_TRUE(listed) << site.Server->ProtocolLog().join(u' ').toStdString();
+    EXPECT_NE(child, 0);
+    EXPECT_FALSE(shown);
+    EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(child); }, 10000));
 }

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Pictures of the main window (file view after a refresh, log view after an upload) on a demo
+# site published to pyftpdlib on loopback, drawn by a private Xvfb display:
+#
+#   scripts/main-window-screenshots.sh [FOLDER]    (default docs/screenshots; needs xvfb)
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${ZANDREL_BUILD_DIR:-$here/build}"
+out="$(realpath -m "${1:-$here/docs/screenshots}")"
+
+if [ ! -x "$build/tests/tools/main_window_gallery" ] || [ ! -x "$build/app/zandrel-cli" ]; then
+    "$here/scripts/install-deps.sh"
+    cmake -S "$here" -B "$build" -G Ninja >/dev/null
+    cmake --build "$build" --target main_window_gallery zandrel-cli
+fi
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/zandrel-main-XXXXXX")"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
+mkdir -p "$HOME" "$work/server" "$out"
+
+password="shots-$$"
+/usr/bin/python3 "$here/tests/support/pyftpd.py" --root "$work/server" --user demo \
+    --password "$password" --port 0 >"$work/server.out" 2>"$work/server.log" &
+pids+=($!)
+port=""
+for _ in $(seq 100); do
+    port="$(sed -n 's/^port \([0-9][0-9]*\)$/\1/p' "$work/server.out")"
+    [ -n "$port" ] && break
+    sleep 0.1
+done
+[ -n "$port" ] || { cat "$work/server.log" >&2; exit 1; }
+
+site="$work/my-site"
+mkdir -p "$site/css" "$site/images" "$site/blog"
+for page in index about contact; do echo "<html><title>$page</title></html>" >"$site/$page.html"; done
+echo 'body { margin: 2em }' >"$site/css/style.css"
+head -c 48000 /dev/urandom >"$site/images/photo.jpg"
+head -c 3000 /dev/urandom >"$site/images/logo.png"
+echo '<p>First post</p>' >"$site/blog/first-post.html"
+find "$site" -type f -exec touch -d '2026-11-20 10:30:00' {} +
+printf '%s\n' "$password" >"$work/password"
+project="$("$build/app/zandrel-cli" new --path "$site" --host 127.0.0.1 --port "$port" \
+    --user demo --password-file "$work/password" | tail -n 1)"
+"$build/app/zandrel-cli" upload "$project" >/dev/null
+# Two edits and a new page since that upload.
+echo '<p>News</p>' >>"$site/index.html"
+echo 'h1 { color: #336 }' >>"$site/css/style.css"
+echo '<p>Second post</p>' >"$site/blog/second-post.html"
+
+display=":$((90 + RANDOM % 400))"
+Xvfb "$display" -screen 0 1024x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY="$display"
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+unset QT_QPA_PLATFORM
+"$build/tests/tools/main_window_gallery" "$out" "$project"

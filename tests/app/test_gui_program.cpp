@@ -1,0 +1,184 @@
+// The desktop program started from its command line on a real X server (Xvfb).
+#include "engine/FileLib.h"
+#include "store/PrjCls.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+const char *const Program = ZANDREL_BINARY_DIR "/app/zandrel";
+
+qint64 ChildNamed(qint64 root, const QByteArray &name)
+{
+    for (qint64 pid : ProcessTree(root)) {
+        if (ReadWholeFile(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() == name)
+            return pid;
+    }
+    return 0;
+}
+
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(GuiProgram, FtpWindowFormListsTheProjectsFolderAndClosesCleanlyUnderXvfb)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    WriteWholeFile(server->LocalPath(QStringLiteral("/www/index.html")), "<html/>");
+    QTemporaryDir folder;
+    TProject project;
+    project.InitDefaults();
+    project.Nodes(QStringLiteral("Host"))->SetAsString(server->Host);
+    project.Nodes(QStringLiteral("Port"))->SetAsInteger(server->Port);
+    project.Nodes(QStringLiteral("User"))->SetAsString(server->User);
+    project.Nodes(QStringLiteral("RemotePath"))->SetAsString(QStringLiteral("/www"));
+    project.FileName = folder.path() + QStringLiteral("/site.zdx");
+    project.Save(false);
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the real xcb platform
+    environment.insert(
+        QStringLiteral("LSAN_OPTIONS"),
+        QStringLiteral("suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("xvfb-run"),
+                  {QStringLiteral("-a"), QString::fromLatin1(Program), project.FileName,
+                   QStringLiteral("FTPWindow"), server->Password});
+    ASSERT_TRUE(process.waitForStarted(10000));
+
+    const bool listed = WaitFor(
+        [&server] {
+            const QStringList log = server->ProtocolLog();
+            return log.contains(QStringLiteral("CWD /www/"))
+                   && log.contains(QStringLiteral("MLSD"));
+        },
+        60000);
+    const qint64 program = ChildNamed(process.processId(), "zandrel");
+    if (program)
+        ::kill(pid_t(program), SIGTERM);
+    const bool finished = process.waitForFinished(20000);
+    if (!finished)
+        process.kill();
+    const QByteArray output = process.readAll();
+    ASSERT_TRUE(listed) << output.toStdString() << server->ProtocolLog().join(" ").toStdString();
+    ASSERT_NE(program, 0);
+    ASSERT_TRUE(finished) << output.toStdString();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << output.toStdString();
+
+    // A clean close saved the window's placement and view.
+    QSettings settings(QStringLiteral("morvate"), QStringLiteral("Zandrel"));
+    settings.beginGroup(QStringLiteral("Forms/frmFtpWindow"));
+    EXPECT_TRUE(settings.contains(QStringLiteral("Width")));
+    EXPECT_TRUE(settings.contains(QStringLiteral("Details")));
+}
+
+namespace {
+
+// A site, its project file in the projects folder, and the program under xvfb-run.
+struct TProgramRun
+{
+    std::unique_ptr<TFtpTestServer> Server = StartPyftpdlib();
+    QTemporaryDir Folder;
+    QString Local = Folder.path() + QStringLiteral("/site");
+    QString ProjectFile;
+    QProcess Process;
+
+    TProgramRun()
+    {
+        if (!Server)
+            return;
+        WriteWholeFile(Local + QStringLiteral("/index.html"), "<html/>\n");
+        WriteWholeFile(Local + QStringLiteral("/img/logo.png"), QByteArray(70000, 'p'));
+        TProject project;
+        project.InitDefaults();
+        project.Nodes(QStringLiteral("Path"))->SetAsString(Local);
+        project.Nodes(QStringLiteral("IncSubDirs"))->SetAsBoolean(true);
+        project.Nodes(QStringLiteral("Host"))->SetAsString(Server->Host);
+        project.Nodes(QStringLiteral("Port"))->SetAsInteger(Server->Port);
+        project.Nodes(QStringLiteral("User"))->SetAsString(Server->User);
+        project.Nodes(QStringLiteral("RemotePath"))->SetAsString(QStringLiteral("/"));
+        QDir().mkpath(ProjectsFolder());
+        project.FileName = ProjectsFolder() + QStringLiteral("site.zdx");
+        project.Save(false);
+        ProjectFile = project.FileName;
+    }
+    void Start(const QString &mode)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the real xcb platform
+        environment.insert(
+            QStringLiteral("LSAN_OPTIONS"),
+            QStringLiteral("suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp"));
+        Process.setProcessEnvironment(environment);
+        Process.setProcessChannelMode(QProcess::MergedChannels);
+        Process.start(QStringLiteral("xvfb-run"),
+                      {QStringLiteral("-a"), QString::fromLatin1(Program), ProjectFile, mode,
+                       Server->Password});
+    }
+    bool InStep() const { return TreeOf(Server->Root) == TreeOf(Local); }
+};
+
+} // namespace
+
+TEST(GuiProgram, UploadAtOnceWithTwoUploadsAndEnds)
+{
+    TProgramRun run;
+    ASSERT_TRUE(run.Server);
+    run.Start(QStringLiteral("2"));
+    ASSERT_TRUE(run.Process.waitForFinished(60000)) << run.Process.readAll().toStdString();
+    EXPECT_EQ(run.Process.exitCode(), 0) << run.Process.readAll().toStdString();
+    EXPECT_TRUE(run.InStep());
+    TProject project;
+    project.Load(run.ProjectFile);
+    EXPECT_EQ(project.Versions.FindOrAdd(QStringLiteral("img\\logo.png"))->Date,
+              GetFileAge(run.Local + QStringLiteral("/img/logo.png")));
+    // This way out does not write the default project.
+    EXPECT_FALSE(QSettings().contains(QStringLiteral("DefaultProject")));
+}
+
+TEST(GuiProgram, UploadAtOnceWithOneUploadsAndStaysOpen)
+{
+    TProgramRun run;
+    ASSERT_TRUE(run.Server);
+    run.Start(QStringLiteral("1"));
+    const bool uploaded = WaitFor([&run] { return run.InStep(); }, 60000);
+    const qint64 program = ChildNamed(run.Process.processId(), "zandrel");
+    QThread::msleep(1000);
+    const bool stillOpen = program && ProcessAlive(program);
+    if (program)
+        ::kill(pid_t(program), SIGTERM);
+    if (!run.Process.waitForFinished(20000))
+        run.Process.kill();
+    const std::string output = run.Process.readAll().toStdString();
+    EXPECT_TRUE(uploaded) << output;
+    EXPECT_TRUE(stillOpen) << output;
+    EXPECT_EQ(run.Process.exitCode(), 0) << output;
+    // Closed the normal way: the project is the default now.
+    EXPECT_EQ(QSettings().value(QStringLiteral("DefaultProject")).toString(), run.ProjectFile);
+}
