@@ -209,9 +209,12 @@ QString TFileListModel::StatusText(const TFileListItem &item)
     return item.Synchronous ? QStringLiteral("Synchronous") : QStringLiteral("Need Upload");
 }
 
-QString TFileListModel::DateText(qint32 fileAge)
+QString TFileListModel::DateText(qint32 fileAge) const
 {
-    return DateTimeText(FileDateToDateTime(fileAge));
+    auto found = m_dateTexts.constFind(fileAge);
+    if (found == m_dateTexts.constEnd())
+        found = m_dateTexts.insert(fileAge, DateTimeText(FileDateToDateTime(fileAge)));
+    return *found;
 }
 
 QString TFileListModel::Text(int row, int column) const

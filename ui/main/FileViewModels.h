@@ -82,7 +82,7 @@ public:
     QString Text(int row, int column) const;
 
     static QString StatusText(const TFileListItem &item);
-    static QString DateText(qint32 fileAge);
+    QString DateText(qint32 fileAge) const; // formatted once per distinct time
 
 private:
     std::vector<TFileListItem *> m_rows;
@@ -90,5 +90,6 @@ private:
     QIcon m_needUploadIcon;
     QIcon m_synchronousIcon;
     mutable QHash<QString, QIcon> m_typeIcons; // by lower-case suffix
+    mutable QHash<qint32, QString> m_dateTexts;
     QIcon TypeIcon(const QString &name) const;
 };

@@ -5,6 +5,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
+#include "ui/dialogs/Options.h"
 #include "ui/dialogs/PassDlg.h"
 #include "ui/main/FileViewModels.h"
 #include "ui/main/FolderProp.h"
@@ -13,6 +14,7 @@
 #include <QAbstractItemModel>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -590,14 +592,17 @@ TEST(MainWindow, BrowseTheServerFolderHandsThePasswordToTheChildOutsideItsComman
     QTest::mouseClick(w.Window->sbBrowseServer, Qt::LeftButton);
     ASSERT_TRUE(answer.Answered());
 
-    // No process of this machine shows the password in its arguments meanwhile, but for the
-    // test's server, which was started with it.
-    const QList<qint64> server = ProcessTree(site.Server->Pid);
+    // Neither the window's process nor the child shows the password in its arguments meanwhile.
+    // (Test servers run with it on their command lines, so only these two are looked at.)
+    const QString program = QFileInfo(w.Window->ProgramFile).canonicalFilePath();
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
     bool shown = false;
     qint64 child = 0;
     const bool listed = WaitUntil([&] {
         for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            if (server.contains(pid.toLongLong()))
+            const QString exe
+                = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath();
+            if (exe.isEmpty() || (exe != program && exe != self))
                 continue;
             const QByteArray arguments = ReadWholeFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
             if (arguments.contains(site.Server->Password.toUtf8()))
@@ -614,4 +619,24 @@ TEST(MainWindow, BrowseTheServerFolderHandsThePasswordToTheChildOutsideItsComman
     EXPECT_NE(child, 0);
     EXPECT_FALSE(shown);
     EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(child); }, 10000));
+}
+
+TEST(MainWindow, WithoutAProjectTheNewProjectDialogOpensAndCancelLeavesNothingOpen)
+{
+    QSettings().setValue(QStringLiteral("DefaultProject"), QStringLiteral("/nowhere/gone.zdx"));
+    QString caption;
+    TModalAnswer answer([&](QWidget *modal) {
+        caption = modal->windowTitle();
+        ASSERT_TRUE(qobject_cast<TfrmOptions *>(modal));
+        static_cast<QDialog *>(modal)->reject();
+    });
+    TWindow w({}, false);
+    ASSERT_TRUE(WaitUntil([&] { return answer.Answered(); }));
+    EXPECT_EQ(caption, QStringLiteral("Project Options"));
+    EXPECT_FALSE(w.Window->Project().Opened);
+    EXPECT_EQ(w.Window->windowTitle(), QStringLiteral("Zandrel"));
+    EXPECT_FALSE(w.Window->sbUpload->isEnabled());
+    EXPECT_FALSE(w.Window->miTools->menuAction()->isVisible());
+    // The stale default is gone.
+    EXPECT_FALSE(QSettings().contains(QStringLiteral("DefaultProject")));
 }
