@@ -19,15 +19,9 @@ if [ ! -x "$build/app/zandrel" ]; then
     "$here/scripts/build.sh" "$build"
 fi
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/zandrel-ftpwindow-XXXXXX")"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+# shellcheck source=scripts/demo-lib.sh
+. "$here/scripts/demo-lib.sh"
+demo_workspace ftpwindow
 export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
 
 # The demo site.
@@ -44,12 +38,7 @@ printf 'console.log("demo");\n' >"$site/app.js"
 touch -d '2026-11-28 14:05:09' "$site"/*.html "$site/css" "$site/images"
 
 password="demo-$$-$RANDOM"
-/usr/bin/python3 "$here/tests/support/pyftpd.py" --root "$work/server" --user demo \
-    --password "$password" --command-log "$work/commands.log" >"$work/server.out" 2>"$work/server.log" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^port ' "$work/server.out" 2>/dev/null && break; sleep 0.1; done
-port="$(sed -n 's/^port //p' "$work/server.out")"
-[ -n "$port" ] || { cat "$work/server.log" >&2; exit 1; }
+demo_server "$work/server" "$password" --command-log "$work/commands.log"
 
 mkdir -p "$work/site"
 project="$("$build/app/zandrel-cli" new --path "$work/site" --host 127.0.0.1 --port "$port" \

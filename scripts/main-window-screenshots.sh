@@ -14,29 +14,14 @@ if [ ! -x "$build/tests/tools/main_window_gallery" ] || [ ! -x "$build/app/zandr
     cmake --build "$build" --target main_window_gallery zandrel-cli
 fi
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/zandrel-main-XXXXXX")"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+# shellcheck source=scripts/demo-lib.sh
+. "$here/scripts/demo-lib.sh"
+demo_workspace main
 export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
 mkdir -p "$HOME" "$work/server" "$out"
 
 password="shots-$$"
-/usr/bin/python3 "$here/tests/support/pyftpd.py" --root "$work/server" --user demo \
-    --password "$password" --port 0 >"$work/server.out" 2>"$work/server.log" &
-pids+=($!)
-port=""
-for _ in $(seq 100); do
-    port="$(sed -n 's/^port \([0-9][0-9]*\)$/\1/p' "$work/server.out")"
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || { cat "$work/server.log" >&2; exit 1; }
+demo_server "$work/server" "$password"
 
 site="$work/my-site"
 mkdir -p "$site/css" "$site/images" "$site/blog"

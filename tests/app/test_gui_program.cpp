@@ -29,6 +29,20 @@ qint64 ChildNamed(qint64 root, const QByteArray &name)
     return 0;
 }
 
+// The program on a private X server of its own.
+void StartUnderXvfb(QProcess &process, const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the real xcb platform
+    environment.insert(
+        QStringLiteral("LSAN_OPTIONS"),
+        QStringLiteral("suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("xvfb-run"),
+                  QStringList{QStringLiteral("-a"), QString::fromLatin1(Program)} + arguments);
+}
+
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -59,16 +73,7 @@ TEST(GuiProgram, FtpWindowFormListsTheProjectsFolderAndClosesCleanlyUnderXvfb)
     project.Save(false);
 
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the real xcb platform
-    environment.insert(
-        QStringLiteral("LSAN_OPTIONS"),
-        QStringLiteral("suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp"));
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("xvfb-run"),
-                  {QStringLiteral("-a"), QString::fromLatin1(Program), project.FileName,
-                   QStringLiteral("FTPWindow"), server->Password});
+    StartUnderXvfb(process, {project.FileName, QStringLiteral("FTPWindow"), server->Password});
     ASSERT_TRUE(process.waitForStarted(10000));
 
     const bool listed = WaitFor(
@@ -130,16 +135,7 @@ struct TProgramRun
     }
     void Start(const QString &mode)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the real xcb platform
-        environment.insert(
-            QStringLiteral("LSAN_OPTIONS"),
-            QStringLiteral("suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp"));
-        Process.setProcessEnvironment(environment);
-        Process.setProcessChannelMode(QProcess::MergedChannels);
-        Process.start(QStringLiteral("xvfb-run"),
-                      {QStringLiteral("-a"), QString::fromLatin1(Program), ProjectFile, mode,
-                       Server->Password});
+        StartUnderXvfb(Process, {ProjectFile, mode, Server->Password});
     }
     bool InStep() const { return TreeOf(Server->Root) == TreeOf(Local); }
 };

@@ -78,6 +78,15 @@ struct TSite
         return ProjectFile;
     }
 
+    // As if `name` had been uploaded as it is now.
+    void RecordUploaded(const QString &name)
+    {
+        TProject project;
+        project.Load(ProjectFile);
+        project.Versions.FindOrAdd(name)->Date = GetFileAge(Local + u'/' + name);
+        project.Save(false);
+    }
+
     bool ServerInStep() const { return TreeOf(Server->Root) == TreeOf(Local); }
 };
 
@@ -200,14 +209,7 @@ TEST(MainWindow, OpensTheProjectRefreshesAndShowsEachStatusWithItsIcon)
     TSite site;
     ASSERT_TRUE(site.Server);
     site.MakeProject();
-    // One file uploaded before: its record holds its time.
-    {
-        TProject project;
-        project.Load(site.ProjectFile);
-        project.Versions.FindOrAdd(QStringLiteral("index.html"))->Date
-            = GetFileAge(site.Local + QStringLiteral("/index.html"));
-        project.Save(false);
-    }
+    site.RecordUploaded(QStringLiteral("index.html"));
     TWindow w({site.ProjectFile});
     TfrmMain &window = *w.Window;
     EXPECT_EQ(window.PageControl->currentWidget(), window.tstFiles); // a refresh stays on the files
@@ -286,13 +288,7 @@ TEST(MainWindow, SortsByEveryColumnTogglesOnTheSameHeaderAndArrangesAscending)
     SetFileAge(site.Local + QStringLiteral("/a.txt"), 3600);
     SetFileAge(site.Local + QStringLiteral("/big.bin"), 7200);
     site.MakeProject();
-    {
-        TProject project;
-        project.Load(site.ProjectFile);
-        project.Versions.FindOrAdd(QStringLiteral("big.bin"))->Date
-            = GetFileAge(site.Local + QStringLiteral("/big.bin"));
-        project.Save(false);
-    }
+    site.RecordUploaded(QStringLiteral("big.bin"));
     TWindow w({site.ProjectFile});
     const QStringList scanOrder{QStringLiteral("a.txt"), QStringLiteral("big.bin"),
                                 QStringLiteral("index.html")};

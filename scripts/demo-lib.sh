@@ -1,0 +1,31 @@
+# Shared by the scripts that show the program on a demo site: source it, then
+#   demo_workspace NAME         makes $work (removed on exit, with every process in $pids)
+#   demo_server ROOT PASSWORD [pyftpd options]   serves ROOT on 127.0.0.1, sets $port
+demo_workspace() {
+    work="$(mktemp -d "${TMPDIR:-/tmp}/zandrel-$1-XXXXXX")"
+    pids=()
+    trap demo_cleanup EXIT
+    trap 'exit 130' INT TERM
+}
+
+demo_cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+
+demo_server() {
+    local root="$1" password="$2"
+    shift 2
+    /usr/bin/python3 "$here/tests/support/pyftpd.py" --root "$root" --user demo \
+        --password "$password" "$@" >"$work/server.out" 2>"$work/server.log" &
+    pids+=($!)
+    port=""
+    for _ in $(seq 100); do
+        port="$(sed -n 's/^port \([0-9][0-9]*\)$/\1/p' "$work/server.out")"
+        [ -n "$port" ] && return 0
+        sleep 0.1
+    done
+    cat "$work/server.log" >&2
+    return 1
+}
