@@ -885,7 +885,8 @@ void TfrmMain::AddFolderFilters()
 
 void TfrmMain::StartOperation(quint8 kind)
 {
-    if (FOperator || !FProject->Opened)
+    // Nothing new starts while the window waits for an aborted operation to close.
+    if (FOperator || !FProject->Opened || m_closeWhenEnded)
         return;
     if (kind >= pkCompare && !FProject->AskPassword())
         return;
