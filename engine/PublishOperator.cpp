@@ -4,6 +4,7 @@
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 
@@ -285,6 +286,13 @@ void TPublishOperator::Execute()
         FilesCount = 0;
         m_textFiles.emplace(Settings.TextFiles);
         m_execFiles.emplace(Settings.ExecFiles);
+        // A moved or unmounted folder would scan as empty: its records would be purged, and
+        // removal would take every file off the server.
+        if (!QFileInfo(FileList->LocalRoot).isDir()) {
+            AddError(QStringLiteral("The local folder ") + FileList->LocalRoot
+                     + QStringLiteral(" does not exist"));
+            return;
+        }
         // Listing entries the client refused (names that would leave a folder). Runs inside
         // a listing call: touches only the operator's own log.
         Ftp.OnSkippedEntry = [this](const QString &rawName) {

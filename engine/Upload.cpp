@@ -62,7 +62,9 @@ void TPublishOperator::FolderPass()
                 ++FoldersCount;
             }
         } catch (const std::exception &error) {
+            // Not on the server: the folder keeps needing upload.
             AddError(ErrorText(error));
+            continue;
         }
         if (!item->HasOutdatedChildren()) {
             item->Synchronous = true;
@@ -88,13 +90,22 @@ void TPublishOperator::FilePass()
             const QString remote = item->GetRemotePath();
             const QString local = item->GetLocalPath();
             AddLog(0, QStringLiteral("uploading ") + local);
+            // The time of the bytes about to be sent; a write during the transfer shows as a
+            // different time afterwards, and the server then holds a mix of both versions.
+            const qint32 sentAge = GetFileAge(local);
             PutFile(remote, local, item->IsAscii, item->UseSafeUpload);
             if (item->SetExecPermission) {
                 AddLog(0, QStringLiteral("set permission to 755"));
                 Remote([this, &remote] { Ftp.Chmod(remote, QStringLiteral("755")); });
             }
-            // Read after the transfer: a file changed meanwhile is recorded with its new time.
-            record->Date = GetFileAge(local);
+            if (sentAge == -1 || GetFileAge(local) != sentAge) {
+                AddError(QStringLiteral("the file ") + local
+                         + QStringLiteral(" was changed during its upload and still needs upload"));
+                ++FilesDone;
+                ProgressReport(0);
+                continue;
+            }
+            record->Date = sentAge;
             ++FilesCount;
             item->Synchronous = true;
             NotifyItem(item);

@@ -128,10 +128,11 @@ TEST_F(LocalScan, EmptyAndMissingFolderAndThePurge)
     Refresh();
     EXPECT_EQ(Items(), QStringList{" ="});
     EXPECT_EQ(FormatStatistics(list), "0 of 0 files need uploading");
+    // A missing folder is refused rather than scanned as empty.
     Set(*project, "Path", dir.path() + "/missing");
-    Refresh();
-    EXPECT_EQ(list.Count(), 1);
-    EXPECT_EQ(list.LocalRoot, dir.path() + "/missing/");
+    ASSERT_TRUE(frontEnd.Run(list, pkRefresh, *project));
+    EXPECT_EQ(frontEnd.Errors,
+              QStringList{"The local folder " + dir.path() + "/missing/ does not exist"});
 
     // Records of vanished items go; an ignored file that still exists keeps its record, and a
     // file is no folder. Every scanned item gets one.

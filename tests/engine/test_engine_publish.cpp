@@ -328,6 +328,44 @@ TEST_P(ServerOnly, DownloadFollowsTheAnswersAndSkipsUnsafeNames)
     EXPECT_EQ(frontEnd.FillViews, 0);
 }
 
+TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
+{
+    Write("index.html", "home\n");
+    Write("blocked/page.html", "inside\n");
+    // A file where the folder should be: neither entering nor creating it can work.
+    WriteWholeFile(OnServer("blocked"), "a file");
+    Run(pkUpload);
+    EXPECT_TRUE(frontEnd.HadErrors);
+    EXPECT_EQ(project->Versions.FindOrAdd("blocked\\")->Date, 0);
+    EXPECT_FALSE(Sync(list, "blocked\\"));
+    EXPECT_FALSE(Sync(list, "blocked\\page.html"));
+    EXPECT_TRUE(Sync(list, "index.html"));
+    // The next upload tries the folder again.
+    QFile::remove(OnServer("blocked"));
+    Upload();
+    EXPECT_EQ(frontEnd.StartingWith("creating of the folder "), QStringList{"/blocked/"});
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+}
+
+TEST_P(Publish, AMissingLocalFolderIsRefusedBeforeConnectingAndKeepsTheRecords)
+{
+    Write("index.html", "home\n");
+    Write("sub/page.html", "page\n");
+    Upload();
+    const QString records = project->Versions.SaveToText();
+    const QString moved = dir.path() + "/moved/";
+    QDir().rename(site, moved);
+    frontEnd.Answers = {mrYesToAll};
+    for (quint8 kind : {pkRefresh, pkCompare, pkUpload, pkRemove, pkDownload}) {
+        Run(kind);
+        EXPECT_EQ(frontEnd.Errors, QStringList{"The local folder " + site + " does not exist"})
+            << int(kind);
+        EXPECT_EQ(frontEnd.FtpStats.Connections, 0) << int(kind);
+    }
+    EXPECT_EQ(project->Versions.SaveToText(), records);
+    EXPECT_TRUE(QFileInfo::exists(OnServer("sub/page.html")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, Publish, ::testing::Values("pyftpdlib", "vsftpd"));
 INSTANTIATE_TEST_SUITE_P(Servers, ServerOnly, ::testing::Values("pyftpdlib", "vsftpd"));
 
@@ -409,4 +447,31 @@ TEST_F(Interrupted, LostConnectionLeavesUnsentFilesOutdated)
     EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
     EXPECT_EQ(Uploaded(), QStringList({"b.bin", "c.txt", "d/e.txt"}));
     EXPECT_EQ(TreeOf(serverRoot.path()), TreeOf(site));
+}
+
+TEST_F(Interrupted, AFileRewrittenDuringItsUploadStillNeedsUpload)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 100 * 1024;
+    auto server = StartPyftpdlib(QString(), options);
+    ASSERT_TRUE(server);
+    auto project = MakeTestProject(site, server.get());
+    Write("big.bin", QByteArray(300 * 1024, 'a')); // about 3 s
+    SetFileAge(site + "big.bin", 3600);
+    frontEnd.OnLogLine = [&](const QString &text) {
+        if (text == "uploading " + site + "big.bin")
+            QTimer::singleShot(500, &frontEnd,
+                               [&] { Write("big.bin", QByteArray(300 * 1024, 'b')); });
+    };
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    EXPECT_EQ(frontEnd.Errors,
+              QStringList{"the file " + site
+                          + "big.bin was changed during its upload and still needs upload"});
+    EXPECT_EQ(project->Versions.FindOrAdd("big.bin")->Date, 0);
+    EXPECT_FALSE(Sync(list, "big.bin"));
+    // The next upload sends the new bytes whole.
+    frontEnd.OnLogLine = nullptr;
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    EXPECT_TRUE(frontEnd.Errors.isEmpty());
+    EXPECT_EQ(ReadWholeFile(server->LocalPath("/big.bin")), QByteArray(300 * 1024, 'b'));
 }
