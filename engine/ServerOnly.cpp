@@ -100,6 +100,14 @@ void TPublishOperator::RemovalPass()
             continue;
         SetStatusText(QStringLiteral("%1 of %2 items removed").arg(done).arg(total));
         const QString name = entry->Name;
+        // Such a name stands for another path once it is a relative name: what it means on
+        // the local side is not what would be removed.
+        if (!SafeRelativeName(ServerRelativeName(entry))) {
+            AddError((entry->IsFolder ? QStringLiteral("folder ") : QStringLiteral("file ")) + name
+                     + QStringLiteral(" has been skipped: unsafe name"));
+            ++done;
+            continue;
+        }
         try {
             if (entry->IsFolder) {
                 AddLog(0, QStringLiteral("remove of the folder ") + name);

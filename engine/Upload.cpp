@@ -4,6 +4,8 @@
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 
+#include <QFileInfo>
+
 void TPublishOperator::Upload()
 {
     AddLog(0, QStringLiteral("Upload from ") + FileList->LocalRoot + QStringLiteral(" to ")
@@ -123,8 +125,12 @@ void TPublishOperator::PutFile(const QString &remote, const QString &local, bool
         Remote([&] { Ftp.PutFile(remote, local, asAscii); });
         return;
     }
-    // The live file is replaced only by a complete copy.
-    const QString temporary = remote + QStringLiteral("_safeupload");
+    // The live file is replaced only by a complete copy, under a name that no file of the site
+    // has: the site's own "x_safeupload" would be overwritten and renamed away.
+    QString suffix = QStringLiteral("_safeupload");
+    for (int n = 1; QFileInfo::exists(local + suffix); ++n)
+        suffix = QStringLiteral("_safeupload%1").arg(n);
+    const QString temporary = remote + suffix;
     Remote([&] { Ftp.PutFile(temporary, local, asAscii); });
     try {
         Remote([&] { Ftp.DeleteFile(remote); });

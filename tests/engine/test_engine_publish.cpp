@@ -295,6 +295,16 @@ TEST_P(ServerOnly, RemoveFollowsTheAnswers)
     EXPECT_TRUE(frontEnd.StatusTexts.contains("2 of 3 items removed"));
 }
 
+TEST_P(ServerOnly, RemovalSkipsUnsafeNamesAsDownloadDoes)
+{
+    WriteWholeFile(OnServer("we\\ird.txt"), "w");
+    frontEnd.Answers = {mrYesToAll};
+    Run(pkRemove);
+    EXPECT_EQ(frontEnd.Errors, QStringList{"file /we\\ird.txt has been skipped: unsafe name"});
+    EXPECT_TRUE(QFileInfo::exists(OnServer("we\\ird.txt")));
+    EXPECT_FALSE(QFileInfo::exists(OnServer("z.txt")));
+}
+
 TEST_P(ServerOnly, DownloadFollowsTheAnswersAndSkipsUnsafeNames)
 {
     // A legal server name that would mean "we/ird.txt" once it is a relative name.
@@ -326,6 +336,21 @@ TEST_P(ServerOnly, DownloadFollowsTheAnswersAndSkipsUnsafeNames)
     EXPECT_TRUE(frontEnd.Questions.isEmpty());
     EXPECT_EQ(frontEnd.LastLine(), "0 file(s) have been downloaded");
     EXPECT_EQ(frontEnd.FillViews, 0);
+}
+
+TEST_P(Publish, SafeUploadNeverUsesATemporaryNameTheSiteHas)
+{
+    Write("page.html", "the page\n");
+    Write("page.html_safeupload", "a file of the site\n");
+    Set(*project, "SafeUpload", "1");
+    Set(*project, "SafeUploadSize", "0");
+    Upload();
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    // Only the page changed: the site's other file on the server must stay as it is.
+    SetFileAge(site + "page.html", 3600);
+    Upload();
+    EXPECT_EQ(Uploaded(), QStringList{"page.html"});
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
 }
 
 TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
