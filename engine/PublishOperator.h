@@ -205,6 +205,7 @@ private:
     void FolderPass();
     void FilePass();
     void PutFile(const QString &remote, const QString &local, bool asAscii, bool safe);
+    void WaitForTwoSecondSlot(const QString &local);
 
     // Server-only files (ServerOnly.cpp).
     void RemoveOperation();

@@ -91,6 +91,7 @@ void TPublishOperator::FilePass()
         try {
             const QString remote = item->GetRemotePath();
             const QString local = item->GetLocalPath();
+            WaitForTwoSecondSlot(local);
             AddLog(0, QStringLiteral("uploading ") + local);
             // The time of the bytes about to be sent; a write during the transfer shows as a
             // different time afterwards, and the server then holds a mix of both versions.
@@ -117,6 +118,15 @@ void TPublishOperator::FilePass()
         ++FilesDone;
         ProgressReport(0);
     }
+}
+
+void TPublishOperator::WaitForTwoSecondSlot(const QString &local)
+{
+    // Records keep DOS times, two seconds apart: a file read in the slot it was written in
+    // could be written again within that slot, and the record could not tell. Such a file is
+    // sent once its slot has passed (at most two seconds), so every later write shows.
+    while (!Terminated() && GetFileAge(local) == DateTimeToFileDate(QDateTime::currentDateTime()))
+        Remote([] { QThread::msleep(50); });
 }
 
 void TPublishOperator::PutFile(const QString &remote, const QString &local, bool asAscii, bool safe)

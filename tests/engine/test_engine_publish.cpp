@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -351,6 +352,22 @@ TEST_P(Publish, SafeUploadNeverUsesATemporaryNameTheSiteHas)
     Upload();
     EXPECT_EQ(Uploaded(), QStringList{"page.html"});
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+}
+
+TEST_P(Publish, AnEditInTheSameTwoSecondsAsTheUploadIsNeverMissed)
+{
+    // Start at the beginning of a two-second slot, so the edit below falls into it as well.
+    while (DateTimeToFileDate(QDateTime::currentDateTime())
+               == DateTimeToFileDate(QDateTime::currentDateTime().addMSecs(-100))
+           || QTime::currentTime().msec() > 200)
+        QThread::msleep(10);
+    Write("page.html", "first\n");
+    QTimer::singleShot(300, &frontEnd, [&] { Write("page.html", "second\n"); });
+    Upload();
+    ASSERT_TRUE(frontEnd.Run(list, pkRefresh, *project));
+    // Either the server has the second text, or the page still needs upload.
+    EXPECT_TRUE(ReadWholeFile(OnServer("page.html")) == "second\n" || !Sync(list, "page.html"));
+    EXPECT_EQ(ReadWholeFile(OnServer("page.html")), "second\n");
 }
 
 TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
