@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -406,7 +407,9 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndInterruptAbortsWithThree)
     const TCliResult result = terminal.Run("upload|" + project, true)->Finish();
     EXPECT_EQ(result.ExitCode, 0);
     const QByteArray shown = terminal.Shown();
-    EXPECT_TRUE(shown.contains("\r  0% Estimated time left: ")) << shown.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(shown).contains(
+        QRegularExpression(QStringLiteral("\r +[0-9]+% Estimated time left: "))))
+        << shown.toStdString();
     EXPECT_TRUE(shown.endsWith("\r\x1b[K")) << shown.toStdString(); // nothing left behind
     // Log lines stay on standard output, free of the live line.
     EXPECT_TRUE(result.Out.contains("movie.bin\n"));
