@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <QThread>
 
@@ -206,6 +207,9 @@ private:
     void FilePass();
     void PutFile(const QString &remote, const QString &local, bool asAscii, bool safe);
     void WaitForTwoSecondSlot(const QString &local);
+    void CreateRemoteFolder(const QString &remote);
+    void UploadFile(TFileListItem *item);
+    QSet<const TFileListItem *> m_foldersEnsured; // created again after a failed transfer
 
     // Server-only files (ServerOnly.cpp).
     void RemoveOperation();

@@ -170,12 +170,13 @@ TEST_P(Publish, SafeUploadAndPerlScripts)
     EXPECT_EQ(st.st_mode & 07777, 0755u);
     EXPECT_EQ(ReadWholeFile(OnServer("cgi/a.pl")), script);
 
-    // The second time the old copy is deleted before the rename.
+    // The second time the copy is renamed over the live file: it is never missing.
     Write("big.bin", RandomBytes(20000, 4));
     SetFileAge(site + "big.bin", 60);
     Upload();
     EXPECT_EQ(ReadWholeFile(OnServer("big.bin")), RandomBytes(20000, 4));
-    EXPECT_EQ(CommandCount("DELE /big.bin"), 2);
+    EXPECT_EQ(CommandCount("DELE /big.bin"), 0);
+    EXPECT_EQ(CommandCount("RNTO /big.bin"), 2);
 }
 
 TEST_P(Publish, CompareMarksMissingAndResizedFiles)
@@ -370,6 +371,35 @@ TEST_P(Publish, AnEditInTheSameTwoSecondsAsTheUploadIsNeverMissed)
     EXPECT_EQ(ReadWholeFile(OnServer("page.html")), "second\n");
 }
 
+TEST_P(Publish, ChangedFilesCostOnlyTheirTransferAndAVanishedFolderIsMadeAgain)
+{
+    for (const char *name : {"a.html", "b.png", "c.html", "d.png"}) {
+        Write(QStringLiteral("sub/") + name, name);
+        Write(QStringLiteral("sub/deep/") + name, name);
+    }
+    Upload();
+    // Text and binary files alternate by name; each folder switches its mode once.
+    EXPECT_LE(CommandCount("TYPE "), 4);
+    EXPECT_EQ(CommandCount("CWD /sub"), 0);
+
+    for (const char *name : {"sub/a.html", "sub/b.png", "sub/deep/c.html"})
+        SetFileAge(site + name, 600);
+    const int before = int(server->ProtocolLog().size());
+    Upload();
+    const QStringList commands = server->ProtocolLog().mid(before);
+    // Known folders are not looked at; every file costs its data connection and STOR.
+    EXPECT_EQ(commands.filter(QRegularExpression("^(CWD|MKD|DELE|SIZE|MLST) /sub")), QStringList());
+    EXPECT_EQ(commands.filter(QRegularExpression("^STOR ")).size(), 3);
+
+    // A folder removed behind our back is made again when a transfer into it fails.
+    QDir(OnServer("sub/deep")).removeRecursively();
+    SetFileAge(site + "sub/deep/d.png", 1200);
+    Upload();
+    EXPECT_EQ(frontEnd.StartingWith("creating of the folder "), QStringList{"/sub/deep/"});
+    EXPECT_EQ(ReadWholeFile(OnServer("sub/deep/d.png")), "d.png");
+    EXPECT_TRUE(Sync(list, "sub\\deep\\d.png"));
+}
+
 TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
 {
     Write("index.html", "home\n");
@@ -473,11 +503,11 @@ TEST_F(Interrupted, LostConnectionLeavesUnsentFilesOutdated)
     ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
     EXPECT_TRUE(frontEnd.HadErrors);
     EXPECT_FALSE(frontEnd.Aborted);
-    // Every later file fails on its own.
-    EXPECT_EQ(frontEnd.Errors.size(), 3) << frontEnd.Errors.join('\n').toStdString();
-    EXPECT_EQ(Uploaded(), QStringList({"a.txt", "b.bin", "c.txt", "d/e.txt"}));
+    // Every later file fails on its own. (A folder's text files go before its binary ones.)
+    EXPECT_EQ(frontEnd.Errors.size(), 2) << frontEnd.Errors.join('\n').toStdString();
+    EXPECT_EQ(Uploaded(), QStringList({"a.txt", "c.txt", "b.bin", "d/e.txt"}));
     EXPECT_EQ(project->Versions.FindOrAdd("a.txt")->Date, GetFileAge(site + "a.txt"));
-    for (const char *name : {"b.bin", "c.txt", "d\\e.txt"})
+    for (const char *name : {"b.bin", "d\\e.txt"})
         EXPECT_EQ(project->Versions.FindOrAdd(name)->Date, 0) << name;
 
     // The server comes back on the same folder: exactly the unsent files go.
@@ -487,7 +517,7 @@ TEST_F(Interrupted, LostConnectionLeavesUnsentFilesOutdated)
     Set(*project, "Port", QString::number(again->Port));
     ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
     EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-    EXPECT_EQ(Uploaded(), QStringList({"b.bin", "c.txt", "d/e.txt"}));
+    EXPECT_EQ(Uploaded(), QStringList({"b.bin", "d/e.txt"}));
     EXPECT_EQ(TreeOf(serverRoot.path()), TreeOf(site));
 }
 

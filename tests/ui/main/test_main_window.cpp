@@ -589,22 +589,24 @@ TEST(MainWindow, BrowseTheServerFolderHandsThePasswordToTheChildOutsideItsComman
     ASSERT_TRUE(answer.Answered());
 
     // Neither the window's process nor the child shows the password in its arguments meanwhile.
-    // (Test servers run with it on their command lines, so only these two are looked at.)
+    // (Servers and other tests' programs may have it on their command lines: they don't count.)
     const QString program = QFileInfo(w.Window->ProgramFile).canonicalFilePath();
-    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
-    bool shown = false;
+    const qint64 self = QCoreApplication::applicationPid();
+    bool shown = ReadWholeFile(QStringLiteral("/proc/%1/cmdline").arg(self))
+                     .contains(site.Server->Password.toUtf8());
     qint64 child = 0;
     const bool listed = WaitUntil([&] {
         for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
             const QString exe
                 = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath();
-            if (exe.isEmpty() || (exe != program && exe != self))
+            if (exe != program)
                 continue;
             const QByteArray arguments = ReadWholeFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (!arguments.contains("FTPWindow") || !arguments.contains(site.ProjectFile.toUtf8()))
+                continue;
+            child = pid.toLongLong();
             if (arguments.contains(site.Server->Password.toUtf8()))
                 shown = true;
-            if (arguments.contains("FTPWindow") && arguments.contains(site.ProjectFile.toUtf8()))
-                child = pid.toLongLong();
         }
         const QStringList log = site.Server->ProtocolLog();
         return log.contains(QStringLiteral("MLSD"));
