@@ -240,8 +240,8 @@ int FullRun(int bigFiles)
     ms = frontEnd.Run(list, pkUpload, project);
     PrintUpload("30 changed files", frontEnd, ms, 30);
 
-    // A new project sends every non-empty file under a temporary name (DELE, RNFR, RNTO
-    // follow each STOR); without safe upload a file costs its data connection and STOR.
+    // A new project sends every non-empty file under a temporary name (RNFR and RNTO follow
+    // each STOR); without safe upload a file costs its data connection and STOR.
     project.Nodes(QStringLiteral("SafeUpload"))->SetAsBoolean(false);
     for (int i = 0; i < 30; ++i)
         WriteFile(QFile::encodeName(files.at((i * 89 + 7) % files.size())), 2000 + i, now + 10);
