@@ -19,13 +19,18 @@ const char *const SecretOnStdinVariable = "ZANDREL_PASSWORD_ON_STDIN";
 
 namespace {
 
-bool WriteTextFile(const QString &fileName, const QString &text)
+// Leaves a file that already holds `text` alone; `written` tells whether it had to be written.
+bool WriteTextFile(const QString &fileName, const QString &text, bool &written)
 {
+    const QByteArray data = text.toUtf8();
+    QFile current(fileName);
+    if (current.open(QIODevice::ReadOnly) && current.readAll() == data)
+        return true;
+    written = true;
     QDir().mkpath(QFileInfo(fileName).absolutePath());
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray data = text.toUtf8();
     return file.write(data) == data.size() && file.commit();
 }
 
@@ -166,17 +171,22 @@ bool RegisterFileAssociation(const QString &program)
         "</mime-info>\n");
     const QString applications = dataHome + QStringLiteral("/applications");
     const QString mimeFolder = dataHome + QStringLiteral("/mime");
-    if (!WriteTextFile(applications + QStringLiteral("/zandrel.desktop"), entry))
+    // Written at every start so that a moved program repairs its entry, but the desktop's
+    // caches are rebuilt only when something changed: that costs far more than the check.
+    bool written = false;
+    if (!WriteTextFile(applications + QStringLiteral("/zandrel.desktop"), entry, written))
         return false;
-    if (!WriteTextFile(mimeFolder + QStringLiteral("/packages/zandrel.xml"), mime))
+    if (!WriteTextFile(mimeFolder + QStringLiteral("/packages/zandrel.xml"), mime, written))
         return false;
-    RunInBackground(QStringLiteral("update-mime-database"), {mimeFolder});
-    RunInBackground(QStringLiteral("update-desktop-database"), {applications});
+    if (written) {
+        RunInBackground(QStringLiteral("update-mime-database"), {mimeFolder});
+        RunInBackground(QStringLiteral("update-desktop-database"), {applications});
+    }
     return true;
 }
 
-qint64 StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
-                              const QString &secret)
+bool StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
+                            const QString &secret)
 {
     // Everything the child needs is prepared before fork: between fork and exec only
     // async-signal-safe calls are allowed in a threaded process.
@@ -201,13 +211,7 @@ qint64 StartWithSecretOnStdin(const QString &program, const QStringList &argumen
 
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
-        return 0;
-    int pidPipe[2];
-    if (::pipe2(pidPipe, O_CLOEXEC) != 0) {
-        ::close(pipeEnds[0]);
-        ::close(pipeEnds[1]);
-        return 0;
-    }
+        return false;
     const pid_t middle = ::fork();
     if (middle == 0) {
         // The middle process ends at once, so the program's own process is adopted by init
@@ -219,27 +223,22 @@ qint64 StartWithSecretOnStdin(const QString &program, const QStringList &argumen
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
-        [[maybe_unused]] const ssize_t written = ::write(pidPipe[1], &child, sizeof child);
-        ::_exit(0);
+        ::_exit(child > 0 ? 0 : 1);
     }
     ::close(pipeEnds[0]);
-    ::close(pidPipe[1]);
-    pid_t child = 0;
+    int status = 1;
     if (middle > 0) {
-        int status = 0;
         while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
         }
-        if (::read(pidPipe[0], &child, sizeof child) != ssize_t(sizeof child))
-            child = 0;
     }
-    ::close(pidPipe[0]);
+    const bool started = middle > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     // A pipe holds far more than one line: this never blocks, whatever the child does.
-    if (child > 0) {
+    if (started) {
         [[maybe_unused]] const ssize_t written
             = ::write(pipeEnds[1], line.constData(), size_t(line.size()));
     }
     ::close(pipeEnds[1]);
-    return child;
+    return started;
 }
 
 std::optional<QString> ReadSecretFromStdin()

@@ -30,10 +30,10 @@ bool RegisterFileAssociation(const QString &program);
 
 // Starts `program` with `arguments` as an independent process (it outlives this one) and
 // hands it `secret` as one line on its standard input, so that the secret never shows in the
-// process list. The child learns of it from SecretOnStdinVariable. Returns the child's process
-// id, or 0 when it could not be started.
-qint64 StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
-                              const QString &secret);
+// process list. The child learns of it from SecretOnStdinVariable. False when no process could
+// be started (a program that fails to run is not seen here).
+bool StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
+                            const QString &secret);
 // In the child: the handed-over secret, or nothing when this process was not started so.
 std::optional<QString> ReadSecretFromStdin();
 extern const char *const SecretOnStdinVariable;

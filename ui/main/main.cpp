@@ -174,14 +174,18 @@ TfrmMain::~TfrmMain()
     m_treeModel->Clear();
 }
 
-QAction *TfrmMain::NewAction(const char *name, const QString &text, void (TfrmMain::*handler)())
+QAction *TfrmMain::NewAction(const char *name, const QString &text, std::function<void()> handler)
 {
     auto *action = new QAction(text, this);
     action->setObjectName(QString::fromLatin1(name));
-    if (handler)
-        connect(action, &QAction::triggered, this,
-                [this, handler] { Guarded(this, [&] { (this->*handler)(); }); });
+    connect(action, &QAction::triggered, this,
+            [this, handler = std::move(handler)] { Guarded(this, handler); });
     return action;
+}
+
+QAction *TfrmMain::NewAction(const char *name, const QString &text, void (TfrmMain::*handler)())
+{
+    return NewAction(name, text, [this, handler] { (this->*handler)(); });
 }
 
 void TfrmMain::CreateActions()
@@ -189,8 +193,7 @@ void TfrmMain::CreateActions()
     miNew = NewAction("miNew", QStringLiteral("&New"), &TfrmMain::miNewClick);
     miOrganize
         = NewAction("miOrganize", QStringLiteral("&Organize Projects"), &TfrmMain::miOrganizeClick);
-    miExit = NewAction("miExit", QStringLiteral("E&xit"), nullptr);
-    connect(miExit, &QAction::triggered, this, &QWidget::close);
+    miExit = NewAction("miExit", QStringLiteral("E&xit"), [this] { close(); });
 
     mimSetAsNeedUpload = NewAction("mimSetAsNeedUpload", QStringLiteral("Mark for &Upload"),
                                    &TfrmMain::miSetAsNeedUpdateClick);
@@ -220,10 +223,10 @@ void TfrmMain::CreateActions()
           TArrange{miArrangeByLocalDate, "miArrangeByLocalDate", "&Status", 2},
           TArrange{miArrangeByRemoteDate, "miArrangeByRemoteDate", "Si&ze", 3},
           TArrange{miArrangeByAction, "miArrangeByAction", "&Date", 4}}) {
-        arrange.Action = NewAction(arrange.Name, QString::fromLatin1(arrange.Text), nullptr);
-        arrange.Action->setData(arrange.Tag);
         const int tag = arrange.Tag;
-        connect(arrange.Action, &QAction::triggered, this, [this, tag] { miArrangeClick(tag); });
+        arrange.Action = NewAction(arrange.Name, QString::fromLatin1(arrange.Text),
+                                   [this, tag] { miArrangeClick(tag); });
+        arrange.Action->setData(tag);
     }
 
     miUpload = NewAction("miUpload", QStringLiteral("&Upload"), &TfrmMain::miUploadClick);
@@ -240,17 +243,14 @@ void TfrmMain::CreateActions()
         = NewAction("miAsciiFiles", QStringLiteral("ASCII Files..."), &TfrmMain::miAsciiFilesClick);
     miExecFiles = NewAction("miExecFiles", QStringLiteral("Executable Files..."),
                             &TfrmMain::miExecFilesClick);
-    miSounds = NewAction("miSounds", QStringLiteral("Sounds..."), nullptr);
-    connect(miSounds, &QAction::triggered, this,
-            [this] { Guarded(this, [this] { EditAlertSounds(this); }); });
-    miFirewall = NewAction("miFirewall", QStringLiteral("Firewall Settings..."), nullptr);
-    connect(miFirewall, &QAction::triggered, this,
-            [this] { Guarded(this, [this] { EditFirewallSettings(this); }); });
+    miSounds
+        = NewAction("miSounds", QStringLiteral("Sounds..."), [this] { EditAlertSounds(this); });
+    miFirewall = NewAction("miFirewall", QStringLiteral("Firewall Settings..."),
+                           [this] { EditFirewallSettings(this); });
     miHelpTopics
         = NewAction("miHelpTopics", QStringLiteral("&Help Topics"), &TfrmMain::miHelpTopicsClick);
     miHelpTopics->setShortcut(QKeySequence::HelpContents);
-    miAbout = NewAction("miAbout", QStringLiteral("&About"), nullptr);
-    connect(miAbout, &QAction::triggered, this, [this] { ShowAbout(this); });
+    miAbout = NewAction("miAbout", QStringLiteral("&About"), [this] { ShowAbout(this); });
 
     miSetAsNeedUpdate = NewAction("miSetAsNeedUpdate", QStringLiteral("Mark for &Upload"),
                                   &TfrmMain::miSetAsNeedUpdateClick);
@@ -261,19 +261,15 @@ void TfrmMain::CreateActions()
     miRefreshList
         = NewAction("miRefreshList", QStringLiteral("&Refresh"), &TfrmMain::sbRefreshClick);
 
-    miFolderUpload = NewAction("miFolderUpload", QStringLiteral("Mark for &Upload"), nullptr);
-    connect(miFolderUpload, &QAction::triggered, this,
-            [this] { Guarded(this, [this] { MarkFolder(FPopupFolder, false); }); });
-    miFolderSync = NewAction("miFolderSync", QStringLiteral("Mark as &Synchronous"), nullptr);
-    connect(miFolderSync, &QAction::triggered, this,
-            [this] { Guarded(this, [this] { MarkFolder(FPopupFolder, true); }); });
-    miBrowseFolder = NewAction("miBrowseFolder", QStringLiteral("Browse Folder"), nullptr);
-    connect(miBrowseFolder, &QAction::triggered, this, [this] {
+    miFolderUpload = NewAction("miFolderUpload", QStringLiteral("Mark for &Upload"),
+                               [this] { MarkFolder(FPopupFolder, false); });
+    miFolderSync = NewAction("miFolderSync", QStringLiteral("Mark as &Synchronous"),
+                             [this] { MarkFolder(FPopupFolder, true); });
+    miBrowseFolder = NewAction("miBrowseFolder", QStringLiteral("Browse Folder"), [this] {
         if (FPopupFolder)
             QDesktopServices::openUrl(QUrl::fromLocalFile(FPopupFolder->GetLocalPath()));
     });
-    miFolderProperties = NewAction("miFolderProperties", QStringLiteral("Properties"), nullptr);
-    connect(miFolderProperties, &QAction::triggered, this, [this] {
+    miFolderProperties = NewAction("miFolderProperties", QStringLiteral("Properties"), [this] {
         if (FPopupFolder)
             ShowFolderProperties(*FPopupFolder, this);
     });
@@ -835,9 +831,9 @@ void TfrmMain::sbBrowseServerClick()
     if (!FProject->AskPassword())
         return;
     // The password goes to the child on its standard input: a command line is public.
-    const qint64 pid = StartWithSecretOnStdin(
+    const bool started = StartWithSecretOnStdin(
         ProgramFile, {FProject->FileName, QStringLiteral("FTPWindow")}, FProject->GetPassword());
-    if (pid == 0)
+    if (!started)
         QMessageBox::warning(this, QStringLiteral("Zandrel"),
                              QStringLiteral("The FTP window could not be started"));
 }

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTreeView>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -163,6 +164,8 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreatePages();
+    // Every command's failure ends in an error box, never in the event loop.
+    QAction *NewAction(const char *name, const QString &text, std::function<void()> handler);
     QAction *NewAction(const char *name, const QString &text, void (TfrmMain::*handler)());
     void FormActivate();
     void UpdateCommands();
