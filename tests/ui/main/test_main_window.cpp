@@ -195,6 +195,20 @@ struct TWindow
     }
 };
 
+// A site with its project, open in a shown window.
+struct TOpenSite : TSite
+{
+    std::unique_ptr<TWindow> W;
+    explicit TOpenSite(const TPyftpdlibOptions &options = {})
+        : TSite(options)
+    {
+        if (!Server)
+            return;
+        MakeProject();
+        W = std::make_unique<TWindow>(QStringList{ProjectFile});
+    }
+};
+
 qint32 RecordOf(const QString &projectFile, const QString &name)
 {
     TProject project;
@@ -238,10 +252,9 @@ TEST(MainWindow, OpensTheProjectRefreshesAndShowsEachStatusWithItsIcon)
 
 TEST(MainWindow, MarkingAFolderWritesItsRecordsSavesTheProjectAndUpdatesTheTree)
 {
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    TWindow w({site.ProjectFile});
+    TOpenSite site;
+    ASSERT_TRUE(site.W);
+    TWindow &w = *site.W;
     TfrmMain &window = *w.Window;
     const auto folderIcon = [&](const QString &name) {
         return w.FolderIndex(name).data(Qt::DecorationRole).value<QIcon>().cacheKey();
@@ -326,10 +339,9 @@ TEST(MainWindow, SortsByEveryColumnTogglesOnTheSameHeaderAndArrangesAscending)
 
 TEST(MainWindow, SynchronousFilesOffHidesSynchronousFilesAndFoldersAndIsStored)
 {
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    TWindow w({site.ProjectFile});
+    TOpenSite site;
+    ASSERT_TRUE(site.W);
+    TWindow &w = *site.W;
     TfrmMain &window = *w.Window;
     w.FolderMenu(QStringLiteral("css"), "miFolderSync");
     w.SelectFolder(site.Local);
@@ -357,10 +369,9 @@ TEST(MainWindow, UploadLogsItsLinesInOrderWithColoursReplacesThePercentageAndLea
 {
     TPyftpdlibOptions slow;
     slow.BandwidthLimit = 100000; // big.bin takes about 3 s, so its percentage shows
-    TSite site(slow);
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    TWindow w({site.ProjectFile});
+    TOpenSite site(slow);
+    ASSERT_TRUE(site.W);
+    TWindow &w = *site.W;
     TfrmMain &window = *w.Window;
 
     // Watch the last line while the upload runs.
@@ -443,10 +454,9 @@ TEST(MainWindow, ClosingDuringAnOperationAsksAndOnlyYesAbortsAndCloses)
 {
     TPyftpdlibOptions slow;
     slow.BandwidthLimit = 20000;
-    TSite site(slow);
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    TWindow w({site.ProjectFile});
+    TOpenSite site(slow);
+    ASSERT_TRUE(site.W);
+    TWindow &w = *site.W;
     TfrmMain &window = *w.Window;
     QTest::mouseClick(window.sbUpload, Qt::LeftButton);
     ASSERT_TRUE(
