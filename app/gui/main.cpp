@@ -51,6 +51,14 @@ void CloseOnTerminationSignals(const std::function<void()> &close)
 
 int main(int argc, char **argv)
 {
+    // Qt's own words for this suggest reinstalling the program; the real cause is simpler.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("zandrel: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not "
+                   "set); zandrel-cli publishes without one\n",
+                   stderr);
+        return 2;
+    }
     // The main window hands the FTP window its password on standard input.
     const std::optional<QString> handedPassword = ReadSecretFromStdin();
     QApplication::setOrganizationName(QStringLiteral("morvate"));

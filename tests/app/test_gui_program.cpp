@@ -178,3 +178,16 @@ TEST(GuiProgram, UploadAtOnceWithOneUploadsAndStaysOpen)
     // Closed the normal way: the project is the default now.
     EXPECT_EQ(QSettings().value(QStringLiteral("DefaultProject")).toString(), run.ProjectFile);
 }
+
+TEST(GuiProgram, WithoutADisplayItSaysSoAndPointsToTheCommandLine)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromLatin1(Program), {});
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_TRUE(process.readAllStandardError().contains("no display"));
+}
