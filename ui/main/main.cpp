@@ -1100,6 +1100,7 @@ void TfrmMain::AppendLogTextToLog(const QString &text)
 void TfrmMain::ClearViews()
 {
     FPopupFolder = nullptr; // points into the file list, which is about to change
+    m_syncChildrenFrom.clear();
     m_listModel->Clear();
     if (const TFileListItem *selected = m_treeModel->Item(tvwFolders->currentIndex()))
         FSelectedFolder = selected->RelativeName;
@@ -1237,17 +1238,33 @@ void TfrmMain::UpdateItemView(TFileListItem *item)
         if (row >= 0)
             m_listModel->RowChanged(row);
     }
-    if (item->Parent)
+    if (item->Parent) {
+        if (!item->Synchronous)
+            m_syncChildrenFrom.remove(item->Parent);
         PropagateUpward(item->Parent);
+    }
+}
+
+bool TfrmMain::AllChildrenSynchronous(TFileListItem *folder)
+{
+    // An upload reports its files in order, so each folder's scan goes on where it stopped:
+    // a folder of n files costs n steps over the whole upload, not n * n. A child that turns
+    // outdated makes its folder forget its position (and a new scan forgets them all).
+    size_t &from = m_syncChildrenFrom[folder];
+    while (from < folder->Children.size() && folder->Children[from]->Synchronous)
+        ++from;
+    return from == folder->Children.size();
 }
 
 void TfrmMain::PropagateUpward(TFileListItem *folder)
 {
     for (; folder; folder = folder->Parent) {
-        const bool synchronous = !folder->HasOutdatedChildren();
+        const bool synchronous = AllChildrenSynchronous(folder);
         if (synchronous == folder->Synchronous)
             return;
         folder->Synchronous = synchronous;
+        if (!synchronous)
+            m_syncChildrenFrom.remove(folder->Parent);
         m_treeModel->ItemChanged(folder);
     }
 }
@@ -1267,6 +1284,8 @@ void TfrmMain::MarkRows(bool synchronous)
     for (const QModelIndex &index : rows)
         ordered.push_back(index.row());
     std::sort(ordered.begin(), ordered.end());
+    if (!synchronous)
+        m_syncChildrenFrom.clear();
     TFileListItem *parent = nullptr;
     for (int row : ordered) {
         TFileListItem *item = m_listModel->Item(row);
@@ -1285,6 +1304,8 @@ void TfrmMain::MarkFolder(TFileListItem *folder, bool synchronous)
 {
     if (!folder)
         return;
+    if (!synchronous)
+        m_syncChildrenFrom.clear();
     for (int i = 0; i < FFileList->Count(); ++i) {
         TFileListItem *item = FFileList->Items(i);
         if (item != folder && !folder->IsAncestorOf(item))

@@ -7,6 +7,7 @@
 #include "engine/PublishOperator.h"
 #include "store/PrjCls.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -177,6 +178,7 @@ private:
     void EndOperation(TPublishOperator *sender, bool reportErrors);
     void QuitAfterUpload();
     void PropagateUpward(TFileListItem *folder);
+    bool AllChildrenSynchronous(TFileListItem *folder);
     void ShowFileListMenu(const QPoint &position);
     void ShowFolderMenu(const QPoint &position);
     bool PopupsAllowed() const;
@@ -202,4 +204,5 @@ private:
     bool m_closeWhenEnded = false;
     int m_exitCode = 0;
     bool m_logEmpty = true;
+    QHash<const TFileListItem *, size_t> m_syncChildrenFrom; // children known synchronous
 };

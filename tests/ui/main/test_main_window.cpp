@@ -405,6 +405,9 @@ TEST(MainWindow, UploadLogsItsLinesInOrderWithColoursReplacesThePercentageAndLea
     for (const QString &line : lines)
         EXPECT_FALSE(line.contains(QLatin1String("completed..."))) << line.toStdString();
     EXPECT_EQ(window.pnlStat->text(), QStringLiteral(" 0 of 5 files need uploading"));
+    // Each file's report made its folders synchronous, up to the root.
+    for (int i = 0; i < window.FileList().Count(); ++i)
+        EXPECT_TRUE(window.FileList().Items(i)->Synchronous) << i;
     EXPECT_EQ(RecordOf(site.ProjectFile, QStringLiteral("big.bin")),
               GetFileAge(site.Local + QStringLiteral("/big.bin")));
 }
