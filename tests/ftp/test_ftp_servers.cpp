@@ -232,10 +232,6 @@ TEST_P(FtpServerSuite, FolderAndFileOperations)
     // A refusal leaves the session usable.
     EXPECT_THROW(Ftp.RemoveDir(Base + "never-there"), EFtpError);
     EXPECT_EQ(Ftp.GetCurrentDir(), Base.chopped(1));
-    if (!Server->Root.isEmpty()) { // a "url" server's test folder is removed afterwards
-        Ftp.Disconnect();
-        EXPECT_FALSE(Ftp.Connected());
-    }
 }
 
 TEST_P(FtpServerSuite, UploadUsesTheModesDataCommandAndReportsProgress)
@@ -246,10 +242,7 @@ TEST_P(FtpServerSuite, UploadUsesTheModesDataCommandAndReportsProgress)
     QStringList sent;
     Ftp.OnCommand = [&](const QString &line) { sent << line; };
     QList<qint64> reports;
-    Ftp.OnProgress = [&](TFtp *sender, qint64 amount) {
-        EXPECT_EQ(sender, &Ftp);
-        reports << amount;
-    };
+    Ftp.OnProgress = [&](TFtp *, qint64 amount) { reports << amount; };
     const auto sum = [&] { return std::accumulate(reports.begin(), reports.end(), qint64(0)); };
 
     const TFtp::TStats before = Ftp.Stats();
@@ -258,7 +251,6 @@ TEST_P(FtpServerSuite, UploadUsesTheModesDataCommandAndReportsProgress)
     ASSERT_EQ(sent.size(), 2) << sent.join(" | ").toStdString();
     EXPECT_TRUE(sent[0].startsWith(GetParam().Passive ? "EPSV" : "EPRT")) << sent[0].toStdString();
     EXPECT_EQ(sent[1], "STOR " + Base + "p.bin");
-    EXPECT_EQ(after.Commands - before.Commands, 2);
     EXPECT_EQ(after.RoundTrips - before.RoundTrips, 3); // data port, 150, 226
     EXPECT_EQ(sum(), bytes.size());
     EXPECT_GT(reports.size(), 1);
@@ -345,6 +337,8 @@ TEST(FtpProxy, Socks4WhenTheProxyRefusesVersion5)
     ASSERT_TRUE(server && proxy);
     TFtp ftp;
     RoundTrip(ftp, *server, ProxyText(*proxy, "socks="));
+    // vsftpd serves the open session from children that call setsid(): none may outlive Stop().
+    ExpectStopEndsTree(*server);
     ExpectStopEndsTree(*proxy);
 }
 
@@ -370,15 +364,4 @@ TEST(FtpProxy, FtpProxyLogsInAsUserAtHost)
     EXPECT_EQ(list.Count(), 1);
     active.Disconnect();
     ExpectStopEndsTree(*proxy);
-}
-
-// vsftpd serves a session from children that call setsid(): none may outlive Stop().
-TEST(FtpServerFixtures, StopEndsTheWholeTree)
-{
-    auto server = StartVsftpd();
-    ASSERT_TRUE(server);
-    TFtp ftp;
-    ConfigureFor(ftp, *server, QString());
-    ftp.Connect();
-    ExpectStopEndsTree(*server);
 }

@@ -26,17 +26,17 @@ struct TRecorder
 
 void Hook(TFtpOperator &worker, TRecorder &record)
 {
-    worker.OnBegin = [&record](TFtpOperator *) { record.Events << QStringLiteral("begin"); };
-    worker.OnEnd = [&record](TFtpOperator *) { record.Events << QStringLiteral("end"); };
+    worker.OnBegin = [&record](TFtpOperator *) { record.Events << "begin"; };
+    worker.OnEnd = [&record](TFtpOperator *) { record.Events << "end"; };
     worker.OnClearList = [&record](TFtpOperator *) {
-        record.Events << QStringLiteral("clear");
+        record.Events << "clear";
         record.Names.clear();
     };
     worker.OnAddFile = [&record](TFtpOperator *, std::unique_ptr<TFtpFileData> data) {
         record.Names << (data->IsFolder ? data->Name + QLatin1Char('/') : data->Name);
     };
     worker.OnError = [&record](TFtpOperator *, const QString &text) {
-        record.Events << QStringLiteral("error");
+        record.Events << "error";
         record.Errors << text;
     };
     worker.OnStatus = [&record](TFtpOperator *, const QString &text, int percent) {
@@ -45,13 +45,18 @@ void Hook(TFtpOperator &worker, TRecorder &record)
     };
 }
 
-void Configure(TFtp &ftp, const TFtpTestServer &server)
+// A worker for `server` whose events go to `record`.
+std::unique_ptr<TFtpOperator> NewWorker(const TFtpTestServer &server, TRecorder &record)
 {
+    auto worker = std::make_unique<TFtpOperator>();
+    Hook(*worker, record);
+    TFtp &ftp = worker->Ftp();
     ftp.ServerName = server.Host;
     ftp.ServerPort = server.Port;
     ftp.UserName = server.User;
     ftp.Password = server.Password;
     ftp.Passive = true;
+    return worker;
 }
 
 bool RunAndWait(TFtpOperator &worker, TFtpAction &action)
@@ -61,13 +66,10 @@ bool RunAndWait(TFtpOperator &worker, TFtpAction &action)
 }
 
 using TStart = std::unique_ptr<TFtpTestServer> (*)();
-std::unique_ptr<TFtpTestServer> Pyftpdlib()
+
+std::string ErrorsOf(const TRecorder &record)
 {
-    return StartPyftpdlib();
-}
-std::unique_ptr<TFtpTestServer> Vsftpd()
-{
-    return StartVsftpd();
+    return record.Errors.join(QLatin1Char('\n')).toStdString();
 }
 
 // A server of the parameter's kind and a worker configured for it, its events recorded.
@@ -78,8 +80,7 @@ protected:
     {
         server = GetParam()();
         ASSERT_TRUE(server);
-        Hook(worker, record);
-        Configure(worker.Ftp(), *server);
+        worker = NewWorker(*server, record);
     }
     void Put(const QString &path, const QByteArray &data = "x")
     {
@@ -88,45 +89,45 @@ protected:
 
     std::unique_ptr<TFtpTestServer> server;
     TRecorder record;
-    TFtpOperator worker;
+    std::unique_ptr<TFtpOperator> worker;
 };
 
 } // namespace
 
 TEST_P(FtpOperatorOnServers, ListsEntersFoldersAndIgnoresARequestWhileBusy)
 {
-    Put(QStringLiteral("/index.html"), "<html/>");
-    Put(QStringLiteral("/docs/a.txt"), "a");
+    Put("/index.html", "<html/>");
+    Put("/docs/a.txt", "a");
 
     TFtpAction action(fakList);
-    worker.RunAction(&action);
+    worker->RunAction(&action);
     TFtpAction other(fakMakeFolder);
-    other.AddItem(QStringLiteral("never"));
-    worker.RunAction(&other); // ignored: one action at a time
-    ASSERT_TRUE(WaitUntil([this] { return !worker.Busy(); }));
+    other.AddItem("never");
+    worker->RunAction(&other); // ignored: one action at a time
+    ASSERT_TRUE(WaitUntil([this] { return !worker->Busy(); }));
     EXPECT_EQ(record.Events.count(QStringLiteral("begin")), 1);
-    EXPECT_EQ(record.Events.first(), QStringLiteral("begin"));
-    EXPECT_EQ(record.Events.last(), QStringLiteral("end"));
+    EXPECT_EQ(record.Events.first(), "begin");
+    EXPECT_EQ(record.Events.last(), "end");
     EXPECT_TRUE(record.Events.contains(QStringLiteral("Connect to ") + server->Host));
-    EXPECT_EQ(record.Events.at(record.Events.size() - 2), QStringLiteral("Done"));
-    EXPECT_FALSE(worker.Failed());
-    EXPECT_EQ(action.Path, QStringLiteral("/"));
+    EXPECT_EQ(record.Events.at(record.Events.size() - 2), "Done");
+    EXPECT_FALSE(worker->Failed());
+    EXPECT_EQ(action.Path, "/");
     record.Names.sort();
-    EXPECT_EQ(record.Names, QStringList({QStringLiteral("docs/"), QStringLiteral("index.html")}));
-    EXPECT_FALSE(QFileInfo::exists(server->LocalPath(QStringLiteral("/never"))));
+    EXPECT_EQ(record.Names, QStringList({"docs/", "index.html"}));
+    EXPECT_FALSE(QFileInfo::exists(server->LocalPath("/never")));
 
     record.Events.clear();
-    action.AddItem(QStringLiteral("docs"));
-    ASSERT_TRUE(RunAndWait(worker, action));
+    action.AddItem("docs");
+    ASSERT_TRUE(RunAndWait(*worker, action));
     EXPECT_TRUE(record.Events.contains(QStringLiteral("Checking the connection")));
     EXPECT_FALSE(record.Events.contains(QStringLiteral("Connect to ") + server->Host));
-    EXPECT_EQ(action.Path, QStringLiteral("/docs"));
-    EXPECT_EQ(record.Names, QStringList{QStringLiteral("a.txt")});
+    EXPECT_EQ(action.Path, "/docs");
+    EXPECT_EQ(record.Names, QStringList{"a.txt"});
 
     action.ClearItems();
-    action.AddItem(QStringLiteral(".."));
-    ASSERT_TRUE(RunAndWait(worker, action));
-    EXPECT_EQ(action.Path, QStringLiteral("/"));
+    action.AddItem("..");
+    ASSERT_TRUE(RunAndWait(*worker, action));
+    EXPECT_EQ(action.Path, "/");
     EXPECT_EQ(record.Names.size(), 2);
 }
 
@@ -134,14 +135,14 @@ TEST_P(FtpOperatorOnServers, DeletesANestedFolderFilesFirstThenDeepestFolders)
 {
     for (const char *path : {"/t/a.txt", "/t/s1/b.txt", "/t/s1/s2/c.txt", "/keep.txt"})
         Put(QString::fromLatin1(path));
-    QDir().mkpath(server->LocalPath(QStringLiteral("/t/empty")));
+    QDir().mkpath(server->LocalPath("/t/empty"));
 
     TFtpAction action(fakDelete);
-    action.Folders << QStringLiteral("t");
-    ASSERT_TRUE(RunAndWait(worker, action));
-    EXPECT_TRUE(record.Errors.isEmpty()) << record.Errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_FALSE(QFileInfo::exists(server->LocalPath(QStringLiteral("/t"))));
-    EXPECT_EQ(record.Names, QStringList{QStringLiteral("keep.txt")}); // listed afterwards
+    action.Folders << "t";
+    ASSERT_TRUE(RunAndWait(*worker, action));
+    EXPECT_TRUE(record.Errors.isEmpty()) << ErrorsOf(record);
+    EXPECT_FALSE(QFileInfo::exists(server->LocalPath("/t")));
+    EXPECT_EQ(record.Names, QStringList{"keep.txt"}); // listed afterwards
 
     QStringList removals;
     for (const QString &line : server->ProtocolLog()) {
@@ -159,31 +160,27 @@ TEST_P(FtpOperatorOnServers, DeletesANestedFolderFilesFirstThenDeepestFolders)
     EXPECT_LT(at("RMD /t/s1/s2"), at("RMD /t/s1"));
     EXPECT_LT(at("RMD /t/s1"), at("RMD t"));
     EXPECT_LT(at("RMD /t/empty"), at("RMD t"));
-    EXPECT_EQ(removals.last(), QStringLiteral("RMD t"));
+    EXPECT_EQ(removals.last(), "RMD t");
 }
 
 TEST_P(FtpOperatorOnServers, DownloadsATreeMakingOnlyFoldersThatHoldFiles)
 {
-    Put(QStringLiteral("/top.txt"), "top");
-    Put(QStringLiteral("/t/a.txt"), "alpha");
-    Put(QStringLiteral("/t/s1/s2/c.bin"), QByteArray(70000, '\x01'));
-    QDir().mkpath(server->LocalPath(QStringLiteral("/t/hollow/deeper")));
+    Put("/top.txt", "top");
+    Put("/t/a.txt", "alpha");
+    Put("/t/s1/s2/c.bin", QByteArray(70000, '\x01'));
+    QDir().mkpath(server->LocalPath("/t/hollow/deeper"));
 
     QTemporaryDir target;
     TFtpAction action(fakDownload);
-    action.AddItem(QStringLiteral("top.txt"), 3);
-    action.Folders << QStringLiteral("t");
+    action.AddItem("top.txt", 3);
+    action.Folders << "t";
     action.LocalFolder = target.path();
-    ASSERT_TRUE(RunAndWait(worker, action));
-    EXPECT_TRUE(record.Errors.isEmpty()) << record.Errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(RunAndWait(*worker, action));
+    EXPECT_TRUE(record.Errors.isEmpty()) << ErrorsOf(record);
     EXPECT_FALSE(record.Events.contains(QStringLiteral("clear"))); // no listing follows
     const QMap<QString, QByteArray> expected{
-        {QStringLiteral("top.txt"), "top"},
-        {QStringLiteral("t/"), {}},
-        {QStringLiteral("t/a.txt"), "alpha"},
-        {QStringLiteral("t/s1/"), {}},
-        {QStringLiteral("t/s1/s2/"), {}},
-        {QStringLiteral("t/s1/s2/c.bin"), QByteArray(70000, '\x01')},
+        {"top.txt", "top"}, {"t/", {}},       {"t/a.txt", "alpha"},
+        {"t/s1/", {}},      {"t/s1/s2/", {}}, {"t/s1/s2/c.bin", QByteArray(70000, '\x01')},
     };
     EXPECT_EQ(TreeOf(target.path()), expected);
     EXPECT_TRUE(record.Events.contains(QStringLiteral("Download the file /t/s1/s2/c.bin")));
@@ -191,55 +188,57 @@ TEST_P(FtpOperatorOnServers, DownloadsATreeMakingOnlyFoldersThatHoldFiles)
 
 TEST_P(FtpOperatorOnServers, UploadsADroppedTreeIntoAnExistingFolder)
 {
-    QDir().mkpath(server->LocalPath(QStringLiteral("/site/sub")));
+    QDir().mkpath(server->LocalPath("/site/sub"));
     QTemporaryDir local;
-    WriteWholeFile(local.path() + QStringLiteral("/site/index.html"), "home");
-    WriteWholeFile(local.path() + QStringLiteral("/site/.htaccess"), "deny");
-    WriteWholeFile(local.path() + QStringLiteral("/site/sub/deep/x.txt"), "x");
-    WriteWholeFile(local.path() + QStringLiteral("/loose.txt"), "loose");
+    WriteWholeFile(local.path() + "/site/index.html", "home");
+    WriteWholeFile(local.path() + "/site/.htaccess", "deny");
+    WriteWholeFile(local.path() + "/site/sub/deep/x.txt", "x");
+    WriteWholeFile(local.path() + "/loose.txt", "loose");
 
     TFtpAction action(fakUpload);
-    action.Folders << local.path() + QStringLiteral("/site");
-    action.AddItem(local.path() + QStringLiteral("/loose.txt"));
+    action.Folders << local.path() + "/site";
+    action.AddItem(local.path() + "/loose.txt");
     action.LocalFolder = local.path();
-    ASSERT_TRUE(RunAndWait(worker, action));
-    EXPECT_TRUE(record.Errors.isEmpty()) << record.Errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(RunAndWait(*worker, action));
+    EXPECT_TRUE(record.Errors.isEmpty()) << ErrorsOf(record);
     EXPECT_EQ(TreeOf(server->Root), TreeOf(local.path()));
     record.Names.sort();
-    EXPECT_EQ(record.Names, QStringList({QStringLiteral("loose.txt"), QStringLiteral("site/")}));
+    EXPECT_EQ(record.Names, QStringList({"loose.txt", "site/"}));
 }
 
 TEST_P(FtpOperatorOnServers, AFreshConnectToAMissingFolderReportsItAndListsTheStart)
 {
-    Put(QStringLiteral("/here.txt"), "1");
+    Put("/here.txt", "1");
     TFtpAction action(fakList);
-    action.Path = QStringLiteral("/gone/away");
-    ASSERT_TRUE(RunAndWait(worker, action));
+    action.Path = "/gone/away";
+    ASSERT_TRUE(RunAndWait(*worker, action));
     ASSERT_EQ(record.Errors.size(), 1);
-    EXPECT_TRUE(worker.Failed());
-    EXPECT_EQ(action.Path, QStringLiteral("/"));
-    EXPECT_EQ(record.Names, QStringList{QStringLiteral("here.txt")});
+    EXPECT_TRUE(worker->Failed());
+    EXPECT_EQ(action.Path, "/");
+    EXPECT_EQ(record.Names, QStringList{"here.txt"});
 }
 
 TEST_P(FtpOperatorOnServers, RenameSendsNoListingAndAFailedOneShowsTheServersText)
 {
-    Put(QStringLiteral("/old.txt"), "1");
+    Put("/old.txt", "1");
     TFtpAction action(fakRename);
-    action.AddItem(QStringLiteral("old.txt"));
-    action.AddItem(QStringLiteral("new name.txt"));
-    ASSERT_TRUE(RunAndWait(worker, action));
+    action.AddItem("old.txt");
+    action.AddItem("new name.txt");
+    ASSERT_TRUE(RunAndWait(*worker, action));
     EXPECT_TRUE(record.Errors.isEmpty());
     EXPECT_FALSE(record.Events.contains(QStringLiteral("clear")));
-    EXPECT_TRUE(QFileInfo::exists(server->LocalPath(QStringLiteral("/new name.txt"))));
+    EXPECT_TRUE(QFileInfo::exists(server->LocalPath("/new name.txt")));
 
-    ASSERT_TRUE(RunAndWait(worker, action)); // old.txt is gone now
+    ASSERT_TRUE(RunAndWait(*worker, action)); // old.txt is gone now
     ASSERT_EQ(record.Errors.size(), 1);
     EXPECT_FALSE(record.Errors[0].isEmpty());
     EXPECT_FALSE(record.Errors[0].at(0).isDigit()) << record.Errors[0].toStdString();
-    EXPECT_TRUE(worker.Failed());
+    EXPECT_TRUE(worker->Failed());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FtpOperatorOnServers, ::testing::Values(&Pyftpdlib, &Vsftpd),
+INSTANTIATE_TEST_SUITE_P(Servers, FtpOperatorOnServers,
+                         ::testing::Values<TStart>(
+                             +[] { return StartPyftpdlib(); }, +[] { return StartVsftpd(); }),
                          [](const auto &info) {
                              return std::string(info.index == 0 ? "pyftpdlib" : "vsftpd");
                          });
@@ -250,20 +249,15 @@ TEST(FtpOperator, AbortCutsALargeDownloadAtOnceAndTheNextWorkerConnectsAfresh)
     options.BandwidthLimit = 2 * 1024 * 1024;
     auto server = StartPyftpdlib({}, options);
     ASSERT_TRUE(server);
-    QDir().mkpath(server->LocalPath(QStringLiteral("/start")));
-    {
-        QFile big(server->LocalPath(QStringLiteral("/start/big.bin")));
-        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(big.resize(100LL * 1024 * 1024));
-    }
+    QDir().mkpath(server->LocalPath("/start"));
+    QFile big(server->LocalPath("/start/big.bin"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(100LL * 1024 * 1024));
     QTemporaryDir target;
     TRecorder record;
-    auto worker = std::make_unique<TFtpOperator>();
-    Hook(*worker, record);
-    Configure(worker->Ftp(), *server);
+    auto worker = NewWorker(*server, record);
     TFtpAction action(fakDownload);
-    action.Path = QStringLiteral("/start");
-    action.AddItem(QStringLiteral("big.bin"), 100LL * 1024 * 1024);
+    action.Path = "/start";
+    action.AddItem("big.bin", 100LL * 1024 * 1024);
     action.LocalFolder = target.path();
     worker->RunAction(&action);
     ASSERT_TRUE(
@@ -280,16 +274,14 @@ TEST(FtpOperator, AbortCutsALargeDownloadAtOnceAndTheNextWorkerConnectsAfresh)
     EXPECT_FALSE(record.Events.contains(QStringLiteral("end")));
 
     TRecorder fresh;
-    TFtpOperator next;
-    Hook(next, fresh);
-    Configure(next.Ftp(), *server);
+    auto next = NewWorker(*server, fresh);
     TFtpAction list(fakList);
-    list.Path = QStringLiteral("/start");
-    ASSERT_TRUE(RunAndWait(next, list));
+    list.Path = "/start";
+    ASSERT_TRUE(RunAndWait(*next, list));
     EXPECT_TRUE(fresh.Errors.isEmpty());
     EXPECT_TRUE(fresh.Events.contains(QStringLiteral("Connect to ") + server->Host));
-    EXPECT_EQ(list.Path, QStringLiteral("/start"));
-    EXPECT_EQ(fresh.Names, QStringList{QStringLiteral("big.bin")});
+    EXPECT_EQ(list.Path, "/start");
+    EXPECT_EQ(fresh.Names, QStringList{"big.bin"});
 }
 
 TEST(FtpOperator, AHostileListingNeverLeadsADownloadOutOfItsFolder)
@@ -298,34 +290,32 @@ TEST(FtpOperator, AHostileListingNeverLeadsADownloadOutOfItsFolder)
     options.HostileListing = true;
     auto server = StartPyftpdlib({}, options);
     ASSERT_TRUE(server);
-    WriteWholeFile(server->LocalPath(QStringLiteral("/d/ok.txt")), "ok");
-    WriteWholeFile(server->LocalPath(QStringLiteral("/d/e/f.txt")), "f");
-    WriteWholeFile(server->LocalPath(QStringLiteral("/escape.txt")), "bad");
-    WriteWholeFile(server->LocalPath(QStringLiteral("/up.txt")), "bad");
+    WriteWholeFile(server->LocalPath("/d/ok.txt"), "ok");
+    WriteWholeFile(server->LocalPath("/d/e/f.txt"), "f");
+    WriteWholeFile(server->LocalPath("/escape.txt"), "bad");
+    WriteWholeFile(server->LocalPath("/up.txt"), "bad");
 
     QTemporaryDir parent;
-    const QString target = parent.path() + QStringLiteral("/target");
+    const QString target = parent.path() + "/target";
     QDir().mkpath(target);
     TRecorder record;
-    TFtpOperator worker;
-    Hook(worker, record);
-    Configure(worker.Ftp(), *server);
+    auto worker = NewWorker(*server, record);
     TFtpAction action(fakDownload);
-    action.Folders << QStringLiteral("d");
+    action.Folders << "d";
     // As if a window had taken these names from the listing unchecked.
-    action.AddItem(QStringLiteral("../escape.txt"), 3);
-    action.AddItem(QStringLiteral("/d/../../up.txt"), 3);
+    action.AddItem("../escape.txt", 3);
+    action.AddItem("/d/../../up.txt", 3);
     action.LocalFolder = target;
-    ASSERT_TRUE(RunAndWait(worker, action));
+    ASSERT_TRUE(RunAndWait(*worker, action));
 
     EXPECT_EQ(TreeOf(parent.path()), (QMap<QString, QByteArray>{
-                                         {QStringLiteral("target/"), {}},
-                                         {QStringLiteral("target/d/"), {}},
-                                         {QStringLiteral("target/d/ok.txt"), "ok"},
-                                         {QStringLiteral("target/d/e/"), {}},
-                                         {QStringLiteral("target/d/e/f.txt"), "f"},
+                                         {"target/", {}},
+                                         {"target/d/", {}},
+                                         {"target/d/ok.txt", "ok"},
+                                         {"target/d/e/", {}},
+                                         {"target/d/e/f.txt", "f"},
                                      }));
-    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/zandrel-absolute.txt")));
+    EXPECT_FALSE(QFileInfo::exists("/tmp/zandrel-absolute.txt"));
     ASSERT_EQ(record.Errors.size(), 1);
     EXPECT_TRUE(record.Errors[0].contains(QStringLiteral("../escape.txt")))
         << record.Errors[0].toStdString();
