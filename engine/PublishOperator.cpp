@@ -3,6 +3,7 @@
 #include "engine/AlertSound.h"
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
+#include "store/ProjectOptions.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -116,8 +117,13 @@ void TPublishOperator::Abandon()
             return;
         m_abandoned = true;
     }
-    // Makes the blocked server call fail at once; the worker then unwinds quietly.
+    // Makes the blocked server calls fail at once; the worker then unwinds quietly.
     Ftp.Abort();
+    {
+        std::lock_guard pool(m_poolMutex);
+        if (m_pool)
+            m_pool->Abort();
+    }
     EndOnce();
 }
 
@@ -265,11 +271,16 @@ void TPublishOperator::run()
         // TAbandoned: the front end has been told already; nothing more to say.
     }
     m_lock.unlock();
+    ClosePool();
     Ftp.Disconnect(); // never raises
     m_lock.lock();
     // Still under the lock: an abandoning front end reads nothing more of this object.
-    if (!m_abandoned)
+    if (!m_abandoned) {
         FtpStats = Ftp.Stats();
+        FtpStats.Commands += m_extraStats.Commands;
+        FtpStats.RoundTrips += m_extraStats.RoundTrips;
+        FtpStats.Connections += m_extraStats.Connections;
+    }
     Completed = true;
 }
 
@@ -286,6 +297,7 @@ void TPublishOperator::Execute()
         FilesCount = 0;
         m_textFiles.emplace(Settings.TextFiles);
         m_execFiles.emplace(Settings.ExecFiles);
+        m_connections = ProjectConnections(*Project);
         // A moved or unmounted folder would scan as empty: its records would be purged, and
         // removal would take every file off the server.
         if (!QFileInfo(FileList->LocalRoot).isDir()) {
@@ -293,11 +305,6 @@ void TPublishOperator::Execute()
                      + QStringLiteral(" does not exist"));
             return;
         }
-        // Listing entries the client refused (names that would leave a folder). Runs inside
-        // a listing call: touches only the operator's own log.
-        Ftp.OnSkippedEntry = [this](const QString &rawName) {
-            AddError(QStringLiteral("entry with an unsafe name has been skipped ") + rawName);
-        };
         switch (Kind) {
         case pkRefresh:
         case pkCompare:
@@ -395,18 +402,17 @@ void TPublishOperator::EnsureConnected()
     }
 }
 
-void TPublishOperator::ProgressReport(qint64 bytes)
+void TPublishOperator::ProgressReport(qint64 bytes, qint64 fileBytes)
 {
     BytesDone += bytes;
-    FileBytesDone = qMin(FileBytesDone + bytes, FileSize);
+    FileBytesDone = qMin(fileBytes, FileSize);
     BytesDone = qMax<qint64>(BytesDone, 2);
     if (m_sinceUpdate.isValid() && m_sinceUpdate.elapsed() < ProgressIntervalMs)
         return;
     m_sinceUpdate.start();
 
     const qint64 total = TotalBytes > 0 ? TotalBytes : 1;
-    if (bytes > 0)
-        SetProgress(Percent(BytesDone, total));
+    SetProgress(Percent(BytesDone, total));
     const double elapsed = m_sinceStart.isValid() ? m_sinceStart.elapsed() / 1000.0 : 0.0;
     const double remaining = (double(total) / double(BytesDone) - 1.0) * elapsed;
     const QString verb
@@ -418,7 +424,7 @@ void TPublishOperator::ProgressReport(qint64 bytes)
         text += QStringLiteral("  Transfer speed ")
                 + FormatFloat2(double(BytesDone) / 1024.0 / elapsed) + QStringLiteral(" KB/s");
     SetStatusText(text);
-    if (m_sinceFile.isValid() && m_sinceFile.elapsed() > 1000 && FileSize > 0)
+    if (fileBytes >= 0 && m_sinceFile.isValid() && m_sinceFile.elapsed() > 1000 && FileSize > 0)
         AppendLogText(QStringLiteral(" - ") + QString::number(Percent(FileBytesDone, FileSize))
                       + QStringLiteral("% completed..."));
 }
@@ -454,4 +460,73 @@ void TPublishOperator::StatisticsReport()
                       + sizeText(outdatedSize) + QStringLiteral(" need uploading"));
     else
         AddLog(0, QStringLiteral("    All files are uploaded"));
+}
+
+// ---- worker: parallel passes ----
+
+TSessionPool &TPublishOperator::Pool()
+{
+    std::lock_guard pool(m_poolMutex);
+    if (!m_pool)
+        m_pool = std::make_unique<TSessionPool>(Ftp, m_connections);
+    // Abandoned between two passes: the new pool must not start work.
+    if (m_abandoned)
+        m_pool->Abort();
+    return *m_pool;
+}
+
+void TPublishOperator::ClosePool()
+{
+    std::unique_ptr<TSessionPool> pool;
+    {
+        std::lock_guard lock(m_poolMutex);
+        pool = std::move(m_pool);
+    }
+    if (pool)
+        m_extraStats = pool->ExtraStats();
+}
+
+void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool transfers)
+{
+    TSessionPool &pool = Pool();
+    QHash<quint64, std::function<void(const QString &)>> running;
+    quint64 lastJob = 0;
+    qint64 bytesSeen = pool.BytesMoved();
+    bool exhausted = false;
+    bool stopping = false;
+    for (;;) {
+        while (!exhausted && !stopping && !Terminated()
+               && running.size() < qMax(1, pool.Capacity())) {
+            TStep step = next();
+            if (step.What == TStep::End)
+                exhausted = true;
+            if (step.What != TStep::Job)
+                break;
+            lastJob = pool.Submit(std::move(step.Body));
+            running.insert(lastJob, std::move(step.Done));
+        }
+        if (running.isEmpty())
+            break;
+        // Abort ends every session's call at once; what has already arrived still counts.
+        if (Terminated() && !stopping) {
+            stopping = true;
+            pool.Abort();
+        }
+        TSessionPool::TEvent event;
+        bool got = false;
+        Remote([&] { got = pool.NextEvent(event, 100); });
+        if (got && event.Kind == TSessionPool::TEvent::Notice) {
+            AddLog(2, event.Text);
+        } else if (got) {
+            const auto done = running.take(event.Job);
+            if (!event.Aborted && done)
+                done(event.Text);
+        }
+        if (transfers) {
+            const qint64 moved = pool.BytesMoved();
+            ProgressReport(moved - bytesSeen,
+                           running.contains(lastJob) ? pool.JobBytes(lastJob) : -1);
+            bytesSeen = moved;
+        }
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "engine/PublishFilter.h"
 #include "engine/PublishList.h"
+#include "engine/SessionPool.h"
 #include "ftp/FtpWininet.h"
 #include "store/Settings.h"
 
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class TProject;
@@ -80,7 +82,7 @@ public:
     TSettings Settings;
     qint32 FoldersCount = 0;
     qint32 FilesCount = 0;
-    // The FTP session's wire figures at the end of the operation (for benchmarks); zeros
+    // The FTP sessions' wire figures at the end of the operation (for benchmarks); zeros
     // when the operation was abandoned.
     TFtp::TStats FtpStats;
 
@@ -139,6 +141,13 @@ private:
     bool m_ended = false;        // front end's thread: OperationEnd has been called
     bool m_abortPending = false; // front end's thread: the abandon timer runs
 
+    // The sessions that share the passes' work: the project's "Connections", opened when a
+    // pass first needs them. Abandon reaches them through the mutex.
+    int m_connections = 1;
+    std::mutex m_poolMutex;
+    std::unique_ptr<TSessionPool> m_pool;
+    TFtp::TStats m_extraStats;
+
     // The settings' transfer masks, compiled at the start of the operation.
     std::optional<TMaskList> m_textFiles;
     std::optional<TMaskList> m_execFiles;
@@ -176,8 +185,24 @@ private:
     void Refresh();
     void ConnectStep();
     void EnsureConnected();
-    void ProgressReport(qint64 bytes);
+    // fileBytes: what the file of the last log line has moved; -1 when it is not moving.
+    void ProgressReport(qint64 bytes, qint64 fileBytes);
     void StatisticsReport();
+
+    // Parallel passes: `next` gives the pass's jobs one by one, in order; the "done" part of a
+    // job runs here on the worker once its body has ended on a session, with the failure text
+    // (empty on success). Jobs ended by Abort are dropped without a word.
+    struct TStep
+    {
+        enum TWhat { Job, Wait, End };
+        TWhat What = End; // Wait: nothing until a running job ends
+        TSessionPool::TBody Body;
+        std::function<void(const QString &failure)> Done;
+    };
+    TSessionPool &Pool();
+    void ClosePool();
+    // `transfers`: report the bytes of uploads or downloads as progress.
+    void RunParallel(const std::function<TStep()> &next, bool transfers);
 
     // Local scan and records (LocalScan.cpp).
     void PurgeVersions();
@@ -190,7 +215,7 @@ private:
 
     // Server scan and comparison (ServerScan.cpp).
     void ServerScan();
-    int FolderScan(const QString &folder);
+    void ScanServerFolders(const QString &root);
     void CheckAgainstServer();
     void MarkServerOnly();
     struct TServerCounts
@@ -205,10 +230,9 @@ private:
     void Upload();
     void FolderPass();
     void FilePass();
-    void PutFile(const QString &remote, const QString &local, bool asAscii, bool safe);
     void WaitForTwoSecondSlot(const QString &local);
     void CreateRemoteFolder(const QString &remote);
-    void UploadFile(TFileListItem *item);
+    TStep UploadStep(TFileListItem *item);
     QSet<const TFileListItem *> m_foldersEnsured; // created again after a failed transfer
 
     // Server-only files (ServerOnly.cpp).

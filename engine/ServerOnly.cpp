@@ -91,38 +91,63 @@ void TPublishOperator::RemovalPass()
     const TServerCounts counts = CountServer();
     const qint64 total = counts.OnlyFiles + counts.OnlyFolders;
     qint64 done = 0;
-    // Last to first: a folder's contents go before the folder.
-    for (int i = ServerList.Count() - 1; i >= 0; --i) {
-        if (Terminated() || Aborted)
-            break;
-        const TFtpFile *entry = ServerList.Items(i);
-        if (!entry->ServerOnly)
-            continue;
-        SetStatusText(QStringLiteral("%1 of %2 items removed").arg(done).arg(total));
-        const QString name = entry->Name;
-        // Such a name stands for another path once it is a relative name: what it means on
-        // the local side is not what would be removed.
-        if (!SafeRelativeName(ServerRelativeName(entry))) {
-            AddError((entry->IsFolder ? QStringLiteral("folder ") : QStringLiteral("file ")) + name
-                     + QStringLiteral(" has been skipped: unsafe name"));
-            ++done;
-            continue;
-        }
-        try {
-            if (entry->IsFolder) {
-                AddLog(0, QStringLiteral("remove of the folder ") + name);
-                Remote([this, &name] { Ftp.RemoveDir(name); });
-                ++FoldersCount;
-            } else {
-                AddLog(0, QStringLiteral("remove ") + name);
-                Remote([this, &name] { Ftp.DeleteFile(name); });
-                ++FilesCount;
+    QStringList running; // names being removed now
+    // Last to first: a folder's contents go before the folder, and the folder waits until
+    // every removal inside it has ended.
+    int i = ServerList.Count() - 1;
+    RunParallel(
+        [&]() -> TStep {
+            for (; i >= 0; --i) {
+                if (Terminated() || Aborted)
+                    return {};
+                const TFtpFile *entry = ServerList.Items(i);
+                if (!entry->ServerOnly)
+                    continue;
+                const QString name = entry->Name;
+                const bool isFolder = entry->IsFolder;
+                // Such a name stands for another path once it is a relative name: what it
+                // means on the local side is not what would be removed.
+                if (!SafeRelativeName(ServerRelativeName(entry))) {
+                    AddError((isFolder ? QStringLiteral("folder ") : QStringLiteral("file ")) + name
+                             + QStringLiteral(" has been skipped: unsafe name"));
+                    ++done;
+                    continue;
+                }
+                if (isFolder) {
+                    const QString inside = IncludeTrailingSlash(name);
+                    for (const QString &other : std::as_const(running)) {
+                        if (other.startsWith(inside))
+                            return {TStep::Wait, {}, {}};
+                    }
+                }
+                --i;
+                SetStatusText(QStringLiteral("%1 of %2 items removed").arg(done).arg(total));
+                AddLog(0, isFolder ? QStringLiteral("remove of the folder ") + name
+                                   : QStringLiteral("remove ") + name);
+                running.append(name);
+                TStep step;
+                step.What = TStep::Job;
+                step.Body = [name, isFolder](TFtp &ftp) {
+                    if (isFolder)
+                        ftp.RemoveDir(name);
+                    else
+                        ftp.DeleteFile(name);
+                };
+                step.Done = [&, name, isFolder](const QString &failure) {
+                    running.removeOne(name);
+                    ++done;
+                    if (!failure.isEmpty())
+                        AddError(failure);
+                    else if (isFolder)
+                        ++FoldersCount;
+                    else
+                        ++FilesCount;
+                };
+                return step;
             }
-        } catch (const std::exception &error) {
-            AddError(ErrorText(error));
-        }
-        ++done;
-    }
+            return {};
+        },
+        false);
 }
 
 void TPublishOperator::DownloadPass()
@@ -135,48 +160,54 @@ void TPublishOperator::DownloadPass()
     StartTime = QDateTime::currentDateTime();
     m_sinceStart.start();
     m_sinceUpdate.start();
-    Ftp.OnProgress = [this](TFtp *, qint64 bytes) { ProgressReport(bytes); };
-    try {
-        // First to last: parents before their contents.
-        for (int i = 0; i < ServerList.Count(); ++i) {
-            if (Terminated() || Aborted)
-                break;
-            const TFtpFile *entry = ServerList.Items(i);
-            if (!entry->ServerOnly)
-                continue;
-            const QString serverRelative = ServerRelativeName(entry);
-            if (!SafeRelativeName(serverRelative)) {
-                AddError((entry->IsFolder ? QStringLiteral("folder ") : QStringLiteral("file "))
-                         + entry->Name + QStringLiteral(" has been skipped: unsafe name"));
-                continue;
-            }
-            const QString local = FileList->LocalRoot + serverRelative;
-            QString relative = serverRelative;
-            relative.replace(QLatin1Char('/'), QLatin1Char('\\'));
-            if (entry->IsFolder) {
-                QDir().mkpath(local); // a failure shows when its files arrive
-                Project->Versions.FindOrAdd(relative + QLatin1Char('\\'))->Date = 1;
-                continue;
-            }
-            const QString name = entry->Name;
-            const qint64 size = entry->Size;
-            AddLog(0, QStringLiteral("downloading ") + name);
-            m_sinceFile.start();
-            FileSize = size;
-            FileBytesDone = 0;
-            try {
+    // First to last: parents before their contents.
+    int i = 0;
+    RunParallel(
+        [&]() -> TStep {
+            for (; i < ServerList.Count(); ++i) {
+                if (Terminated() || Aborted)
+                    return {};
+                const TFtpFile *entry = ServerList.Items(i);
+                if (!entry->ServerOnly)
+                    continue;
+                const QString serverRelative = ServerRelativeName(entry);
+                if (!SafeRelativeName(serverRelative)) {
+                    AddError((entry->IsFolder ? QStringLiteral("folder ") : QStringLiteral("file "))
+                             + entry->Name + QStringLiteral(" has been skipped: unsafe name"));
+                    continue;
+                }
+                const QString local = FileList->LocalRoot + serverRelative;
+                QString relative = serverRelative;
+                relative.replace(QLatin1Char('/'), QLatin1Char('\\'));
+                if (entry->IsFolder) {
+                    QDir().mkpath(local); // a failure shows when its files arrive
+                    Project->Versions.FindOrAdd(relative + QLatin1Char('\\'))->Date = 1;
+                    continue;
+                }
+                ++i;
+                const QString name = entry->Name;
+                const qint64 size = entry->Size;
+                AddLog(0, QStringLiteral("downloading ") + name);
+                m_sinceFile.start();
+                FileSize = size;
+                FileBytesDone = 0;
                 QDir().mkpath(QFileInfo(local).absolutePath());
-                Remote([&] { Ftp.GetFile(name, local, false, size); });
-                Project->Versions.FindOrAdd(relative)->Date = GetFileAge(local);
-                ++FilesCount;
-            } catch (const std::exception &error) {
-                AddError(ErrorText(error));
+                TStep step;
+                step.What = TStep::Job;
+                step.Body
+                    = [name, local, size](TFtp &ftp) { ftp.GetFile(name, local, false, size); };
+                step.Done = [this, local, relative](const QString &failure) {
+                    if (failure.isEmpty()) {
+                        Project->Versions.FindOrAdd(relative)->Date = GetFileAge(local);
+                        ++FilesCount;
+                    } else {
+                        AddError(failure);
+                    }
+                    ++FilesDone;
+                };
+                return step;
             }
-            ++FilesDone;
-        }
-    } catch (...) {
-        Ftp.OnProgress = nullptr;
-        throw;
-    }
-    Ftp.OnProgress = nullptr;
+            return {};
+        },
+        true);
 }

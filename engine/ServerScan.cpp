@@ -16,7 +16,7 @@ void TPublishOperator::ServerScan()
         const QString text = QStringLiteral("scaning of the server folders");
         SetStatusText(text);
         AddLog(0, text);
-        FolderScan(FileList->RemoteRoot);
+        ScanServerFolders(FileList->RemoteRoot);
         const TServerCounts counts = CountServer();
         const QString size = counts.Size > 0
                                  ? QStringLiteral("(") + FormatSize(counts.Size) + QLatin1Char(')')
@@ -32,35 +32,95 @@ void TPublishOperator::ServerScan()
     SetStatusText(QString());
 }
 
-int TPublishOperator::FolderScan(const QString &folder)
+void TPublishOperator::ScanServerFolders(const QString &root)
 {
-    if (Terminated())
-        return 0;
-    AddLog(0, QStringLiteral("    checking ") + folder);
-    TFtpFileList listing;
-    Remote([this, &folder, &listing] { Ftp.FindFiles(folder, listing); });
+    // Folders are listed side by side; the list is put together afterwards in the order a
+    // depth-first walk gives (each folder's entries, then its subfolders), which the removal
+    // (contents before their folder) and the download (folders before their contents) rely on.
+    struct TListed
+    {
+        std::vector<TFtpFile> Entries;
+        QStringList Subfolders;
+    };
+    QHash<QString, TListed> listed;
+    QStringList waiting{root}; // a stack: one session walks depth first
+    QString failure;
 
-    const QString base = IncludeTrailingSlash(folder);
-    std::vector<QString> subfolders;
-    for (int i = 0; i < listing.Count(); ++i) {
-        TFtpFile entry = *listing.Items(i);
-        entry.Name = base + entry.Name;
-        const QString testPath = entry.IsFolder ? entry.Name + QLatin1Char('/') : entry.Name;
-        if (Project->Filter.IsIgnored(testPath, fsRemote)) {
-            AddLog(2, (entry.IsFolder ? QStringLiteral("folder ") : QStringLiteral("file "))
-                          + QStringLiteral("has been ignored ") + entry.Name);
+    RunParallel(
+        [&]() -> TStep {
+            if (!failure.isEmpty())
+                return {};
+            if (waiting.isEmpty())
+                return {TStep::Wait, {}, {}};
+            const QString folder = waiting.takeLast();
+            AddLog(0, QStringLiteral("    checking ") + folder);
+            auto listing = std::make_shared<TFtpFileList>();
+            auto skipped = std::make_shared<QStringList>();
+            TStep step;
+            step.What = TStep::Job;
+            step.Body = [folder, listing, skipped](TFtp &ftp) {
+                listing->Clear();
+                skipped->clear();
+                ftp.OnSkippedEntry
+                    = [skipped](const QString &rawName) { skipped->append(rawName); };
+                try {
+                    ftp.FindFiles(folder, *listing);
+                } catch (...) {
+                    ftp.OnSkippedEntry = nullptr;
+                    throw;
+                }
+                ftp.OnSkippedEntry = nullptr;
+            };
+            step.Done = [&, folder, listing, skipped](const QString &error) {
+                // Names the client refused: they would lead out of their folder.
+                for (const QString &rawName : std::as_const(*skipped))
+                    AddError(QStringLiteral("entry with an unsafe name has been skipped ")
+                             + rawName);
+                if (!error.isEmpty()) {
+                    if (failure.isEmpty())
+                        failure = error;
+                    return;
+                }
+                const QString base = IncludeTrailingSlash(folder);
+                TListed &result = listed[folder];
+                for (int i = 0; i < listing->Count(); ++i) {
+                    TFtpFile entry = *listing->Items(i);
+                    entry.Name = base + entry.Name;
+                    const QString testPath
+                        = entry.IsFolder ? entry.Name + QLatin1Char('/') : entry.Name;
+                    if (Project->Filter.IsIgnored(testPath, fsRemote)) {
+                        AddLog(2, (entry.IsFolder ? QStringLiteral("folder ")
+                                                  : QStringLiteral("file "))
+                                      + QStringLiteral("has been ignored ") + entry.Name);
+                        continue;
+                    }
+                    if (entry.IsFolder)
+                        result.Subfolders.append(entry.Name);
+                    result.Entries.push_back(std::move(entry));
+                }
+                for (auto sub = result.Subfolders.crbegin(); sub != result.Subfolders.crend();
+                     ++sub)
+                    waiting.append(*sub);
+            };
+            return step;
+        },
+        false);
+    if (!failure.isEmpty())
+        throw EFtpError(failure);
+
+    // Folders left unlisted by Abort add nothing.
+    std::vector<QString> walk{root};
+    while (!walk.empty()) {
+        const QString folder = walk.back();
+        walk.pop_back();
+        const auto found = listed.constFind(folder);
+        if (found == listed.constEnd())
             continue;
-        }
-        if (entry.IsFolder)
-            subfolders.push_back(entry.Name);
-        ServerList.AddCopy(entry);
+        for (const TFtpFile &entry : found->Entries)
+            ServerList.AddCopy(entry);
+        for (auto sub = found->Subfolders.crbegin(); sub != found->Subfolders.crend(); ++sub)
+            walk.push_back(*sub);
     }
-    for (const QString &subfolder : subfolders) {
-        if (Terminated())
-            break;
-        FolderScan(subfolder);
-    }
-    return listing.Count();
 }
 
 void TPublishOperator::CheckAgainstServer()

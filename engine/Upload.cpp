@@ -6,6 +6,68 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
+namespace {
+
+// MKD first: a new folder is the common case. Only a refused one is looked at with CWD,
+// which leaves the session there; harmless, every later path is absolute. True when the
+// folder was created; raises the refusal when it is not there either.
+bool EnsureRemoteFolder(TFtp &ftp, const QString &remote)
+{
+    try {
+        ftp.CreateDir(remote);
+        return true;
+    } catch (const std::exception &) {
+        std::exception_ptr refusal = std::current_exception();
+        try {
+            ftp.SetCurrentDir(remote);
+        } catch (const std::exception &) {
+            std::rethrow_exception(refusal);
+        }
+        return false;
+    }
+}
+
+void PutSiteFile(TFtp &ftp, const QString &remote, const QString &local, bool asAscii, bool safe)
+{
+    if (!safe) {
+        ftp.PutFile(remote, local, asAscii);
+        return;
+    }
+    // The live file is replaced only by a complete copy, under a name that no file of the site
+    // has: the site's own "x_safeupload" would be overwritten and renamed away.
+    QString suffix = QStringLiteral("_safeupload");
+    for (int n = 1; QFileInfo::exists(local + suffix); ++n)
+        suffix = QStringLiteral("_safeupload%1").arg(n);
+    const QString temporary = remote + suffix;
+    ftp.PutFile(temporary, local, asAscii);
+    // Unix servers rename over the live file at once, so it is never missing; a server that
+    // refuses to replace a file gets it deleted first.
+    try {
+        ftp.RenameFile(temporary, remote);
+        return;
+    } catch (const std::exception &) {
+    }
+    try {
+        ftp.DeleteFile(remote);
+    } catch (const std::exception &) {
+        // The file may not exist: then the rename below reports the real fault.
+    }
+    ftp.RenameFile(temporary, remote);
+}
+
+// What a session did for one file besides the transfer, for the log.
+struct TUploadOutcome
+{
+    bool Repaired = false;      // the folder chain was made sure of after a failure
+    QStringList CreatedFolders; // by the repair
+    QString MissingFolder;      // the repair could neither create nor find it
+    bool PermissionSet = false; // CHMOD was sent
+};
+
+} // namespace
+
 void TPublishOperator::Upload()
 {
     AddLog(0, QStringLiteral("Upload from ") + FileList->LocalRoot + QStringLiteral(" to ")
@@ -16,26 +78,19 @@ void TPublishOperator::Upload()
         return;
     }
     ConnectStep();
-    try {
-        Ftp.OnProgress = [this](TFtp *, qint64 bytes) { ProgressReport(bytes); };
-        BytesDone = 1;
-        TotalBytes = FileList->OutdatedSize();
-        StartTime = QDateTime::currentDateTime();
-        m_sinceStart.start();
-        m_sinceUpdate.start();
-        FilesTotal = FileList->CountOutdated(true);
-        if (TotalBytes == 0)
-            TotalBytes = 1;
-        FolderPass();
-        FilePass();
-        AddLog(0, QStringLiteral("%1 folder(s) have been created and %2 file(s) have been uploaded")
-                      .arg(FoldersCount)
-                      .arg(FilesCount));
-    } catch (...) {
-        Ftp.OnProgress = nullptr;
-        throw;
-    }
-    Ftp.OnProgress = nullptr;
+    BytesDone = 1;
+    TotalBytes = FileList->OutdatedSize();
+    StartTime = QDateTime::currentDateTime();
+    m_sinceStart.start();
+    m_sinceUpdate.start();
+    FilesTotal = FileList->CountOutdated(true);
+    if (TotalBytes == 0)
+        TotalBytes = 1;
+    FolderPass();
+    FilePass();
+    AddLog(0, QStringLiteral("%1 folder(s) have been created and %2 file(s) have been uploaded")
+                  .arg(FoldersCount)
+                  .arg(FilesCount));
 }
 
 void TPublishOperator::FolderPass()
@@ -70,32 +125,26 @@ void TPublishOperator::FolderPass()
 
 void TPublishOperator::CreateRemoteFolder(const QString &remote)
 {
-    // MKD first: a new folder is the common case. Only a refused one is looked at with CWD,
-    // which leaves the server there; harmless, every later path is absolute.
+    bool created = false;
     try {
-        Remote([this, &remote] { Ftp.CreateDir(remote); });
+        Remote([&] { created = EnsureRemoteFolder(Ftp, remote); });
     } catch (const std::exception &) {
-        bool exists = true;
-        try {
-            Remote([this, &remote] { Ftp.SetCurrentDir(remote); });
-        } catch (const std::exception &) {
-            exists = false;
-        }
-        if (exists)
-            return;
         AddLog(0, QStringLiteral("creating of the folder ") + remote);
         throw;
     }
-    AddLog(0, QStringLiteral("creating of the folder ") + remote);
-    ++FoldersCount;
+    if (created) {
+        AddLog(0, QStringLiteral("creating of the folder ") + remote);
+        ++FoldersCount;
+    }
 }
 
 void TPublishOperator::FilePass()
 {
-    // Within a folder the files of one transfer mode go together, so the session changes its
+    // Within a folder the files of one transfer mode go together, so a session changes its
     // mode at most twice per folder; a folder's files are consecutive in the list.
+    std::vector<TFileListItem *> order;
     int i = 0;
-    while (i < FileList->Count() && !Terminated()) {
+    while (i < FileList->Count()) {
         const TFileListItem *parent = FileList->Items(i)->Parent;
         int end = i;
         while (end < FileList->Count() && !FileList->Items(end)->IsFolder
@@ -113,66 +162,104 @@ void TPublishOperator::FilePass()
         if (first >= 0) {
             const bool firstMode = FileList->Items(first)->IsAscii;
             for (const bool sameMode : {true, false}) {
-                for (int j = first; j < end && !Terminated(); ++j) {
+                for (int j = first; j < end; ++j) {
                     TFileListItem *item = FileList->Items(j);
                     if (!item->Synchronous && (item->IsAscii == firstMode) == sameMode)
-                        UploadFile(item);
+                        order.push_back(item);
                 }
             }
         }
         i = end;
     }
+    // Several sessions take the files in turn, each keeping its own mode: one mode for the
+    // whole pass first, then the other, so a session changes its mode at most once.
+    if (m_connections > 1 && !order.empty()) {
+        const bool firstMode = order.front()->IsAscii;
+        std::stable_partition(order.begin(), order.end(), [firstMode](const TFileListItem *item) {
+            return item->IsAscii == firstMode;
+        });
+    }
+    size_t next = 0;
+    RunParallel([&] { return next < order.size() ? UploadStep(order[next++]) : TStep{}; }, true);
 }
 
-void TPublishOperator::UploadFile(TFileListItem *item)
+TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
 {
-    TVersionItem *record = Project->Versions.FindOrAdd(item->RelativeName);
+    const QString remote = item->GetRemotePath();
+    const QString local = item->GetLocalPath();
+    WaitForTwoSecondSlot(local);
+    AddLog(0, QStringLiteral("uploading ") + local);
     m_sinceFile.start();
     FileSize = item->Size;
     FileBytesDone = 0;
-    try {
-        const QString remote = item->GetRemotePath();
-        const QString local = item->GetLocalPath();
-        WaitForTwoSecondSlot(local);
-        AddLog(0, QStringLiteral("uploading ") + local);
-        // The time of the bytes about to be sent; a write during the transfer shows as a
-        // different time afterwards, and the server then holds a mix of both versions.
-        const qint32 sentAge = GetFileAge(local);
+    // The time of the bytes about to be sent; a write during the transfer shows as a
+    // different time afterwards, and the server then holds a mix of both versions.
+    const qint32 sentAge = GetFileAge(local);
+
+    // Its folder was taken for being on the server without a look: should the transfer fail,
+    // the session makes sure of the folders, once per folder, and tries again.
+    QStringList chain;
+    TFileListItem *folder = item->Parent;
+    if (folder && folder->Parent && !m_foldersEnsured.contains(folder)) {
+        for (TFileListItem *f = folder; f && f->Parent; f = f->Parent)
+            chain.prepend(f->GetRemotePath());
+    }
+    const bool ascii = item->IsAscii;
+    const bool safe = item->UseSafeUpload;
+    const bool setPermission = item->SetExecPermission;
+    auto outcome = std::make_shared<TUploadOutcome>();
+
+    TStep step;
+    step.What = TStep::Job;
+    step.Body = [=](TFtp &ftp) {
+        *outcome = TUploadOutcome();
         try {
-            PutFile(remote, local, item->IsAscii, item->UseSafeUpload);
+            PutSiteFile(ftp, remote, local, ascii, safe);
         } catch (const std::exception &) {
-            // Its folder was taken for being on the server without a look: make sure it is
-            // there, once per folder, and try again.
-            TFileListItem *folder = item->Parent;
-            if (!folder || !folder->Parent || m_foldersEnsured.contains(folder))
+            if (chain.isEmpty())
                 throw;
+            outcome->Repaired = true;
+            for (const QString &path : chain) {
+                try {
+                    if (EnsureRemoteFolder(ftp, path))
+                        outcome->CreatedFolders.append(path);
+                } catch (const std::exception &) {
+                    outcome->MissingFolder = path;
+                    throw;
+                }
+            }
+            PutSiteFile(ftp, remote, local, ascii, safe);
+        }
+        if (setPermission) {
+            outcome->PermissionSet = true;
+            ftp.Chmod(remote, QStringLiteral("755"));
+        }
+    };
+    step.Done = [this, item, folder, local, sentAge, outcome](const QString &failure) {
+        if (outcome->Repaired)
             m_foldersEnsured.insert(folder);
-            std::vector<TFileListItem *> chain;
-            for (TFileListItem *f = folder; f && f->Parent; f = f->Parent)
-                chain.push_back(f);
-            for (auto f = chain.rbegin(); f != chain.rend(); ++f)
-                CreateRemoteFolder((*f)->GetRemotePath());
-            FileBytesDone = 0;
-            PutFile(remote, local, item->IsAscii, item->UseSafeUpload);
+        for (const QString &path : std::as_const(outcome->CreatedFolders)) {
+            AddLog(0, QStringLiteral("creating of the folder ") + path);
+            ++FoldersCount;
         }
-        if (item->SetExecPermission) {
+        if (!outcome->MissingFolder.isEmpty())
+            AddLog(0, QStringLiteral("creating of the folder ") + outcome->MissingFolder);
+        if (outcome->PermissionSet)
             AddLog(0, QStringLiteral("set permission to 755"));
-            Remote([this, &remote] { Ftp.Chmod(remote, QStringLiteral("755")); });
-        }
-        if (sentAge == -1 || GetFileAge(local) != sentAge) {
+        if (!failure.isEmpty()) {
+            AddError(failure);
+        } else if (sentAge == -1 || GetFileAge(local) != sentAge) {
             AddError(QStringLiteral("the file ") + local
                      + QStringLiteral(" was changed during its upload and still needs upload"));
         } else {
-            record->Date = sentAge;
+            Project->Versions.FindOrAdd(item->RelativeName)->Date = sentAge;
             ++FilesCount;
             item->Synchronous = true;
             NotifyItem(item);
         }
-    } catch (const std::exception &error) {
-        AddError(ErrorText(error));
-    }
-    ++FilesDone;
-    ProgressReport(0);
+        ++FilesDone;
+    };
+    return step;
 }
 
 void TPublishOperator::WaitForTwoSecondSlot(const QString &local)
@@ -182,32 +269,4 @@ void TPublishOperator::WaitForTwoSecondSlot(const QString &local)
     // sent once its slot has passed (at most two seconds), so every later write shows.
     while (!Terminated() && GetFileAge(local) == DateTimeToFileDate(QDateTime::currentDateTime()))
         Remote([] { QThread::msleep(50); });
-}
-
-void TPublishOperator::PutFile(const QString &remote, const QString &local, bool asAscii, bool safe)
-{
-    if (!safe) {
-        Remote([&] { Ftp.PutFile(remote, local, asAscii); });
-        return;
-    }
-    // The live file is replaced only by a complete copy, under a name that no file of the site
-    // has: the site's own "x_safeupload" would be overwritten and renamed away.
-    QString suffix = QStringLiteral("_safeupload");
-    for (int n = 1; QFileInfo::exists(local + suffix); ++n)
-        suffix = QStringLiteral("_safeupload%1").arg(n);
-    const QString temporary = remote + suffix;
-    Remote([&] { Ftp.PutFile(temporary, local, asAscii); });
-    // Unix servers rename over the live file at once, so it is never missing; a server that
-    // refuses to replace a file gets it deleted first.
-    try {
-        Remote([&] { Ftp.RenameFile(temporary, remote); });
-        return;
-    } catch (const std::exception &) {
-    }
-    try {
-        Remote([&] { Ftp.DeleteFile(remote); });
-    } catch (const std::exception &) {
-        // The file may not exist: then the rename below reports the real fault.
-    }
-    Remote([&] { Ftp.RenameFile(temporary, remote); });
 }

@@ -296,6 +296,9 @@ TFtpReply TFtpSession::Reply()
         throw;
     }
     RequestEvent(reply.Bytes);
+    // 421: the server is closing the control connection; nothing more can be asked on it.
+    if (reply.Code == 421)
+        LoseControl();
     return reply;
 }
 

@@ -34,6 +34,7 @@ public:
     TFtpSession &operator=(const TFtpSession &) = delete;
 
     bool Connected() const { return m_connected; }
+    bool Lost() const { return m_connected && m_lost; }
     void Connect();
     void Disconnect();
     QString GetCurrentDir();

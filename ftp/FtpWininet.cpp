@@ -73,6 +73,11 @@ bool TFtp::Connected() const
     return m_session->Connected();
 }
 
+bool TFtp::Lost() const
+{
+    return m_session->Lost();
+}
+
 void TFtp::Connect()
 {
     m_session->Connect();

@@ -18,7 +18,8 @@ public:
     explicit EFtpError(const QString &message)
         : std::runtime_error(message.toStdString())
         , m_message(message)
-    {}
+    {
+    }
     QString Message() const { return m_message; }
 
 private:
@@ -75,6 +76,8 @@ public:
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 
     bool Connected() const;
+    // The control connection broke or the server closed it (421): only a new Connect helps.
+    bool Lost() const;
     void Connect();
     void Disconnect(); // never raises
     QString GetCurrentDir();

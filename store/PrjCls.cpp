@@ -1,5 +1,6 @@
 #include "store/PrjCls.h"
 
+#include "store/ProjectOptions.h"
 #include "store/StringLib.h"
 
 #include <QDir>
@@ -49,6 +50,7 @@ void TProject::InitDefaults()
     Nodes(QStringLiteral("IgnoreHiddenFiles"))->SetAsBoolean(true);
     Nodes(QStringLiteral("SafeUploadSize"))->SetAsInteger(0);
     Nodes(QStringLiteral("MaxLogSize"))->SetAsInteger(1024);
+    Nodes(QStringLiteral("Connections"))->SetAsInteger(NewProjectConnections);
     TXMLStore *filter = Nodes(QStringLiteral("Filters"))->Add();
     filter->Name = QStringLiteral("Filter");
     filter->Nodes(QStringLiteral("Mask"))->SetAsString(QStringLiteral("*.bak"));

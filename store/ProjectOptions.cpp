@@ -12,6 +12,14 @@ QString Trimmed(const QString &text)
 }
 } // namespace
 
+int ProjectConnections(TProject &project)
+{
+    bool ok = false;
+    const int stored
+        = project.Nodes(QStringLiteral("Connections"))->AsString().trimmed().toInt(&ok);
+    return ok ? qBound(1, stored, MaxConnections) : 1;
+}
+
 void TProjectOptions::Load(TProject &project)
 {
     Path = project.Nodes(QStringLiteral("Path"))->AsString();
@@ -33,6 +41,7 @@ void TProjectOptions::Load(TProject &project)
     SetPermission = project.Nodes(QStringLiteral("SetPermission"))->AsBoolean();
     CheckSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
     IgnoreHiddenFiles = project.Nodes(QStringLiteral("IgnoreHiddenFiles"))->AsBoolean();
+    Connections = ProjectConnections(project);
 
     Ignore.clear();
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
@@ -67,6 +76,8 @@ void TProjectOptions::Save(TProject &project) const
     project.Nodes(QStringLiteral("SetPermission"))->SetAsBoolean(SetPermission);
     project.Nodes(QStringLiteral("CheckSize"))->SetAsBoolean(CheckSize);
     project.Nodes(QStringLiteral("IgnoreHiddenFiles"))->SetAsBoolean(IgnoreHiddenFiles);
+    project.Nodes(QStringLiteral("Connections"))
+        ->SetAsInteger(qBound(1, Connections, MaxConnections));
 
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
     filters->Clear();

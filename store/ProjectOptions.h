@@ -28,6 +28,7 @@ struct TProjectOptions
     bool SetPermission = false;
     bool CheckSize = false;
     bool IgnoreHiddenFiles = false;
+    int Connections = 1;
     // Masks of the ignore entries ("Filters" children whose options hold "no"), in stored
     // order, without texts that differ only in case.
     QStringList Ignore;
@@ -37,6 +38,12 @@ struct TProjectOptions
     // Rebuilds "Filters" from Ignore: entries the dialog does not show are dropped.
     void Save(TProject &project) const;
 };
+
+// Sessions an operation may open on the server. A project from before the option has no
+// "Connections" and keeps to one; new projects start with NewProjectConnections.
+constexpr int MaxConnections = 10;
+constexpr int NewProjectConnections = 4;
+int ProjectConnections(TProject &project); // 1 to MaxConnections
 
 enum class TOptionsField { None, Path, Host, User };
 

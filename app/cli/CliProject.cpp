@@ -36,6 +36,8 @@ QString FillNewProject(TProject &project, const TNewProjectOptions &options)
         dialog.Port = *options.Port;
     if (options.Timeout)
         dialog.Timeout = *options.Timeout;
+    if (options.Connections)
+        dialog.Connections = *options.Connections;
     if (options.Active)
         dialog.Passive = false;
     for (const QString &mask : options.Ignore) {

@@ -18,6 +18,7 @@ struct TNewProjectOptions
     std::optional<QString> RemotePath;
     std::optional<QString> Port;
     std::optional<QString> Timeout;
+    std::optional<int> Connections;
     bool Active = false;
     QStringList Ignore;
 };

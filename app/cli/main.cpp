@@ -4,6 +4,7 @@
 #include "app/cli/CliTerminal.h"
 #include "engine/PublishList.h"
 #include "store/PrjCls.h"
+#include "store/ProjectOptions.h"
 #include "store/XMLStore.h"
 
 #include <QCoreApplication>
@@ -27,7 +28,8 @@ const char *const UsageText
       "  zandrel-cli download [--yes-to-all | --no-to-all] PROJECT\n"
       "  zandrel-cli list\n"
       "  zandrel-cli new --path DIR --host HOST --user USER [--port N] [--remote-path P]\n"
-      "                  [--password-file FILE] [--active] [--timeout SECONDS] [--ignore MASK]...\n"
+      "                  [--password-file FILE] [--active] [--timeout SECONDS] [--connections N]\n"
+      "                  [--ignore MASK]...\n"
       "  zandrel-cli --help | --version\n"
       "\n"
       "PROJECT is a project file or the title of a project in the projects folder.\n"
@@ -46,6 +48,7 @@ const char *const UsageText
       "  --yes-to-all          answer every question of remove/download with Yes\n"
       "  --no-to-all           answer every question of remove/download with No\n"
       "  --active              active mode FTP (a new project uses passive mode)\n"
+      "  --connections N       connections to the server at once, 1 to 10 (4)\n"
       "  --ignore MASK         add an entry to the ignore list (\"*.bak\" is there already)\n"
       "\n"
       "A project that stores no password takes it from --password-file, else from the\n"
@@ -181,6 +184,15 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
                 return UsageError(
                     QStringLiteral("--timeout needs a number of seconds, not '%1'").arg(value));
             parsed.New.Timeout = value;
+        } else if (isNew && name == QLatin1String("--connections")) {
+            ok = takeValue(value);
+            const int connections = AllDigits(value, 2) ? value.toInt() : 0;
+            if (ok && (connections < 1 || connections > MaxConnections))
+                return UsageError(
+                    QStringLiteral("--connections needs a number from 1 to %1, not '%2'")
+                        .arg(MaxConnections)
+                        .arg(value));
+            parsed.New.Connections = connections;
         } else if (isNew && name == QLatin1String("--active")) {
             ok = flag(parsed.New.Active);
         } else if (isNew && name == QLatin1String("--ignore")) {

@@ -122,13 +122,15 @@ private:
     }
 };
 
-// A new project as the options dialog leaves it, for `local` (and `server` when given).
-inline std::unique_ptr<TProject> MakeTestProject(const QString &local,
-                                                 const TFtpTestServer *server = nullptr)
+// A new project as the options dialog leaves it, for `local` (and `server` when given). One
+// connection unless asked: most tests pin down what one session says and sends, in order.
+inline std::unique_ptr<TProject>
+MakeTestProject(const QString &local, const TFtpTestServer *server = nullptr, int connections = 1)
 {
     auto project = std::make_unique<TProject>();
     project->Clear();
     project->InitDefaults();
+    project->Nodes(QStringLiteral("Connections"))->SetAsInteger(connections);
     project->Nodes(QStringLiteral("Path"))->SetAsString(local);
     project->Nodes(QStringLiteral("Timeout"))->SetAsString(QStringLiteral("20"));
     if (server) {

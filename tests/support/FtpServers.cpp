@@ -219,7 +219,7 @@ QString Fill(QString text, int base, const QString &dir, const QString &root)
 template <class T>
 std::unique_ptr<T> Launch(std::unique_ptr<T> fixture, bool greeting, bool dropsPrivileges,
                           const QString &command, const char *config = nullptr,
-                          const QString &root = {})
+                          const QString &root = {}, const QString &extraConfig = {})
 {
     if (!fixture)
         return nullptr;
@@ -232,7 +232,8 @@ std::unique_ptr<T> Launch(std::unique_ptr<T> fixture, bool greeting, bool dropsP
         if (config)
             WriteWholeFile(
                 dir + "/" + config,
-                Fill(QString::fromUtf8(ReadWholeFile(SupportFile(config))), base, dir, root)
+                (Fill(QString::fromUtf8(ReadWholeFile(SupportFile(config))), base, dir, root)
+                 + extraConfig)
                     .toUtf8());
         const QStringList args = Fill(command, base, dir, root).split(' ');
         fixture->Process = Spawn(args, dir + "/output.log", dropsPrivileges);
@@ -411,10 +412,12 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
         command += " --bandwidth " + QString::number(options.BandwidthLimit);
     if (options.HostileListing)
         command += " --hostile-listing";
+    if (options.IdleTimeout > 0)
+        command += " --idle-timeout " + QString::number(options.IdleTimeout);
     return Launch(std::move(server), true, false, command);
 }
 
-std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root)
+std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOptions &options)
 {
     auto server = MakeServer("vsftpd", root);
     if (!server)
@@ -433,7 +436,9 @@ std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root)
                             + SupportFile("vsftpd-run.sh") + " {dir} zandrel-vsftpd " + server->User
                             + " " + server->Password;
     const QString served = server->Root;
-    return Launch(std::move(server), true, false, command, "vsftpd.conf", served);
+    const QString extra
+        = options.MaxPerIp > 0 ? QString("max_per_ip=%1\n").arg(options.MaxPerIp) : QString();
+    return Launch(std::move(server), true, false, command, "vsftpd.conf", served, extra);
 }
 
 std::unique_ptr<TFtpTestServer> ServerFromUrl()

@@ -45,6 +45,7 @@ def main():
     parser.add_argument('--pasv-max', type=int, default=0)
     parser.add_argument('--bandwidth', type=int, default=0)
     parser.add_argument('--command-log', default='')
+    parser.add_argument('--idle-timeout', type=int, default=0)
     parser.add_argument('--hostile-listing', action='store_true',
                         help='append entries whose names lead out of the listed folder')
     args = parser.parse_args()
@@ -69,6 +70,8 @@ def main():
     if args.hostile_listing:
         Handler.abstracted_fs = HostileFS
     Handler.permit_foreign_addresses = True
+    if args.idle_timeout > 0:
+        Handler.timeout = args.idle_timeout
     if args.pasv_min and args.pasv_max:
         Handler.passive_ports = range(args.pasv_min, args.pasv_max + 1)
     if args.bandwidth > 0:

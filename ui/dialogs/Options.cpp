@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -245,6 +246,11 @@ QWidget *TfrmOptions::NewSettingsPage()
 {
     auto *page = Named(new QWidget(PageControl), "tshSettings");
     edtTimeout = NewNumberEdit("edtTimeout", 5, 1, page);
+    edtConnections = Named(new QSpinBox(page), "edtConnections");
+    edtConnections->setRange(1, MaxConnections);
+    edtConnections->setToolTip(
+        QStringLiteral("How many connections an upload, a compare, a removal or a download may "
+                       "open to the server at once"));
     cbxSafeUpload
         = Named(new QCheckBox(QStringLiteral("Use the safe &uploading for files more than"), page),
                 "cbxSafeUpload");
@@ -278,6 +284,9 @@ QWidget *TfrmOptions::NewSettingsPage()
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(row({NewLabel(QStringLiteral("Ti&meout of FTP connection"), edtTimeout, page),
                            edtTimeout, new QLabel(QStringLiteral("second(s)"), page)}));
+    layout->addLayout(
+        row({NewLabel(QStringLiteral("Simultaneous co&nnections"), edtConnections, page),
+             edtConnections}));
     layout->addLayout(
         row({cbxSafeUpload, edtSafeUploadSize, new QLabel(QStringLiteral("KB"), page)}));
     layout->addWidget(cbxSetPermission);
@@ -326,6 +335,7 @@ void TfrmOptions::LoadFromProject()
     edtInitDir->setText(options.RemotePath);
     edtPort->setText(options.Port);
     edtTimeout->SetText(options.Timeout);
+    edtConnections->setValue(options.Connections);
     cbxPassive->setChecked(options.Passive);
     cbxProxy->setChecked(options.Proxy);
     cbxSaveLog->setChecked(options.SaveLog);
@@ -358,6 +368,7 @@ TProjectOptions TfrmOptions::ControlsToOptions() const
     options.RemotePath = edtInitDir->text();
     options.Port = edtPort->text();
     options.Timeout = edtTimeout->text();
+    options.Connections = edtConnections->value();
     options.Passive = cbxPassive->isChecked();
     options.Proxy = cbxProxy->isChecked();
     options.SaveLog = cbxSaveLog->isChecked();

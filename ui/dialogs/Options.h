@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -69,6 +70,7 @@ public:
     QMenu *pmnIgnore;
 
     TNaturalEdit *edtTimeout;
+    QSpinBox *edtConnections;
     QCheckBox *cbxSafeUpload;
     TNaturalEdit *edtSafeUploadSize;
     QCheckBox *cbxSetPermission;

@@ -55,7 +55,7 @@ struct TSite
         WriteWholeFile(Local + QStringLiteral("/img/empty.gif"), QByteArray());
     }
 
-    QString MakeProject(bool storePassword = true)
+    QString MakeProject(bool storePassword = true, int connections = NewProjectConnections)
     {
         TProject project;
         project.Clear();
@@ -70,6 +70,7 @@ struct TSite
         options.Pass = storePassword ? Server->Password : QString();
         options.RemotePath = QStringLiteral("/");
         options.Passive = true;
+        options.Connections = connections;
         options.Save(project);
         QDir().mkpath(ProjectsFolder());
         project.FileName = ProjectsFolder() + QStringLiteral("site.zdx");
@@ -199,12 +200,13 @@ struct TWindow
 struct TOpenSite : TSite
 {
     std::unique_ptr<TWindow> W;
-    explicit TOpenSite(const TPyftpdlibOptions &options = {})
+    explicit TOpenSite(const TPyftpdlibOptions &options = {},
+                       int connections = NewProjectConnections)
         : TSite(options)
     {
         if (!Server)
             return;
-        MakeProject();
+        MakeProject(true, connections);
         W = std::make_unique<TWindow>(QStringList{ProjectFile});
     }
 };
@@ -369,7 +371,8 @@ TEST(MainWindow, UploadLogsItsLinesInOrderWithColoursReplacesThePercentageAndLea
 {
     TPyftpdlibOptions slow;
     slow.BandwidthLimit = 100000; // big.bin takes about 3 s, so its percentage shows
-    TOpenSite site(slow);
+    // One connection: with more, later files' lines come under big.bin's while it runs.
+    TOpenSite site(slow, 1);
     ASSERT_TRUE(site.W);
     TWindow &w = *site.W;
     TfrmMain &window = *w.Window;

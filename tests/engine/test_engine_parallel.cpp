@@ -1,0 +1,286 @@
+// Operations spread over several sessions of one server: byte-exact results on pyftpdlib and
+// vsftpd, a server that allows fewer connections, sessions the server drops, and Abort.
+#include "engine/FileLib.h"
+#include "tests/engine/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+QByteArray Bytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (char &c : data)
+        c = char(generator.generate() & 0xff);
+    return data;
+}
+
+int ProtocolCount(const TFtpTestServer &server, const QString &prefix)
+{
+    return int(server.ProtocolLog()
+                   .filter(QRegularExpression("^" + QRegularExpression::escape(prefix)))
+                   .size());
+}
+
+// Our established connections to `port` (the client side, from /proc/net/tcp).
+int EstablishedTo(quint16 port)
+{
+    int count = 0;
+    const QList<QByteArray> lines = ReadWholeFile("/proc/net/tcp").split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 4 || fields[3] != "01")
+            continue;
+        bool ok = false;
+        if (fields[2].split(':').value(1).toUInt(&ok, 16) == port && ok)
+            ++count;
+    }
+    return count;
+}
+
+const QString RefusedNotice = "the server refused another connection";
+const QString ReopenedNotice = "the connection to the server was lost and has been opened again";
+
+} // namespace
+
+class Parallel : public SiteTest, public ::testing::WithParamInterface<const char *>
+{
+protected:
+    std::unique_ptr<TFtpTestServer> server;
+    std::unique_ptr<TProject> project;
+
+    void SetUp() override
+    {
+        server = QString::fromLatin1(GetParam()) == "vsftpd" ? StartVsftpd() : StartPyftpdlib();
+        ASSERT_TRUE(server);
+        QDir().mkpath(site);
+        project = MakeTestProject(site, server.get(), 4);
+    }
+    QString OnServer(const QString &relative) const { return server->LocalPath("/" + relative); }
+    void Run(quint8 kind)
+    {
+        ASSERT_TRUE(frontEnd.Run(list, kind, *project));
+        EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
+        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+    }
+    // 40 files of both modes in nested folders, a few large enough to overlap.
+    void WriteTree()
+    {
+        const QStringList folders{"", "css/", "img/", "img/icons/", "docs/a/b/"};
+        for (int i = 0; i < 40; ++i) {
+            const QString folder = folders[i % folders.size()];
+            if (i % 3 == 0)
+                Write(folder + QString("page%1.html").arg(i),
+                      QByteArray("<p>line\n").repeated(i * 50 + 1));
+            else
+                Write(folder + QString("file%1.bin").arg(i),
+                      Bytes(i % 7 == 0 ? 400000 : i * 997, i));
+        }
+        Write("empty.gif", QByteArray());
+    }
+};
+
+TEST_P(Parallel, FourSessionsUploadCompareRemoveAndDownloadAsOneWould)
+{
+    WriteTree();
+    Run(pkUpload);
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    // Each session logged in once, each file went once and has its record.
+    EXPECT_EQ(ProtocolCount(*server, "USER "), 4);
+    QStringList sent = Uploaded();
+    EXPECT_EQ(sent.size(), 41);
+    sent.removeDuplicates();
+    EXPECT_EQ(sent.size(), 41);
+    EXPECT_EQ(frontEnd.LastLine(),
+              "6 folder(s) have been created and 41 file(s) have been uploaded");
+    for (int i = 0; i < list.Count(); ++i) {
+        const TFileListItem *item = list.Items(i);
+        if (item->IsFolder)
+            continue;
+        EXPECT_TRUE(item->Synchronous) << item->RelativeName.toStdString();
+        EXPECT_EQ(project->Versions.FindOrAdd(item->RelativeName)->Date,
+                  GetFileAge(item->GetLocalPath()));
+    }
+    // Text and binary files share folders: one mode goes first for the whole pass, so each
+    // session sends TYPE at most twice.
+    EXPECT_LE(ProtocolCount(*server, "TYPE "), 8);
+
+    // The server drifts: a file gone, server-only entries nested three deep.
+    QFile::remove(OnServer("img/file2.bin"));
+    WriteWholeFile(OnServer("old/x/y/z.txt"), "z");
+    WriteWholeFile(OnServer("old/x/w.bin"), Bytes(5000, 99));
+    WriteWholeFile(OnServer("old/v.txt"), "v");
+    WriteWholeFile(OnServer("stale.html"), "stale");
+
+    // The compare over four sessions says what one session says; only the order in which the
+    // folders were listed may differ.
+    Set(*project, "Connections", "1");
+    Run(pkCompare);
+    const QStringList alone = frontEnd.Lines;
+    Set(*project, "Connections", "4");
+    Run(pkCompare);
+    QStringList together = frontEnd.Lines;
+    EXPECT_EQ(together.mid(together.indexOf("Server statistics")),
+              alone.mid(alone.indexOf("Server statistics")));
+    QStringList sortedAlone = alone;
+    std::sort(sortedAlone.begin(), sortedAlone.end());
+    std::sort(together.begin(), together.end());
+    EXPECT_EQ(together, sortedAlone);
+    EXPECT_TRUE(alone.contains("file " + site + "img/file2.bin is not exists on server"));
+    EXPECT_FALSE(Sync(list, "img\\file2.bin"));
+
+    // Removal: every folder goes after everything inside it, whichever session removed that.
+    frontEnd.Answers = {mrYesToAll};
+    Run(pkRemove);
+    EXPECT_EQ(frontEnd.LastLine(), "3 folder(s) and 4 file(s) have been removed");
+    for (const char *gone : {"old", "stale.html"})
+        EXPECT_FALSE(QFileInfo::exists(OnServer(gone))) << gone;
+    Run(pkUpload);
+    EXPECT_EQ(Uploaded(), QStringList{"img/file2.bin"});
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+
+    // Download: folders before their files, every file byte-exact and recorded.
+    const QMap<QString, QByteArray> serverOnly{{"dl/a/b/big.bin", Bytes(300000, 5)},
+                                               {"dl/a/c.bin", Bytes(70000, 6)},
+                                               {"dl/d.bin", Bytes(1, 7)},
+                                               {"top.bin", Bytes(120000, 8)}};
+    for (auto it = serverOnly.cbegin(); it != serverOnly.cend(); ++it)
+        WriteWholeFile(OnServer(it.key()), it.value());
+    frontEnd.Answers = {mrYesToAll};
+    Run(pkDownload);
+    EXPECT_EQ(frontEnd.StartingWith("4 file(s) have been downloaded"), QStringList{""});
+    for (auto it = serverOnly.cbegin(); it != serverOnly.cend(); ++it)
+        EXPECT_EQ(ReadWholeFile(site + it.key()), it.value()) << it.key().toStdString();
+    Run(pkUpload);
+    EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, Parallel, ::testing::Values("pyftpdlib", "vsftpd"));
+
+using ParallelLimits = SiteTest;
+
+TEST_F(ParallelLimits, AServerAllowingTwoConnectionsGetsOneNoticeAndTheWholeSite)
+{
+    TVsftpdOptions options;
+    options.MaxPerIp = 2;
+    auto server = StartVsftpd(QString(), options);
+    ASSERT_TRUE(server);
+    auto project = MakeTestProject(site, server.get(), 4);
+    for (int i = 0; i < 24; ++i)
+        Write(QString("f%1/%2.bin").arg(i % 3).arg(i), Bytes(20000 + i, i));
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    EXPECT_EQ(frontEnd.Lines.filter(RefusedNotice).size(), 1);
+    EXPECT_EQ(frontEnd.Lines.filter(RefusedNotice).value(0),
+              RefusedNotice
+                  + " (There are too many connections from your internet address.): going on "
+                    "with 2 connection(s)");
+    EXPECT_EQ(ProtocolCount(*server, "USER "), 2);
+    EXPECT_EQ(frontEnd.LastLine(),
+              "3 folder(s) have been created and 24 file(s) have been uploaded");
+}
+
+// Answers its first question only after the server has dropped the idle sessions.
+class TSlowToAnswer : public TTestFrontEnd
+{
+public:
+    int DelayMs = 0;
+    int Ask(const QString &text) override
+    {
+        Idle(std::exchange(DelayMs, 0));
+        return TTestFrontEnd::Ask(text);
+    }
+};
+
+TEST_F(ParallelLimits, SessionsTheServerDroppedWhileWaitingAreOpenedAgainOnce)
+{
+    TPyftpdlibOptions options;
+    options.IdleTimeout = 1;
+    auto server = StartPyftpdlib(QString(), options);
+    ASSERT_TRUE(server);
+    auto project = MakeTestProject(site, server.get(), 4);
+    Write("keep.txt", "keep");
+    for (const char *name : {"a/1.txt", "b/2.txt", "c/3.txt", "d/4.txt", "e/5.txt", "f/6.txt"})
+        WriteWholeFile(server->LocalPath(QString("/") + name), name);
+
+    TSlowToAnswer answers;
+    answers.DelayMs = 2500;
+    answers.Answers = {mrYesToAll};
+    ASSERT_TRUE(answers.Run(list, pkRemove, *project));
+    EXPECT_FALSE(answers.HadErrors) << answers.Errors.join('\n').toStdString();
+    EXPECT_EQ(answers.LastLine(), "6 folder(s) and 6 file(s) have been removed");
+    EXPECT_TRUE(TreeOf(server->Root).isEmpty());
+    // The scan opened extra sessions; each was opened again once, and no more sessions came.
+    const int reopened = int(answers.Lines.filter(ReopenedNotice).size());
+    EXPECT_GE(reopened, 1);
+    EXPECT_LE(reopened, 3);
+    EXPECT_LE(ProtocolCount(*server, "USER "), 8);
+}
+
+TEST_F(ParallelLimits, AbortEndsEverySessionAtOnceAndLeavesTheUnfinishedFilesOutdated)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 64 * 1024;
+    auto server = StartPyftpdlib(QString(), options);
+    ASSERT_TRUE(server);
+    auto project = MakeTestProject(site, server.get(), 4);
+    // Small files first, then four that take half a minute each.
+    for (int i = 0; i < 6; ++i)
+        Write(QString("a%1.bin").arg(i), Bytes(2000, i));
+    for (int i = 0; i < 4; ++i)
+        Write(QString("z%1.bin").arg(i), Bytes(2 * 1024 * 1024, 10 + i));
+
+    QElapsedTimer sinceAbort;
+    qint64 endAfterMs = -1;
+    int connectionsAtEnd = -1;
+    frontEnd.OnLogLine = [&](const QString &text) {
+        if (text == "uploading " + site + "z3.bin")
+            QTimer::singleShot(800, &frontEnd, [&] {
+                ASSERT_NE(frontEnd.Current, nullptr);
+                sinceAbort.start();
+                frontEnd.Current->Abort();
+            });
+    };
+    frontEnd.OnEnd = [&] { endAfterMs = sinceAbort.isValid() ? sinceAbort.elapsed() : -1; };
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project, [&](TPublishOperator *op) {
+        QObject::connect(op, &QObject::destroyed,
+                         [&] { connectionsAtEnd = EstablishedTo(server->Port); });
+    }));
+    const qint64 goneAfterMs = sinceAbort.elapsed();
+    EXPECT_TRUE(frontEnd.Aborted);
+    ASSERT_GE(endAfterMs, 0);
+    EXPECT_LT(endAfterMs, 500);
+    EXPECT_LT(goneAfterMs, 1000);
+    RecordProperty("EndAfterMs", int(endAfterMs));
+    // When the operator is gone, no session is left connected.
+    EXPECT_EQ(connectionsAtEnd, 0);
+    EXPECT_TRUE(frontEnd.Errors.isEmpty()) << frontEnd.Errors.join('\n').toStdString();
+    EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
+
+    // Exactly the files that arrived whole are in step.
+    for (int i = 0; i < list.Count(); ++i) {
+        const TFileListItem *item = list.Items(i);
+        if (item->IsFolder)
+            continue;
+        const bool small = item->RelativeName.startsWith('a');
+        EXPECT_EQ(item->Synchronous, small) << item->RelativeName.toStdString();
+        EXPECT_EQ(project->Versions.FindOrAdd(item->RelativeName)->Date,
+                  small ? GetFileAge(item->GetLocalPath()) : 0)
+            << item->RelativeName.toStdString();
+        if (small) {
+            EXPECT_EQ(ReadWholeFile(server->LocalPath("/" + item->RelativeName)),
+                      ReadWholeFile(item->GetLocalPath()));
+        }
+    }
+    TTestFrontEnd::Idle(500);
+    EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
+}
