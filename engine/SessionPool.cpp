@@ -226,6 +226,9 @@ QString TSessionPool::RunJob(TSession &session, const TJob &job, bool &lost)
     }
     session.Reopened = true;
     session.Ftp->Disconnect();
+    // Disconnect made the session usable again, also after an Abort that came just now.
+    if (m_aborted)
+        return failure;
     try {
         session.Ftp->Connect();
     } catch (const std::exception &) {

@@ -188,10 +188,13 @@ TEST_F(Cli, NewWritesTheProjectAConfirmedOptionsDialogWrites)
     EXPECT_EQ(ReadWholeFile(fileName), expected);
 
     // The same login and host again: the first free suffix; defaults where nothing was given.
-    const TCliResult second = RunCli("new|--path|" + m_site + "|--host|127.0.0.1|--user|me");
+    const TCliResult second
+        = RunCli("new|--path|" + m_site + "|--host|127.0.0.1|--user|me|--connections|10");
     ASSERT_EQ(second.ExitCode, 0) << second.Err.toStdString();
     EXPECT_EQ(second.Last(), ProjectsFolder() + "me@127.0.0.11.zdx");
-    EXPECT_TRUE(ReadWholeFile(second.Last()).contains("<Passive>\r\n1\r\n</Passive>\r\n<ViewSync"));
+    const QByteArray secondFile = ReadWholeFile(second.Last());
+    EXPECT_TRUE(secondFile.contains("<Passive>\r\n1\r\n</Passive>\r\n<ViewSync"));
+    EXPECT_TRUE(secondFile.contains("<Connections>\r\n10\r\n</Connections>"));
 }
 
 TEST_F(Cli, UsageAndProjectProblemsExitWithTwo)
@@ -214,7 +217,9 @@ TEST_F(Cli, UsageAndProjectProblemsExitWithTwo)
 
     for (const QString &args :
          {QString(), QString("publish|x"), QString("upload|a|b"), QString("upload|--yes-to-all|a"),
-          QString("remove|--yes-to-all|--no-to-all|a"), QString("new|--port|21a")}) {
+          QString("remove|--yes-to-all|--no-to-all|a"), QString("new|--port|21a"),
+          QString("new|--connections|0"), QString("new|--connections|11"),
+          QString("new|--connections|4x")}) {
         const TCliResult result = RunCli(args);
         EXPECT_EQ(result.ExitCode, 2) << args.toStdString();
         EXPECT_TRUE(result.Err.endsWith("Try 'zandrel-cli --help'.\n")) << result.Err.toStdString();

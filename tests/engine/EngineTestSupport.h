@@ -15,6 +15,8 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -179,4 +181,52 @@ protected:
         WriteWholeFile(site + relative, data);
     }
     QStringList Uploaded() const { return frontEnd.StartingWith("uploading " + site); }
+};
+
+// The same bytes for the same seed.
+inline QByteArray RandomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (char &c : data)
+        c = char(generator.generate() & 0xff);
+    return data;
+}
+
+// How many commands the server received that start with `prefix`.
+inline int ProtocolCount(const TFtpTestServer &server, const QString &prefix)
+{
+    return int(server.ProtocolLog()
+                   .filter(QRegularExpression("^" + QRegularExpression::escape(prefix)))
+                   .size());
+}
+
+// A site, the server the test is instantiated with ("pyftpdlib" or "vsftpd") and a project
+// that joins them over `connections` sessions.
+class ServerSiteTest : public SiteTest, public ::testing::WithParamInterface<const char *>
+{
+protected:
+    std::unique_ptr<TFtpTestServer> server;
+    std::unique_ptr<TProject> project;
+    int connections = 1;
+
+    void SetUp() override
+    {
+        server = QString::fromLatin1(GetParam()) == "vsftpd" ? StartVsftpd() : StartPyftpdlib();
+        ASSERT_TRUE(server);
+        QDir().mkpath(site);
+        project = MakeTestProject(site, server.get(), connections);
+    }
+    QString OnServer(const QString &relative) const { return server->LocalPath("/" + relative); }
+    void Run(quint8 kind)
+    {
+        ASSERT_TRUE(frontEnd.Run(list, kind, *project));
+        EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
+    }
+    void RunWithoutErrors(quint8 kind)
+    {
+        Run(kind);
+        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+    }
+    int CommandCount(const QString &prefix) const { return ProtocolCount(*server, prefix); }
 };

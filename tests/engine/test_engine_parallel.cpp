@@ -7,28 +7,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <algorithm>
 
 namespace {
-
-QByteArray Bytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (char &c : data)
-        c = char(generator.generate() & 0xff);
-    return data;
-}
-
-int ProtocolCount(const TFtpTestServer &server, const QString &prefix)
-{
-    return int(server.ProtocolLog()
-                   .filter(QRegularExpression("^" + QRegularExpression::escape(prefix)))
-                   .size());
-}
 
 // Our established connections to `port` (the client side, from /proc/net/tcp).
 int EstablishedTo(quint16 port)
@@ -51,26 +34,11 @@ const QString ReopenedNotice = "the connection to the server was lost and has be
 
 } // namespace
 
-class Parallel : public SiteTest, public ::testing::WithParamInterface<const char *>
+class Parallel : public ServerSiteTest
 {
 protected:
-    std::unique_ptr<TFtpTestServer> server;
-    std::unique_ptr<TProject> project;
-
-    void SetUp() override
-    {
-        server = QString::fromLatin1(GetParam()) == "vsftpd" ? StartVsftpd() : StartPyftpdlib();
-        ASSERT_TRUE(server);
-        QDir().mkpath(site);
-        project = MakeTestProject(site, server.get(), 4);
-    }
-    QString OnServer(const QString &relative) const { return server->LocalPath("/" + relative); }
-    void Run(quint8 kind)
-    {
-        ASSERT_TRUE(frontEnd.Run(list, kind, *project));
-        EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
-        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-    }
+    Parallel() { connections = 4; }
+    void Run(quint8 kind) { RunWithoutErrors(kind); }
     // 40 files of both modes in nested folders, a few large enough to overlap.
     void WriteTree()
     {
@@ -82,7 +50,7 @@ protected:
                       QByteArray("<p>line\n").repeated(i * 50 + 1));
             else
                 Write(folder + QString("file%1.bin").arg(i),
-                      Bytes(i % 7 == 0 ? 400000 : i * 997, i));
+                      RandomBytes(i % 7 == 0 ? 400000 : i * 997, i));
         }
         Write("empty.gif", QByteArray());
     }
@@ -116,7 +84,7 @@ TEST_P(Parallel, FourSessionsUploadCompareRemoveAndDownloadAsOneWould)
     // The server drifts: a file gone, server-only entries nested three deep.
     QFile::remove(OnServer("img/file2.bin"));
     WriteWholeFile(OnServer("old/x/y/z.txt"), "z");
-    WriteWholeFile(OnServer("old/x/w.bin"), Bytes(5000, 99));
+    WriteWholeFile(OnServer("old/x/w.bin"), RandomBytes(5000, 99));
     WriteWholeFile(OnServer("old/v.txt"), "v");
     WriteWholeFile(OnServer("stale.html"), "stale");
 
@@ -148,10 +116,10 @@ TEST_P(Parallel, FourSessionsUploadCompareRemoveAndDownloadAsOneWould)
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
 
     // Download: folders before their files, every file byte-exact and recorded.
-    const QMap<QString, QByteArray> serverOnly{{"dl/a/b/big.bin", Bytes(300000, 5)},
-                                               {"dl/a/c.bin", Bytes(70000, 6)},
-                                               {"dl/d.bin", Bytes(1, 7)},
-                                               {"top.bin", Bytes(120000, 8)}};
+    const QMap<QString, QByteArray> serverOnly{{"dl/a/b/big.bin", RandomBytes(300000, 5)},
+                                               {"dl/a/c.bin", RandomBytes(70000, 6)},
+                                               {"dl/d.bin", RandomBytes(1, 7)},
+                                               {"top.bin", RandomBytes(120000, 8)}};
     for (auto it = serverOnly.cbegin(); it != serverOnly.cend(); ++it)
         WriteWholeFile(OnServer(it.key()), it.value());
     frontEnd.Answers = {mrYesToAll};
@@ -175,7 +143,7 @@ TEST_F(ParallelLimits, AServerAllowingTwoConnectionsGetsOneNoticeAndTheWholeSite
     ASSERT_TRUE(server);
     auto project = MakeTestProject(site, server.get(), 4);
     for (int i = 0; i < 24; ++i)
-        Write(QString("f%1/%2.bin").arg(i % 3).arg(i), Bytes(20000 + i, i));
+        Write(QString("f%1/%2.bin").arg(i % 3).arg(i), RandomBytes(20000 + i, i));
     ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
     EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
@@ -235,9 +203,9 @@ TEST_F(ParallelLimits, AbortEndsEverySessionAtOnceAndLeavesTheUnfinishedFilesOut
     auto project = MakeTestProject(site, server.get(), 4);
     // Small files first, then four that take half a minute each.
     for (int i = 0; i < 6; ++i)
-        Write(QString("a%1.bin").arg(i), Bytes(2000, i));
+        Write(QString("a%1.bin").arg(i), RandomBytes(2000, i));
     for (int i = 0; i < 4; ++i)
-        Write(QString("z%1.bin").arg(i), Bytes(2 * 1024 * 1024, 10 + i));
+        Write(QString("z%1.bin").arg(i), RandomBytes(2 * 1024 * 1024, 10 + i));
 
     QElapsedTimer sinceAbort;
     qint64 endAfterMs = -1;

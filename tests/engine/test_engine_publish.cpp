@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -15,47 +14,10 @@
 
 #include <sys/stat.h>
 
-QByteArray RandomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (char &c : data)
-        c = char(generator.generate() & 0xff);
-    return data;
-}
-
-class Publish : public SiteTest, public ::testing::WithParamInterface<const char *>
+class Publish : public ServerSiteTest
 {
 protected:
-    std::unique_ptr<TFtpTestServer> server;
-    std::unique_ptr<TProject> project;
-
-    void SetUp() override
-    {
-        server = QString::fromLatin1(GetParam()) == "vsftpd" ? StartVsftpd() : StartPyftpdlib();
-        ASSERT_TRUE(server);
-        QDir().mkpath(site);
-        project = MakeTestProject(site, server.get());
-    }
-
-    QString OnServer(const QString &relative) const { return server->LocalPath("/" + relative); }
-
-    void Run(quint8 kind)
-    {
-        ASSERT_TRUE(frontEnd.Run(list, kind, *project));
-        EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
-    }
-    void Upload()
-    {
-        Run(pkUpload);
-        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-    }
-    int CommandCount(const QString &prefix) const
-    {
-        return int(server->ProtocolLog()
-                       .filter(QRegularExpression("^" + QRegularExpression::escape(prefix)))
-                       .size());
-    }
+    void Upload() { RunWithoutErrors(pkUpload); }
 };
 
 TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)

@@ -21,6 +21,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -147,6 +148,7 @@ TEST(OptionsDialog, ANewProjectOpensWithTheDefaultsAndCancelChangesNoValue)
         EXPECT_TRUE(dialog.btnFirewallSettings->isEnabled());
         ShowPage(dialog, Qt::Key_S);
         EXPECT_EQ(dialog.PageControl->currentWidget(), dialog.tshSettings);
+        EXPECT_EQ(dialog.edtConnections->value(), NewProjectConnections);
         Tick(dialog.cbxSaveLog);
         EXPECT_TRUE(dialog.edtLogFile->isEnabled());
         EXPECT_TRUE(dialog.lblMaxLogSizeKB->isEnabled());
@@ -168,6 +170,8 @@ TEST(OptionsDialog, ANewProjectOpensWithTheDefaultsAndCancelChangesNoValue)
                          "</MaxLogSize>\r\n</project>\r\n");
     EXPECT_FALSE(ExecuteWith(sparse, [](TfrmOptions &dialog) {
         EXPECT_EQ(dialog.edtHost->text(), "h");
+        // A project from before the option keeps to one connection.
+        EXPECT_EQ(dialog.edtConnections->value(), 1);
         QTest::keyClick(dialog.edtHost, Qt::Key_Escape);
     }));
     EXPECT_EQ(Value(sparse, "Host"), "h");
