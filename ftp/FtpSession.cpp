@@ -358,6 +358,42 @@ void TFtpSession::ConnectThroughSocks(TFtpSocket &socket, quint16 port)
     m_socksVersion = 4;
 }
 
+void TFtpSession::StartControlTls()
+{
+    const QString mode = m_owner.Encryption.trimmed().toLower();
+    if (mode != QLatin1String("auto") && mode != QLatin1String("require"))
+        return;
+    const TFtpReply reply = Command(QStringLiteral("AUTH TLS"));
+    if (reply.Code != 234) {
+        if (mode == QLatin1String("require"))
+            throw EFtpReplyError(reply.Code,
+                                 QStringLiteral("The server does not offer TLS (%1); encryption is "
+                                                "required, so the login was not sent")
+                                     .arg(reply.ErrorText()));
+        m_plainFallback = true;
+        return;
+    }
+    m_control->StartTls(m_host, {}, m_timeout);
+    const TCertificateInfo certificate = m_control->TlsCertificate();
+    const QString trusted = m_owner.TrustedFingerprint.trimmed().toUpper();
+    if (certificate.Verified || (!trusted.isEmpty() && trusted == certificate.Fingerprint)) {
+        m_tls = true;
+        return;
+    }
+    // Nothing more goes to a server that may not be ours.
+    if (!trusted.isEmpty())
+        throw EFtpCertificateError(
+            QStringLiteral("The server's certificate has changed: the trusted one has the "
+                           "SHA-256 fingerprint %1, this one %2 (%3). It may not be your server; "
+                           "nothing was sent")
+                .arg(trusted, certificate.Fingerprint, certificate.Problem),
+            certificate, true);
+    throw EFtpCertificateError(QStringLiteral("The server's certificate is not trusted (%1): "
+                                              "SHA-256 fingerprint %2")
+                                   .arg(certificate.Problem, certificate.Fingerprint),
+                               certificate, false);
+}
+
 void TFtpSession::Login()
 {
     QString user = m_owner.UserName;
@@ -402,6 +438,8 @@ void TFtpSession::Connect()
     m_lost = false;
     m_mlst = m_utf8 = m_epsvRefused = m_eprtRefused = m_listAllRefused = false;
     m_type = 0;
+    m_tls = m_plainFallback = false;
+    m_dataSession.reset();
     m_socksVersion = 0;
     m_proxyAddresses.clear();
 
@@ -421,7 +459,13 @@ void TFtpSession::Connect()
             greeting = Reply();
         if (!greeting.IsCompletion())
             Refused(greeting);
+        StartControlTls();
         Login();
+        if (m_tls) {
+            // Every data connection is protected as well (RFC 4217).
+            Simple(QStringLiteral("PBSZ 0"));
+            Simple(QStringLiteral("PROT P"));
+        }
         ReadFeatures();
         m_connected = true;
     } catch (...) {
@@ -595,7 +639,16 @@ void TFtpSession::RunTransfer(const QString &command, const TBody &body)
     if (!channel.Data)
         AcceptData(channel, completed);
     try {
+        // The handshake only once the command is out (pyftpdlib drops it otherwise), resuming
+        // the control connection's session (vsftpd requires that).
+        if (m_tls)
+            channel.Data->StartTls(m_host, m_dataSession ? m_dataSession : m_control->TlsSession(),
+                                   m_timeout);
         body(*channel.Data);
+        if (m_tls) {
+            channel.Data->ShutdownTls(m_timeout);
+            m_dataSession = channel.Data->TlsSession();
+        }
     } catch (const EFtpError &error) {
         channel.Close();
         if (m_canceller.Aborted() || m_lost || completed)

@@ -35,6 +35,9 @@ public:
 
     bool Connected() const { return m_connected; }
     bool Lost() const { return m_connected && m_lost; }
+    bool Encrypted() const { return m_tls; }
+    bool FellBackToPlain() const { return m_plainFallback; }
+    QString TlsVersion() const { return m_control ? m_control->TlsVersion() : QString(); }
     void Connect();
     void Disconnect();
     QString GetCurrentDir();
@@ -60,6 +63,7 @@ private:
     void LoseControl();
     void OpenControl();
     void ConnectThroughSocks(TFtpSocket &socket, quint16 port);
+    void StartControlTls(); // before the login
     void Login();
     void ReadFeatures();
 
@@ -104,6 +108,10 @@ private:
     bool m_eprtRefused = false;
     bool m_listAllRefused = false;
     char m_type = 0; // the last TYPE sent: 'A', 'I' or none
+    bool m_tls = false;
+    bool m_plainFallback = false;
+    // TLS 1.3 tickets serve once: each data connection resumes with the newest one.
+    TTlsSession m_dataSession;
 
     // Progress of the running transfer.
     qint64 m_remaining = 0;

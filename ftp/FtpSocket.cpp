@@ -14,6 +14,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -327,6 +330,11 @@ void TFtpSocket::Open(int family)
 
 void TFtpSocket::Close()
 {
+    if (m_ssl) {
+        SSL_free(m_ssl);
+        m_ssl = nullptr;
+    }
+    m_latestSession.reset();
     if (m_fd < 0)
         return;
     m_canceller.Unregister(m_fd);
@@ -346,6 +354,11 @@ void TFtpSocket::Wait(short events, int timeoutMs, TFtpSocket *other, bool *othe
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         m_canceller.ThrowIfAborted();
+        // Bytes TLS has decrypted already would not wake poll().
+        if (other && other->m_ssl && SSL_pending(other->m_ssl) > 0) {
+            *otherReady = true;
+            return;
+        }
         pollfd fds[3] = {{m_fd, events, 0},
                          {m_canceller.WakeFd(), POLLIN, 0},
                          {other ? other->m_fd : -1, POLLIN, 0}};
@@ -373,6 +386,8 @@ void TFtpSocket::Wait(short events, int timeoutMs, TFtpSocket *other, bool *othe
 
 bool TFtpSocket::ReadyNow() const
 {
+    if (m_ssl && SSL_pending(m_ssl) > 0)
+        return true;
     pollfd fd{m_fd, POLLIN, 0};
     return m_fd >= 0 && ::poll(&fd, 1, 0) > 0;
 }
@@ -461,6 +476,16 @@ qint64 TFtpSocket::Read(char *buffer, qint64 size, int timeoutMs)
 {
     if (m_fd < 0)
         ThrowFtpError(FtpText::ClosedByServer());
+    while (m_ssl) {
+        m_canceller.ThrowIfAborted();
+        ERR_clear_error();
+        errno = 0;
+        const int got = SSL_read(m_ssl, buffer, int(qMin<qint64>(size, 1 << 30)));
+        if (got > 0)
+            return got;
+        if (!TlsContinue(got, timeoutMs))
+            return 0;
+    }
     for (;;) {
         m_canceller.ThrowIfAborted();
         const ssize_t got = ::recv(m_fd, buffer, size_t(size), MSG_DONTWAIT);
@@ -496,6 +521,18 @@ void TFtpSocket::Write(const char *data, qint64 size, int timeoutMs)
 {
     if (m_fd < 0)
         ThrowFtpError(FtpText::ClosedByServer());
+    while (m_ssl && size > 0) {
+        m_canceller.ThrowIfAborted();
+        ERR_clear_error();
+        errno = 0;
+        const int sent = SSL_write(m_ssl, data, int(qMin<qint64>(size, 1 << 30)));
+        if (sent > 0) {
+            data += sent;
+            size -= sent;
+        } else if (!TlsContinue(sent, timeoutMs)) {
+            Fail(EPIPE);
+        }
+    }
     while (size > 0) {
         m_canceller.ThrowIfAborted();
         const ssize_t sent = ::send(m_fd, data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -542,4 +579,138 @@ TSockAddr TFtpSocket::PeerAddress() const
                != 0)
         return {};
     return address;
+}
+
+// ---- TLS ----
+
+bool TFtpSocket::TlsContinue(int result, int timeoutMs)
+{
+    const int error = SSL_get_error(m_ssl, result);
+    switch (error) {
+    case SSL_ERROR_WANT_READ:
+        Wait(POLLIN, timeoutMs);
+        return true;
+    case SSL_ERROR_WANT_WRITE:
+        Wait(POLLOUT, timeoutMs);
+        return true;
+    case SSL_ERROR_ZERO_RETURN:
+        // Abort() shuts the descriptor down, which reads as the end of the stream as well.
+        m_canceller.ThrowIfAborted();
+        return false;
+    case SSL_ERROR_SYSCALL:
+        if (errno == EINTR)
+            return true;
+        m_canceller.ThrowIfAborted();
+        if (ERR_peek_error() == 0) {
+            if (errno == 0)
+                return false;
+            Fail(errno);
+        }
+        break;
+    default:
+        m_canceller.ThrowIfAborted();
+        break;
+    }
+    ThrowFtpError(TlsErrorText(QStringLiteral("TLS error")));
+}
+
+void TFtpSocket::StartTls(const QString &host, const TTlsSession &reuse, int timeoutMs)
+{
+    if (m_fd < 0)
+        ThrowFtpError(FtpText::ClosedByServer());
+    SSL_CTX *context = TlsClientContext();
+    m_ssl = context ? SSL_new(context) : nullptr;
+    if (!m_ssl)
+        ThrowFtpError(TlsErrorText(QStringLiteral("TLS is not available")));
+    SSL_set_fd(m_ssl, m_fd);
+    SSL_set_app_data(m_ssl, &m_latestSession);
+    X509_VERIFY_PARAM *check = SSL_get0_param(m_ssl);
+    const TSockAddr numeric = TSockAddr::FromNumeric(host, 0);
+    if (numeric.IsValid()) {
+        X509_VERIFY_PARAM_set1_ip_asc(check, numeric.Address().toLatin1().constData());
+    } else {
+        const QByteArray name = host.toUtf8();
+        SSL_set_tlsext_host_name(m_ssl, name.constData());
+        X509_VERIFY_PARAM_set1_host(check, name.constData(), size_t(name.size()));
+    }
+    if (reuse)
+        SSL_set_session(m_ssl, reuse.get());
+    for (;;) {
+        m_canceller.ThrowIfAborted();
+        ERR_clear_error();
+        errno = 0;
+        const int result = SSL_connect(m_ssl);
+        if (result == 1)
+            return;
+        if (!TlsContinue(result, timeoutMs))
+            ThrowFtpError(FtpText::ClosedByServer());
+    }
+}
+
+void TFtpSocket::ShutdownTls(int timeoutMs)
+{
+    if (!m_ssl)
+        return;
+    try {
+        int result = -1;
+        for (int attempt = 0; attempt < 4 && result < 0; ++attempt) {
+            ERR_clear_error();
+            errno = 0;
+            result = SSL_shutdown(m_ssl);
+            if (result < 0 && !TlsContinue(result, timeoutMs))
+                break;
+        }
+        // Up to the server's close_notify (or its close): what it sent meanwhile includes the
+        // TLS 1.3 ticket the next data connection must resume with.
+        char scratch[4096];
+        while (result == 0) {
+            ERR_clear_error();
+            errno = 0;
+            const int got = SSL_read(m_ssl, scratch, sizeof scratch);
+            if (got <= 0 && !TlsContinue(got, timeoutMs))
+                break;
+        }
+    } catch (const EFtpError &) {
+        if (m_canceller.Aborted())
+            throw;
+    }
+    ERR_clear_error();
+}
+
+TCertificateInfo TFtpSocket::TlsCertificate() const
+{
+    if (!m_ssl)
+        return {};
+    X509 *certificate = SSL_get1_peer_certificate(m_ssl);
+    TCertificateInfo info = DescribeCertificate(certificate, SSL_get_verify_result(m_ssl));
+    X509_free(certificate);
+    return info;
+}
+
+TTlsSession TFtpSocket::TlsSession() const
+{
+    if (!m_ssl)
+        return {};
+    if (m_latestSession)
+        return m_latestSession;
+    return TTlsSession(SSL_get1_session(m_ssl), SSL_SESSION_free);
+}
+
+QString TFtpSocket::TlsVersion() const
+{
+    if (!m_ssl)
+        return {};
+    switch (SSL_version(m_ssl)) {
+    case TLS1_3_VERSION:
+        return QStringLiteral("TLS 1.3");
+    case TLS1_2_VERSION:
+        return QStringLiteral("TLS 1.2");
+    default:
+        return QString::fromLatin1(SSL_get_version(m_ssl));
+    }
+}
+
+bool TFtpSocket::TlsResumed() const
+{
+    return m_ssl && SSL_session_reused(m_ssl) == 1;
 }

@@ -3,6 +3,8 @@
 // POSIX sockets for the FTP client: every blocking wait is a poll() that also watches the
 // session's wake-up descriptor, so Abort() from another thread ends it at once.
 
+#include "ftp/FtpTls.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -115,6 +117,17 @@ public:
     bool WaitEither(TFtpSocket &other, int timeoutMs);
     void SetNoDelay();
     void Close();
+
+    // TLS over the connected socket: Read and Write go through it from now on. `host` is the
+    // name (or address) the certificate must be for; `reuse` resumes a session.
+    void StartTls(const QString &host, const TTlsSession &reuse, int timeoutMs);
+    // Sends close_notify; never raises (the peer may have gone already).
+    void ShutdownTls(int timeoutMs);
+    bool IsTls() const { return m_ssl != nullptr; }
+    TCertificateInfo TlsCertificate() const;
+    TTlsSession TlsSession() const;
+    QString TlsVersion() const; // "TLS 1.3"
+    bool TlsResumed() const;
     TSockAddr LocalAddress() const;
     TSockAddr PeerAddress() const;
 
@@ -122,7 +135,12 @@ private:
     void Open(int family);
     void Wait(short events, int timeoutMs, TFtpSocket *other = nullptr, bool *otherReady = nullptr);
     [[noreturn]] void Fail(int err);
+    // After an OpenSSL call returned `result`: waits when it wants to, returns false for the
+    // end of the stream, raises otherwise.
+    bool TlsContinue(int result, int timeoutMs);
 
     TFtpCanceller &m_canceller;
     int m_fd = -1;
+    ssl_st *m_ssl = nullptr;
+    TTlsSession m_latestSession; // the last resumable session the server handed out
 };

@@ -73,6 +73,26 @@ bool TFtp::Connected() const
     return m_session->Connected();
 }
 
+bool TFtp::Encrypted() const
+{
+    return m_session->Encrypted();
+}
+
+bool TFtp::FellBackToPlain() const
+{
+    return m_session->FellBackToPlain();
+}
+
+QString TFtp::SecurityText() const
+{
+    if (Encrypted())
+        return QStringLiteral("connected with ") + m_session->TlsVersion();
+    if (FellBackToPlain())
+        return QStringLiteral("the connection is not encrypted: the server offers no TLS, so the "
+                              "password went in clear");
+    return QStringLiteral("the connection is not encrypted");
+}
+
 bool TFtp::Lost() const
 {
     return m_session->Lost();

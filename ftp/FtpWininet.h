@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/FtpTls.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -24,6 +26,21 @@ public:
 
 private:
     QString m_message;
+};
+
+// The server's certificate does not verify and is not the one the user trusts; nothing was
+// sent after the TLS handshake. `Changed`: the user trusted another one for this server.
+class EFtpCertificateError : public EFtpError
+{
+public:
+    EFtpCertificateError(const QString &message, const TCertificateInfo &certificate, bool changed)
+        : EFtpError(message)
+        , Certificate(certificate)
+        , Changed(changed)
+    {
+    }
+    TCertificateInfo Certificate;
+    bool Changed = false;
 };
 
 class TFtpFile
@@ -72,10 +89,18 @@ public:
     bool Passive = false;
     int Timeout = 0; // milliseconds; 0 means no limit
     QString Proxy;   // "", "socks=host:port" or "ftp=ftp://host:port"
+    // "off", "auto" (TLS when the server offers it, RFC 4217) or "require" (TLS or nothing).
+    QString Encryption;
+    // A certificate that does not verify but that the user trusts, by its SHA-256 fingerprint.
+    QString TrustedFingerprint;
     // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 
     bool Connected() const;
+    // After Connect: whether TLS protects the session, and a line saying how it is connected.
+    bool Encrypted() const;
+    bool FellBackToPlain() const; // "auto" on a server without TLS
+    QString SecurityText() const;
     // The control connection broke or the server closed it (421): only a new Connect helps.
     bool Lost() const;
     void Connect();

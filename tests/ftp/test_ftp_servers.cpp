@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <map>
 #include <numeric>
 
@@ -61,6 +62,11 @@ void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const QString &proxy,
     ftp.Passive = passive;
     ftp.Timeout = 10000;
     ftp.Proxy = proxy;
+    // A TLS fixture's own certificate is trusted by its fingerprint; nothing goes in clear.
+    if (!server.CertificateFingerprint.isEmpty()) {
+        ftp.Encryption = "require";
+        ftp.TrustedFingerprint = server.CertificateFingerprint;
+    }
 }
 
 class FtpServerSuite : public ::testing::TestWithParam<TServerParam>
@@ -77,10 +83,14 @@ protected:
     {
         const QString kind = QString::fromLatin1(GetParam().Kind);
         auto &server = Servers()[kind];
-        if (!server)
-            server = kind == "pyftpdlib" ? StartPyftpdlib()
-                     : kind == "vsftpd"  ? StartVsftpd()
-                                         : ServerFromUrl();
+        if (!server) {
+            TPyftpdlibOptions pyftpdlib;
+            TVsftpdOptions vsftpd;
+            pyftpdlib.Tls = vsftpd.Tls = kind.endsWith("-tls");
+            server = kind.startsWith("pyftpdlib") ? StartPyftpdlib({}, pyftpdlib)
+                     : kind.startsWith("vsftpd")  ? StartVsftpd({}, vsftpd)
+                                                  : ServerFromUrl();
+        }
         if (!server && kind == "url")
             GTEST_SKIP() << "ZANDREL_TEST_FTP_URL is not set";
         ASSERT_TRUE(server);
@@ -276,9 +286,13 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, FtpServerSuite,
     ::testing::Values(TServerParam{"pyftpdlib", true}, TServerParam{"pyftpdlib", false},
                       TServerParam{"vsftpd", true}, TServerParam{"vsftpd", false},
+                      TServerParam{"pyftpdlib-tls", true}, TServerParam{"pyftpdlib-tls", false},
+                      TServerParam{"vsftpd-tls", true}, TServerParam{"vsftpd-tls", false},
                       TServerParam{"url", true}, TServerParam{"url", false}),
     [](const ::testing::TestParamInfo<TServerParam> &info) {
-        return std::string(info.param.Kind) + (info.param.Passive ? "_passive" : "_active");
+        std::string kind = info.param.Kind;
+        std::replace(kind.begin(), kind.end(), '-', '_');
+        return kind + (info.param.Passive ? "_passive" : "_active");
     });
 
 QString ProxyText(const TTestProcess &proxy, const char *scheme)

@@ -273,6 +273,31 @@ template <class T> std::unique_ptr<T> MakeFixture(const QString &kind)
 }
 
 // A server for the test user on the given folder, or on a new "root" in its own folder.
+// A self-signed certificate for 127.0.0.1 in the fixture's folder; false (with a failure)
+// when openssl cannot make one.
+bool MakeCertificate(TFtpTestServer &server)
+{
+    const QString cert = server.TempDir->filePath("cert.pem");
+    const QString key = server.TempDir->filePath("key.pem");
+    QProcess make;
+    make.setProcessChannelMode(QProcess::MergedChannels);
+    make.start("openssl",
+               {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj",
+                "/CN=127.0.0.1/O=Zandrel tests", "-addext", "subjectAltName=IP:127.0.0.1"});
+    if (!make.waitForFinished(30000) || make.exitCode() != 0) {
+        Fail("openssl req failed: " + QString::fromUtf8(make.readAll()));
+        return false;
+    }
+    QProcess print;
+    print.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", cert});
+    print.waitForFinished(30000);
+    const QString line = QString::fromUtf8(print.readAllStandardOutput()).trimmed();
+    server.CertificateFile = cert;
+    server.CertificateFingerprint = line.section('=', 1).toUpper();
+    return !server.CertificateFingerprint.isEmpty();
+}
+
 std::unique_ptr<TFtpTestServer> MakeServer(const QString &kind, const QString &root)
 {
     auto server = MakeFixture<TFtpTestServer>(kind);
@@ -414,6 +439,12 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
         command += " --hostile-listing";
     if (options.IdleTimeout > 0)
         command += " --idle-timeout " + QString::number(options.IdleTimeout);
+    if (options.Tls) {
+        if (!MakeCertificate(*server))
+            return nullptr;
+        command += " --certfile " + server->CertificateFile + " --keyfile "
+                   + server->TempDir->filePath("key.pem");
+    }
     return Launch(std::move(server), true, false, command);
 }
 
@@ -436,8 +467,16 @@ std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOp
                             + SupportFile("vsftpd-run.sh") + " {dir} zandrel-vsftpd " + server->User
                             + " " + server->Password;
     const QString served = server->Root;
-    const QString extra
+    QString extra
         = options.MaxPerIp > 0 ? QString("max_per_ip=%1\n").arg(options.MaxPerIp) : QString();
+    if (options.Tls) {
+        if (!MakeCertificate(*server))
+            return nullptr;
+        // vsftpd's own cipher default is one OpenSSL 3 no longer offers.
+        extra += "ssl_enable=YES\nrsa_cert_file=" + server->CertificateFile
+                 + "\nrsa_private_key_file=" + server->TempDir->filePath("key.pem")
+                 + "\nssl_ciphers=HIGH\nforce_local_logins_ssl=NO\nforce_local_data_ssl=NO\n";
+    }
     return Launch(std::move(server), true, false, command, "vsftpd.conf", served, extra);
 }
 

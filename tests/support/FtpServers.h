@@ -45,6 +45,10 @@ public:
     QString Root;       // local folder served as the user's home ("" for "url")
     QString RemoteBase; // the server folder tests work in: "/" for local servers
     QString CommandLog; // pyftpdlib: our command log; vsftpd: its protocol log
+    // With TLS: the server's self-signed certificate for 127.0.0.1 (PEM) and its SHA-256
+    // fingerprint as "AB:CD:..."; empty without.
+    QString CertificateFile;
+    QString CertificateFingerprint;
 
     QString LocalPath(const QString &remotePath) const; // Root + remotePath relative to "/"
     // The commands the server received, one per line as the client sent them ("STOR a.txt");
@@ -59,6 +63,7 @@ struct TPyftpdlibOptions
     // and the like, as a hostile server would send them.
     bool HostileListing = false;
     int IdleTimeout = 0; // seconds a control connection may be idle before the server drops it
+    bool Tls = false;    // offers AUTH TLS with a certificate of its own
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},
@@ -69,6 +74,7 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},
 struct TVsftpdOptions
 {
     int MaxPerIp = 0; // control connections from one address at once, 0 = unlimited
+    bool Tls = false; // ssl_enable with session reuse required (vsftpd's default)
 };
 std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root = {},
                                             const TVsftpdOptions &options = {});

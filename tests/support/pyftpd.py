@@ -46,6 +46,8 @@ def main():
     parser.add_argument('--bandwidth', type=int, default=0)
     parser.add_argument('--command-log', default='')
     parser.add_argument('--idle-timeout', type=int, default=0)
+    parser.add_argument('--certfile', default='')
+    parser.add_argument('--keyfile', default='')
     parser.add_argument('--hostile-listing', action='store_true',
                         help='append entries whose names lead out of the listed folder')
     args = parser.parse_args()
@@ -60,11 +62,18 @@ def main():
     command_log = open(args.command_log, 'a', buffering=1,
                        encoding='utf8', errors='replace') if args.command_log else None
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.certfile:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+        base.certfile = args.certfile
+        base.keyfile = args.keyfile
+
+    class Handler(base):
         def pre_process_command(self, line, cmd, arg):
             if command_log:
                 command_log.write('PASS <password>\n' if cmd == 'PASS' else line + '\n')
-            return FTPHandler.pre_process_command(self, line, cmd, arg)
+            return base.pre_process_command(self, line, cmd, arg)
 
     Handler.authorizer = authorizer
     if args.hostile_listing:
@@ -75,7 +84,11 @@ def main():
     if args.pasv_min and args.pasv_max:
         Handler.passive_ports = range(args.pasv_min, args.pasv_max + 1)
     if args.bandwidth > 0:
-        dtp = type('Throttled', (ThrottledDTPHandler,), {})
+        bases = (ThrottledDTPHandler,)
+        if args.certfile:
+            from pyftpdlib.handlers import TLS_DTPHandler
+            bases = (TLS_DTPHandler, ThrottledDTPHandler)
+        dtp = type('Throttled', bases, {})
         dtp.read_limit = args.bandwidth
         dtp.write_limit = args.bandwidth
         Handler.dtp_handler = dtp
