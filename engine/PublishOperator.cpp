@@ -368,19 +368,24 @@ void TPublishOperator::ConnectStep()
     Ftp.UserName = project.Nodes(QStringLiteral("User"))->AsString();
     Ftp.Password = project.Password;
     Ftp.Proxy = project.Nodes(QStringLiteral("Proxy"))->AsBoolean() ? GetProxyString() : QString();
+    Ftp.Encryption = ProjectEncryption(project);
+    Ftp.TrustedFingerprint = project.Nodes(QStringLiteral("TrustedCertificate"))->AsString();
 
     const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
                          + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);
     SetStatusText(text);
     AddLog(0, text);
     try {
-        Remote([this] { Ftp.Connect(); });
+        LogIn();
+    } catch (const EFtpCertificateError &) {
+        throw; // the password never left
     } catch (const std::exception &) {
         // Ask for the password again next time: it may be the reason.
         project.Password.clear();
         project.PasswordKnown = false;
         throw;
     }
+    AddLog(Ftp.FellBackToPlain() ? 2 : 0, Ftp.SecurityText());
     if (!FileList->RemoteRoot.isEmpty()) {
         AddLog(0, QStringLiteral("changing of the folder to ") + FileList->RemoteRoot);
         const QString folder = FileList->RemoteRoot;
@@ -390,6 +395,27 @@ void TPublishOperator::ConnectStep()
     Remote([this, &current] { current = Ftp.GetCurrentDir(); });
     FileList->RemoteRoot = IncludeTrailingSlash(current);
     project.Filter.LoadRemote(FileList->RemoteRoot, project.Nodes(QStringLiteral("Filters")));
+}
+
+void TPublishOperator::LogIn()
+{
+    try {
+        Remote([this] { Ftp.Connect(); });
+    } catch (const EFtpCertificateError &error) {
+        // A changed certificate is refused outright: the user trusted another one.
+        if (error.Changed)
+            throw;
+        const TCertificateInfo certificate = error.Certificate;
+        bool trusted = false;
+        HandOver([&] { trusted = m_frontEnd->TrustCertificate(certificate); });
+        if (!trusted)
+            throw;
+        Project->Nodes(QStringLiteral("TrustedCertificate"))->SetAsString(certificate.Fingerprint);
+        Ftp.TrustedFingerprint = certificate.Fingerprint;
+        AddLog(2, QStringLiteral("the certificate with the SHA-256 fingerprint ")
+                      + certificate.Fingerprint + QStringLiteral(" is trusted for this project"));
+        Remote([this] { Ftp.Connect(); });
+    }
 }
 
 void TPublishOperator::EnsureConnected()

@@ -56,6 +56,13 @@ public:
     virtual void FillView(TPublishOperator *sender) = 0;  // a local scan has rebuilt it
     virtual void ItemChanged(TFileListItem *item) = 0;    // an item's Synchronous changed
     virtual int Ask(const QString &text) = 0;             // a TAskResult
+    // The server's certificate does not verify: true to trust it for this project from now
+    // on. A front end that cannot ask refuses.
+    virtual bool TrustCertificate(const TCertificateInfo &certificate)
+    {
+        Q_UNUSED(certificate);
+        return false;
+    }
 
     // Exactly once per operator, also when it was abandoned after Abort. The file list and
     // the project belong to the front end again from this call on.
@@ -184,6 +191,7 @@ private:
     void Execute();
     void Refresh();
     void ConnectStep();
+    void LogIn(); // Connect, asking about a certificate that does not verify
     void EnsureConnected();
     // fileBytes: what the file of the last log line has moved; -1 when it is not moving.
     void ProgressReport(qint64 bytes, qint64 fileBytes);

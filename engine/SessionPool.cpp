@@ -69,6 +69,8 @@ quint64 TSessionPool::Submit(TBody body)
         own->Passive = m_primary.Passive;
         own->Timeout = m_primary.Timeout;
         own->Proxy = m_primary.Proxy;
+        own->Encryption = m_primary.Encryption;
+        own->TrustedFingerprint = m_primary.TrustedFingerprint;
         TFtp *ftp = own.get();
         Spawn(std::move(own), ftp);
     }

@@ -51,6 +51,7 @@ void TProject::InitDefaults()
     Nodes(QStringLiteral("SafeUploadSize"))->SetAsInteger(0);
     Nodes(QStringLiteral("MaxLogSize"))->SetAsInteger(1024);
     Nodes(QStringLiteral("Connections"))->SetAsInteger(NewProjectConnections);
+    Nodes(QStringLiteral("Encryption"))->SetAsString(QStringLiteral("auto"));
     TXMLStore *filter = Nodes(QStringLiteral("Filters"))->Add();
     filter->Name = QStringLiteral("Filter");
     filter->Nodes(QStringLiteral("Mask"))->SetAsString(QStringLiteral("*.bak"));

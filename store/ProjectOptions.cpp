@@ -20,6 +20,15 @@ int ProjectConnections(TProject &project)
     return ok ? qBound(1, stored, MaxConnections) : 1;
 }
 
+QString ProjectEncryption(TProject &project)
+{
+    const QString stored
+        = project.Nodes(QStringLiteral("Encryption"))->AsString().trimmed().toLower();
+    return stored == QLatin1String("require") || stored == QLatin1String("auto")
+               ? stored
+               : QStringLiteral("off");
+}
+
 void TProjectOptions::Load(TProject &project)
 {
     Path = project.Nodes(QStringLiteral("Path"))->AsString();
@@ -42,6 +51,7 @@ void TProjectOptions::Load(TProject &project)
     CheckSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
     IgnoreHiddenFiles = project.Nodes(QStringLiteral("IgnoreHiddenFiles"))->AsBoolean();
     Connections = ProjectConnections(project);
+    Encryption = ProjectEncryption(project);
 
     Ignore.clear();
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
@@ -78,6 +88,7 @@ void TProjectOptions::Save(TProject &project) const
     project.Nodes(QStringLiteral("IgnoreHiddenFiles"))->SetAsBoolean(IgnoreHiddenFiles);
     project.Nodes(QStringLiteral("Connections"))
         ->SetAsInteger(qBound(1, Connections, MaxConnections));
+    project.Nodes(QStringLiteral("Encryption"))->SetAsString(Encryption);
 
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
     filters->Clear();

@@ -29,6 +29,7 @@ struct TProjectOptions
     bool CheckSize = false;
     bool IgnoreHiddenFiles = false;
     int Connections = 1;
+    QString Encryption = QStringLiteral("off"); // "require", "auto" or "off"
     // Masks of the ignore entries ("Filters" children whose options hold "no"), in stored
     // order, without texts that differ only in case.
     QStringList Ignore;
@@ -44,6 +45,10 @@ struct TProjectOptions
 constexpr int MaxConnections = 10;
 constexpr int NewProjectConnections = 4;
 int ProjectConnections(TProject &project); // 1 to MaxConnections
+
+// FTP over TLS: "require", "auto" (when the server offers it) or "off". A project from before
+// the option has no "Encryption" and connects as it did; new projects start with "auto".
+QString ProjectEncryption(TProject &project);
 
 enum class TOptionsField { None, Path, Host, User };
 

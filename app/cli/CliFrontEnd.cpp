@@ -100,6 +100,18 @@ void TCliFrontEnd::FillView(TPublishOperator *) {}
 
 void TCliFrontEnd::ItemChanged(TFileListItem *) {}
 
+bool TCliFrontEnd::TrustCertificate(const TCertificateInfo &certificate)
+{
+    ClearLive();
+    CliTerminal::WriteErr(
+        QStringLiteral("The server's certificate does not verify:\n") + certificate.Details()
+        + QStringLiteral("\nIf this is your server's certificate, trust it for the project with\n"
+                         "  zandrel-cli new ... --trust-certificate ")
+        + certificate.Fingerprint
+        + QStringLiteral("\nor set the project's TrustedCertificate key to that fingerprint.\n"));
+    return false;
+}
+
 int TCliFrontEnd::Ask(const QString &text)
 {
     switch (Answers) {

@@ -53,6 +53,8 @@ public:
     void FillView(TPublishOperator *sender) override;
     void ItemChanged(TFileListItem *item) override;
     int Ask(const QString &text) override;
+    // Refuses, with what the certificate says and how to trust it.
+    bool TrustCertificate(const TCertificateInfo &certificate) override;
     void OperationEnd(TPublishOperator *sender) override;
 
 private:

@@ -40,6 +40,8 @@ QString FillNewProject(TProject &project, const TNewProjectOptions &options)
         dialog.Connections = *options.Connections;
     if (options.Active)
         dialog.Passive = false;
+    if (options.Encryption)
+        dialog.Encryption = *options.Encryption;
     for (const QString &mask : options.Ignore) {
         if (IndexOfMask(dialog.Ignore, mask) < 0)
             dialog.Ignore.append(mask);
@@ -53,7 +55,23 @@ QString FillNewProject(TProject &project, const TNewProjectOptions &options)
     if (CheckProjectOptions(dialog, refusal) != TOptionsField::None)
         return refusal;
     dialog.Save(project);
+    if (options.TrustCertificate)
+        project.Nodes(QStringLiteral("TrustedCertificate"))->SetAsString(*options.TrustCertificate);
     return {};
+}
+
+QString NormalizedFingerprint(const QString &text)
+{
+    QString digits = text.trimmed().toUpper();
+    digits.remove(QLatin1Char(':'));
+    if (digits.size() != 64 || !std::all_of(digits.cbegin(), digits.cend(), [](QChar c) {
+            return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+        }))
+        return {};
+    QStringList pairs;
+    for (int i = 0; i < digits.size(); i += 2)
+        pairs << digits.mid(i, 2);
+    return pairs.join(QLatin1Char(':'));
 }
 
 QString FindProjectFile(const QString &nameOrPath, QString &error)

@@ -19,6 +19,8 @@ struct TNewProjectOptions
     std::optional<QString> Port;
     std::optional<QString> Timeout;
     std::optional<int> Connections;
+    std::optional<QString> Encryption;       // "require", "auto" or "off"
+    std::optional<QString> TrustCertificate; // a SHA-256 fingerprint
     bool Active = false;
     QStringList Ignore;
 };
@@ -33,3 +35,7 @@ QString FindProjectFile(const QString &nameOrPath, QString &error);
 
 // The first line of a file (without its line end).
 bool ReadFirstLine(const QString &fileName, QString &line, QString &error);
+
+// A SHA-256 fingerprint as "AB:CD:..." from hex digits with or without colons; empty when the
+// text is not one.
+QString NormalizedFingerprint(const QString &text);

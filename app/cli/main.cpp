@@ -29,6 +29,7 @@ const char *const UsageText
       "  zandrel-cli list\n"
       "  zandrel-cli new --path DIR --host HOST --user USER [--port N] [--remote-path P]\n"
       "                  [--password-file FILE] [--active] [--timeout SECONDS] [--connections N]\n"
+      "                  [--encryption require|auto|off] [--trust-certificate SHA256]\n"
       "                  [--ignore MASK]...\n"
       "  zandrel-cli --help | --version\n"
       "\n"
@@ -49,6 +50,10 @@ const char *const UsageText
       "  --no-to-all           answer every question of remove/download with No\n"
       "  --active              active mode FTP (a new project uses passive mode)\n"
       "  --connections N       connections to the server at once, 1 to 10 (4)\n"
+      "  --encryption MODE     FTP over TLS: require, auto (when offered; the default) or off\n"
+      "  --trust-certificate SHA256\n"
+      "                        trust the server's certificate with this SHA-256 fingerprint\n"
+      "                        although it does not verify (self-signed, another host name)\n"
       "  --ignore MASK         add an entry to the ignore list (\"*.bak\" is there already)\n"
       "\n"
       "A project that stores no password takes it from --password-file, else from the\n"
@@ -193,6 +198,21 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
                         .arg(MaxConnections)
                         .arg(value));
             parsed.New.Connections = connections;
+        } else if (isNew && name == QLatin1String("--encryption")) {
+            ok = takeValue(value);
+            if (ok && value != QLatin1String("require") && value != QLatin1String("auto")
+                && value != QLatin1String("off"))
+                return UsageError(
+                    QStringLiteral("--encryption needs require, auto or off, not '%1'").arg(value));
+            parsed.New.Encryption = value;
+        } else if (isNew && name == QLatin1String("--trust-certificate")) {
+            ok = takeValue(value);
+            const QString fingerprint = NormalizedFingerprint(value);
+            if (ok && fingerprint.isEmpty())
+                return UsageError(QStringLiteral("--trust-certificate needs a SHA-256 fingerprint "
+                                                 "(64 hex digits), not '%1'")
+                                      .arg(value));
+            parsed.New.TrustCertificate = fingerprint;
         } else if (isNew && name == QLatin1String("--active")) {
             ok = flag(parsed.New.Active);
         } else if (isNew && name == QLatin1String("--ignore")) {

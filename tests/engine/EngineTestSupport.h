@@ -55,6 +55,13 @@ public:
     void ClearView(TPublishOperator *) override { Note(0); }
     void FillView(TPublishOperator *) override { FillViews += Note(1); }
     void ItemChanged(TFileListItem *item) override { ChangedItems << Note(item); }
+    QList<TCertificateInfo> Certificates; // the ones the operator asked about
+    bool TrustThem = false;
+    bool TrustCertificate(const TCertificateInfo &certificate) override
+    {
+        Certificates << Note(certificate);
+        return TrustThem;
+    }
     int Ask(const QString &text) override
     {
         Questions << Note(text);

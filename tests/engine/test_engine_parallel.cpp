@@ -252,3 +252,44 @@ TEST_F(ParallelLimits, AbortEndsEverySessionAtOnceAndLeavesTheUnfinishedFilesOut
     TTestFrontEnd::Idle(500);
     EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
 }
+
+TEST_F(ParallelLimits, OverTlsTheUserTrustsTheCertificateOnceAndEverySessionIsProtected)
+{
+    TVsftpdOptions options;
+    options.Tls = true;
+    auto server = StartVsftpd(QString(), options);
+    ASSERT_TRUE(server);
+    auto project = MakeTestProject(site, server.get(), 4);
+    Set(*project, "Encryption", "require");
+    for (int i = 0; i < 12; ++i)
+        Write(QString("d%1/%2.bin").arg(i % 2).arg(i), RandomBytes(30000 + i, i));
+
+    // Not trusted: the operation ends at the login, nothing changes.
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    ASSERT_EQ(frontEnd.Certificates.size(), 1);
+    EXPECT_EQ(frontEnd.Certificates[0].Fingerprint, server->CertificateFingerprint);
+    ASSERT_EQ(frontEnd.Errors.size(), 1);
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith("The server's certificate is not trusted"));
+    EXPECT_EQ(ProtocolCount(*server, "USER "), 0);
+    EXPECT_TRUE(project->Nodes("TrustedCertificate")->AsString().isEmpty());
+
+    frontEnd.TrustThem = true;
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+    EXPECT_EQ(frontEnd.Certificates.size(), 2);
+    EXPECT_EQ(project->Nodes("TrustedCertificate")->AsString(), server->CertificateFingerprint);
+    EXPECT_TRUE(frontEnd.Lines.contains("the certificate with the SHA-256 fingerprint "
+                                        + server->CertificateFingerprint
+                                        + " is trusted for this project"));
+    EXPECT_EQ(frontEnd.Lines.filter(QRegularExpression("^connected with TLS 1\\.[23]$")).size(), 1);
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    // Every session protected its login and its files: PBSZ and PROT once each.
+    EXPECT_EQ(ProtocolCount(*server, "USER "), 4);
+    EXPECT_EQ(ProtocolCount(*server, "PROT P"), 4);
+
+    // Trusted from now on: no more questions.
+    Write("d0/new.bin", "new");
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    EXPECT_FALSE(frontEnd.HadErrors);
+    EXPECT_EQ(frontEnd.Certificates.size(), 2);
+}

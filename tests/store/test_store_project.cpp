@@ -37,7 +37,7 @@ TEST_F(ProjectTest, NewProjectReadByTheOptionsDialogSavesTheExpectedBytes)
     for (const char *key :
          {"Path", "IncSubDirs", "Host", "User", "Pass", "RemotePath", "Port", "Timeout", "Passive",
           "Proxy", "SaveLog", "LogFile", "CheckLogSize", "MaxLogSize", "SafeUpload",
-          "SafeUploadSize", "SetPermission", "CheckSize", "IgnoreHiddenFiles", "Connections"})
+          "SafeUploadSize", "SetPermission", "CheckSize", "IgnoreHiddenFiles", "Connections", "Encryption"})
         p.Nodes(key)->AsString();
     p.Nodes("MaxLogSize")->AsInteger();
     p.Nodes("Filters")->Items(0)->Nodes("Options")->AsString();

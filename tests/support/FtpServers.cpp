@@ -273,29 +273,45 @@ template <class T> std::unique_ptr<T> MakeFixture(const QString &kind)
 }
 
 // A server for the test user on the given folder, or on a new "root" in its own folder.
-// A self-signed certificate for 127.0.0.1 in the fixture's folder; false (with a failure)
-// when openssl cannot make one.
-bool MakeCertificate(TFtpTestServer &server)
+} // namespace
+
+bool MakeTestCertificate(const QString &folder, TTestCertificate &made)
 {
-    const QString cert = server.TempDir->filePath("cert.pem");
-    const QString key = server.TempDir->filePath("key.pem");
+    made.CertificateFile = folder + "/cert.pem";
+    made.KeyFile = folder + "/key.pem";
     QProcess make;
     make.setProcessChannelMode(QProcess::MergedChannels);
     make.start("openssl",
                {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj",
-                "/CN=127.0.0.1/O=Zandrel tests", "-addext", "subjectAltName=IP:127.0.0.1"});
+                "-nodes", "-keyout", made.KeyFile, "-out", made.CertificateFile, "-days", "2",
+                "-subj", "/CN=127.0.0.1/O=Zandrel tests", "-addext",
+                "subjectAltName=IP:127.0.0.1"});
     if (!make.waitForFinished(30000) || make.exitCode() != 0) {
         Fail("openssl req failed: " + QString::fromUtf8(make.readAll()));
         return false;
     }
     QProcess print;
-    print.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", cert});
+    print.start("openssl",
+                {"x509", "-noout", "-fingerprint", "-sha256", "-in", made.CertificateFile});
     print.waitForFinished(30000);
-    const QString line = QString::fromUtf8(print.readAllStandardOutput()).trimmed();
-    server.CertificateFile = cert;
-    server.CertificateFingerprint = line.section('=', 1).toUpper();
-    return !server.CertificateFingerprint.isEmpty();
+    made.Fingerprint
+        = QString::fromUtf8(print.readAllStandardOutput()).trimmed().section('=', 1).toUpper();
+    return !made.Fingerprint.isEmpty();
+}
+
+namespace {
+
+// The fixture's certificate: the one given, else one made in its folder.
+bool UseCertificate(TFtpTestServer &server, const TTestCertificate &given, QString &keyFile)
+{
+    TTestCertificate certificate = given;
+    if (certificate.CertificateFile.isEmpty()
+        && !MakeTestCertificate(server.TempDir->path(), certificate))
+        return false;
+    server.CertificateFile = certificate.CertificateFile;
+    server.CertificateFingerprint = certificate.Fingerprint;
+    keyFile = certificate.KeyFile;
+    return true;
 }
 
 std::unique_ptr<TFtpTestServer> MakeServer(const QString &kind, const QString &root)
@@ -440,10 +456,10 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
     if (options.IdleTimeout > 0)
         command += " --idle-timeout " + QString::number(options.IdleTimeout);
     if (options.Tls) {
-        if (!MakeCertificate(*server))
+        QString keyFile;
+        if (!UseCertificate(*server, options.Certificate, keyFile))
             return nullptr;
-        command += " --certfile " + server->CertificateFile + " --keyfile "
-                   + server->TempDir->filePath("key.pem");
+        command += " --certfile " + server->CertificateFile + " --keyfile " + keyFile;
     }
     return Launch(std::move(server), true, false, command);
 }
@@ -470,11 +486,12 @@ std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOp
     QString extra
         = options.MaxPerIp > 0 ? QString("max_per_ip=%1\n").arg(options.MaxPerIp) : QString();
     if (options.Tls) {
-        if (!MakeCertificate(*server))
+        QString keyFile;
+        if (!UseCertificate(*server, {}, keyFile))
             return nullptr;
         // vsftpd's own cipher default is one OpenSSL 3 no longer offers.
         extra += "ssl_enable=YES\nrsa_cert_file=" + server->CertificateFile
-                 + "\nrsa_private_key_file=" + server->TempDir->filePath("key.pem")
+                 + "\nrsa_private_key_file=" + keyFile
                  + "\nssl_ciphers=HIGH\nforce_local_logins_ssl=NO\nforce_local_data_ssl=NO\n";
     }
     return Launch(std::move(server), true, false, command, "vsftpd.conf", served, extra);

@@ -56,6 +56,15 @@ public:
     QStringList ProtocolLog() const;
 };
 
+// A self-signed certificate (and its key) for 127.0.0.1.
+struct TTestCertificate
+{
+    QString CertificateFile, KeyFile;
+    QString Fingerprint; // SHA-256, "AB:CD:..."
+};
+// Makes one in `folder` with the openssl command; false (and a test failure) when it cannot.
+bool MakeTestCertificate(const QString &folder, TTestCertificate &made);
+
 struct TPyftpdlibOptions
 {
     qint64 BandwidthLimit = 0; // bytes/s for data transfers in each direction, 0 = unlimited
@@ -64,6 +73,7 @@ struct TPyftpdlibOptions
     bool HostileListing = false;
     int IdleTimeout = 0; // seconds a control connection may be idle before the server drops it
     bool Tls = false;    // offers AUTH TLS with a certificate of its own
+    TTestCertificate Certificate; // with Tls: this one instead of its own
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},

@@ -1,6 +1,7 @@
 #include "ui/dialogs/EditLib.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QIcon>
@@ -255,4 +256,26 @@ QString DateTimeText(const QDateTime &date)
     if (date.time() != QTime(0, 0))
         text += QLatin1Char(' ') + locale.toString(date.time(), timeFormat);
     return text;
+}
+
+QComboBox *NewEncryptionBox(QWidget *parent, const char *name)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->addItem(QStringLiteral("TLS when the server offers it"), QStringLiteral("auto"));
+    box->addItem(QStringLiteral("TLS required"), QStringLiteral("require"));
+    box->addItem(QStringLiteral("Off: the password and the files go in clear"),
+                 QStringLiteral("off"));
+    return box;
+}
+
+void SetEncryption(QComboBox *box, const QString &mode)
+{
+    const int index = box->findData(mode);
+    box->setCurrentIndex(index >= 0 ? index : box->findData(QStringLiteral("off")));
+}
+
+QString Encryption(const QComboBox *box)
+{
+    return box->currentData().toString();
 }

@@ -115,3 +115,9 @@ QIcon ThemeIcon(const QString &name, QStyle::StandardPixmap fallback);
 // Short date and long time in the user's locale, the time left out at exactly midnight;
 // empty for an invalid date.
 QString DateTimeText(const QDateTime &date);
+
+class QComboBox;
+// The choice of FTP over TLS: "auto", "require" or "off" as item data.
+QComboBox *NewEncryptionBox(QWidget *parent, const char *name);
+void SetEncryption(QComboBox *box, const QString &mode);
+QString Encryption(const QComboBox *box);

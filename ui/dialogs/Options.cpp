@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -130,6 +131,7 @@ QWidget *TfrmOptions::NewMainPage()
     edtInitDir = Named(new QLineEdit(server), "edtInitDir");
     btnFtpBrowse = Named(new QPushButton(QStringLiteral("&Browse..."), server), "btnFtpBrowse");
     cbxPassive = Named(new QCheckBox(QStringLiteral("Use passi&ve mode"), server), "cbxPassive");
+    cbxEncryption = NewEncryptionBox(server, "cbxEncryption");
     cbxProxy = Named(new QCheckBox(QStringLiteral("Use &firewall settings"), server), "cbxProxy");
     btnFirewallSettings = Named(new QPushButton(QStringLiteral("Firewall Se&ttings..."), server),
                                 "btnFirewallSettings");
@@ -151,6 +153,8 @@ QWidget *TfrmOptions::NewMainPage()
     serverGrid->addWidget(cbxPassive, 4, 1, 1, 2);
     serverGrid->addWidget(cbxProxy, 5, 1);
     serverGrid->addWidget(btnFirewallSettings, 5, 2);
+    serverGrid->addWidget(NewLabel(QStringLiteral("&Encryption"), cbxEncryption, server), 6, 0);
+    serverGrid->addWidget(cbxEncryption, 6, 1, 1, 2);
     serverGrid->setColumnStretch(1, 1);
 
     auto *layout = new QVBoxLayout(page);
@@ -169,6 +173,7 @@ QWidget *TfrmOptions::NewMainPage()
     setTabOrder(btnFtpBrowse, cbxPassive);
     setTabOrder(cbxPassive, cbxProxy);
     setTabOrder(cbxProxy, btnFirewallSettings);
+    setTabOrder(btnFirewallSettings, cbxEncryption);
 
     connect(btnBrowse, &QPushButton::clicked, this, &TfrmOptions::btnBrowseClick);
     connect(btnFtpBrowse, &QPushButton::clicked, this, &TfrmOptions::btnFtpBrowseClick);
@@ -337,6 +342,7 @@ void TfrmOptions::LoadFromProject()
     edtTimeout->SetText(options.Timeout);
     edtConnections->setValue(options.Connections);
     cbxPassive->setChecked(options.Passive);
+    SetEncryption(cbxEncryption, options.Encryption);
     cbxProxy->setChecked(options.Proxy);
     cbxSaveLog->setChecked(options.SaveLog);
     edtLogFile->setText(options.LogFile);
@@ -370,6 +376,7 @@ TProjectOptions TfrmOptions::ControlsToOptions() const
     options.Timeout = edtTimeout->text();
     options.Connections = edtConnections->value();
     options.Passive = cbxPassive->isChecked();
+    options.Encryption = Encryption(cbxEncryption);
     options.Proxy = cbxProxy->isChecked();
     options.SaveLog = cbxSaveLog->isChecked();
     options.LogFile = edtLogFile->text();

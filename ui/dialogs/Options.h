@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QSpinBox;
 class QLabel;
 class QLineEdit;
@@ -58,6 +59,7 @@ public:
     QLineEdit *edtInitDir;
     QPushButton *btnFtpBrowse;
     QCheckBox *cbxPassive;
+    QComboBox *cbxEncryption;
     QCheckBox *cbxProxy;
     QPushButton *btnFirewallSettings;
 

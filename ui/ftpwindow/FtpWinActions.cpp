@@ -229,6 +229,7 @@ void TFtpOperatorShared::EnsureConnection()
     }
     Status(QStringLiteral("Connect to ") + Ftp.ServerName, 0);
     Ftp.Connect();
+    Status(Ftp.SecurityText(), 0);
     if (!Work.Path.isEmpty()) {
         Status(QStringLiteral("Change folder to ") + Work.Path, 0);
         try {

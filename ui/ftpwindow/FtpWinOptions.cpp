@@ -68,6 +68,7 @@ TfrmSettings::TfrmSettings(QWidget *parent)
                            QStringLiteral("cbxUseFirewall"));
     btnProxy = Named(new QPushButton(QStringLiteral("Firewall settings"), additional),
                      QStringLiteral("btnProxy"));
+    cbxEncryption = NewEncryptionBox(additional, "cbxEncryption");
     QDialogButtonBox *buttons = NewOkCancelButtons(this, btnOK, Cancel, "btnOK", "Cancel");
 
     // The fixed client area is small: labels over their edits in pairs, tight spacing.
@@ -102,6 +103,10 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     additionalGrid->addWidget(cbxUsePassive, 1, 0, 1, 2);
     additionalGrid->addWidget(cbxUseFirewall, 2, 0, 1, 2);
     additionalGrid->addWidget(btnProxy, 2, 2);
+    additionalGrid->addWidget(NewLabel(QStringLiteral("lblEncryption"),
+                                       QStringLiteral("Encryption"), cbxEncryption, additional),
+                              3, 0);
+    additionalGrid->addWidget(cbxEncryption, 3, 1, 1, 2);
     additionalGrid->setColumnStretch(1, 1);
 
     auto *connectionName = new QVBoxLayout;
@@ -115,7 +120,7 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     layout->addWidget(additional);
     layout->addStretch();
     layout->addWidget(buttons);
-    setFixedSize(332, 373);
+    setFixedSize(332, 403);
 
     connect(btnProxy, &QPushButton::clicked, this, [this] { EditFirewallSettings(this); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -133,6 +138,7 @@ bool EditConnection(TProperties &connection, QString &connectionName, QWidget *p
     dialog.edtInitinalPath->setText(TextOf(connection, QStringLiteral("InitialPath")));
     dialog.cbxUsePassive->setChecked(BooleanOf(connection, QStringLiteral("UsePassive")));
     dialog.cbxUseFirewall->setChecked(BooleanOf(connection, QStringLiteral("UseFirewall")));
+    SetEncryption(dialog.cbxEncryption, TextOf(connection, QStringLiteral("Encryption")));
     if (dialog.exec() != QDialog::Accepted)
         return false;
 
@@ -144,5 +150,6 @@ bool EditConnection(TProperties &connection, QString &connectionName, QWidget *p
     connection.Items(QStringLiteral("UsePassive"))->SetAsBoolean(dialog.cbxUsePassive->isChecked());
     connection.Items(QStringLiteral("UseFirewall"))
         ->SetAsBoolean(dialog.cbxUseFirewall->isChecked());
+    connection.Items(QStringLiteral("Encryption"))->SetAsString(Encryption(dialog.cbxEncryption));
     return true;
 }

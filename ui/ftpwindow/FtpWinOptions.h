@@ -26,12 +26,14 @@ public:
     QLineEdit *edtInitinalPath;
     QCheckBox *cbxUsePassive;
     QCheckBox *cbxUseFirewall;
+    QComboBox *cbxEncryption;
     QPushButton *btnProxy;
     QPushButton *btnOK;
     QPushButton *Cancel;
 };
 
 // Edits "ServerName", "ServerPort", "UserName", "Password", "InitialPath" (texts, written as
-// typed) and "UsePassive", "UseFirewall" (booleans) of `connection`; writes them on OK only.
+// typed), "UsePassive", "UseFirewall" (booleans) and "Encryption" ("auto", "require" or "off";
+// missing means off) of `connection`; writes them on OK only.
 // `connectionName` is shown but never changed. True exactly when OK was chosen.
 bool EditConnection(TProperties &connection, QString &connectionName, QWidget *parent = nullptr);

@@ -2,6 +2,7 @@
 
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
+#include "store/ProjectOptions.h"
 #include "store/RegistryLib.h"
 #include "store/Settings.h"
 #include "ui/dialogs/EditLib.h"
@@ -594,6 +595,9 @@ void TfrmFtpWindow::ConfigureFromProject(TProject &project, const QString &passw
         ->SetAsBoolean(project.Nodes(QStringLiteral("Passive"))->AsBoolean());
     FConnection.Items(QStringLiteral("UseFirewall"))
         ->SetAsBoolean(project.Nodes(QStringLiteral("Proxy"))->AsBoolean());
+    FConnection.Items(QStringLiteral("Encryption"))->SetAsString(ProjectEncryption(project));
+    FConnection.Items(QStringLiteral("TrustedCertificate"))
+        ->SetAsString(project.Nodes(QStringLiteral("TrustedCertificate"))->AsString());
     ApplyConnection();
 }
 
@@ -609,6 +613,8 @@ void TfrmFtpWindow::ApplyConnection()
     ftp.Passive = FConnection.Items(QStringLiteral("UsePassive"))->AsBoolean();
     ftp.Proxy = FConnection.Items(QStringLiteral("UseFirewall"))->AsBoolean() ? GetProxyString()
                                                                               : QString();
+    ftp.Encryption = FConnection.Items(QStringLiteral("Encryption"))->AsString();
+    ftp.TrustedFingerprint = FConnection.Items(QStringLiteral("TrustedCertificate"))->AsString();
     FAction->Path = FConnection.Items(QStringLiteral("InitialPath"))->AsString();
     UpdateControls();
 }

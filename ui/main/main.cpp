@@ -939,6 +939,21 @@ void TfrmMain::ItemChanged(TFileListItem *item)
     UpdateItemView(item);
 }
 
+bool TfrmMain::TrustCertificate(const TCertificateInfo &certificate)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Zandrel"),
+                    QStringLiteral("The server's certificate does not verify. Trust it for this "
+                                   "project?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("TrustCertificateBox"));
+    box.setInformativeText(certificate.Details()
+                           + QStringLiteral("\n\nTrust it only if you know this is your "
+                                            "server's certificate (compare the fingerprint with "
+                                            "the one your hosting provider gives)."));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 int TfrmMain::Ask(const QString &text)
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Zandrel"), text,

@@ -95,6 +95,7 @@ public:
     void FillView(TPublishOperator *sender) override;
     void ItemChanged(TFileListItem *item) override;
     int Ask(const QString &text) override;
+    bool TrustCertificate(const TCertificateInfo &certificate) override;
     void OperationEnd(TPublishOperator *sender) override;
 
     // Elements, named for the commands they serve.

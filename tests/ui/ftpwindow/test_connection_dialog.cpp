@@ -129,6 +129,7 @@ TEST_F(ConnectionDialogTest, OkWritesTextsAsTypedAndTheSwitches)
         auto *port = dialog->edtServerPort;
         EXPECT_EQ(dialog->edtServerName->text(), ""); // absent keys load empty
         EXPECT_TRUE(dialog->cbxUsePassive->isChecked());
+        EXPECT_EQ(Encryption(dialog->cbxEncryption), "off"); // a connection from before TLS
 
         SelectAllAndType(dialog->cbxConnectionName, "Another name");
         QTest::keyClicks(dialog->edtServerName, "  ftp.example.org");
@@ -139,6 +140,7 @@ TEST_F(ConnectionDialogTest, OkWritesTextsAsTypedAndTheSwitches)
         QTest::keyClicks(dialog->edtInitinalPath, " /www/ ");
         QTest::keyClick(dialog->cbxUsePassive, Qt::Key_Space);
         QTest::keyClick(dialog->cbxUseFirewall, Qt::Key_Space);
+        QTest::keyClick(dialog->cbxEncryption, Qt::Key_Up);
         QTest::keyClick(dialog->edtInitinalPath, Qt::Key_Return); // the default button
     });
     EXPECT_TRUE(EditConnection(connection, name));
@@ -151,8 +153,9 @@ TEST_F(ConnectionDialogTest, OkWritesTextsAsTypedAndTheSwitches)
                             {"InitialPath", " /www/ "},
                             {"UsePassive", "0"},
                             {"UseFirewall", "1"},
+                            {"Encryption", "require"},
                             {"Other", "kept"}};
     for (const auto &[key, value] : written)
         EXPECT_EQ(connection.Items(key)->AsString(), value) << key.toStdString();
-    EXPECT_EQ(connection.Count(), 8);
+    EXPECT_EQ(connection.Count(), 9);
 }

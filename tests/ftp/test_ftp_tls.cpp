@@ -1,0 +1,315 @@
+// FTP over TLS against pyftpdlib's TLS handler and vsftpd with ssl_enable: what "require" and
+// "auto" do on servers with and without TLS, certificates that do and do not verify, what
+// crosses the network in clear, and Abort during a protected upload.
+#include "ftp/FtpWininet.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// One certificate that this process's trust store vouches for (SSL_CERT_FILE is read when the
+// first TLS connection is made); servers that make their own certificate do not verify.
+class TTrustedCertificate : public ::testing::Environment
+{
+public:
+    static TTestCertificate &Get()
+    {
+        static TTestCertificate certificate;
+        return certificate;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        ASSERT_TRUE(MakeTestCertificate(m_folder.path(), Get()));
+        ::setenv("SSL_CERT_FILE", Get().CertificateFile.toLocal8Bit().constData(), 1);
+    }
+
+private:
+    QTemporaryDir m_folder;
+};
+[[maybe_unused]] ::testing::Environment *const trustedCertificate
+    = ::testing::AddGlobalTestEnvironment(new TTrustedCertificate);
+
+void Configure(TFtp &ftp, const TTestProcess &server, const TFtpTestServer &login,
+               const QString &encryption)
+{
+    ftp.ServerName = server.Host;
+    ftp.ServerPort = server.Port;
+    ftp.UserName = login.User;
+    ftp.Password = login.Password;
+    ftp.Passive = true;
+    ftp.Timeout = 10000;
+    ftp.Encryption = encryption;
+}
+
+std::unique_ptr<TFtpTestServer> StartTlsServer(const QString &kind)
+{
+    TPyftpdlibOptions pyftpdlib;
+    TVsftpdOptions vsftpd;
+    pyftpdlib.Tls = vsftpd.Tls = true;
+    return kind == "vsftpd" ? StartVsftpd({}, vsftpd) : StartPyftpdlib({}, pyftpdlib);
+}
+
+// A TCP relay in front of a server that keeps every byte the client sent on the control
+// connection. Data connections go to the server directly (EPSV names only a port).
+class TRelay
+{
+public:
+    explicit TRelay(quint16 serverPort)
+        : m_serverPort(serverPort)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length);
+        ::listen(m_listener, 4);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        Host.Port = ntohs(address.sin_port);
+        ::pipe(m_stop);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~TRelay()
+    {
+        [[maybe_unused]] const ssize_t written = ::write(m_stop[1], "x", 1);
+        m_thread.join();
+        for (int fd : {m_listener, m_stop[0], m_stop[1]})
+            ::close(fd);
+    }
+    QByteArray Sent() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_sent;
+    }
+    TTestProcess Host; // where the client connects
+
+private:
+    void Serve()
+    {
+        pollfd accept[2] = {{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+        if (::poll(accept, 2, 30000) <= 0 || accept[1].revents)
+            return;
+        const int client = ::accept(m_listener, nullptr, nullptr);
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(m_serverPort);
+        ::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        char buffer[16384];
+        for (bool open = true; open;) {
+            pollfd fds[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+            if (::poll(fds, 3, 30000) <= 0 || fds[2].revents)
+                break;
+            for (int side = 0; side < 2 && open; ++side) {
+                if (!fds[side].revents)
+                    continue;
+                const ssize_t got = ::read(fds[side].fd, buffer, sizeof buffer);
+                if (got <= 0) {
+                    open = false;
+                    break;
+                }
+                if (side == 0) {
+                    std::lock_guard lock(m_mutex);
+                    m_sent.append(buffer, got);
+                }
+                open = ::write(fds[1 - side].fd, buffer, size_t(got)) == got;
+            }
+        }
+        ::close(client);
+        ::close(server);
+    }
+
+    quint16 m_serverPort;
+    int m_listener = -1;
+    int m_stop[2] = {-1, -1};
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    QByteArray m_sent;
+};
+
+} // namespace
+
+TEST(Tls, RequireRefusesAServerWithoutTlsBeforeTheLoginAndAutoSaysThePasswordWentInClear)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    TFtp ftp;
+    Configure(ftp, *server, *server, "require");
+    try {
+        ftp.Connect();
+        ADD_FAILURE() << "connected without TLS";
+    } catch (const EFtpError &error) {
+        EXPECT_TRUE(error.Message().startsWith("The server does not offer TLS"))
+            << error.Message().toStdString();
+    }
+    EXPECT_FALSE(ftp.Connected());
+    EXPECT_EQ(server->ProtocolLog(), QStringList{"AUTH TLS"});
+
+    Configure(ftp, *server, *server, "auto");
+    ftp.Connect();
+    EXPECT_FALSE(ftp.Encrypted());
+    EXPECT_TRUE(ftp.FellBackToPlain());
+    EXPECT_EQ(ftp.SecurityText(), "the connection is not encrypted: the server offers no TLS, so "
+                                  "the password went in clear");
+    ftp.Disconnect();
+    Configure(ftp, *server, *server, "off");
+    ftp.Connect();
+    EXPECT_EQ(ftp.SecurityText(), "the connection is not encrypted");
+    EXPECT_EQ(server->ProtocolLog().filter("AUTH").size(), 2);
+}
+
+class TlsCertificates : public ::testing::TestWithParam<const char *>
+{
+};
+
+TEST_P(TlsCertificates, AnUnverifiedOneIsRefusedUntilTrustedAndAChangedOneAlways)
+{
+    auto server = StartTlsServer(GetParam());
+    ASSERT_TRUE(server);
+    TFtp ftp;
+    // "auto" takes TLS when offered, and never a certificate nobody vouched for.
+    for (const char *mode : {"require", "auto"}) {
+        Configure(ftp, *server, *server, mode);
+        try {
+            ftp.Connect();
+            ADD_FAILURE() << mode << ": an unverified certificate was accepted";
+        } catch (const EFtpCertificateError &error) {
+            EXPECT_FALSE(error.Changed);
+            EXPECT_EQ(error.Certificate.Fingerprint, server->CertificateFingerprint);
+            EXPECT_FALSE(error.Certificate.Verified);
+            EXPECT_TRUE(error.Certificate.Subject.contains("CN=127.0.0.1"));
+            EXPECT_FALSE(error.Certificate.ValidUntil.isEmpty());
+            EXPECT_TRUE(error.Certificate.Details().contains(server->CertificateFingerprint));
+        }
+    }
+    // Nothing followed the handshakes: no login, no PBSZ.
+    EXPECT_EQ(server->ProtocolLog(), QStringList({"AUTH TLS", "AUTH TLS"}));
+
+    ftp.TrustedFingerprint = server->CertificateFingerprint.toLower();
+    ftp.Connect();
+    EXPECT_TRUE(ftp.Encrypted());
+    EXPECT_TRUE(ftp.SecurityText().startsWith("connected with TLS 1."))
+        << ftp.SecurityText().toStdString();
+    ftp.Disconnect();
+
+    // Another certificate than the trusted one: refused, naming both.
+    const QString other = QString("AB:").repeated(31) + "CD";
+    ftp.TrustedFingerprint = other;
+    try {
+        ftp.Connect();
+        ADD_FAILURE() << "a changed certificate was accepted";
+    } catch (const EFtpCertificateError &error) {
+        EXPECT_TRUE(error.Changed);
+        EXPECT_TRUE(error.Message().contains(other));
+        EXPECT_TRUE(error.Message().contains(server->CertificateFingerprint));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, TlsCertificates, ::testing::Values("pyftpdlib", "vsftpd"));
+
+TEST(Tls, ACertificateTheTrustStoreVouchesForNeedsNoFingerprintButMustNameTheHost)
+{
+    TPyftpdlibOptions options;
+    options.Tls = true;
+    options.Certificate = TTrustedCertificate::Get();
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    TFtp ftp;
+    Configure(ftp, *server, *server, "require");
+    ftp.Connect();
+    EXPECT_TRUE(ftp.Encrypted());
+    ftp.Disconnect();
+
+    // The same certificate for another name of the same machine.
+    ftp.ServerName = "localhost";
+    try {
+        ftp.Connect();
+        ADD_FAILURE() << "a certificate for another host was accepted";
+    } catch (const EFtpCertificateError &error) {
+        EXPECT_FALSE(error.Certificate.Verified);
+        EXPECT_TRUE(error.Certificate.Problem.contains("mismatch"))
+            << error.Certificate.Problem.toStdString();
+    }
+}
+
+TEST(Tls, ThePasswordAndTheCommandsNeverCrossInClearWithRequireOrAuto)
+{
+    auto server = StartTlsServer("pyftpdlib");
+    ASSERT_TRUE(server);
+    const QTemporaryDir local;
+    const QString file = local.filePath("page.html");
+    WriteWholeFile(file, "<p>secret page</p>\n");
+    for (const char *mode : {"require", "auto", "off"}) {
+        TRelay relay(server->Port);
+        TFtp ftp;
+        Configure(ftp, relay.Host, *server, mode);
+        ftp.TrustedFingerprint = server->CertificateFingerprint;
+        ftp.Connect();
+        ftp.PutFile("/page.html", file, true);
+        ftp.Disconnect();
+        const QByteArray sent = relay.Sent();
+        const bool clear = QByteArray(mode) == "off";
+        // The plain run shows that the relay sees what goes in clear.
+        EXPECT_EQ(sent.contains(server->Password.toUtf8()), clear) << mode;
+        EXPECT_EQ(sent.contains("STOR /page.html"), clear) << mode;
+        if (!clear) {
+            EXPECT_TRUE(sent.startsWith("AUTH TLS\r\n")) << mode;
+        }
+        EXPECT_EQ(ReadWholeFile(server->LocalPath("/page.html")), "<p>secret page</p>\n");
+    }
+}
+
+TEST(Tls, AbortDuringAProtectedUploadReturnsAtOnce)
+{
+    TPyftpdlibOptions options;
+    options.Tls = true;
+    options.BandwidthLimit = 64 * 1024;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    const QTemporaryDir local;
+    WriteWholeFile(local.filePath("big.bin"), QByteArray(4 * 1024 * 1024, 'b'));
+    TFtp ftp;
+    Configure(ftp, *server, *server, "require");
+    ftp.TrustedFingerprint = server->CertificateFingerprint;
+    ftp.Connect();
+    std::atomic<qint64> moved{0};
+    ftp.OnProgress = [&](TFtp *, qint64 bytes) { moved += bytes; };
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<qint64> abortAt{-1}, returnedAt{-1};
+    std::thread upload([&] {
+        try {
+            ftp.PutFile("/big.bin", local.filePath("big.bin"), false);
+        } catch (const EFtpError &) {
+        }
+        returnedAt = clock.elapsed();
+    });
+    while (moved < 64 * 1024 && returnedAt < 0 && clock.elapsed() < 20000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    abortAt = clock.elapsed();
+    ftp.Abort();
+    upload.join();
+    const qint64 returnedAfterMs = returnedAt - abortAt;
+    EXPECT_GT(moved, 0);
+    EXPECT_GE(returnedAfterMs, 0);
+    EXPECT_LT(returnedAfterMs, 500);
+    RecordProperty("ReturnedAfterMs", int(returnedAfterMs));
+}
