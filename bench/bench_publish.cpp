@@ -217,30 +217,60 @@ int FullRun(int bigFiles)
     }
 
     std::printf("Upload to pyftpdlib on loopback\n");
-    std::unique_ptr<TFtpTestServer> server;
-    TProject project;
-    TFileList list;
+    // The first upload into an empty server folder over one session, over a new project's four,
+    // and over four with TLS; the last two stay for the runs below.
+    struct TTarget
+    {
+        std::unique_ptr<TFtpTestServer> Server;
+        TProject Project;
+        TFileList List;
+    };
+    std::vector<std::unique_ptr<TTarget>> targets;
     TBenchFrontEnd frontEnd;
     qint64 ms = 0;
-    // The first upload into an empty server folder, over one session and over a new project's
-    // four; the last server stays for the runs below.
-    for (const int connections : {1, NewProjectConnections}) {
-        server = StartPyftpdlib();
-        if (!server) {
+    for (const auto &[connections, tls] :
+         {std::pair{1, false}, std::pair{NewProjectConnections, false},
+          std::pair{NewProjectConnections, true}}) {
+        auto target = std::make_unique<TTarget>();
+        TPyftpdlibOptions options;
+        options.Tls = tls;
+        target->Server = StartPyftpdlib({}, options);
+        if (!target->Server) {
             std::printf("  pyftpdlib did not start\n");
             return 1;
         }
+        TProject &project = target->Project;
         NewProject(project, site);
-        project.Nodes(QStringLiteral("Host"))->SetAsString(server->Host);
-        project.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(server->Port));
-        project.Nodes(QStringLiteral("User"))->SetAsString(server->User);
+        project.Nodes(QStringLiteral("Host"))->SetAsString(target->Server->Host);
+        project.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(target->Server->Port));
+        project.Nodes(QStringLiteral("User"))->SetAsString(target->Server->User);
         project.Nodes(QStringLiteral("Connections"))->SetAsInteger(connections);
-        project.SetPassword(server->Password);
-        ms = frontEnd.Run(list, pkUpload, project);
-        const QByteArray what
-            = QStringLiteral("first upload, %1 connection(s)").arg(connections).toUtf8();
+        project.Nodes(QStringLiteral("Encryption"))
+            ->SetAsString(tls ? QStringLiteral("require") : QStringLiteral("off"));
+        project.Nodes(QStringLiteral("TrustedCertificate"))
+            ->SetAsString(target->Server->CertificateFingerprint);
+        project.SetPassword(target->Server->Password);
+        ms = frontEnd.Run(target->List, pkUpload, project);
+        const QByteArray what = QStringLiteral("first upload, %1 connection(s)%2")
+                                    .arg(connections)
+                                    .arg(tls ? QStringLiteral(", TLS") : QString())
+                                    .toUtf8();
         PrintUpload(what.constData(), frontEnd, ms, int(files.size()));
+        if (connections > 1)
+            targets.push_back(std::move(target));
     }
+    const time_t changed = ::time(nullptr) - 60;
+    for (int i = 0; i < 40; ++i)
+        WriteFile(QFile::encodeName(files.at((i * 53 + 3) % files.size())), 1500 + i, changed);
+    for (const auto &target : targets) {
+        ms = frontEnd.Run(target->List, pkUpload, target->Project);
+        PrintUpload(target->Server->CertificateFingerprint.isEmpty()
+                        ? "40 changed files, 4 connections"
+                        : "40 changed files, 4 connections, TLS",
+                    frontEnd, ms, 40);
+    }
+    TProject &project = targets.front()->Project;
+    TFileList &list = targets.front()->List;
     ms = frontEnd.Run(list, pkUpload, project);
     PrintUpload("no-change upload", frontEnd, ms, 0);
     const time_t now = ::time(nullptr);

@@ -219,7 +219,8 @@ TEST_F(Cli, UsageAndProjectProblemsExitWithTwo)
          {QString(), QString("publish|x"), QString("upload|a|b"), QString("upload|--yes-to-all|a"),
           QString("remove|--yes-to-all|--no-to-all|a"), QString("new|--port|21a"),
           QString("new|--connections|0"), QString("new|--connections|11"),
-          QString("new|--connections|4x")}) {
+          QString("new|--connections|4x"), QString("new|--encryption|yes"),
+          QString("new|--trust-certificate|AB:CD")}) {
         const TCliResult result = RunCli(args);
         EXPECT_EQ(result.ExitCode, 2) << args.toStdString();
         EXPECT_TRUE(result.Err.endsWith("Try 'zandrel-cli --help'.\n")) << result.Err.toStdString();
@@ -291,6 +292,44 @@ TEST_F(Cli, UploadPrintsTheLogAndEndLinesAndSavesRecordsAndLog)
     EXPECT_TRUE(second.Lines().contains("No files for uploading"));
     EXPECT_EQ(server->ProtocolLog().size(), commandsBefore);
     EXPECT_EQ(ReadWholeFile(project.chopped(4) + ".log").count("\r\nStart: "), 2);
+}
+
+TEST_F(Cli, AnUntrustedCertificateIsRefusedWithItsDetailsUntilTheProjectTrustsIt)
+{
+    TPyftpdlibOptions options;
+    options.Tls = true;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    const TCliResult refused = RunCli("upload|" + project);
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_TRUE(refused.Err.contains("SHA-256 fingerprint: " + server->CertificateFingerprint))
+        << refused.Err.toStdString();
+    EXPECT_TRUE(refused.Err.contains("--trust-certificate " + server->CertificateFingerprint));
+    EXPECT_TRUE(refused.Err.contains("Subject: ") && refused.Err.contains("Valid from "));
+    EXPECT_TRUE(TreeOf(server->Root).isEmpty());
+    EXPECT_TRUE(server->ProtocolLog().filter("USER").isEmpty());
+
+    // The same project made with the fingerprint (typed without colons) connects over TLS.
+    QFile::remove(project);
+    QString hex = server->CertificateFingerprint;
+    hex.remove(':');
+    const TCliResult made
+        = RunCli(QString("new|--path|%1|--host|%2|--port|%3|--user|%4|"
+                         "--encryption|require|--trust-certificate|%5|"
+                         "--password-file|%6")
+                     .arg(m_site, server->Host)
+                     .arg(server->Port)
+                     .arg(server->User, hex.toLower(), PasswordFile(server->Password)));
+    ASSERT_EQ(made.ExitCode, 0) << made.Err.toStdString();
+    const QByteArray file = ReadWholeFile(made.Last());
+    EXPECT_TRUE(file.contains("<Encryption>\r\nrequire\r\n</Encryption>"));
+    EXPECT_TRUE(
+        file.contains("<TrustedCertificate>\r\n" + server->CertificateFingerprint.toUtf8()));
+    const TCliResult upload = RunCli("upload|" + made.Last());
+    EXPECT_EQ(upload.ExitCode, 0) << upload.Out.toStdString() << upload.Err.toStdString();
+    EXPECT_EQ(upload.Lines().filter(QRegularExpression("^connected with TLS 1\\.[23]$")).size(), 1);
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
 }
 
 TEST_F(Cli, QuestionsAreAnsweredByFlagsOrOnTheTerminalAndRefusedWithoutOne)

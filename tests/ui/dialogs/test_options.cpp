@@ -136,6 +136,7 @@ TEST(OptionsDialog, ANewProjectOpensWithTheDefaultsAndCancelChangesNoValue)
     const bool confirmed = ExecuteWith(project, [](TfrmOptions &dialog) {
         EXPECT_EQ(dialog.PageControl->currentWidget(), dialog.tshMain);
         EXPECT_EQ(SelectedRows(dialog.lvwIgnore), QStringList{"*.bak"});
+        EXPECT_EQ(Encryption(dialog.cbxEncryption), "auto");
         // Enabled states follow the controls.
         EXPECT_FALSE(dialog.btnFtpBrowse->isEnabled());
         EXPECT_FALSE(dialog.btnFirewallSettings->isEnabled());
@@ -170,8 +171,9 @@ TEST(OptionsDialog, ANewProjectOpensWithTheDefaultsAndCancelChangesNoValue)
                          "</MaxLogSize>\r\n</project>\r\n");
     EXPECT_FALSE(ExecuteWith(sparse, [](TfrmOptions &dialog) {
         EXPECT_EQ(dialog.edtHost->text(), "h");
-        // A project from before the option keeps to one connection.
+        // A project from before the options keeps to one connection and plain FTP.
         EXPECT_EQ(dialog.edtConnections->value(), 1);
+        EXPECT_EQ(Encryption(dialog.cbxEncryption), "off");
         QTest::keyClick(dialog.edtHost, Qt::Key_Escape);
     }));
     EXPECT_EQ(Value(sparse, "Host"), "h");

@@ -19,8 +19,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -507,6 +509,43 @@ TEST(MainWindow, AProjectWithoutPasswordAsksForItBeforeUploading)
     TProject stored;
     stored.Load(site.ProjectFile);
     EXPECT_TRUE(stored.Nodes(QStringLiteral("Pass"))->Value.isEmpty());
+}
+
+TEST(MainWindow, ACertificateThatDoesNotVerifyIsShownAndTrustedOnlyWhenTheUserSaysSo)
+{
+    TPyftpdlibOptions tls;
+    tls.Tls = true;
+    TSite site(tls);
+    ASSERT_TRUE(site.Server);
+    site.MakeProject();
+    TWindow w({site.ProjectFile});
+    TfrmMain &window = *w.Window;
+    const auto answerWith = [&](QMessageBox::StandardButton button) {
+        QString details;
+        TModalAnswer answer([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->objectName(), QStringLiteral("TrustCertificateBox"));
+            details = box->informativeText();
+            box->button(button)->click();
+        });
+        EXPECT_TRUE(w.Run(window.sbUpload));
+        EXPECT_TRUE(details.contains(QStringLiteral("SHA-256 fingerprint: ")
+                                     + site.Server->CertificateFingerprint))
+            << details.toStdString();
+    };
+    answerWith(QMessageBox::No);
+    EXPECT_TRUE(site.Server->ProtocolLog().filter(QStringLiteral("USER")).isEmpty());
+    EXPECT_FALSE(site.ServerInStep());
+
+    answerWith(QMessageBox::Yes);
+    EXPECT_TRUE(site.ServerInStep());
+    EXPECT_TRUE(
+        w.LogLines().filter(QRegularExpression(QStringLiteral("^connected with TLS"))).size() == 1);
+    TProject stored;
+    stored.Load(site.ProjectFile);
+    EXPECT_EQ(stored.Nodes(QStringLiteral("TrustedCertificate"))->AsString(),
+              site.Server->CertificateFingerprint);
 }
 
 TEST(MainWindow, StartsTheUploadAtOnceOnlyForArgumentsInsideOneColonTwo)
