@@ -361,8 +361,11 @@ void TFtpSession::ConnectThroughSocks(TFtpSocket &socket, quint16 port)
 void TFtpSession::StartControlTls()
 {
     const QString mode = m_owner.Encryption.trimmed().toLower();
-    if (mode != QLatin1String("auto") && mode != QLatin1String("require"))
+    if (mode != QLatin1String("auto") && mode != QLatin1String("require")
+        && mode != QLatin1String("implicit"))
         return;
+    if (m_tls)
+        return; // implicit TLS: secured before the greeting
     const TFtpReply reply = Command(QStringLiteral("AUTH TLS"));
     if (reply.Code != 234) {
         if (mode == QLatin1String("require"))
@@ -373,6 +376,11 @@ void TFtpSession::StartControlTls()
         m_plainFallback = true;
         return;
     }
+    SecureControl();
+}
+
+void TFtpSession::SecureControl()
+{
     m_control->StartTls(m_host, {}, m_timeout);
     const TCertificateInfo certificate = m_control->TlsCertificate();
     const QString trusted = m_owner.TrustedFingerprint.trimmed().toUpper();
@@ -454,6 +462,9 @@ void TFtpSession::Connect()
 
     try {
         OpenControl();
+        // Implicit FTPS (port 990 by custom): TLS from the first byte.
+        if (m_owner.Encryption.trimmed().toLower() == QLatin1String("implicit"))
+            SecureControl();
         TFtpReply greeting = Reply();
         while (greeting.IsPreliminary())
             greeting = Reply();

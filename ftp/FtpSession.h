@@ -64,6 +64,7 @@ private:
     void OpenControl();
     void ConnectThroughSocks(TFtpSocket &socket, quint16 port);
     void StartControlTls(); // before the login
+    void SecureControl();   // the handshake and the certificate check
     void Login();
     void ReadFeatures();
 

@@ -89,7 +89,8 @@ public:
     bool Passive = false;
     int Timeout = 0; // milliseconds; 0 means no limit
     QString Proxy;   // "", "socks=host:port" or "ftp=ftp://host:port"
-    // "off", "auto" (TLS when the server offers it, RFC 4217) or "require" (TLS or nothing).
+    // "off", "auto" (TLS when the server offers it, RFC 4217), "require" (TLS or nothing) or
+    // "implicit" (TLS from the first byte, as on port 990).
     QString Encryption;
     // A certificate that does not verify but that the user trusts, by its SHA-256 fingerprint.
     QString TrustedFingerprint;

@@ -29,7 +29,7 @@ struct TProjectOptions
     bool CheckSize = false;
     bool IgnoreHiddenFiles = false;
     int Connections = 1;
-    QString Encryption = QStringLiteral("off"); // "require", "auto" or "off"
+    QString Encryption = QStringLiteral("off"); // "require", "auto", "implicit" or "off"
     // Masks of the ignore entries ("Filters" children whose options hold "no"), in stored
     // order, without texts that differ only in case.
     QStringList Ignore;
@@ -46,7 +46,8 @@ constexpr int MaxConnections = 10;
 constexpr int NewProjectConnections = 4;
 int ProjectConnections(TProject &project); // 1 to MaxConnections
 
-// FTP over TLS: "require", "auto" (when the server offers it) or "off". A project from before
+// FTP over TLS: "require", "auto" (when the server offers it), "implicit" (TLS from the first
+// byte, as on port 990) or "off". A project from before
 // the option has no "Encryption" and connects as it did; new projects start with "auto".
 QString ProjectEncryption(TProject &project);
 

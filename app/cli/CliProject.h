@@ -19,7 +19,7 @@ struct TNewProjectOptions
     std::optional<QString> Port;
     std::optional<QString> Timeout;
     std::optional<int> Connections;
-    std::optional<QString> Encryption;       // "require", "auto" or "off"
+    std::optional<QString> Encryption;       // "require", "auto", "implicit" or "off"
     std::optional<QString> TrustCertificate; // a SHA-256 fingerprint
     bool Active = false;
     QStringList Ignore;

@@ -29,7 +29,7 @@ const char *const UsageText
       "  zandrel-cli list\n"
       "  zandrel-cli new --path DIR --host HOST --user USER [--port N] [--remote-path P]\n"
       "                  [--password-file FILE] [--active] [--timeout SECONDS] [--connections N]\n"
-      "                  [--encryption require|auto|off] [--trust-certificate SHA256]\n"
+      "                  [--encryption require|auto|implicit|off] [--trust-certificate SHA256]\n"
       "                  [--ignore MASK]...\n"
       "  zandrel-cli --help | --version\n"
       "\n"
@@ -50,7 +50,8 @@ const char *const UsageText
       "  --no-to-all           answer every question of remove/download with No\n"
       "  --active              active mode FTP (a new project uses passive mode)\n"
       "  --connections N       connections to the server at once, 1 to 10 (4)\n"
-      "  --encryption MODE     FTP over TLS: require, auto (when offered; the default) or off\n"
+      "  --encryption MODE     FTP over TLS: require, auto (when offered; the default), off,\n"
+      "                        or implicit (TLS from the first byte, as on port 990)\n"
       "  --trust-certificate SHA256\n"
       "                        trust the server's certificate with this SHA-256 fingerprint\n"
       "                        although it does not verify (self-signed, another host name)\n"
@@ -201,9 +202,10 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
         } else if (isNew && name == QLatin1String("--encryption")) {
             ok = takeValue(value);
             if (ok && value != QLatin1String("require") && value != QLatin1String("auto")
-                && value != QLatin1String("off"))
+                && value != QLatin1String("implicit") && value != QLatin1String("off"))
                 return UsageError(
-                    QStringLiteral("--encryption needs require, auto or off, not '%1'").arg(value));
+                    QStringLiteral("--encryption needs require, auto, implicit or off, not '%1'")
+                        .arg(value));
             parsed.New.Encryption = value;
         } else if (isNew && name == QLatin1String("--trust-certificate")) {
             ok = takeValue(value);

@@ -356,6 +356,25 @@ TEST(FtpProxy, Socks4WhenTheProxyRefusesVersion5)
     ExpectStopEndsTree(*proxy);
 }
 
+TEST(FtpProxy, TlsGoesThroughBothSocksProxiesEndToEnd)
+{
+    TPyftpdlibOptions pyftpdlib;
+    pyftpdlib.Tls = true;
+    TVsftpdOptions vsftpd;
+    vsftpd.Tls = true;
+    auto first = StartPyftpdlib({}, pyftpdlib);
+    auto second = StartVsftpd({}, vsftpd);
+    auto socks5 = StartMicrosocks();
+    auto socks4 = StartDante();
+    ASSERT_TRUE(first && second && socks5 && socks4);
+    for (const auto &[server, proxy] :
+         {std::pair{first.get(), socks5.get()}, std::pair{second.get(), socks4.get()}}) {
+        TFtp ftp;
+        RoundTrip(ftp, *server, ProxyText(*proxy, "socks="));
+        EXPECT_TRUE(ftp.Encrypted()) << server->Kind.toStdString();
+    }
+}
+
 TEST(FtpProxy, FtpProxyLogsInAsUserAtHost)
 {
     auto server = StartPyftpdlib();

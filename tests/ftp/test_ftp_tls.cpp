@@ -313,3 +313,28 @@ TEST(Tls, AbortDuringAProtectedUploadReturnsAtOnce)
     EXPECT_LT(returnedAfterMs, 500);
     RecordProperty("ReturnedAfterMs", int(returnedAfterMs));
 }
+
+TEST(Tls, ImplicitTlsSpeaksTlsFromTheFirstByte)
+{
+    TVsftpdOptions options;
+    options.Tls = options.ImplicitTls = true;
+    auto server = StartVsftpd({}, options);
+    ASSERT_TRUE(server);
+    const QTemporaryDir local;
+    const QByteArray bytes(150000, 'i');
+    WriteWholeFile(local.filePath("up.bin"), bytes);
+    TFtp ftp;
+    Configure(ftp, *server, *server, "implicit");
+    ftp.TrustedFingerprint = server->CertificateFingerprint;
+    ftp.Connect();
+    EXPECT_TRUE(ftp.Encrypted());
+    ftp.PutFile("/up.bin", local.filePath("up.bin"), false);
+    ftp.GetFile("/up.bin", local.filePath("down.bin"), false, bytes.size());
+    EXPECT_EQ(ReadWholeFile(local.filePath("down.bin")), bytes);
+    EXPECT_TRUE(server->ProtocolLog().filter("AUTH").isEmpty());
+    ftp.Disconnect();
+    // "require" speaks plain FTP first, which such a server never answers in clear.
+    Configure(ftp, *server, *server, "require");
+    ftp.Timeout = 2000;
+    EXPECT_THROW(ftp.Connect(), EFtpError);
+}

@@ -493,8 +493,12 @@ std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOp
         extra += "ssl_enable=YES\nrsa_cert_file=" + server->CertificateFile
                  + "\nrsa_private_key_file=" + keyFile
                  + "\nssl_ciphers=HIGH\nforce_local_logins_ssl=NO\nforce_local_data_ssl=NO\n";
+        if (options.ImplicitTls)
+            extra += "implicit_ssl=YES\n";
     }
-    return Launch(std::move(server), true, false, command, "vsftpd.conf", served, extra);
+    // An implicit TLS server greets only inside TLS.
+    return Launch(std::move(server), !options.ImplicitTls, false, command, "vsftpd.conf", served,
+                  extra);
 }
 
 std::unique_ptr<TFtpTestServer> ServerFromUrl()

@@ -83,8 +83,9 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},
 // the server may change whatever a test writes into it later. ASCII mode converts line ends.
 struct TVsftpdOptions
 {
-    int MaxPerIp = 0; // control connections from one address at once, 0 = unlimited
-    bool Tls = false; // ssl_enable with session reuse required (vsftpd's default)
+    int MaxPerIp = 0;         // control connections from one address at once, 0 = unlimited
+    bool Tls = false;         // ssl_enable with session reuse required (vsftpd's default)
+    bool ImplicitTls = false; // with Tls: TLS from the first byte (implicit_ssl)
 };
 std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root = {},
                                             const TVsftpdOptions &options = {});

@@ -264,6 +264,7 @@ QComboBox *NewEncryptionBox(QWidget *parent, const char *name)
     box->setObjectName(QString::fromLatin1(name));
     box->addItem(QStringLiteral("TLS when the server offers it"), QStringLiteral("auto"));
     box->addItem(QStringLiteral("TLS required"), QStringLiteral("require"));
+    box->addItem(QStringLiteral("Implicit TLS (port 990)"), QStringLiteral("implicit"));
     box->addItem(QStringLiteral("Off (plain FTP)"), QStringLiteral("off"));
     return box;
 }

@@ -117,7 +117,7 @@ QIcon ThemeIcon(const QString &name, QStyle::StandardPixmap fallback);
 QString DateTimeText(const QDateTime &date);
 
 class QComboBox;
-// The choice of FTP over TLS: "auto", "require" or "off" as item data.
+// The choice of FTP over TLS: "auto", "require", "implicit" or "off" as item data.
 QComboBox *NewEncryptionBox(QWidget *parent, const char *name);
 void SetEncryption(QComboBox *box, const QString &mode);
 QString Encryption(const QComboBox *box);

@@ -140,7 +140,8 @@ TEST_F(ConnectionDialogTest, OkWritesTextsAsTypedAndTheSwitches)
         QTest::keyClicks(dialog->edtInitinalPath, " /www/ ");
         QTest::keyClick(dialog->cbxUsePassive, Qt::Key_Space);
         QTest::keyClick(dialog->cbxUseFirewall, Qt::Key_Space);
-        QTest::keyClick(dialog->cbxEncryption, Qt::Key_Up);
+        QTest::keyClick(dialog->cbxEncryption, Qt::Key_Up); // implicit TLS
+        QTest::keyClick(dialog->cbxEncryption, Qt::Key_Up); // TLS required
         QTest::keyClick(dialog->edtInitinalPath, Qt::Key_Return); // the default button
     });
     EXPECT_TRUE(EditConnection(connection, name));
