@@ -55,12 +55,8 @@ QStringList Entries(const TFtpFileList &list)
 void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const QString &proxy,
                   bool passive = true)
 {
-    ftp.ServerName = server.Host;
-    ftp.ServerPort = server.Port;
-    ftp.UserName = server.User;
-    ftp.Password = server.Password;
+    ConfigureFor(ftp, server);
     ftp.Passive = passive;
-    ftp.Timeout = 10000;
     ftp.Proxy = proxy;
     // A TLS fixture's own certificate is trusted by its fingerprint; nothing goes in clear.
     if (!server.CertificateFingerprint.isEmpty()) {

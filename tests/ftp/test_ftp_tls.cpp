@@ -46,15 +46,10 @@ private:
 [[maybe_unused]] ::testing::Environment *const trustedCertificate
     = ::testing::AddGlobalTestEnvironment(new TTrustedCertificate);
 
-void Configure(TFtp &ftp, const TTestProcess &server, const TFtpTestServer &login,
-               const QString &encryption)
+void Configure(TFtp &ftp, const TFtpTestServer &server, const QString &encryption,
+               const TTestProcess *via = nullptr)
 {
-    ftp.ServerName = server.Host;
-    ftp.ServerPort = server.Port;
-    ftp.UserName = login.User;
-    ftp.Password = login.Password;
-    ftp.Passive = true;
-    ftp.Timeout = 10000;
+    ConfigureFor(ftp, server, via);
     ftp.Encryption = encryption;
 }
 
@@ -152,7 +147,7 @@ TEST(Tls, RequireRefusesAServerWithoutTlsBeforeTheLoginAndAutoSaysThePasswordWen
     auto server = StartPyftpdlib();
     ASSERT_TRUE(server);
     TFtp ftp;
-    Configure(ftp, *server, *server, "require");
+    Configure(ftp, *server, "require");
     try {
         ftp.Connect();
         ADD_FAILURE() << "connected without TLS";
@@ -163,14 +158,14 @@ TEST(Tls, RequireRefusesAServerWithoutTlsBeforeTheLoginAndAutoSaysThePasswordWen
     EXPECT_FALSE(ftp.Connected());
     EXPECT_EQ(server->ProtocolLog(), QStringList{"AUTH TLS"});
 
-    Configure(ftp, *server, *server, "auto");
+    Configure(ftp, *server, "auto");
     ftp.Connect();
     EXPECT_FALSE(ftp.Encrypted());
     EXPECT_TRUE(ftp.FellBackToPlain());
     EXPECT_EQ(ftp.SecurityText(), "the connection is not encrypted: the server offers no TLS, so "
                                   "the password went in clear");
     ftp.Disconnect();
-    Configure(ftp, *server, *server, "off");
+    Configure(ftp, *server, "off");
     ftp.Connect();
     EXPECT_EQ(ftp.SecurityText(), "the connection is not encrypted");
     EXPECT_EQ(server->ProtocolLog().filter("AUTH").size(), 2);
@@ -187,7 +182,7 @@ TEST_P(TlsCertificates, AnUnverifiedOneIsRefusedUntilTrustedAndAChangedOneAlways
     TFtp ftp;
     // "auto" takes TLS when offered, and never a certificate nobody vouched for.
     for (const char *mode : {"require", "auto"}) {
-        Configure(ftp, *server, *server, mode);
+        Configure(ftp, *server, mode);
         try {
             ftp.Connect();
             ADD_FAILURE() << mode << ": an unverified certificate was accepted";
@@ -233,7 +228,7 @@ TEST(Tls, ACertificateTheTrustStoreVouchesForNeedsNoFingerprintButMustNameTheHos
     auto server = StartPyftpdlib({}, options);
     ASSERT_TRUE(server);
     TFtp ftp;
-    Configure(ftp, *server, *server, "require");
+    Configure(ftp, *server, "require");
     ftp.Connect();
     EXPECT_TRUE(ftp.Encrypted());
     ftp.Disconnect();
@@ -260,7 +255,7 @@ TEST(Tls, ThePasswordAndTheCommandsNeverCrossInClearWithRequireOrAuto)
     for (const char *mode : {"require", "auto", "off"}) {
         TRelay relay(server->Port);
         TFtp ftp;
-        Configure(ftp, relay.Host, *server, mode);
+        Configure(ftp, *server, mode, &relay.Host);
         ftp.TrustedFingerprint = server->CertificateFingerprint;
         ftp.Connect();
         ftp.PutFile("/page.html", file, true);
@@ -287,7 +282,7 @@ TEST(Tls, AbortDuringAProtectedUploadReturnsAtOnce)
     const QTemporaryDir local;
     WriteWholeFile(local.filePath("big.bin"), QByteArray(4 * 1024 * 1024, 'b'));
     TFtp ftp;
-    Configure(ftp, *server, *server, "require");
+    Configure(ftp, *server, "require");
     ftp.TrustedFingerprint = server->CertificateFingerprint;
     ftp.Connect();
     std::atomic<qint64> moved{0};
@@ -324,7 +319,7 @@ TEST(Tls, ImplicitTlsSpeaksTlsFromTheFirstByte)
     const QByteArray bytes(150000, 'i');
     WriteWholeFile(local.filePath("up.bin"), bytes);
     TFtp ftp;
-    Configure(ftp, *server, *server, "implicit");
+    Configure(ftp, *server, "implicit");
     ftp.TrustedFingerprint = server->CertificateFingerprint;
     ftp.Connect();
     EXPECT_TRUE(ftp.Encrypted());
@@ -334,7 +329,7 @@ TEST(Tls, ImplicitTlsSpeaksTlsFromTheFirstByte)
     EXPECT_TRUE(server->ProtocolLog().filter("AUTH").isEmpty());
     ftp.Disconnect();
     // "require" speaks plain FTP first, which such a server never answers in clear.
-    Configure(ftp, *server, *server, "require");
+    Configure(ftp, *server, "require");
     ftp.Timeout = 2000;
     EXPECT_THROW(ftp.Connect(), EFtpError);
 }

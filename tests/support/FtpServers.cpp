@@ -1,4 +1,6 @@
 #include "tests/support/FtpServers.h"
+
+#include "ftp/FtpWininet.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -274,6 +276,17 @@ template <class T> std::unique_ptr<T> MakeFixture(const QString &kind)
 
 // A server for the test user on the given folder, or on a new "root" in its own folder.
 } // namespace
+
+void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const TTestProcess *via)
+{
+    const TTestProcess &at = via ? *via : server;
+    ftp.ServerName = at.Host;
+    ftp.ServerPort = at.Port;
+    ftp.UserName = server.User;
+    ftp.Password = server.Password;
+    ftp.Passive = true;
+    ftp.Timeout = 10000;
+}
 
 bool MakeTestCertificate(const QString &folder, TTestCertificate &made)
 {

@@ -100,5 +100,10 @@ std::unique_ptr<TTestProcess> StartDante();
 // ftp-proxy: log in as "USER user@host:port" and the server's password; passive and active.
 std::unique_ptr<TTestProcess> StartFtpProxy();
 
+class TFtp;
+// Points `ftp` at the server (or at `via`, something in front of it) with the server's login,
+// passive mode and a 10 s time-out.
+void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const TTestProcess *via = nullptr);
+
 bool ProcessAlive(qint64 pid);         // exists and is not a zombie
 QList<qint64> ProcessTree(qint64 pid); // pid and all its live descendants (via /proc)
