@@ -1,5 +1,7 @@
 #include "ui/dialogs/EditLib.h"
 
+#include "ftp/FtpTls.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
@@ -278,4 +280,19 @@ void SetEncryption(QComboBox *box, const QString &mode)
 QString Encryption(const QComboBox *box)
 {
     return box->currentData().toString();
+}
+
+bool AskTrustCertificate(const TCertificateInfo &certificate, const QString &scope, QWidget *parent)
+{
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("Zandrel"),
+        QStringLiteral("The server's certificate does not verify. Trust it for %1?").arg(scope),
+        QMessageBox::Yes | QMessageBox::No, parent);
+    box.setObjectName(QStringLiteral("TrustCertificateBox"));
+    box.setInformativeText(certificate.Details()
+                           + QStringLiteral("\n\nTrust it only if you know this is your "
+                                            "server's certificate (compare the fingerprint with "
+                                            "the one your hosting provider gives)."));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }

@@ -121,3 +121,9 @@ class QComboBox;
 QComboBox *NewEncryptionBox(QWidget *parent, const char *name);
 void SetEncryption(QComboBox *box, const QString &mode);
 QString Encryption(const QComboBox *box);
+
+struct TCertificateInfo;
+// Shows what a certificate that does not verify says and asks whether to trust it; No is the
+// default.
+bool AskTrustCertificate(const TCertificateInfo &certificate, const QString &scope,
+                         QWidget *parent);

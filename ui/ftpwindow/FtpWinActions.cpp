@@ -198,6 +198,18 @@ void TFtpOperatorShared::RunOne()
         Status(QStringLiteral("Done"), 0);
     } catch (const TDiscarded &) {
         throw;
+    } catch (const EFtpCertificateError &error) {
+        if (error.Changed) {
+            Error(error.Message());
+        } else {
+            const TCertificateInfo certificate = error.Certificate;
+            LastEventWasStatus = false;
+            Post([certificate](TFtpOperator *owner) {
+                owner->m_failed = true;
+                if (owner->OnUntrustedCertificate)
+                    owner->OnUntrustedCertificate(owner, certificate);
+            });
+        }
     } catch (const EFtpError &error) {
         Error(error.Message());
     } catch (const std::exception &error) {

@@ -88,6 +88,10 @@ public:
     std::function<void(TFtpOperator *sender)> OnClearList;
     std::function<void(TFtpOperator *sender, std::unique_ptr<TFtpFileData> data)> OnAddFile;
     std::function<void(TFtpOperator *sender, const QString &text)> OnError;
+    // Connecting stopped at a certificate that does not verify (and was not trusted before);
+    // the action failed, OnEnd follows.
+    std::function<void(TFtpOperator *sender, const TCertificateInfo &certificate)>
+        OnUntrustedCertificate;
     std::function<void(TFtpOperator *sender, const QString &text, int percent)> OnStatus;
 
 private:

@@ -576,6 +576,8 @@ void TfrmFtpWindow::CreateOperator()
     };
     FOperator->OnError
         = [this](TFtpOperator *sender, const QString &text) { FtpError(sender, text); };
+    FOperator->OnUntrustedCertificate
+        = [this](TFtpOperator *, const TCertificateInfo &info) { m_untrustedCertificate = info; };
     FOperator->OnStatus = [this](TFtpOperator *sender, const QString &text, int percent) {
         FtpStatus(sender, text, percent);
     };
@@ -951,6 +953,19 @@ void TfrmFtpWindow::FtpEnd(TFtpOperator *sender)
         QApplication::restoreOverrideCursor();
         m_cursorSet = false;
     }
+    // Asked once the action has ended, so a Yes can run it again at once.
+    if (const std::optional<TCertificateInfo> certificate
+        = std::exchange(m_untrustedCertificate, {}))
+        TrustAndRetry(*certificate);
+}
+
+void TfrmFtpWindow::TrustAndRetry(const TCertificateInfo &certificate)
+{
+    if (!AskTrustCertificate(certificate, QStringLiteral("this connection"), this))
+        return;
+    FConnection.Items(QStringLiteral("TrustedCertificate"))->SetAsString(certificate.Fingerprint);
+    ApplyConnection();
+    Run();
 }
 
 void TfrmFtpWindow::FitColumns()

@@ -12,6 +12,7 @@
 #include <QIcon>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QAbstractItemView;
@@ -139,6 +140,8 @@ private:
     void FtpClearList(TFtpOperator *sender);
     void FtpAddFile(TFtpOperator *sender, std::unique_ptr<TFtpFileData> data);
     void FtpError(TFtpOperator *sender, const QString &text);
+    void TrustAndRetry(const TCertificateInfo &certificate);
+    std::optional<TCertificateInfo> m_untrustedCertificate;
     void FtpStatus(TFtpOperator *sender, const QString &text, int percent);
     void Run();
     void RunOnRows(quint8 kind, const QList<int> &rows);

@@ -941,17 +941,7 @@ void TfrmMain::ItemChanged(TFileListItem *item)
 
 bool TfrmMain::TrustCertificate(const TCertificateInfo &certificate)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Zandrel"),
-                    QStringLiteral("The server's certificate does not verify. Trust it for this "
-                                   "project?"),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setObjectName(QStringLiteral("TrustCertificateBox"));
-    box.setInformativeText(certificate.Details()
-                           + QStringLiteral("\n\nTrust it only if you know this is your "
-                                            "server's certificate (compare the fingerprint with "
-                                            "the one your hosting provider gives)."));
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return AskTrustCertificate(certificate, QStringLiteral("this project"), this);
 }
 
 int TfrmMain::Ask(const QString &text)

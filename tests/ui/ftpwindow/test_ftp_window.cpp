@@ -468,6 +468,29 @@ TEST(FtpWindow, OpensFilesThroughTheDesktopOrOffersToSaveAndShowsAFailure)
     EXPECT_FALSE(QFileInfo::exists(TfrmFtpWindow::TempFolder()));
 }
 
+TEST(FtpWindow, ACertificateThatDoesNotVerifyIsTrustedForTheConnectionOnlyWhenTheUserSaysSo)
+{
+    TPyftpdlibOptions tls;
+    tls.Tls = true;
+    TWindowSite site(StartPyftpdlib({}, tls));
+    ASSERT_TRUE(site.Server);
+    site.Put("/index.html");
+    QString details;
+    TModalAnswer answer([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->objectName(), "TrustCertificateBox");
+        details = box->informativeText();
+        box->button(QMessageBox::Yes)->click();
+    });
+    auto window = site.Open();
+    ASSERT_TRUE(Idle(*window));
+    EXPECT_TRUE(answer.Answered());
+    EXPECT_TRUE(details.contains(site.Server->CertificateFingerprint));
+    EXPECT_EQ(Names(*window), QStringList{"index.html"});
+    EXPECT_TRUE(window->Operator().Ftp().Encrypted());
+}
+
 TEST(FtpWindow, SortsFoldersFirstAndInvertsByTheSameHeader)
 {
     TWindowSite site(StartPyftpdlib());
