@@ -555,4 +555,10 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
             bytesSeen = moved;
         }
     }
+    // A notice that came after the last job (a refusal that took its time) still belongs here.
+    TSessionPool::TEvent event;
+    while (pool.NextEvent(event, 0)) {
+        if (event.Kind == TSessionPool::TEvent::Notice)
+            AddLog(2, event.Text);
+    }
 }

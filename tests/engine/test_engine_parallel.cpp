@@ -139,6 +139,8 @@ TEST_F(ParallelLimits, AServerAllowingTwoConnectionsGetsOneNoticeAndTheWholeSite
 {
     TVsftpdOptions options;
     options.MaxPerIp = 2;
+    // Slow enough that the refusals come while files are still going.
+    options.MaxRate = 200 * 1024;
     auto server = StartVsftpd(QString(), options);
     ASSERT_TRUE(server);
     auto project = MakeTestProject(site, server.get(), 4);

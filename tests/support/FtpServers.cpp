@@ -498,6 +498,8 @@ std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOp
     const QString served = server->Root;
     QString extra
         = options.MaxPerIp > 0 ? QString("max_per_ip=%1\n").arg(options.MaxPerIp) : QString();
+    if (options.MaxRate > 0)
+        extra += QString("local_max_rate=%1\n").arg(options.MaxRate);
     if (options.Tls) {
         QString keyFile;
         if (!UseCertificate(*server, {}, keyFile))

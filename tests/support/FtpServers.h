@@ -84,6 +84,7 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},
 struct TVsftpdOptions
 {
     int MaxPerIp = 0;         // control connections from one address at once, 0 = unlimited
+    int MaxRate = 0;          // bytes/s of each transfer, 0 = unlimited
     bool Tls = false;         // ssl_enable with session reuse required (vsftpd's default)
     bool ImplicitTls = false; // with Tls: TLS from the first byte (implicit_ssl)
 };
