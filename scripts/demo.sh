@@ -33,9 +33,17 @@ step() { printf '\n== %s\n' "$*"; }
 step "Starting an FTP server (pyftpdlib) on 127.0.0.1"
 password="demo-$$-$RANDOM"
 mkdir -p "$work/server"
+fingerprint=""
 if [ -f "$here/tests/support/pyftpd.py" ]; then
+    # FTP over TLS with a certificate of its own: the project trusts it by its fingerprint, as
+    # a user would trust a self-signed certificate of their hosting provider.
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+        -keyout "$work/key.pem" -out "$work/cert.pem" -subj /CN=127.0.0.1 \
+        -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+    fingerprint="$(openssl x509 -noout -fingerprint -sha256 -in "$work/cert.pem" | cut -d= -f2)"
     /usr/bin/python3 "$here/tests/support/pyftpd.py" --root "$work/server" --user demo \
-        --password "$password" --port 0 >"$work/server.out" 2>"$work/server.log" &
+        --password "$password" --port 0 --certfile "$work/cert.pem" --keyfile "$work/key.pem" \
+        >"$work/server.out" 2>"$work/server.log" &
 else
     /usr/bin/python3 - "$work/server" "$password" >"$work/server.out" 2>"$work/server.log" <<'PY' &
 import logging, sys
@@ -96,7 +104,8 @@ find "$site" -type f -exec touch -d '2024-01-01 12:00:00' {} +
 step "zandrel-cli new"
 printf '%s\n' "$password" >"$work/password"
 project="$("$cli" new --path "$site" --host 127.0.0.1 --port "$port" --user demo \
-    --password-file "$work/password" | tail -n 1)"
+    --password-file "$work/password" ${fingerprint:+--trust-certificate "$fingerprint"} |
+    tail -n 1)"
 echo "$project"
 "$cli" list
 
