@@ -13,8 +13,7 @@ QString FailureText(const std::exception &error)
 
 TSessionPool::TSessionPool(TFtp &primary, int size)
     : m_primary(primary)
-    , m_size(qMax(1, size))
-    , m_limit(m_size)
+    , m_limit(qMax(1, size))
 {
 }
 
@@ -171,7 +170,7 @@ void TSessionPool::Serve(TSession &session)
         session.JobBytes = 0;
         Post({TEvent::Done, job.Id, failure, !failure.isEmpty() && m_aborted});
         if (lost) {
-            Retire(session, failure);
+            Retire(failure);
             break;
         }
         ++m_free;
@@ -197,7 +196,7 @@ bool TSessionPool::LogIn(TSession &session)
         --m_free;
         if (!m_aborted && m_refusal.isEmpty())
             m_refusal = failure;
-        Retire(session, failure);
+        Retire(failure);
     }
     AnnounceRefusal();
     return failure.isEmpty();
@@ -248,9 +247,8 @@ QString TSessionPool::RunJob(TSession &session, const TJob &job, bool &lost)
     return failure;
 }
 
-void TSessionPool::Retire(TSession &session, const QString &failure)
+void TSessionPool::Retire(const QString &failure)
 {
-    session.Retired = true;
     --m_alive;
     // No new session replaces it: a server that refused or dropped one will do it again.
     m_limit = m_alive;

@@ -67,8 +67,7 @@ private:
         std::unique_ptr<TFtp> Own; // empty for the primary
         TFtp *Ftp = nullptr;
         std::thread Thread;
-        bool Ready = false;   // logged in
-        bool Retired = false; // takes no more jobs
+        bool Ready = false; // logged in
         bool Reopened = false;
         quint64 Job = 0; // the running job
         std::atomic<qint64> JobBytes{0};
@@ -80,13 +79,12 @@ private:
     QString Attempt(TSession &session, const TJob &job);
     // The job's failure, empty on success; `lost` tells that the session cannot go on.
     QString RunJob(TSession &session, const TJob &job, bool &lost);
-    void Retire(TSession &session, const QString &failure); // with m_mutex held
-    void Post(TEvent event);                                // with m_mutex held
-    void FailQueued(const QString &failure, bool aborted);  // with m_mutex held
-    void AnnounceRefusal();                                 // with m_mutex held
+    void Retire(const QString &failure); // a session ends for good; with m_mutex held
+    void Post(TEvent event);             // with m_mutex held
+    void FailQueued(const QString &failure, bool aborted); // with m_mutex held
+    void AnnounceRefusal();                                // with m_mutex held
 
     TFtp &m_primary;
-    const int m_size;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_jobsChanged;

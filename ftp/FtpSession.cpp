@@ -383,7 +383,7 @@ void TFtpSession::SecureControl()
 {
     m_control->StartTls(m_host, {}, m_timeout);
     const TCertificateInfo certificate = m_control->TlsCertificate();
-    const QString trusted = m_owner.TrustedFingerprint.trimmed().toUpper();
+    const QString trusted = NormalizedFingerprint(m_owner.TrustedFingerprint);
     if (certificate.Verified || (!trusted.isEmpty() && trusted == certificate.Fingerprint)) {
         m_tls = true;
         return;

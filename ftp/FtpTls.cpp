@@ -7,6 +7,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <QStringList>
+
+#include <algorithm>
+
 namespace {
 
 QString BioText(BIO *bio)
@@ -108,4 +112,18 @@ QString TlsErrorText(const QString &fallback)
     ERR_error_string_n(code, text, sizeof text);
     const char *reason = ERR_reason_error_string(code);
     return QStringLiteral("TLS: ") + QString::fromUtf8(reason ? reason : text);
+}
+
+QString NormalizedFingerprint(const QString &text)
+{
+    QString digits = text.trimmed().toUpper();
+    digits.remove(QLatin1Char(':'));
+    if (digits.size() != 64 || !std::all_of(digits.cbegin(), digits.cend(), [](QChar c) {
+            return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+        }))
+        return {};
+    QStringList pairs;
+    for (int i = 0; i < digits.size(); i += 2)
+        pairs << digits.mid(i, 2);
+    return pairs.join(QLatin1Char(':'));
 }

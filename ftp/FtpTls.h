@@ -41,3 +41,7 @@ TCertificateInfo DescribeCertificate(x509_st *certificate, long verifyResult);
 
 // OpenSSL's queued error as text, or `fallback` when there is none; clears the queue.
 QString TlsErrorText(const QString &fallback);
+
+// A SHA-256 fingerprint as "AB:CD:..." from hex digits with or without colons, in either case;
+// empty when the text is not one.
+QString NormalizedFingerprint(const QString &text);

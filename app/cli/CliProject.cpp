@@ -60,20 +60,6 @@ QString FillNewProject(TProject &project, const TNewProjectOptions &options)
     return {};
 }
 
-QString NormalizedFingerprint(const QString &text)
-{
-    QString digits = text.trimmed().toUpper();
-    digits.remove(QLatin1Char(':'));
-    if (digits.size() != 64 || !std::all_of(digits.cbegin(), digits.cend(), [](QChar c) {
-            return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
-        }))
-        return {};
-    QStringList pairs;
-    for (int i = 0; i < digits.size(); i += 2)
-        pairs << digits.mid(i, 2);
-    return pairs.join(QLatin1Char(':'));
-}
-
 QString FindProjectFile(const QString &nameOrPath, QString &error)
 {
     const QFileInfo info(nameOrPath);

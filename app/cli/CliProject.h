@@ -35,7 +35,3 @@ QString FindProjectFile(const QString &nameOrPath, QString &error);
 
 // The first line of a file (without its line end).
 bool ReadFirstLine(const QString &fileName, QString &line, QString &error);
-
-// A SHA-256 fingerprint as "AB:CD:..." from hex digits with or without colons; empty when the
-// text is not one.
-QString NormalizedFingerprint(const QString &text);
