@@ -452,7 +452,7 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndInterruptAbortsWithThree)
     EXPECT_EQ(result.ExitCode, 0);
     const QByteArray shown = terminal.Shown();
     EXPECT_TRUE(QString::fromUtf8(shown).contains(
-        QRegularExpression(QStringLiteral("\r +[0-9]+% Estimated time left: "))))
+        QRegularExpression(QStringLiteral("\r *[0-9]+% Estimated time left: "))))
         << shown.toStdString();
     EXPECT_TRUE(shown.endsWith("\r\x1b[K")) << shown.toStdString(); // nothing left behind
     // Log lines stay on standard output, free of the live line.
