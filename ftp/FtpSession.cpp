@@ -358,17 +358,11 @@ void TFtpSession::ConnectThroughSocks(TFtpSocket &socket, quint16 port)
     m_socksVersion = 4;
 }
 
-void TFtpSession::StartControlTls()
+void TFtpSession::StartControlTls(bool required)
 {
-    const QString mode = m_owner.Encryption.trimmed().toLower();
-    if (mode != QLatin1String("auto") && mode != QLatin1String("require")
-        && mode != QLatin1String("implicit"))
-        return;
-    if (m_tls)
-        return; // implicit TLS: secured before the greeting
     const TFtpReply reply = Command(QStringLiteral("AUTH TLS"));
     if (reply.Code != 234) {
-        if (mode == QLatin1String("require"))
+        if (required)
             throw EFtpReplyError(reply.Code,
                                  QStringLiteral("The server does not offer TLS (%1); encryption is "
                                                 "required, so the login was not sent")
@@ -460,17 +454,19 @@ void TFtpSession::Connect()
         ThrowFtpError(
             QStringLiteral("Active mode does not work through a SOCKS proxy: use passive mode"));
 
+    const QString encryption = m_owner.Encryption.trimmed().toLower();
     try {
         OpenControl();
         // Implicit FTPS (port 990 by custom): TLS from the first byte.
-        if (m_owner.Encryption.trimmed().toLower() == QLatin1String("implicit"))
+        if (encryption == QLatin1String("implicit"))
             SecureControl();
         TFtpReply greeting = Reply();
         while (greeting.IsPreliminary())
             greeting = Reply();
         if (!greeting.IsCompletion())
             Refused(greeting);
-        StartControlTls();
+        if (encryption == QLatin1String("auto") || encryption == QLatin1String("require"))
+            StartControlTls(encryption == QLatin1String("require"));
         Login();
         if (m_tls) {
             // Every data connection is protected as well (RFC 4217).

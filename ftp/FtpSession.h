@@ -63,8 +63,8 @@ private:
     void LoseControl();
     void OpenControl();
     void ConnectThroughSocks(TFtpSocket &socket, quint16 port);
-    void StartControlTls(); // before the login
-    void SecureControl();   // the handshake and the certificate check
+    void StartControlTls(bool required); // AUTH TLS, before the login
+    void SecureControl();                // the handshake and the certificate check
     void Login();
     void ReadFeatures();
 
