@@ -61,6 +61,7 @@ struct TFtpOperatorShared : std::enable_shared_from_this<TFtpOperatorShared>
     }
     void Status(const QString &text, int percent);
     void Error(const QString &text);
+    TReplaceAnswer AskReplace(const TFtpReplaceQuestion &question);
     void CheckDiscarded() const
     {
         if (Discarded)
@@ -316,7 +317,7 @@ void TFtpOperatorShared::ExpandRemoteTree()
                 WorkList.prepend(path);
                 Work.Folders.prepend(path);
             } else {
-                Work.AddItem(path, entry->Size);
+                Work.AddItem(path, entry->Size, entry->Date);
             }
         }
         Listing.Clear();
@@ -345,20 +346,93 @@ static QString DownloadTarget(const QString &localFolder, const QString &remoteP
     return IncludeTrailingSlash(localFolder) + name;
 }
 
+TReplaceAnswer TFtpOperatorShared::AskReplace(const TFtpReplaceQuestion &question)
+{
+    // The answer outlives a discarded worker: the box may close after the operator is gone.
+    auto answer = std::make_shared<TReplaceAnswer>(TReplaceAnswer::No);
+    LastEventWasStatus = false;
+    Post([question, answer](TFtpOperator *owner) {
+        if (!owner->OnAskReplace)
+            return;
+        try {
+            *answer = owner->OnAskReplace(owner, question);
+        } catch (...) {
+            *answer = TReplaceAnswer::Cancel; // nothing is replaced on a failed question
+        }
+    });
+    return *answer;
+}
+
+// Listings give their dates as UTC fields (MLSD by definition, LIST on vsftpd and pyftpdlib by
+// default); the question shows and compares them as local moments.
+static QDateTime ListedMoment(const QDateTime &listed)
+{
+    if (!listed.isValid())
+        return {};
+    return QDateTime(listed.date(), listed.time(), Qt::UTC).toLocalTime();
+}
+
 void TFtpOperatorShared::Download()
 {
     ExpandRemoteTree();
 
-    for (int i = 0; i < Work.Items.size(); ++i) {
+    // The standing answers: a Yes to All never covers a local file newer than the server's.
+    bool replaceAll = false;
+    bool keepAll = false;
+    bool cancelled = false;
+    for (int i = 0; i < Work.Items.size() && !cancelled; ++i) {
         const QString entry = Work.Items[i];
-        Status(QStringLiteral("Download the file ") + entry, 0);
-        BytesDone = 0;
-        BytesTotal = Work.ItemSize(i);
         const QString local = DownloadTarget(Work.LocalFolder, Work.Path, entry);
         if (local.isEmpty()) {
             SkippedNames.append(entry);
             continue;
         }
+        const QFileInfo existing(local);
+        if (Work.ConfirmReplace && (existing.exists() || existing.isSymLink())
+            && !existing.isDir()) {
+            TFtpReplaceQuestion question;
+            question.LocalPath = local;
+            question.LocalSize = existing.size();
+            question.LocalDate = existing.lastModified();
+            question.RemotePath = entry.contains(QLatin1Char('/'))
+                                      ? entry
+                                      : IncludeTrailingSlash(Work.Path) + entry;
+            question.RemoteSize = Work.ItemSize(i);
+            question.RemoteDate = ListedMoment(Work.ItemDate(i));
+            // Compared to the second: a listing may give no more.
+            question.LocalNewer
+                = !question.RemoteDate.isValid() || !question.LocalDate.isValid()
+                  || question.LocalDate.toSecsSinceEpoch() > question.RemoteDate.toSecsSinceEpoch();
+            bool replace = false;
+            if (keepAll) {
+                replace = false;
+            } else if (replaceAll && !question.LocalNewer) {
+                replace = true;
+            } else {
+                switch (AskReplace(question)) {
+                case TReplaceAnswer::Yes:
+                    replace = true;
+                    break;
+                case TReplaceAnswer::YesToAll:
+                    replace = true;
+                    replaceAll = true;
+                    break;
+                case TReplaceAnswer::NoToAll:
+                    keepAll = true;
+                    break;
+                case TReplaceAnswer::No:
+                    break;
+                case TReplaceAnswer::Cancel:
+                    cancelled = true; // what is downloaded so far stays
+                    break;
+                }
+            }
+            if (!replace)
+                continue;
+        }
+        Status(QStringLiteral("Download the file ") + entry, 0);
+        BytesDone = 0;
+        BytesTotal = Work.ItemSize(i);
         QDir().mkpath(QFileInfo(local).path());
         Ftp.GetFile(entry, local, false, BytesTotal);
         CheckDiscarded();

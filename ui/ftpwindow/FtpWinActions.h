@@ -33,23 +33,49 @@ public:
 
     quint8 Kind;
     QStringList Items;
-    QList<qint64> ItemSizes; // the size attached to each entry of Items (downloads)
+    QList<qint64> ItemSizes;    // the size attached to each entry of Items (downloads)
+    QList<QDateTime> ItemDates; // the listed date of each entry of Items (downloads)
     QString LocalFolder;
     QString Path; // remote folder; after a listing the server's current folder
     QStringList Folders;
+    // A download asks before it replaces an existing local file (OnAskReplace). Off only for
+    // the window's own temporary copies.
+    bool ConfirmReplace = true;
 
-    void AddItem(const QString &name, qint64 size = 0)
+    void AddItem(const QString &name, qint64 size = 0, const QDateTime &date = {})
     {
         Items.append(name);
         ItemSizes.append(size);
+        ItemDates.append(date);
     }
     void ClearItems()
     {
         Items.clear();
         ItemSizes.clear();
+        ItemDates.clear();
     }
     qint64 ItemSize(int index) const { return index < ItemSizes.size() ? ItemSizes[index] : 0; }
+    QDateTime ItemDate(int index) const
+    {
+        return index < ItemDates.size() ? ItemDates[index] : QDateTime();
+    }
 };
+
+// A download met an existing local file: what the user is shown to decide about replacing it.
+struct TFtpReplaceQuestion
+{
+    QString LocalPath;
+    qint64 LocalSize = 0;
+    QDateTime LocalDate;
+    QString RemotePath;
+    qint64 RemoteSize = 0;
+    QDateTime RemoteDate; // in local time; invalid when the listing gave none
+    // The local file is newer than the server's copy, or its age cannot be compared: only a
+    // Yes given to its own question replaces it.
+    bool LocalNewer = false;
+};
+
+enum class TReplaceAnswer { Yes, No, YesToAll, NoToAll, Cancel };
 
 // One listed entry handed to the window, which owns it from then on.
 class TFtpFileData
@@ -93,6 +119,10 @@ public:
     std::function<void(TFtpOperator *sender, const TCertificateInfo &certificate)>
         OnUntrustedCertificate;
     std::function<void(TFtpOperator *sender, const QString &text, int percent)> OnStatus;
+    // Asked before a download replaces an existing local file; the worker waits for the
+    // answer. Without a handler the local file is kept.
+    std::function<TReplaceAnswer(TFtpOperator *sender, const TFtpReplaceQuestion &question)>
+        OnAskReplace;
 
 private:
     friend struct TFtpOperatorShared;

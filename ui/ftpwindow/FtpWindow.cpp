@@ -9,6 +9,7 @@
 #include "ui/dialogs/FormKeeper.h"
 #include "ui/dialogs/PathDialog.h"
 #include "ui/ftpwindow/FtpWinOptions.h"
+#include "ui/ftpwindow/FtpWinReplace.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -581,6 +582,9 @@ void TfrmFtpWindow::CreateOperator()
     FOperator->OnStatus = [this](TFtpOperator *sender, const QString &text, int percent) {
         FtpStatus(sender, text, percent);
     };
+    FOperator->OnAskReplace = [this](TFtpOperator *, const TFtpReplaceQuestion &question) {
+        return AskReplaceFile(question, this);
+    };
 }
 
 void TfrmFtpWindow::ConfigureFromProject(TProject &project, const QString &password)
@@ -630,6 +634,16 @@ void TfrmFtpWindow::SetLocalFolder(const QString &folder)
 QString TfrmFtpWindow::TempFolder()
 {
     return IncludeTrailingSlash(GetTempDir()) + QStringLiteral("FTPWinTemp");
+}
+
+QString TfrmFtpWindow::ChosenFolder() const
+{
+    if (!FOperator || !FAction || !FOperator->Ftp().Connected() || FAction->Path.isEmpty())
+        return {};
+    const QList<int> rows = SelectedRows();
+    if (rows.size() == 1 && m_model.Data(rows[0])->IsFolder)
+        return IncludeTrailingSlash(FAction->Path) + m_model.Data(rows[0])->Name;
+    return FAction->Path;
 }
 
 bool TfrmFtpWindow::DetailsView() const
@@ -686,7 +700,7 @@ void TfrmFtpWindow::RunOnRows(quint8 kind, const QList<int> &rows)
         if (data->IsFolder)
             FAction->Folders.append(data->Name);
         else
-            FAction->AddItem(data->Name, data->Size);
+            FAction->AddItem(data->Name, data->Size, data->Date);
     }
     Run();
 }
@@ -739,8 +753,9 @@ void TfrmFtpWindow::miOpenClick()
     if (m_browseMode)
         return;
     FAction->Kind = fakDownload;
-    FAction->AddItem(data->Name, data->Size);
+    FAction->AddItem(data->Name, data->Size, data->Date);
     FAction->LocalFolder = TempFolder();
+    FAction->ConfirmReplace = false; // the window's own copy of an earlier opening
     FOpenFileName = FAction->LocalFolder + QLatin1Char('/') + data->Name;
     Run();
 }
@@ -771,6 +786,7 @@ void TfrmFtpWindow::acnDownloadExecute()
     if (folder.isEmpty() || FOperator->Busy())
         return;
     FAction->LocalFolder = folder;
+    FAction->ConfirmReplace = true;
     RunOnRows(fakDownload, rows);
 }
 
@@ -937,7 +953,8 @@ void TfrmFtpWindow::FtpEnd(TFtpOperator *sender)
     UpdateCaption();
     QAbstractItemView *view = CurrentView();
     view->setFocus();
-    if (m_model.rowCount() > 0) {
+    // The picker selects nothing by itself: a selected row is what its OK returns.
+    if (m_model.rowCount() > 0 && !m_browseMode) {
         QItemSelectionModel *selection = lvwFiles->selectionModel();
         if (!selection->currentIndex().isValid())
             selection->setCurrentIndex(m_model.index(0, 0), QItemSelectionModel::NoUpdate);
@@ -1055,8 +1072,17 @@ void TfrmFtpWindow::UpdateControls()
     acnDownload->setEnabled(idle && !rows.isEmpty());
     acnDelete->setEnabled(idle && !rows.isEmpty());
     acnRename->setEnabled(idle && rows.size() == 1);
-    btnOK->setEnabled(rows.size() == 1 && m_model.Data(rows[0])->IsFolder);
     pnlDialogStatus->setVisible(!idle);
+    if (m_browseMode) {
+        const QString chosen = idle ? ChosenFolder() : QString();
+        btnOK->setEnabled(!chosen.isEmpty());
+        btnOK->setToolTip(chosen.isEmpty() ? QString() : QStringLiteral("Choose ") + chosen);
+        // Long paths keep their ends; the tip has the whole path.
+        btnOK->setText(chosen.isEmpty()
+                           ? QStringLiteral("OK")
+                           : QStringLiteral("Choose ")
+                                 + btnOK->fontMetrics().elidedText(chosen, Qt::ElideMiddle, 280));
+    }
 }
 
 void TfrmFtpWindow::ShowPopupMenu(const QPoint &position)
@@ -1228,12 +1254,9 @@ bool BrowseFtpFolder(TProject &project, QString &path, QWidget *parent)
         window.ConfigureFromProject(project, project.GetPassword());
         window.Refresh();
         if (window.exec() == QDialog::Accepted) {
-            const QModelIndexList rows = window.findChild<QTreeView *>(QStringLiteral("lvwFiles"))
-                                             ->selectionModel()
-                                             ->selectedRows();
-            if (rows.size() == 1 && window.Model().Data(rows[0].row())->IsFolder) {
-                path = IncludeTrailingSlash(window.Action().Path)
-                       + window.Model().Data(rows[0].row())->Name;
+            const QString folder = window.ChosenFolder();
+            if (!folder.isEmpty()) {
+                path = folder;
                 chosen = true;
             }
         }

@@ -103,6 +103,9 @@ public:
     // The local folder of downloads, and the start folder of the upload dialog.
     void SetLocalFolder(const QString &folder);
     static QString TempFolder(); // "FTPWinTemp" in the temporary folder
+    // The picker's answer: the selected folder, else the folder shown; "" while nothing is
+    // listed.
+    QString ChosenFolder() const;
 
     // Test seams for the desktop's file dialogs: they return the chosen paths ("" or empty on
     // cancel). By default they show pdgDownload, odgUpload and sdgDownload.
@@ -199,6 +202,6 @@ private:
             *miViewList = nullptr, *miViewDetail = nullptr, *miArrangeInvert = nullptr;
 };
 
-// The modal picker of a remote folder for a project's server: on OK `path` becomes the current
-// folder plus "/" plus the selected folder.
+// The modal picker of a remote folder for a project's server: on OK `path` becomes the selected
+// folder, or the folder shown when none is selected. Its OK button names that path.
 bool BrowseFtpFolder(TProject &project, QString &path, QWidget *parent = nullptr);

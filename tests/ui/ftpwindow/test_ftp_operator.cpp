@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -163,14 +165,21 @@ TEST_P(FtpOperatorOnServers, DeletesANestedFolderFilesFirstThenDeepestFolders)
     EXPECT_EQ(removals.last(), "RMD t");
 }
 
-TEST_P(FtpOperatorOnServers, DownloadsATreeMakingOnlyFoldersThatHoldFiles)
+TEST_P(FtpOperatorOnServers, DownloadsATreeMakingOnlyFoldersThatHoldFilesAndAsksAboutAFileInTheWay)
 {
     Put("/top.txt", "top");
     Put("/t/a.txt", "alpha");
     Put("/t/s1/s2/c.bin", QByteArray(70000, '\x01'));
     QDir().mkpath(server->LocalPath("/t/hollow/deeper"));
 
+    // A local file in the way is asked about with what the listing said of the server's copy.
     QTemporaryDir target;
+    WriteWholeFile(target.path() + "/t/a.txt", "mine");
+    QList<TFtpReplaceQuestion> questions;
+    worker->OnAskReplace = [&questions](TFtpOperator *, const TFtpReplaceQuestion &question) {
+        questions << question;
+        return TReplaceAnswer::No;
+    };
     TFtpAction action(fakDownload);
     action.AddItem("top.txt", 3);
     action.Folders << "t";
@@ -178,8 +187,14 @@ TEST_P(FtpOperatorOnServers, DownloadsATreeMakingOnlyFoldersThatHoldFiles)
     ASSERT_TRUE(RunAndWait(*worker, action));
     EXPECT_TRUE(record.Errors.isEmpty()) << ErrorsOf(record);
     EXPECT_FALSE(record.Events.contains(QStringLiteral("clear"))); // no listing follows
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0].LocalPath, target.path() + "/t/a.txt");
+    EXPECT_EQ(questions[0].LocalSize, 4);
+    EXPECT_EQ(questions[0].RemotePath, "/t/a.txt");
+    EXPECT_EQ(questions[0].RemoteSize, 5);
+    EXPECT_LT(std::abs(questions[0].RemoteDate.secsTo(QDateTime::currentDateTime())), 120);
     const QMap<QString, QByteArray> expected{
-        {"top.txt", "top"}, {"t/", {}},       {"t/a.txt", "alpha"},
+        {"top.txt", "top"}, {"t/", {}},       {"t/a.txt", "mine"},
         {"t/s1/", {}},      {"t/s1/s2/", {}}, {"t/s1/s2/c.bin", QByteArray(70000, '\x01')},
     };
     EXPECT_EQ(TreeOf(target.path()), expected);

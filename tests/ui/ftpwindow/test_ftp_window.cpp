@@ -3,6 +3,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
+#include "ui/dialogs/EditLib.h"
 #include "ui/ftpwindow/FtpWindow.h"
 
 #include <QDesktopServices>
@@ -153,6 +154,50 @@ public:
         Urls << url;
         Content = ReadWholeFile(url.toLocalFile());
     }
+};
+
+// Writes `data` to `path` and dates it `modified`.
+void WriteDated(const QString &path, const QByteArray &data, const QDateTime &modified)
+{
+    WriteWholeFile(path, data);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+// Answers every replace question of a download by the local file it names (the file's name
+// maps to a button; NoButton presses Enter) and keeps the questions asked.
+class TReplaceAnswers
+{
+public:
+    explicit TReplaceAnswers(QMap<QString, QMessageBox::StandardButton> answers)
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this, answers] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || box->objectName() != "ReplaceFileBox" || !box->isVisible() || box == m_last)
+                return;
+            m_last = box;
+            const QString name
+                = QFileInfo(box->text().section('\n', 0, 0).section(' ', 3, -3)).fileName();
+            Asked << name;
+            Texts << box->text();
+            EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+            EXPECT_EQ(box->buttons().size(), 5);
+            const auto button = answers.value(name, QMessageBox::Cancel);
+            if (button == QMessageBox::NoButton)
+                QTest::keyClick(box, Qt::Key_Return);
+            else
+                box->button(button)->click();
+        });
+        m_timer.start();
+    }
+    QStringList Asked;
+    QStringList Texts;
+
+private:
+    QTimer m_timer;
+    QPointer<QMessageBox> m_last;
 };
 
 using TStart = std::unique_ptr<TFtpTestServer> (*)();
@@ -468,6 +513,81 @@ TEST(FtpWindow, OpensFilesThroughTheDesktopOrOffersToSaveAndShowsAFailure)
     EXPECT_FALSE(QFileInfo::exists(TfrmFtpWindow::TempFolder()));
 }
 
+TEST(FtpWindow, DownloadAsksBeforeReplacingALocalFileAndNeverReplacesANewerOneUnasked)
+{
+    TWindowSite site(StartPyftpdlib());
+    ASSERT_TRUE(site.Server);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime serverDate = now.addSecs(-3600), older = now.addSecs(-7200);
+    for (const char *name : {"a", "b", "c", "d", "e", "f", "g"})
+        WriteDated(site.Server->LocalPath(QStringLiteral("/%1.txt").arg(name)),
+                   QByteArray("server ") + name, serverDate);
+    // Local copies: d holds edits newer than the server's copy; f, g and h are not there.
+    QTemporaryDir target;
+    const auto local = [&target](const QString &name) { return target.path() + "/" + name; };
+    for (const char *name : {"a", "b", "c", "e"})
+        WriteDated(local(QStringLiteral("%1.txt").arg(name)), QByteArray("local ") + name, older);
+    WriteDated(local("d.txt"), "local edits of d", now);
+    auto window = site.Open();
+    window->AskDownloadFolder = [&target] { return target.path(); };
+
+    struct TStep
+    {
+        QStringList Selected;
+        QMap<QString, QMessageBox::StandardButton> Answers;
+        QStringList Asked;
+    };
+    const auto download = [&](const TStep &step) {
+        ListOf(*window)->clearSelection();
+        for (const QString &name : step.Selected)
+            ClickRow(*window, name, Qt::ControlModifier);
+        TReplaceAnswers answers(step.Answers);
+        ActionOf(*window, "acnDownload")->trigger();
+        EXPECT_TRUE(Idle(*window));
+        EXPECT_FALSE(window->Operator().Failed());
+        EXPECT_EQ(answers.Asked, step.Asked) << step.Selected.join(' ').toStdString();
+        return answers.Texts;
+    };
+    const auto content = [&](const char *name) { return ReadWholeFile(local(name)); };
+
+    // Enter answers No: the file stays byte for byte. The question names both copies.
+    const QStringList texts = download({{"a.txt"}, {{"a.txt", QMessageBox::NoButton}}, {"a.txt"}});
+    EXPECT_EQ(content("a.txt"), "local a");
+    ASSERT_EQ(texts.size(), 1);
+    for (const QString &part :
+         {local("a.txt"), QStringLiteral("/a.txt"), QStringLiteral("7 byte"),
+          QStringLiteral("8 byte"), DateTimeText(older), DateTimeText(serverDate)})
+        EXPECT_TRUE(texts[0].contains(part)) << part.toStdString() << "\n"
+                                             << texts[0].toStdString();
+    EXPECT_FALSE(texts[0].contains("newer"));
+
+    download({{"a.txt"}, {{"a.txt", QMessageBox::Yes}}, {"a.txt"}});
+    EXPECT_EQ(content("a.txt"), "server a");
+
+    // Yes to All covers c but not the newer d, asked again; its No to All then keeps e.
+    const QStringList newer
+        = download({{"b.txt", "c.txt", "d.txt", "e.txt", "f.txt"},
+                    {{"b.txt", QMessageBox::YesToAll}, {"d.txt", QMessageBox::NoToAll}},
+                    {"b.txt", "d.txt"}});
+    ASSERT_EQ(newer.size(), 2);
+    EXPECT_TRUE(newer[1].contains("newer than the server's copy"));
+    EXPECT_EQ(content("b.txt"), "server b");
+    EXPECT_EQ(content("c.txt"), "server c");
+    EXPECT_EQ(content("d.txt"), "local edits of d");
+    EXPECT_EQ(content("e.txt"), "local e");
+    EXPECT_EQ(content("f.txt"), "server f");
+
+    // Cancel stops the download where it stands and keeps what came before.
+    WriteDated(site.Server->LocalPath("/c.txt"), "server c, second", serverDate);
+    download({{"c.txt", "d.txt", "g.txt"},
+              {{"c.txt", QMessageBox::Yes}, {"d.txt", QMessageBox::Cancel}},
+              {"c.txt", "d.txt"}});
+    EXPECT_EQ(content("c.txt"), "server c, second");
+    EXPECT_EQ(content("d.txt"), "local edits of d");
+    EXPECT_FALSE(QFileInfo::exists(local("g.txt")));
+    EXPECT_EQ(site.Server->ProtocolLog().filter(QRegularExpression("^RETR .*d.txt")).size(), 0);
+}
+
 TEST(FtpWindow, ACertificateThatDoesNotVerifyIsTrustedForTheConnectionOnlyWhenTheUserSaysSo)
 {
     TPyftpdlibOptions tls;
@@ -516,11 +636,12 @@ TEST(FtpWindow, SortsFoldersFirstAndInvertsByTheSameHeader)
     EXPECT_EQ(Names(*window), QStringList({"zdir", "A.txt", "b.txt", "c.txt"}));
 }
 
-TEST(FtpWindow, ThePickerReturnsTheFolderPathAndOnlyForAFolder)
+TEST(FtpWindow, ThePickerReturnsTheFolderShownUnlessTheUserSelectsASubfolder)
 {
     auto server = StartVsftpd();
     ASSERT_TRUE(server);
-    QDir().mkpath(server->LocalPath("/www/docs"));
+    for (const char *folder : {"/www/docs", "/www/gallery/2026"})
+        QDir().mkpath(server->LocalPath(folder));
     WriteWholeFile(server->LocalPath("/www/file.txt"), "f");
     TProject project;
     project.InitDefaults();
@@ -530,31 +651,55 @@ TEST(FtpWindow, ThePickerReturnsTheFolderPathAndOnlyForAFolder)
     project.Nodes("RemotePath")->SetAsString("/www");
     project.SetPassword(server->Password);
 
-    bool okWasDisabledOnAFile = false;
-    TModalAnswer pick([&](QWidget *modal) {
-        auto *window = qobject_cast<TfrmFtpWindow *>(modal);
-        ASSERT_TRUE(window);
-        ASSERT_TRUE(Idle(*window));
-        auto *ok = window->findChild<QPushButton *>("btnOK");
-        ClickRow(*window, "file.txt");
-        okWasDisabledOnAFile = !ok->isEnabled();
-        ClickRow(*window, "docs");
-        QTest::mouseClick(ok, Qt::LeftButton);
-    });
-    QString path = "unchanged";
-    ASSERT_TRUE(BrowseFtpFolder(project, path));
-    EXPECT_TRUE(okWasDisabledOnAFile);
-    EXPECT_EQ(path, "/www/docs");
-    EXPECT_FALSE(BrowseMode);
-
-    TModalAnswer cancel([](QWidget *modal) {
-        auto *window = qobject_cast<TfrmFtpWindow *>(modal);
-        ASSERT_TRUE(window);
-        ASSERT_TRUE(Idle(*window));
-        QTest::keyClick(window, Qt::Key_Escape);
-    });
-    EXPECT_FALSE(BrowseFtpFolder(project, path));
-    EXPECT_EQ(path, "/www/docs");
+    // Each session: what the user does in the listed /www, the OK button's text before the
+    // click, and the path returned ("" for a cancel, which leaves the path alone).
+    struct TSession
+    {
+        const char *Name;
+        std::function<void(TfrmFtpWindow &)> Act;
+        QString Button;
+        QString Returned;
+    };
+    const TSession sessions[] = {
+        {"OK at once", [](TfrmFtpWindow &) {}, "Choose /www", "/www"},
+        {"a subfolder selected", [](TfrmFtpWindow &window) { ClickRow(window, "gallery"); },
+         "Choose /www/gallery", "/www/gallery"},
+        {"a file selected", [](TfrmFtpWindow &window) { ClickRow(window, "file.txt"); },
+         "Choose /www", "/www"},
+        {"a subfolder entered",
+         [](TfrmFtpWindow &window) {
+             EnterRow(window, "gallery");
+             ASSERT_TRUE(Idle(window));
+             EXPECT_EQ(Names(window), QStringList{"2026"});
+         },
+         "Choose /www/gallery", "/www/gallery"},
+        {"cancelled", [](TfrmFtpWindow &window) { ClickRow(window, "docs"); }, "Choose /www/docs",
+         ""},
+    };
+    for (const TSession &session : sessions) {
+        SCOPED_TRACE(session.Name);
+        QString button;
+        TModalAnswer pick([&](QWidget *modal) {
+            auto *window = qobject_cast<TfrmFtpWindow *>(modal);
+            ASSERT_TRUE(window);
+            ASSERT_TRUE(Idle(*window));
+            EXPECT_TRUE(ListOf(*window)->selectionModel()->selectedRows().isEmpty());
+            session.Act(*window);
+            auto *ok = window->findChild<QPushButton *>("btnOK");
+            button = ok->text();
+            EXPECT_EQ(ok->toolTip(), button);
+            if (session.Returned.isEmpty())
+                QTest::keyClick(window, Qt::Key_Escape);
+            else
+                QTest::mouseClick(ok, Qt::LeftButton);
+        });
+        QString path = "unchanged";
+        EXPECT_EQ(BrowseFtpFolder(project, path), !session.Returned.isEmpty());
+        EXPECT_TRUE(pick.Answered());
+        EXPECT_EQ(button, session.Button);
+        EXPECT_EQ(path, session.Returned.isEmpty() ? "unchanged" : session.Returned);
+        EXPECT_FALSE(BrowseMode);
+    }
 }
 
 TEST(FtpWindow, PlacementAndTheViewStyleSurviveARestart)
@@ -586,6 +731,8 @@ TEST(FtpWindow, PlacementAndTheViewStyleSurviveARestart)
         EXPECT_TRUE(window.windowState() & Qt::WindowMaximized);
         window.showNormal();
         EXPECT_EQ(window.normalGeometry().size(), placed.size());
+        // Later windows of this process click rows of the report style.
+        ActionOf(window, "miViewDetail")->trigger();
     }
 }
 
