@@ -350,7 +350,7 @@ TReplaceAnswer TFtpOperatorShared::AskReplace(const TFtpReplaceQuestion &questio
 {
     // The answer outlives a discarded worker: the box may close after the operator is gone.
     auto answer = std::make_shared<TReplaceAnswer>(TReplaceAnswer::No);
-    LastEventWasStatus = false;
+    // The status of the file asked about stays: a Yes goes on with its progress.
     Post([question, answer](TFtpOperator *owner) {
         if (!owner->OnAskReplace)
             return;
@@ -382,6 +382,9 @@ void TFtpOperatorShared::Download()
     bool cancelled = false;
     for (int i = 0; i < Work.Items.size() && !cancelled; ++i) {
         const QString entry = Work.Items[i];
+        Status(QStringLiteral("Download the file ") + entry, 0);
+        BytesDone = 0;
+        BytesTotal = Work.ItemSize(i);
         const QString local = DownloadTarget(Work.LocalFolder, Work.Path, entry);
         if (local.isEmpty()) {
             SkippedNames.append(entry);
@@ -430,9 +433,6 @@ void TFtpOperatorShared::Download()
             if (!replace)
                 continue;
         }
-        Status(QStringLiteral("Download the file ") + entry, 0);
-        BytesDone = 0;
-        BytesTotal = Work.ItemSize(i);
         QDir().mkpath(QFileInfo(local).path());
         Ftp.GetFile(entry, local, false, BytesTotal);
         CheckDiscarded();
