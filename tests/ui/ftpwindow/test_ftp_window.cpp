@@ -32,26 +32,32 @@
 
 namespace {
 
-QString WriteProject(const QString &folder, const TFtpTestServer &server, const QString &remote)
+// A new project publishing to `remote` on `server`.
+void ConfigureFor(TProject &project, const TFtpTestServer &server, const QString &remote)
 {
-    TProject project;
     project.InitDefaults();
     project.Nodes("Host")->SetAsString(server.Host);
     project.Nodes("Port")->SetAsInteger(server.Port);
     project.Nodes("User")->SetAsString(server.User);
     project.Nodes("RemotePath")->SetAsString(remote);
+}
+
+QString WriteProject(const QString &folder, const TFtpTestServer &server, const QString &remote)
+{
+    TProject project;
+    ConfigureFor(project, server, remote);
     project.Nodes("Path")->SetAsString(folder + "/site");
     project.FileName = folder + "/test.zdx";
     project.Save(false);
     return project.FileName;
 }
 
-// A stand-alone window for a project of `server`, as "PROJECT FTPWindow PASSWORD" opens it.
 bool Idle(TfrmFtpWindow &window)
 {
     return WaitUntil([&window] { return !window.Operator().Busy(); }, 60000);
 }
 
+// A stand-alone window for a project of `server`, as "PROJECT FTPWindow PASSWORD" opens it.
 class TWindowSite
 {
 public:
@@ -126,14 +132,19 @@ void EnterRow(TfrmFtpWindow &window, const QString &name)
     QTest::keyClick(ListOf(window), Qt::Key_Return);
 }
 
-// The in-place editor of the list, once it shows; null when none does.
-QPointer<QLineEdit> OpenEditor(TfrmFtpWindow &window)
+// Types `text` over the caption in the list's in-place editor once it shows, then Enter; the
+// editor, or null when none showed.
+QPointer<QLineEdit> TypeCaption(TfrmFtpWindow &window, const QString &text)
 {
     QPointer<QLineEdit> editor; // a closed editor is deleted later
-    WaitUntil([&] {
-        editor = ListOf(window)->viewport()->findChild<QLineEdit *>();
-        return editor && editor->isVisible();
-    });
+    if (!WaitUntil([&] {
+            editor = ListOf(window)->viewport()->findChild<QLineEdit *>();
+            return editor && editor->isVisible();
+        }))
+        return nullptr;
+    editor->selectAll();
+    QTest::keyClicks(editor, text);
+    QTest::keyClick(editor, Qt::Key_Return);
     return editor;
 }
 
@@ -270,11 +281,7 @@ TEST_P(FtpWindowOnServers, MakesAFolderRenamesInPlaceAndDeletesANestedTree)
     // Rename in place: F2, type, Enter. The row keeps the new text and no listing follows.
     ClickRow(*window, "old.txt");
     QTest::keyClick(ListOf(*window), Qt::Key_F2);
-    QPointer<QLineEdit> editor = OpenEditor(*window);
-    ASSERT_TRUE(editor);
-    editor->selectAll();
-    QTest::keyClicks(editor, "new name.txt");
-    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_TRUE(TypeCaption(*window, "new name.txt"));
     // The editor commits from the event loop; the rename runs after that.
     ASSERT_TRUE(
         WaitUntil([&] { return QFileInfo::exists(site.Server->LocalPath("/new name.txt")); }));
@@ -291,11 +298,8 @@ TEST_P(FtpWindowOnServers, MakesAFolderRenamesInPlaceAndDeletesANestedTree)
     const qsizetype commandsBefore = site.Server->ProtocolLog().size();
     ClickRow(*window, "new name.txt");
     ActionOf(*window, "acnRename")->trigger();
-    editor = OpenEditor(*window);
+    const QPointer<QLineEdit> editor = TypeCaption(*window, "   ");
     ASSERT_TRUE(editor);
-    editor->selectAll();
-    QTest::keyClicks(editor, "   ");
-    QTest::keyClick(editor, Qt::Key_Return);
     ASSERT_TRUE(WaitUntil([&] { return !editor || !editor->isVisible(); }));
     QTest::qWait(200);
     EXPECT_TRUE(Names(*window).contains(QStringLiteral("new name.txt")));
@@ -646,11 +650,8 @@ TEST(FtpWindow, ThePickerReturnsTheFolderShownUnlessTheUserSelectsASubfolder)
         QDir().mkpath(server->LocalPath(folder));
     WriteWholeFile(server->LocalPath("/www/file.txt"), "f");
     TProject project;
-    project.InitDefaults();
-    project.Nodes("Host")->SetAsString(" " + server->Host);
-    project.Nodes("Port")->SetAsInteger(server->Port);
-    project.Nodes("User")->SetAsString(server->User);
-    project.Nodes("RemotePath")->SetAsString("/www");
+    ConfigureFor(project, *server, "/www");
+    project.Nodes("Host")->SetAsString(" " + server->Host); // taken trimmed
     project.SetPassword(server->Password);
 
     // Each session: what the user does in the listed /www, the OK button's text before the
