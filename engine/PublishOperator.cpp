@@ -265,6 +265,7 @@ void TPublishOperator::RunFillView()
 void TPublishOperator::run()
 {
     QMutexLocker locker(&m_lock);
+    m_sinceSave.start(); // the project file holds what the operation starts from
     try {
         Execute();
     } catch (...) {
@@ -547,6 +548,7 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
             const auto done = running.take(event.Job);
             if (!event.Aborted && done)
                 done(event.Text);
+            RecordsChanged();
         }
         if (transfers) {
             const qint64 moved = pool.BytesMoved();
@@ -554,6 +556,7 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
                            running.contains(lastJob) ? pool.JobBytes(lastJob) : -1);
             bytesSeen = moved;
         }
+        SaveRecordsIfDue();
     }
     // A notice that came after the last job (a refusal that took its time) still belongs here.
     TSessionPool::TEvent event;

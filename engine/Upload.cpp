@@ -120,6 +120,8 @@ void TPublishOperator::FolderPass()
             NotifyItem(item);
         }
         record->Date = 1;
+        RecordsChanged();
+        SaveRecordsIfDue();
     }
 }
 
