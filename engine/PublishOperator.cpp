@@ -269,7 +269,7 @@ void TPublishOperator::run()
     try {
         Execute();
     } catch (...) {
-        // TAbandoned: the front end has been told already; nothing more to say.
+        // TAbandoned: abandoned (the front end has been told) or aborted; nothing more to say.
     }
     m_lock.unlock();
     ClosePool();
@@ -355,6 +355,9 @@ void TPublishOperator::Refresh()
 
 void TPublishOperator::ConnectStep()
 {
+    // After Abort nothing connects (a reconnection included): the operation ends quietly.
+    if (Terminated())
+        throw TAbandoned();
     TProject &project = *Project;
     Ftp.ServerName = project.Nodes(QStringLiteral("Host"))->AsString().trimmed();
     bool ok = false;
