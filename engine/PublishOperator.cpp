@@ -551,7 +551,9 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
             const auto done = running.take(event.Job);
             if (!event.Aborted && done)
                 done(event.Text);
-            RecordsChanged();
+            // Uploads and downloads record what they moved; listings and removals do not.
+            if (transfers)
+                RecordsChanged();
         }
         if (transfers) {
             const qint64 moved = pool.BytesMoved();
