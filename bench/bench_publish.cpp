@@ -2,11 +2,14 @@
 //
 //   bench_publish [--big N]          the whole run (default N = 100000)
 //   bench_publish --refresh-only DIR one refresh of DIR, for a clean peak-memory figure
+//   bench_publish --save N           only the save of a project with N records
 //
 // The whole run generates a site of 3000 files in 150 folders, measures a refresh of it and
 // of N empty files (each in a process of its own, so the peak memory is the refresh's), then
 // a first upload, a no-change upload and a 30-file change to pyftpdlib over loopback with the
-// FTP session's wire figures.
+// FTP session's wire figures. The save of a project with N records is what a running upload
+// pays each time it saves its records (at most every few seconds).
+#include "engine/FileLib.h"
 #include "engine/PublishList.h"
 #include "engine/PublishOperator.h"
 #include "store/PrjCls.h"
@@ -18,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -171,6 +175,43 @@ int RefreshOnly(const QString &path)
     return 0;
 }
 
+// The project file of a site of `records` files, saved as a running operation saves it.
+int SaveOnly(int records)
+{
+    QTemporaryDir temp(QDir::tempPath() + QStringLiteral("/zandrel-bench-XXXXXX"));
+    if (!temp.isValid())
+        return 1;
+    TProject project;
+    NewProject(project, temp.path());
+    const qint32 age = DateTimeToFileDate(QDateTime::currentDateTime());
+    for (int i = 0; i < records; ++i)
+        project.Versions
+            .FindOrAdd(QStringLiteral("d%1\\s%2\\f%3.html")
+                           .arg(i % 10)
+                           .arg(i % 1000, 4, 10, QLatin1Char('0'))
+                           .arg(i, 6, 10, QLatin1Char('0')))
+            ->Date
+            = age;
+    project.FileName = temp.path() + QStringLiteral("/bench.zdx");
+    project.Save(false); // the file a running operation saves exists already
+    constexpr int Rounds = 5;
+    qint64 best = -1;
+    qint64 total = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        project.Save(true);
+        const qint64 ms = timer.elapsed();
+        total += ms;
+        best = best < 0 ? ms : qMin(best, ms);
+    }
+    std::printf("  save of a project with %d records (%.1f MB): %lld ms on average, %lld ms at "
+                "best (%d rounds)\n",
+                records, double(QFileInfo(project.FileName).size()) / 1048576.0,
+                static_cast<long long>(total / Rounds), static_cast<long long>(best), Rounds);
+    return 0;
+}
+
 void RefreshInChild(const QString &path)
 {
     std::fflush(stdout);
@@ -215,6 +256,8 @@ int FullRun(int bigFiles)
         RefreshInChild(big);
         QDir(big).removeRecursively();
     }
+    std::printf("Records\n");
+    SaveOnly(bigFiles);
 
     std::printf("Upload to pyftpdlib on loopback\n");
     // The first upload into an empty server folder over one session, over a new project's four,
@@ -311,6 +354,8 @@ int main(int argc, char **argv)
 
     if (args.size() >= 3 && args.at(1) == QLatin1String("--refresh-only"))
         return RefreshOnly(args.at(2));
+    if (args.size() >= 3 && args.at(1) == QLatin1String("--save"))
+        return SaveOnly(qMax(1, args.at(2).toInt()));
     int big = 100000;
     if (args.size() >= 3 && args.at(1) == QLatin1String("--big"))
         big = qMax(1, args.at(2).toInt());

@@ -265,10 +265,11 @@ void TPublishOperator::RunFillView()
 void TPublishOperator::run()
 {
     QMutexLocker locker(&m_lock);
+    m_sinceSave.start(); // the project file holds what the operation starts from
     try {
         Execute();
     } catch (...) {
-        // TAbandoned: the front end has been told already; nothing more to say.
+        // TAbandoned: abandoned (the front end has been told) or aborted; nothing more to say.
     }
     m_lock.unlock();
     ClosePool();
@@ -354,6 +355,9 @@ void TPublishOperator::Refresh()
 
 void TPublishOperator::ConnectStep()
 {
+    // After Abort nothing connects (a reconnection included): the operation ends quietly.
+    if (Terminated())
+        throw TAbandoned();
     TProject &project = *Project;
     Ftp.ServerName = project.Nodes(QStringLiteral("Host"))->AsString().trimmed();
     bool ok = false;
@@ -547,6 +551,9 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
             const auto done = running.take(event.Job);
             if (!event.Aborted && done)
                 done(event.Text);
+            // Uploads and downloads record what they moved; listings and removals do not.
+            if (transfers)
+                RecordsChanged();
         }
         if (transfers) {
             const qint64 moved = pool.BytesMoved();
@@ -554,6 +561,7 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
                            running.contains(lastJob) ? pool.JobBytes(lastJob) : -1);
             bytesSeen = moved;
         }
+        SaveRecordsIfDue();
     }
     // A notice that came after the last job (a refusal that took its time) still belongs here.
     TSessionPool::TEvent event;

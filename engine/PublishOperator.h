@@ -92,13 +92,18 @@ public:
     // The FTP sessions' wire figures at the end of the operation (for benchmarks); zeros
     // when the operation was abandoned.
     TFtp::TStats FtpStats;
+    // Set before start(): the worker also saves the project (TProject::Save) while the
+    // records change, at most every few seconds, so a run that is killed keeps what it sent.
+    // Only a project whose file exists is saved; the front end still saves at the end.
+    bool SaveRecordsAsItGoes = false;
+    qint32 RecordSaves = 0; // the saves made so far (worker; front end after OperationEnd)
 
 protected:
     void run() override;
 
 private:
-    // Thrown on the worker when it finds itself abandoned; unwinds to run(). Deliberately
-    // not a std::exception, so no per-element guard swallows it.
+    // Thrown on the worker when it finds itself abandoned, or aborted where it would connect;
+    // unwinds to run(). Deliberately not a std::exception, so no per-element guard swallows it.
     struct TAbandoned
     {
     };
@@ -211,6 +216,15 @@ private:
     void ClosePool();
     // `transfers`: report the bytes of uploads or downloads as progress.
     void RunParallel(const std::function<TStep()> &next, bool transfers);
+
+    // Saving the records as the run goes (PublishRecords.cpp). The worker calls these between
+    // jobs, holding the project; no transfer waits for a save.
+    QElapsedTimer m_sinceSave;
+    qint64 m_saveCostMs = 0;
+    bool m_recordsChanged = false;
+    bool m_saveFailed = false;
+    void RecordsChanged() { m_recordsChanged = true; }
+    void SaveRecordsIfDue();
 
     // Local scan and records (LocalScan.cpp).
     void PurgeVersions();

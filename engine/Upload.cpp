@@ -73,6 +73,9 @@ void TPublishOperator::Upload()
     AddLog(0, QStringLiteral("Upload from ") + FileList->LocalRoot + QStringLiteral(" to ")
                   + Project->GetUrl());
     Refresh();
+    // Aborted during the scan: the list is incomplete, and nothing connects.
+    if (Terminated())
+        return;
     if (FileList->CountOutdated(false) == 0) {
         AddLog(0, QStringLiteral("No files for uploading"));
         return;
@@ -120,6 +123,8 @@ void TPublishOperator::FolderPass()
             NotifyItem(item);
         }
         record->Date = 1;
+        RecordsChanged();
+        SaveRecordsIfDue();
     }
 }
 

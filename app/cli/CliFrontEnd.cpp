@@ -50,6 +50,8 @@ TCliFrontEnd::TOutcome TCliFrontEnd::Run(TFileList *fileList, quint8 kind, TProj
     QEventLoop loop;
     m_loop = &loop;
     auto *op = new TPublishOperator(fileList, kind, project, this);
+    // A killed run or a closed terminal loses at most the last few seconds of records.
+    op->SaveRecordsAsItGoes = true;
     m_operator = op;
     connect(op, &QObject::destroyed, &loop, &QEventLoop::quit);
     // The worker must never take the signals: its blocking socket calls would fail with EINTR.

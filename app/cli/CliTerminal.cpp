@@ -14,14 +14,24 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 volatile sig_atomic_t g_signalCount = 0;
+volatile sig_atomic_t g_hangups = 0;
+// Each aborts the running operation: Ctrl+C, a polite kill, a closed terminal.
+constexpr int AbortSignals[] = {SIGINT, SIGTERM, SIGHUP};
 int g_exitStatusOnSecond = 3;
 // The terminal state a password prompt changed, restored when a second signal ends the process
 // in the middle of the prompt (otherwise the shell would be left without echo).
 struct termios g_savedTermios;
 volatile sig_atomic_t g_termiosChanged = 0;
 
-void OnSignal(int)
+void OnSignal(int signal)
 {
+    // A closed terminal often sends two hang-ups (the shell passes its own on, then the
+    // kernel sends one when the shell ends): only the first counts.
+    if (signal == SIGHUP) {
+        if (g_hangups)
+            return;
+        g_hangups = 1;
+    }
     const int savedErrno = errno;
     g_signalCount = g_signalCount + 1;
     if (g_signalCount >= 2) {
@@ -62,12 +72,12 @@ TCliInterrupts::TCliInterrupts(int exitStatusOnSecond, QObject *parent)
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
+    for (const int signal : AbortSignals)
+        sigaddset(&action.sa_mask, signal);
     // No SA_RESTART: a prompt blocked in read() must wake up on Ctrl+C.
     action.sa_flags = 0;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : AbortSignals)
+        ::sigaction(signal, &action, nullptr);
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TCliInterrupts::PipeReadable);
 }
@@ -77,8 +87,8 @@ TCliInterrupts::~TCliInterrupts()
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : AbortSignals)
+        ::sigaction(signal, &action, nullptr);
     delete m_notifier;
     for (int &fd : g_pipe) {
         if (fd >= 0)
@@ -97,8 +107,8 @@ void TCliInterrupts::WithSignalsBlocked(const std::function<void()> &start)
     sigset_t blocked;
     sigset_t previous;
     sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
+    for (const int signal : AbortSignals)
+        sigaddset(&blocked, signal);
     ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
     start();
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);

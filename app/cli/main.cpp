@@ -63,7 +63,8 @@ const char *const UsageText
       "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
       "\n"
       "Exit status: 0 success, 1 completed with errors, 2 usage or project problem, 3 aborted\n"
-      "(Ctrl+C aborts the running operation; a second Ctrl+C ends at once).\n";
+      "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).\n"
+      "The records of the files sent reach the project file every few seconds during a run.\n";
 
 struct TArguments
 {

@@ -3,6 +3,7 @@
 // live progress line. The operations are the engine's, proven on both servers by its own tests.
 // The child inherits the test's private HOME and XDG folders, so it sees ProjectsFolder().
 #include "store/PrjCls.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
 
@@ -472,4 +473,114 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndInterruptAbortsWithThree)
     EXPECT_EQ(aborted.ExitCode, 3);
     EXPECT_TRUE(aborted.Err.contains("Operation was aborted by user"));
     EXPECT_TRUE(RunCli("refresh|--list|" + project).Lines().contains("big.bin"));
+}
+
+// Killed (SIGKILL) or cut off by a closed terminal (SIGHUP) part-way through a long upload: the
+// project file already holds the records of files that arrived, and the next run sends the rest.
+// A hang-up aborts as Ctrl+C does.
+TEST_F(Cli, AKilledOrHungUpUploadKeepsTheRecordsOfTheFilesSent)
+{
+    for (const auto &[signal, status] : {std::pair{SIGKILL, -1}, std::pair{SIGHUP, 3}}) {
+        SCOPED_TRACE(signal);
+        QDir(m_site).removeRecursively();
+        QStringList files;
+        // About two seconds a file over four connections (the server lets a transfer's first
+        // 64 KB pass at once).
+        for (int i = 0; i < 12; ++i) {
+            files << QString("d%1/%2.bin").arg(i % 3).arg(i);
+            WriteWholeFile(m_site + '/' + files.last(), RandomBytes(96 * 1024, i));
+            SetFileAge(m_site + '/' + files.last(), 60);
+        }
+        TPyftpdlibOptions options;
+        options.BandwidthLimit = 32 * 1024;
+        auto server = StartPyftpdlib({}, options);
+        ASSERT_TRUE(server);
+        const QString project = NewProject(*server);
+        TProject stored;
+        stored.Load(project);
+        // Plain STOR: a file cut off keeps its own name, and the next run replaces it.
+        stored.Nodes("SafeUpload")->SetAsBoolean(false);
+        stored.Save(false);
+
+        TCli upload("upload|" + project);
+        ASSERT_TRUE(upload.WaitFor("uploading", 1, true));
+        QElapsedTimer waited;
+        waited.start();
+        int recorded = 0;
+        while (recorded == 0 && waited.elapsed() < 30000) {
+            QThread::msleep(100);
+            TProject onDisk;
+            onDisk.LoadFromBytes(ReadWholeFile(project));
+            for (int i = 0; i < onDisk.Versions.Count(); ++i)
+                recorded += onDisk.Versions.Items(i)->Date > 1;
+        }
+        ASSERT_GT(recorded, 0) << "no record reached the project file";
+        // A closing shell passes its hang-up on, and the kernel sends another: the second must
+        // not end the program before the abort has saved the records.
+        upload.Signal(signal);
+        if (signal == SIGHUP)
+            upload.Signal(signal);
+        const TCliResult cut = upload.Finish();
+        EXPECT_EQ(cut.ExitCode, status) << cut.Err.toStdString();
+        EXPECT_EQ(cut.Err.contains("Operation was aborted by user"), status == 3);
+
+        TProject kept;
+        kept.Load(project); // a whole project file
+        EXPECT_EQ(kept.Nodes("Host")->AsString(), server->Host);
+        const int keptFiles = RecordsMatchServer(kept, m_site, *server);
+        EXPECT_GE(keptFiles, recorded);
+        EXPECT_LT(keptFiles, 12);
+        QStringList rest;
+        for (const QString &file : files) {
+            if (kept.Versions.FindOrAdd(QString(file).replace('/', '\\'))->Date <= 1)
+                rest << m_site + '/' + file;
+        }
+        const TCliResult next = RunCli("upload|" + project);
+        EXPECT_EQ(next.ExitCode, 0) << next.Err.toStdString();
+        QStringList sent;
+        for (const QString &line : next.Lines()) {
+            if (line.startsWith("uploading "))
+                sent << line.mid(10);
+        }
+        sent.sort();
+        rest.sort();
+        EXPECT_EQ(sent, rest);
+        EXPECT_EQ(TreeOf(server->Root), SiteTree());
+        kept.Load(project);
+        EXPECT_EQ(RecordsMatchServer(kept, m_site, *server), 12);
+    }
+}
+
+// Ctrl+C while the local folder is being scanned: nothing connects.
+TEST_F(Cli, InterruptDuringTheLocalScanEndsBeforeConnecting)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    constexpr int Files = 20000;
+    for (int i = 0; i < Files; ++i) {
+        QFile file(m_site + QString("/many/%1/%2.html").arg(i % 100).arg(i));
+        if (i < 100)
+            QDir().mkpath(QFileInfo(file).path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    // The status line on a terminal tells when the scan has begun.
+    TTerminal terminal;
+    auto upload = terminal.Run("upload|" + project, true);
+    QElapsedTimer waited;
+    waited.start();
+    while (!terminal.Shown().contains("Scaning local folders") && waited.elapsed() < 30000)
+        QThread::msleep(1);
+    upload->Signal(SIGINT);
+    const TCliResult result = upload->Finish();
+    EXPECT_EQ(result.ExitCode, 3) << result.Out.toStdString();
+    EXPECT_TRUE(terminal.Shown().contains("Operation was aborted by user"));
+    EXPECT_FALSE(result.Out.contains("connecting to")) << result.Out.toStdString();
+    EXPECT_TRUE(server->ProtocolLog().filter("USER").isEmpty());
+    // The scan stopped part-way, with files of the site's top folder listed as needing upload.
+    const QRegularExpressionMatch match
+        = QRegularExpression("^([0-9]+) of ([0-9]+) files").match(result.Last());
+    ASSERT_TRUE(match.hasMatch()) << result.Out.toStdString();
+    EXPECT_GT(match.captured(1).toInt(), 0);
+    EXPECT_LT(match.captured(2).toInt(), Files + 4);
 }

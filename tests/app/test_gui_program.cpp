@@ -1,6 +1,7 @@
 // The desktop program started from its command line on a real X server (Xvfb).
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
 
@@ -108,13 +109,14 @@ namespace {
 // A site, its project file in the projects folder, and the program under xvfb-run.
 struct TProgramRun
 {
-    std::unique_ptr<TFtpTestServer> Server = StartPyftpdlib();
+    std::unique_ptr<TFtpTestServer> Server;
     QTemporaryDir Folder;
     QString Local = Folder.path() + QStringLiteral("/site");
     QString ProjectFile;
     QProcess Process;
 
-    TProgramRun()
+    explicit TProgramRun(const TPyftpdlibOptions &options = {})
+        : Server(StartPyftpdlib({}, options))
     {
         if (!Server)
             return;
@@ -177,6 +179,59 @@ TEST(GuiProgram, UploadAtOnceWithOneUploadsAndStaysOpen)
     EXPECT_EQ(run.Process.exitCode(), 0) << output;
     // Closed the normal way: the project is the default now.
     EXPECT_EQ(QSettings().value(QStringLiteral("DefaultProject")).toString(), run.ProjectFile);
+}
+
+TEST(GuiProgram, AKilledUploadKeepsTheRecordsOfTheFilesSentAndTheNextSendsTheRest)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 32 * 1024;
+    TProgramRun run(options);
+    ASSERT_TRUE(run.Server);
+    // About two seconds a file over four connections (the server lets a transfer's first 64 KB
+    // pass at once); plain STOR, so a file cut off keeps its name and the next run replaces it.
+    for (int i = 0; i < 12; ++i)
+        WriteWholeFile(run.Local + QStringLiteral("/d%1/%2.bin").arg(i % 3).arg(i),
+                       RandomBytes(96 * 1024, quint32(i)));
+    for (const QString &file : TreeOf(run.Local).keys())
+        SetFileAge(run.Local + u'/' + file, 60);
+    TProject stored;
+    stored.Load(run.ProjectFile);
+    stored.Nodes(QStringLiteral("SafeUpload"))->SetAsBoolean(false);
+    stored.Save(false);
+
+    run.Start(QStringLiteral("1"));
+    const bool recorded = WaitFor(
+        [&run] {
+            TProject onDisk;
+            onDisk.LoadFromBytes(ReadWholeFile(run.ProjectFile));
+            for (int i = 0; i < onDisk.Versions.Count(); ++i) {
+                if (onDisk.Versions.Items(i)->Date > 1)
+                    return true;
+            }
+            return false;
+        },
+        60000);
+    const qint64 program = ChildNamed(run.Process.processId(), "zandrel");
+    if (program)
+        ::kill(pid_t(program), SIGKILL);
+    if (!run.Process.waitForFinished(20000))
+        run.Process.kill();
+    ASSERT_TRUE(recorded) << run.Process.readAll().toStdString();
+
+    TProject kept;
+    kept.Load(run.ProjectFile);
+    const int keptFiles = RecordsMatchServer(kept, run.Local, *run.Server);
+    EXPECT_GE(keptFiles, 1);
+    EXPECT_LT(keptFiles, 14);
+    const qsizetype commandsBefore = run.Server->ProtocolLog().size();
+    run.Start(QStringLiteral("2"));
+    ASSERT_TRUE(run.Process.waitForFinished(60000)) << run.Process.readAll().toStdString();
+    EXPECT_EQ(run.Process.exitCode(), 0) << run.Process.readAll().toStdString();
+    EXPECT_EQ(run.Server->ProtocolLog().mid(commandsBefore).filter(QStringLiteral("STOR ")).size(),
+              14 - keptFiles);
+    EXPECT_TRUE(run.InStep());
+    kept.Load(run.ProjectFile);
+    EXPECT_EQ(RecordsMatchServer(kept, run.Local, *run.Server), 14);
 }
 
 TEST(GuiProgram, WithoutADisplayItSaysSoAndPointsToTheCommandLine)

@@ -3,6 +3,7 @@
 // A front end for publishing tests: records everything the operator reports, answers its
 // questions from a script and runs the event loop until the operator has ended and gone.
 
+#include "engine/FileLib.h"
 #include "engine/PublishOperator.h"
 #include "engine/PublishVersions.h"
 #include "store/PrjCls.h"
@@ -36,7 +37,9 @@ public:
     int ReportsAfterEnd = 0; // anything that arrived after OperationEnd
     bool Aborted = false;    // the operator's flags as OperationEnd saw them
     bool HadErrors = false;
+    qint32 RecordSaves = 0;
     TFtp::TStats FtpStats;
+    bool SaveRecordsAsItGoes = false; // given to the operators, as the window does
     std::function<void(const QString &text)> OnLogLine; // test hooks (abort, stop a server)
     std::function<void()> OnEnd;
     TPublishOperator *Current = nullptr;
@@ -72,6 +75,7 @@ public:
         ++Ends;
         Aborted = sender->Aborted;
         HadErrors = sender->HadErrors;
+        RecordSaves = sender->RecordSaves;
         FtpStats = sender->FtpStats;
         Current = nullptr;
         if (OnEnd)
@@ -88,6 +92,7 @@ public:
         ChangedItems.clear();
         FillViews = Ends = ReportsAfterEnd = 0;
         auto *op = new TPublishOperator(&list, kind, &project, this);
+        op->SaveRecordsAsItGoes = SaveRecordsAsItGoes;
         bool destroyed = false;
         QEventLoop loop;
         QObject::connect(op, &QObject::destroyed, &loop, [&] {
@@ -237,3 +242,23 @@ protected:
     }
     int CommandCount(const QString &prefix) const { return ProtocolCount(*server, prefix); }
 };
+
+// Checks that every file the records call uploaded is whole on the server (its copy equals the
+// local file, whose time is the recorded one); returns how many files are recorded.
+inline int RecordsMatchServer(const TProject &project, const QString &site,
+                              const TFtpTestServer &server)
+{
+    int files = 0;
+    for (int i = 0; i < project.Versions.Count(); ++i) {
+        const TVersionItem *record = project.Versions.Items(i);
+        if (record->Date <= 1) // needs upload, or a folder
+            continue;
+        const QString relative = QString(record->FileName).replace('\\', '/');
+        const QString local = QDir(site).filePath(relative);
+        EXPECT_EQ(ReadWholeFile(server.LocalPath("/" + relative)), ReadWholeFile(local))
+            << relative.toStdString();
+        EXPECT_EQ(record->Date, GetFileAge(local)) << relative.toStdString();
+        ++files;
+    }
+    return files;
+}

@@ -239,20 +239,89 @@ TEST_F(ParallelLimits, AbortEndsEverySessionAtOnceAndLeavesTheUnfinishedFilesOut
     // Exactly the files that arrived whole are in step.
     for (int i = 0; i < list.Count(); ++i) {
         const TFileListItem *item = list.Items(i);
-        if (item->IsFolder)
-            continue;
-        const bool small = item->RelativeName.startsWith('a');
-        EXPECT_EQ(item->Synchronous, small) << item->RelativeName.toStdString();
-        EXPECT_EQ(project->Versions.FindOrAdd(item->RelativeName)->Date,
-                  small ? GetFileAge(item->GetLocalPath()) : 0)
-            << item->RelativeName.toStdString();
-        if (small) {
-            EXPECT_EQ(ReadWholeFile(server->LocalPath("/" + item->RelativeName)),
-                      ReadWholeFile(item->GetLocalPath()));
+        if (!item->IsFolder) {
+            EXPECT_EQ(item->Synchronous, item->RelativeName.startsWith('a'))
+                << item->RelativeName.toStdString();
         }
     }
+    EXPECT_EQ(RecordsMatchServer(*project, site, *server), 6);
     TTestFrontEnd::Idle(500);
     EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
+}
+
+TEST_F(ParallelLimits, RecordsReachTheProjectFileEveryFewSecondsSoAKilledRunSendsOnlyTheRest)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 32 * 1024;
+    auto server = StartPyftpdlib(QString(), options);
+    ASSERT_TRUE(server);
+    auto project = MakeTestProject(site, server.get(), 4);
+    // Plain STOR: a file cut off keeps its own name on the server, and the next run replaces it.
+    Set(*project, "SafeUpload", "0");
+    // About two seconds a file (the server lets a transfer's first 64 KB pass at once).
+    for (int i = 0; i < 12; ++i)
+        Write(QString("d%1/%2.bin").arg(i % 3).arg(i), RandomBytes(96 * 1024, i));
+    for (const QString &file : TreeOf(site).keys())
+        SetFileAge(site + file, 60);
+    project->FileName = dir.path() + "/site.zdx";
+    project->Save(false);
+    frontEnd.SaveRecordsAsItGoes = true;
+
+    // A kill leaves the project file as it is on disk: taken once it holds a file's record, when
+    // the next file starts, and the run is aborted there.
+    QByteArray onDisk;
+    QElapsedTimer running;
+    running.start();
+    frontEnd.OnLogLine = [&](const QString &text) {
+        if (!onDisk.isEmpty() || !text.startsWith("uploading ") || !frontEnd.Current)
+            return;
+        const QByteArray bytes = ReadWholeFile(project->FileName);
+        TProject saved;
+        try {
+            saved.LoadFromBytes(bytes);
+        } catch (const std::exception &error) {
+            ADD_FAILURE() << "not a project file: " << error.what();
+            return;
+        }
+        for (int i = 0; i < saved.Versions.Count(); ++i) {
+            if (saved.Versions.Items(i)->Date > 1) {
+                onDisk = bytes;
+                frontEnd.Current->Abort();
+                return;
+            }
+        }
+    };
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    ASSERT_FALSE(onDisk.isEmpty()) << "no record reached the project file";
+    EXPECT_TRUE(frontEnd.Aborted);
+    EXPECT_TRUE(frontEnd.Errors.isEmpty()) << frontEnd.Errors.join('\n').toStdString();
+    // Every few seconds, not more often.
+    EXPECT_GE(frontEnd.RecordSaves, 1);
+    EXPECT_LE(frontEnd.RecordSaves, running.elapsed() / 3000 + 1);
+
+    WriteWholeFile(project->FileName, onDisk);
+    TProject resumed;
+    resumed.Load(project->FileName);
+    EXPECT_EQ(resumed.Nodes("Host")->AsString(), server->Host);
+    const int recorded = RecordsMatchServer(resumed, site, *server);
+    EXPECT_GE(recorded, 1);
+    EXPECT_LT(recorded, 12);
+    QSet<QString> rest;
+    for (int i = 0; i < 12; ++i) {
+        const QString relative = QString("d%1/%2.bin").arg(i % 3).arg(i);
+        if (resumed.Versions.FindOrAdd(QString(relative).replace('/', '\\'))->Date <= 1)
+            rest.insert(relative);
+    }
+    resumed.SetPassword(server->Password);
+    TFileList resumedList;
+    frontEnd.OnLogLine = nullptr;
+    ASSERT_TRUE(frontEnd.Run(resumedList, pkUpload, resumed));
+    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+    const QStringList sent = Uploaded();
+    EXPECT_EQ(QSet<QString>(sent.begin(), sent.end()), rest);
+    EXPECT_EQ(sent.size(), rest.size());
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    EXPECT_EQ(RecordsMatchServer(resumed, site, *server), 12);
 }
 
 TEST_F(ParallelLimits, OverTlsTheUserTrustsTheCertificateOnceAndEverySessionIsProtected)

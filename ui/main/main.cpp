@@ -896,6 +896,9 @@ void TfrmMain::StartOperation(quint8 kind)
         FLogTailLength = -1;
     }
     FOperator = new TPublishOperator(FFileList.get(), kind, FProject.get(), this, this);
+    // Records reach the project file as the run goes (a project with a file only); the end
+    // of the operation saves it as well.
+    FOperator->SaveRecordsAsItGoes = true;
     FLastThread = nullptr;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     UpdateCommands();
