@@ -4,6 +4,7 @@
 // Every server call runs on the window's TFtpOperator; the window only shows what it reports.
 
 #include "store/DataLib.h"
+#include "store/ProjectLock.h"
 #include "ui/ftpwindow/FtpWinActions.h"
 
 #include <QAbstractTableModel>
@@ -170,6 +171,8 @@ private:
     int FSortColumn = 0;
     bool FSortInverted = false;
     bool m_browseMode = false;
+    // Project mode: held (or shared with the main window that opened this one) while open.
+    TProjectLock m_projectLock;
     bool m_cursorSet = false;
     QString m_localFolder;
     TFtpFileModel m_model;
