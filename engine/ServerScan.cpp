@@ -137,6 +137,8 @@ void TPublishOperator::ScanServerFolders(const QString &root)
 void TPublishOperator::RemoveTemporaries(const QStringList &names)
 {
     // The project is locked while a run works on it, so no run of it is sending these now.
+    if (names.isEmpty())
+        return;
     qsizetype next = 0;
     RunParallel(
         [&]() -> TStep {

@@ -760,8 +760,13 @@ void TfrmMain::miNewClick()
         FProject->Opened = true;
         SaveProject(false);
         QString refusal;
-        if (!FProject->FileName.isEmpty() && !m_projectLock.Lock(FProject->FileName, refusal))
+        if (!FProject->FileName.isEmpty() && !m_projectLock.Lock(FProject->FileName, refusal)) {
+            // Saved, but not to be published from here without the lock.
             QMessageBox::warning(this, QStringLiteral("Zandrel"), refusal);
+            FProject->Opened = false;
+            UpdateCommands();
+            return;
+        }
         UpdateTitle();
         UpdateCommands();
         StartOperation(pkRefresh);
