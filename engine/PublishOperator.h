@@ -238,6 +238,7 @@ private:
     // Server scan and comparison (ServerScan.cpp).
     void ServerScan();
     void ScanServerFolders(const QString &root);
+    void RemoveTemporaries(const QStringList &names); // stale ones of safe uploads
     void CheckAgainstServer();
     void MarkServerOnly();
     struct TServerCounts
@@ -268,6 +269,12 @@ private:
 // "2 hours", "3 minutes", "7 seconds": the remaining-time text of the progress report
 // (whole days are dropped).
 QString DurationText(double seconds);
+
+// The name a safe upload sends `name` under, in the same server folder: one that no file of
+// the local folder (ending in "/") has.
+QString SafeUploadTemporaryName(const QString &name, const QString &localFolder);
+// Whether a server entry's name is one that SafeUploadTemporaryName gives.
+bool IsSafeUploadTemporary(const QString &name);
 
 // Cuts the oldest blocks of a publish log so that it ends near three quarters of MaxBytes.
 void TrimLog(const QString &fileName, qint64 maxBytes);

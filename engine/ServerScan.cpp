@@ -6,6 +6,7 @@
 #include "store/PrjCls.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -45,6 +46,7 @@ void TPublishOperator::ScanServerFolders(const QString &root)
     QHash<QString, TListed> listed;
     QStringList waiting{root}; // a stack: one session walks depth first
     QString failure;
+    QStringList temporaries; // left by safe uploads that were cut off
 
     RunParallel(
         [&]() -> TStep {
@@ -86,6 +88,14 @@ void TPublishOperator::ScanServerFolders(const QString &root)
                 for (int i = 0; i < listing->Count(); ++i) {
                     TFtpFile entry = *listing->Items(i);
                     entry.Name = base + entry.Name;
+                    // Ours, unless the site has a file of that name: never listed, downloaded or
+                    // asked about, only removed.
+                    if (!entry.IsFolder && IsSafeUploadTemporary(listing->Items(i)->Name)
+                        && !QFileInfo::exists(FileList->LocalRoot
+                                              + entry.Name.mid(FileList->RemoteRoot.size()))) {
+                        temporaries.append(entry.Name);
+                        continue;
+                    }
                     const QString testPath
                         = entry.IsFolder ? entry.Name + QLatin1Char('/') : entry.Name;
                     if (Project->Filter.IsIgnored(testPath, fsRemote)) {
@@ -107,6 +117,7 @@ void TPublishOperator::ScanServerFolders(const QString &root)
         false);
     if (!failure.isEmpty())
         throw EFtpError(failure);
+    RemoveTemporaries(temporaries);
 
     // Folders left unlisted by Abort add nothing.
     std::vector<QString> walk{root};
@@ -121,6 +132,36 @@ void TPublishOperator::ScanServerFolders(const QString &root)
         for (auto sub = found->Subfolders.crbegin(); sub != found->Subfolders.crend(); ++sub)
             walk.push_back(*sub);
     }
+}
+
+void TPublishOperator::RemoveTemporaries(const QStringList &names)
+{
+    // The project is locked while a run works on it, so no run of it is sending these now.
+    if (names.isEmpty())
+        return;
+    qsizetype next = 0;
+    RunParallel(
+        [&]() -> TStep {
+            if (next >= names.size())
+                return {};
+            const QString name = names.at(next++);
+            TStep step;
+            step.What = TStep::Job;
+            step.Body = [name](TFtp &ftp) { ftp.DeleteFile(name); };
+            step.Done = [this, name](const QString &failure) {
+                if (failure.isEmpty())
+                    AddLog(2,
+                           QStringLiteral("the temporary file ") + name
+                               + QStringLiteral(" of an upload that was cut off has been removed"));
+                else
+                    AddLog(2, QStringLiteral("the temporary file ") + name
+                                  + QStringLiteral(
+                                      " of an upload that was cut off cannot be removed: ")
+                                  + failure);
+            };
+            return step;
+        },
+        false);
 }
 
 void TPublishOperator::CheckAgainstServer()

@@ -4,7 +4,10 @@
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -29,25 +32,92 @@ bool EnsureRemoteFolder(TFtp &ftp, const QString &remote)
     }
 }
 
+// The live file of a safe upload may go only when its replacement is whole on the server under
+// the temporary name: empty when it is, else what is wrong; `present` tells whether the copy
+// is there at all. A server in ASCII mode may turn CR LF into LF or LF into CR LF, so a text
+// file's size may move by its line ends.
+QString CheckTemporary(TFtp &ftp, const QString &folder, const QString &name, const QString &local,
+                       bool asAscii, bool &present)
+{
+    present = false;
+    qint64 least = GetFileSize(local);
+    qint64 most = least;
+    if (asAscii) {
+        QFile file(local);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("the local file cannot be read");
+        char previous = 0;
+        while (!file.atEnd()) {
+            for (const char c : file.read(1 << 16)) {
+                if (c == '\n' && previous == '\r')
+                    --least;
+                else if (c == '\n')
+                    ++most;
+                previous = c;
+            }
+        }
+    }
+    TFtpFileList listing;
+    ftp.FindFiles(folder, listing);
+    const TFtpFile *entry = listing.FindByName(name);
+    if (!entry || entry->IsFolder)
+        return QStringLiteral("is missing");
+    present = true;
+    if (entry->Size < least || entry->Size > most)
+        return QStringLiteral("holds %1 of %2 bytes").arg(entry->Size).arg(least);
+    return {};
+}
+
+// A temporary copy that cannot become the live file is of no use; a lost connection leaves it
+// to the next operation.
+void DropTemporary(TFtp &ftp, const QString &temporary)
+{
+    if (ftp.Lost())
+        return;
+    try {
+        ftp.DeleteFile(temporary);
+    } catch (const std::exception &) {
+        // Never stored, or the server refuses: nothing more to do here.
+    }
+}
+
 void PutSiteFile(TFtp &ftp, const QString &remote, const QString &local, bool asAscii, bool safe)
 {
     if (!safe) {
         ftp.PutFile(remote, local, asAscii);
         return;
     }
-    // The live file is replaced only by a complete copy, under a name that no file of the site
-    // has: the site's own "x_safeupload" would be overwritten and renamed away.
-    QString suffix = QStringLiteral("_safeupload");
-    for (int n = 1; QFileInfo::exists(local + suffix); ++n)
-        suffix = QStringLiteral("_safeupload%1").arg(n);
-    const QString temporary = remote + suffix;
-    ftp.PutFile(temporary, local, asAscii);
-    // Unix servers rename over the live file at once, so it is never missing; a server that
-    // refuses to replace a file gets it deleted first.
+    // The live file is replaced only by a complete copy, sent under a name of ours beside it.
+    const qsizetype slash = remote.lastIndexOf(QLatin1Char('/'));
+    const QString folder = remote.left(slash + 1);
+    const QString name = SafeUploadTemporaryName(
+        remote.mid(slash + 1), QFileInfo(local).absolutePath() + QLatin1Char('/'));
+    const QString temporary = folder + name;
+    try {
+        ftp.PutFile(temporary, local, asAscii);
+    } catch (const std::exception &) {
+        DropTemporary(ftp, temporary);
+        throw;
+    }
+    // Unix servers rename over the live file at once, so it is never missing.
+    QString refusal;
     try {
         ftp.RenameFile(temporary, remote);
         return;
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        refusal = QString::fromUtf8(error.what());
+    }
+    // A server that refuses to replace a file gets the live one deleted first, but only when
+    // the copy is whole under its name: another run may have renamed it away, or the server
+    // may have kept only part of it.
+    bool present = false;
+    const QString problem = CheckTemporary(ftp, folder, name, local, asAscii, present);
+    if (!problem.isEmpty()) {
+        if (present)
+            DropTemporary(ftp, temporary);
+        throw EFtpError(QStringLiteral("the file %1 has been left as it was on the server: the "
+                                       "rename refused (%2) and its temporary copy %3 %4")
+                            .arg(remote, refusal, temporary, problem));
     }
     try {
         ftp.DeleteFile(remote);
@@ -56,6 +126,35 @@ void PutSiteFile(TFtp &ftp, const QString &remote, const QString &local, bool as
     }
     ftp.RenameFile(temporary, remote);
 }
+
+} // namespace
+
+QString SafeUploadTemporaryName(const QString &name, const QString &localFolder)
+{
+    // Short and of one length, so it fits wherever the live name fits; derived from the name,
+    // so a run cut off leaves at most one per file, which the next upload of it overwrites.
+    for (int n = 0;; ++n) {
+        QByteArray seed = name.toUtf8();
+        if (n > 0)
+            seed += '\0' + QByteArray::number(n);
+        const QString temporary
+            = QStringLiteral("zandrel-upload-")
+              + QString::fromLatin1(
+                  QCryptographicHash::hash(seed, QCryptographicHash::Sha1).toHex().left(16))
+              + QStringLiteral(".tmp");
+        // Never a name of the site's: that file would be overwritten and renamed away.
+        if (!QFileInfo::exists(localFolder + temporary))
+            return temporary;
+    }
+}
+
+bool IsSafeUploadTemporary(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^zandrel-upload-[0-9a-f]{16}\\.tmp$"));
+    return pattern.match(name).hasMatch();
+}
+
+namespace {
 
 // What a session did for one file besides the transfer, for the log.
 struct TUploadOutcome

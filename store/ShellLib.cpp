@@ -1,5 +1,7 @@
 #include "store/ShellLib.h"
 
+#include "store/ProjectLock.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -186,7 +188,7 @@ bool RegisterFileAssociation(const QString &program)
 }
 
 bool StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
-                            const QString &secret)
+                            const QString &secret, int lock)
 {
     // Everything the child needs is prepared before fork: between fork and exec only
     // async-signal-safe calls are allowed in a threaded process.
@@ -207,6 +209,10 @@ bool StartWithSecretOnStdin(const QString &program, const QStringList &arguments
             envp.push_back(*variable);
     }
     envp.push_back(const_cast<char *>(marker.constData()));
+    const QByteArray lockVariable
+        = QByteArray(ProjectLockVariable) + '=' + QByteArray::number(ProjectLockDescriptor);
+    if (lock >= 0)
+        envp.push_back(const_cast<char *>(lockVariable.constData()));
     envp.push_back(nullptr);
 
     int pipeEnds[2];
@@ -220,6 +226,11 @@ bool StartWithSecretOnStdin(const QString &program, const QStringList &arguments
         const pid_t child = ::fork();
         if (child == 0) {
             ::dup2(pipeEnds[0], STDIN_FILENO);
+            // The child shares the lock (the same open file) instead of being refused by it.
+            if (lock == ProjectLockDescriptor)
+                ::fcntl(lock, F_SETFD, 0);
+            else if (lock >= 0)
+                ::dup2(lock, ProjectLockDescriptor);
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }

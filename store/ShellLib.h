@@ -30,10 +30,11 @@ bool RegisterFileAssociation(const QString &program);
 
 // Starts `program` with `arguments` as an independent process (it outlives this one) and
 // hands it `secret` as one line on its standard input, so that the secret never shows in the
-// process list. The child learns of it from SecretOnStdinVariable. False when no process could
-// be started (a program that fails to run is not seen here).
+// process list. The child learns of it from SecretOnStdinVariable. A project lock's descriptor
+// (`lock`, when not -1) is handed down as well (TProjectLock::Adopt). False when no process
+// could be started (a program that fails to run is not seen here).
 bool StartWithSecretOnStdin(const QString &program, const QStringList &arguments,
-                            const QString &secret);
+                            const QString &secret, int lock = -1);
 // In the child: the handed-over secret, or nothing when this process was not started so.
 std::optional<QString> ReadSecretFromStdin();
 extern const char *const SecretOnStdinVariable;

@@ -4,6 +4,7 @@
 #include "app/cli/CliTerminal.h"
 #include "engine/PublishList.h"
 #include "store/PrjCls.h"
+#include "store/ProjectLock.h"
 #include "store/ProjectOptions.h"
 #include "store/XMLStore.h"
 
@@ -62,9 +63,14 @@ const char *const UsageText
       "Remove and download ask about every server-only entry on the terminal:\n"
       "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
       "\n"
-      "Exit status: 0 success, 1 completed with errors, 2 usage or project problem, 3 aborted\n"
-      "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).\n"
-      "The records of the files sent reach the project file every few seconds during a run.\n";
+      "Exit status: 0 success, 1 completed with errors, 2 usage or project problem (also when
+"
+      "another window or run has the project), 3 aborted
+"
+      "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).
+"
+      "The records of the files sent reach the project file every few seconds during a run.
+";
 
 struct TArguments
 {
@@ -311,6 +317,14 @@ int OperationCommand(const TArguments &args)
     const QString fileName = FindProjectFile(args.Project, error);
     if (fileName.isEmpty()) {
         WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
+        return esUsage;
+    }
+    // Held until the program ends: two runs of one project would undo each other's uploads
+    // and records.
+    TProjectLock lock;
+    QString refusal;
+    if (!lock.Lock(fileName, refusal)) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(refusal));
         return esUsage;
     }
     TProject project;

@@ -4,11 +4,13 @@
 // The child inherits the test's private HOME and XDG folders, so it sees ProjectsFolder().
 #include "store/PrjCls.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "store/ProjectLock.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -47,6 +49,7 @@ public:
         else if (!terminal.isEmpty())
             m_process.setStandardInputFile(terminal);
         m_process.start(ZANDREL_BINARY_DIR "/app/zandrel-cli", args.split('|', Qt::SkipEmptyParts));
+        m_pid = m_process.processId();
         if (terminal.isEmpty() || errorOnTerminal)
             m_process.closeWriteChannel();
     }
@@ -70,6 +73,7 @@ public:
         return seen.count(text) >= count;
     }
     void Signal(int signal) { ::kill(pid_t(m_process.processId()), signal); }
+    qint64 Pid() const { return m_pid; }
     TCliResult Finish()
     {
         if (m_process.waitForFinished(120000) && m_process.exitStatus() == QProcess::NormalExit)
@@ -82,6 +86,7 @@ public:
 private:
     QProcess m_process;
     TCliResult m_result;
+    qint64 m_pid = 0;
 };
 
 TCliResult RunCli(const QString &args, const QString &password = {})
@@ -583,4 +588,96 @@ TEST_F(Cli, InterruptDuringTheLocalScanEndsBeforeConnecting)
     ASSERT_TRUE(match.hasMatch()) << result.Out.toStdString();
     EXPECT_GT(match.captured(1).toInt(), 0);
     EXPECT_LT(match.captured(2).toInt(), Files + 4);
+}
+
+// Two runs of one project started together, as a scheduled job that outlasts its interval meets
+// the next one: one runs, the other is refused at once naming it, and the server, the site and
+// the records end in step every time. One slow file keeps the runs overlapping.
+TEST_F(Cli, TwoRunsOfOneProjectNeverRunTogether)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 64 * 1024; // the slow file takes about two seconds
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    const QRegularExpression refusal("^zandrel-cli: The project "
+                                     + QRegularExpression::escape(project)
+                                     + " is in use by zandrel-cli \\(process ([0-9]+)\\)\n$");
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < 20; ++i)
+            WriteWholeFile(m_site + QString("/pages/f%1.html").arg(i),
+                           QByteArray::number(round * 100 + i).repeated(i + 1));
+        WriteWholeFile(m_site + "/slow.bin", QByteArray(160 * 1024, char('a' + round)));
+        for (const QString &file : SiteTree().keys())
+            SetFileAge(m_site + '/' + file, 86400 - round * 60);
+        TCli first("upload|" + project), second("upload|" + project);
+        const TCliResult results[] = {first.Finish(), second.Finish()};
+        const qint64 pids[] = {first.Pid(), second.Pid()};
+        const int ran = results[0].ExitCode == 0 ? 0 : 1;
+        ASSERT_EQ(results[ran].ExitCode, 0) << round << results[ran].Err.toStdString();
+        EXPECT_TRUE(results[ran].Lines().contains(
+                        "0 folder(s) have been created and 25 file(s) have been uploaded")
+                    || round == 0)
+            << round;
+        const TCliResult &refused = results[1 - ran];
+        EXPECT_EQ(refused.ExitCode, 2) << round;
+        const QRegularExpressionMatch match = refusal.match(refused.Err);
+        ASSERT_TRUE(match.hasMatch()) << round << refused.Err.toStdString();
+        EXPECT_EQ(match.captured(1).toLongLong(), pids[ran]);
+        EXPECT_TRUE(refused.Out.isEmpty());
+        ASSERT_EQ(TreeOf(server->Root), SiteTree()) << round;
+        // Every file is recorded as in step, and is.
+        ASSERT_EQ(RunCli("refresh|--list|" + project).Lines().size(), 1) << round;
+    }
+}
+
+// A run killed in the middle of a safe upload: its lock goes with it, so the next run goes
+// ahead; the copy it left on the server is removed by the next server scan, never downloaded,
+// and the next upload puts everything in step.
+TEST_F(Cli, AKilledRunsLockIsTakenOverAndItsCopyRemoved)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 32 * 1024;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    WriteWholeFile(m_site + "/big.bin", QByteArray(256 * 1024, 'k')); // about 8 s
+    TCli killed("upload|" + project);
+    ASSERT_TRUE(killed.WaitFor("big.bin", 1, true));
+    QThread::msleep(500);
+    // While it runs, any other run of the project is refused.
+    const TCliResult refused = RunCli("refresh|" + project);
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_EQ(refused.Err, QString("zandrel-cli: The project %1 is in use by zandrel-cli "
+                                   "(process %2)\n")
+                               .arg(project)
+                               .arg(killed.Pid()));
+    killed.Signal(SIGKILL);
+    killed.Finish();
+    EXPECT_TRUE(ReadWholeFile(TProjectLock::LockFileName(project))
+                    .startsWith(QByteArray::number(killed.Pid()) + " zandrel-cli\n"));
+    const QStringList copies
+        = QDir(server->Root).entryList({"zandrel-upload-*.tmp"}, QDir::Files | QDir::Hidden);
+    ASSERT_EQ(copies.size(), 1);
+
+    const TCliResult download = RunCli("download|--yes-to-all|" + project);
+    EXPECT_EQ(download.ExitCode, 0) << download.Err.toStdString();
+    EXPECT_TRUE(download.Lines().contains("0 file(s) have been downloaded"))
+        << download.Out.toStdString();
+    EXPECT_FALSE(QFile::exists(server->Root + "/" + copies[0]));
+    EXPECT_FALSE(QFile::exists(m_site + "/" + copies[0]));
+    const TCliResult upload = RunCli("upload|" + project);
+    EXPECT_EQ(upload.ExitCode, 0) << upload.Err.toStdString();
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines().size(), 1);
+
+    // A window (here this test) that has the project open refuses every command on it.
+    TProjectLock window;
+    QString unused;
+    ASSERT_TRUE(window.Lock(project, unused)) << unused.toStdString();
+    const TCliResult busy = RunCli("upload|" + project);
+    EXPECT_EQ(busy.ExitCode, 2);
+    EXPECT_TRUE(busy.Err.endsWith(QString("is in use by test_cli_commands (process %1)\n")
+                                      .arg(QCoreApplication::applicationPid())))
+        << busy.Err.toStdString();
 }

@@ -2,6 +2,7 @@
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "store/ProjectLock.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
 
@@ -148,6 +149,20 @@ TEST(GuiProgram, UploadAtOnceWithTwoUploadsAndEnds)
 {
     TProgramRun run;
     ASSERT_TRUE(run.Server);
+    {
+        // A project another program has open is not uploaded: the run says so and fails.
+        TProjectLock other;
+        QString refusal;
+        ASSERT_TRUE(other.Lock(run.ProjectFile, refusal)) << refusal.toStdString();
+        run.Start(QStringLiteral("2"));
+        ASSERT_TRUE(run.Process.waitForFinished(60000));
+        const QString output = QString::fromUtf8(run.Process.readAll());
+        EXPECT_EQ(run.Process.exitCode(), 1) << output.toStdString();
+        EXPECT_TRUE(output.contains(
+            QStringLiteral("The project %1 is in use by test_gui_program").arg(run.ProjectFile)))
+            << output.toStdString();
+        EXPECT_FALSE(run.InStep());
+    }
     run.Start(QStringLiteral("2"));
     ASSERT_TRUE(run.Process.waitForFinished(60000)) << run.Process.readAll().toStdString();
     EXPECT_EQ(run.Process.exitCode(), 0) << run.Process.readAll().toStdString();

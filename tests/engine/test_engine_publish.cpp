@@ -114,16 +114,19 @@ TEST_P(Publish, SafeUploadAndPerlScripts)
         << frontEnd.Lines.join('\n').toStdString();
     // The new project uploads safely through a temporary name; an empty file goes directly.
     const QStringList log = server->ProtocolLog();
-    const qsizetype stor = log.indexOf("STOR /big.bin_safeupload");
+    const QString temporary = "/" + SafeUploadTemporaryName("big.bin", site);
+    EXPECT_TRUE(IsSafeUploadTemporary(temporary.mid(1)));
+    const qsizetype stor = log.indexOf("STOR " + temporary);
     ASSERT_GE(stor, 0) << log.join('\n').toStdString();
-    EXPECT_EQ(log.indexOf("RNTO /big.bin"), log.indexOf("RNFR /big.bin_safeupload") + 1);
-    EXPECT_GT(log.indexOf("RNFR /big.bin_safeupload"), stor);
+    EXPECT_EQ(log.indexOf("RNTO /big.bin"), log.indexOf("RNFR " + temporary) + 1);
+    EXPECT_GT(log.indexOf("RNFR " + temporary), stor);
     EXPECT_FALSE(log.contains("STOR /big.bin"));
     EXPECT_TRUE(log.contains("STOR /zero.bin"));
     EXPECT_EQ(ReadWholeFile(OnServer("big.bin")), RandomBytes(30000, 3));
-    EXPECT_FALSE(QFileInfo::exists(OnServer("big.bin_safeupload")));
+    EXPECT_FALSE(QFileInfo::exists(OnServer(temporary.mid(1))));
     // "*.pl" goes in ASCII mode with its line ends kept, and becomes executable.
-    const qsizetype store = log.indexOf("STOR /cgi/a.pl_safeupload");
+    const qsizetype store
+        = log.indexOf("STOR /cgi/" + SafeUploadTemporaryName("a.pl", site + "cgi/"));
     ASSERT_GE(store, 0);
     EXPECT_GT(log.lastIndexOf(QRegularExpression("^TYPE A"), store),
               log.lastIndexOf(QRegularExpression("^TYPE I"), store));
@@ -304,18 +307,49 @@ TEST_P(ServerOnly, DownloadFollowsTheAnswersAndSkipsUnsafeNames)
     EXPECT_EQ(frontEnd.FillViews, 0);
 }
 
+TEST_P(ServerOnly, TemporariesOfCutOffUploadsAreRemovedNeverDownloaded)
+{
+    const QString stale = "zandrel-upload-0123456789abcdef.tmp";
+    for (const QString &name : {stale, "only/" + stale})
+        WriteWholeFile(OnServer(name), "part of a file");
+    frontEnd.Answers = {mrYesToAll};
+    RunWithoutErrors(pkDownload);
+    EXPECT_TRUE(frontEnd.Questions.filter("zandrel-upload-").isEmpty());
+    EXPECT_EQ(frontEnd.StartingWith("the temporary file ").size(), 2);
+    EXPECT_TRUE(frontEnd.Lines.contains("3 file(s) have been downloaded"));
+    EXPECT_FALSE(OnServerNow(stale) || OnServerNow("only/" + stale));
+    EXPECT_EQ(TreeOf(site), TreeOf(server->Root));
+}
+
 TEST_P(Publish, SafeUploadNeverUsesATemporaryNameTheSiteHas)
 {
     Write("page.html", "the page\n");
-    Write("page.html_safeupload", "a file of the site\n");
-    Set(*project, "SafeUpload", "1");
-    Set(*project, "SafeUploadSize", "0");
+    Write(SafeUploadTemporaryName("page.html", site), "a file of the site\n");
     Upload();
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
-    // Only the page changed: the site's other file on the server must stay as it is.
+    // Only the page changed: the site's other file on the server must stay as it is, and a
+    // server scan takes it for the site's file, not for a leftover of ours.
     SetFileAge(site + "page.html", 3600);
     Upload();
     EXPECT_EQ(Uploaded(), QStringList{"page.html"});
+    RunWithoutErrors(pkCompare);
+    EXPECT_TRUE(frontEnd.Lines.contains("    All files are uploaded"));
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+}
+
+TEST_P(Publish, NamesOf255BytesUploadSafely)
+{
+    const QString ascii = QString(251, 'n') + ".txt";
+    const QString utf8 = QString(125, QChar(0xe9)) + ".jpeg"; // two bytes each
+    ASSERT_EQ(utf8.toUtf8().size(), 255);
+    Write(ascii, "long name\n");
+    Write("sub/" + utf8, RandomBytes(3000, 9));
+    Upload();
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    SetFileAge(site + ascii, 600);
+    Write("sub/" + utf8, RandomBytes(2000, 10));
+    Upload();
+    EXPECT_EQ(Uploaded().size(), 2);
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
 }
 
@@ -404,6 +438,83 @@ TEST_P(Publish, AMissingLocalFolderIsRefusedBeforeConnectingAndKeepsTheRecords)
 
 INSTANTIATE_TEST_SUITE_P(Servers, Publish, ::testing::Values("pyftpdlib", "vsftpd"));
 INSTANTIATE_TEST_SUITE_P(Servers, ServerOnly, ::testing::Values("pyftpdlib", "vsftpd"));
+
+// Servers that refuse to rename over an existing file: some keep the copy whole, others lose it
+// or keep half of it after their 226. The live file goes only for a whole copy; afterwards a
+// server without the fault puts everything in step.
+class RenameFault : public SiteTest, public ::testing::WithParamInterface<const char *>
+{
+protected:
+    QTemporaryDir root;
+    std::unique_ptr<TFtpTestServer> server;
+    std::unique_ptr<TProject> project;
+
+    void Serve(const QString &fault = {})
+    {
+        server.reset();
+        TPyftpdlibOptions options;
+        options.RenameFault = fault;
+        server = StartPyftpdlib(root.path(), options);
+        ASSERT_TRUE(server);
+        if (!project)
+            project = MakeTestProject(site, server.get());
+        Set(*project, "Port", QString::number(server->Port));
+    }
+    void Upload(bool expectErrors = false)
+    {
+        ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+        EXPECT_EQ(frontEnd.HadErrors, expectErrors) << frontEnd.Errors.join('\n').toStdString();
+    }
+};
+
+TEST_P(RenameFault, TheLiveFileGoesOnlyForAWholeCopy)
+{
+    const QString fault = QString::fromLatin1(GetParam());
+    const bool whole = fault == "refuse-replace";
+    const QStringList names{"page.html", "img/photo.bin"};
+    Write(names[0], "first page\n");
+    Write(names[1], RandomBytes(3000, 11));
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    ASSERT_NO_FATAL_FAILURE(Upload());
+    const auto before = TreeOf(root.path());
+
+    ASSERT_NO_FATAL_FAILURE(Serve(fault));
+    Write(names[0], "second page, a longer one\n");
+    Write(names[1], RandomBytes(2500, 12));
+    for (const QString &name : names)
+        SetFileAge(site + name, 600);
+    ASSERT_NO_FATAL_FAILURE(Upload(!whole));
+    const QStringList log = server->ProtocolLog();
+    for (const QString &name : names) {
+        const qsizetype dele = log.indexOf("DELE /" + name);
+        if (whole) {
+            // Deleted after the refused rename, once a listing showed the copy.
+            ASSERT_GE(dele, 0) << log.join('\n').toStdString();
+            EXPECT_GT(log.lastIndexOf(QRegularExpression("^MLSD"), dele),
+                      log.lastIndexOf("RNTO /" + name, dele));
+        } else {
+            EXPECT_EQ(dele, -1) << name.toStdString();
+            EXPECT_EQ(frontEnd.Errors
+                          .filter("the file /" + name
+                                  + " has been left as it was on "
+                                    "the server: the rename refused (")
+                          .size(),
+                      1)
+                << frontEnd.Errors.join('\n').toStdString();
+            EXPECT_FALSE(Sync(list, QString(name).replace('/', '\\').toUtf8().constData()));
+        }
+    }
+    // The live files as they were, and no copy of ours left behind.
+    EXPECT_EQ(TreeOf(root.path()), whole ? TreeOf(site) : before);
+
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    ASSERT_NO_FATAL_FAILURE(Upload());
+    EXPECT_EQ(TreeOf(root.path()), TreeOf(site));
+    EXPECT_EQ(list.CountOutdated(true), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, RenameFault,
+                         ::testing::Values("refuse-replace", "lose-temporary", "short-temporary"));
 
 using Interrupted = SiteTest;
 

@@ -74,6 +74,9 @@ struct TPyftpdlibOptions
     int IdleTimeout = 0; // seconds a control connection may be idle before the server drops it
     bool Tls = false;    // offers AUTH TLS with a certificate of its own
     TTestCertificate Certificate; // with Tls: this one instead of its own
+    // RNTO over an existing file is refused; "lose-temporary" or "short-temporary" also lose or
+    // halve every file stored under a safe upload's temporary name ("refuse-replace": neither).
+    QString RenameFault;
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},

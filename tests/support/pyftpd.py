@@ -34,6 +34,33 @@ class HostileFS(AbstractedFS):
             yield ('%srw-r--r--   1 owner group 6 Jan 01 12:00 %s\r\n' % (kind, name)).encode()
 
 
+# The prefix of the names a safe upload sends its copy under.
+SAFE_UPLOAD_TEMPORARY = 'zandrel-upload-'
+
+
+def rename_fault_handler(base, fault):
+    """Refuses RNTO over an existing file, as some Windows servers do; with 'lose-temporary' a
+    file stored under a safe upload's temporary name vanishes right after its 226 (as when
+    another run renamed it away), with 'short-temporary' it keeps only its first half."""
+    class RenameFault(base):
+        def ftp_RNTO(self, path):
+            if self._rnfr and self.fs.lexists(path):
+                self._rnfr = None
+                self.respond('550 Cannot create a file when that file already exists.')
+                return None
+            return base.ftp_RNTO(self, path)
+
+        def on_file_received(self, file):
+            base.on_file_received(self, file)
+            if not os.path.basename(file).startswith(SAFE_UPLOAD_TEMPORARY):
+                return
+            if fault == 'lose-temporary':
+                os.remove(file)
+            elif fault == 'short-temporary':
+                os.truncate(file, os.path.getsize(file) // 2)
+    return RenameFault
+
+
 def main():
     parser = argparse.ArgumentParser(description='pyftpdlib test server')
     parser.add_argument('--root', required=True)
@@ -50,6 +77,10 @@ def main():
     parser.add_argument('--keyfile', default='')
     parser.add_argument('--hostile-listing', action='store_true',
                         help='append entries whose names lead out of the listed folder')
+    parser.add_argument('--rename-fault', default='',
+                        choices=['', 'refuse-replace', 'lose-temporary', 'short-temporary'],
+                        help='refuse RNTO over an existing file, and lose or cut short the '
+                        'copies of safe uploads')
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -75,6 +106,8 @@ def main():
                 command_log.write('PASS <password>\n' if cmd == 'PASS' else line + '\n')
             return base.pre_process_command(self, line, cmd, arg)
 
+    if args.rename_fault:
+        Handler = rename_fault_handler(Handler, args.rename_fault)
     Handler.authorizer = authorizer
     if args.hostile_listing:
         Handler.abstracted_fs = HostileFS

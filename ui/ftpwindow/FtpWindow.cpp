@@ -33,6 +33,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -106,6 +107,14 @@ TfrmFtpWindow::TfrmFtpWindow(QWidget *parent, const QStringList &arguments)
         && QFileInfo(arguments[0]).isFile()) {
         tbnConnectAction->setVisible(false);
         tbnConnectBreak->setVisible(false);
+        // The main window that opened it hands down its lock; anyone else holding the project
+        // (another window, a zandrel-cli run) keeps this window from working on its server.
+        QString refusal;
+        if (!m_projectLock.Adopt(arguments[0]) && !m_projectLock.Lock(arguments[0], refusal)) {
+            QMessageBox::warning(this, windowTitle(), refusal);
+            QTimer::singleShot(0, this, &QWidget::close);
+            return;
+        }
         TProject project;
         try {
             project.Load(arguments[0]);

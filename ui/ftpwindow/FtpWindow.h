@@ -5,6 +5,7 @@
 
 #include "store/DataLib.h"
 #include "ui/ftpwindow/FtpFileModel.h"
+#include "store/ProjectLock.h"
 #include "ui/ftpwindow/FtpWinActions.h"
 
 #include <QDialog>
@@ -124,6 +125,8 @@ private:
     int FSortColumn = 0;
     bool FSortInverted = false;
     bool m_browseMode = false;
+    // Project mode: held (or shared with the main window that opened this one) while open.
+    TProjectLock m_projectLock;
     bool m_cursorSet = false;
     QString m_localFolder;
     TFtpFileModel m_model;

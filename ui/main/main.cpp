@@ -45,6 +45,7 @@
 #include <QUrl>
 
 #include <array>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -585,6 +586,20 @@ void TfrmMain::OpenProject(const QString &path)
                              QStringLiteral("File \"%1\" not found").arg(path));
         return;
     }
+    // Another window or a zandrel-cli run on the project would undo this window's uploads and
+    // records: the project stays closed here, and the one open before stays open.
+    TProjectLock lock;
+    QString refusal;
+    if (!m_projectLock.Holds(path) && !lock.Lock(path, refusal)) {
+        if (FUploadAtOnce && m_arguments.value(1) == QLatin1String("2")) {
+            std::fputs(qPrintable(refusal + QLatin1Char('\n')), stderr);
+            m_exitCode = 1;
+            QMetaObject::invokeMethod(this, &TfrmMain::QuitAfterUpload, Qt::QueuedConnection);
+            return;
+        }
+        QMessageBox::warning(this, QStringLiteral("Zandrel"), refusal);
+        return;
+    }
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         struct TRestore
@@ -593,6 +608,8 @@ void TfrmMain::OpenProject(const QString &path)
         } restore;
         FProject->Load(path);
         FProject->Opened = true;
+        if (lock.Locked())
+            m_projectLock = std::move(lock);
         UpdateCommands();
         UpdateTitle();
     }
@@ -742,6 +759,14 @@ void TfrmMain::miNewClick()
         FProject = std::move(project);
         FProject->Opened = true;
         SaveProject(false);
+        QString refusal;
+        if (!FProject->FileName.isEmpty() && !m_projectLock.Lock(FProject->FileName, refusal)) {
+            // Saved, but not to be published from here without the lock.
+            QMessageBox::warning(this, QStringLiteral("Zandrel"), refusal);
+            FProject->Opened = false;
+            UpdateCommands();
+            return;
+        }
         UpdateTitle();
         UpdateCommands();
         StartOperation(pkRefresh);
@@ -831,8 +856,9 @@ void TfrmMain::sbBrowseServerClick()
     if (!FProject->AskPassword())
         return;
     // The password goes to the child on its standard input: a command line is public.
-    const bool started = StartWithSecretOnStdin(
-        ProgramFile, {FProject->FileName, QStringLiteral("FTPWindow")}, FProject->GetPassword());
+    const bool started
+        = StartWithSecretOnStdin(ProgramFile, {FProject->FileName, QStringLiteral("FTPWindow")},
+                                 FProject->GetPassword(), m_projectLock.Descriptor());
     if (!started)
         QMessageBox::warning(this, QStringLiteral("Zandrel"),
                              QStringLiteral("The FTP window could not be started"));

@@ -6,6 +6,7 @@
 #include "engine/PublishList.h"
 #include "engine/PublishOperator.h"
 #include "store/PrjCls.h"
+#include "store/ProjectLock.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -189,6 +190,8 @@ private:
     std::unique_ptr<TProject> FProject;
     int FSortColumn = 2;
     std::unique_ptr<TFileList> FFileList;
+    // Held while the project is open: no other window or zandrel-cli works on it meanwhile.
+    TProjectLock m_projectLock;
     TPublishOperator *FOperator = nullptr;
     bool FUploadAtOnce = false;
     int FLogTailLength = -1;

@@ -1,5 +1,6 @@
 // The FTP window driven through its real controls against real servers on loopback.
 #include "store/PrjCls.h"
+#include "store/ProjectLock.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -737,6 +738,24 @@ TEST(FtpWindow, PlacementAndTheViewStyleSurviveARestart)
         // Later windows of this process click rows of the report style.
         ActionOf(window, "miViewDetail")->trigger();
     }
+}
+
+TEST(FtpWindow, AProjectInUseElsewhereIsRefusedNamingItsHolderAndTheWindowCloses)
+{
+    TWindowSite site(StartPyftpdlib());
+    ASSERT_TRUE(site.Server);
+    TProjectLock other;
+    QString refusal;
+    ASSERT_TRUE(other.Lock(site.ProjectFile, refusal)) << refusal.toStdString();
+    TBoxAnswer box(QMessageBox::Ok);
+    TfrmFtpWindow window(nullptr, {site.ProjectFile, "FTPWindow", site.Server->Password});
+    ASSERT_TRUE(box.Answer.Answered());
+    EXPECT_EQ(box.Text, QString("The project %1 is in use by test_ftp_window (process %2)")
+                            .arg(site.ProjectFile)
+                            .arg(QCoreApplication::applicationPid()));
+    window.show();
+    EXPECT_TRUE(WaitUntil([&] { return !window.isVisible(); }, 5000));
+    EXPECT_TRUE(site.Server->ProtocolLog().filter("USER").isEmpty());
 }
 
 TEST(FtpWindow, WithoutAProjectFileConnectAsksForTheServerAndLists)

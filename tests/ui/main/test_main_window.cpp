@@ -1,6 +1,7 @@
 // The main window driven through its own widgets against real FTP servers on loopback.
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
+#include "store/ProjectLock.h"
 #include "store/ProjectOptions.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
@@ -676,6 +677,32 @@ TEST(MainWindow, BrowseTheServerFolderHandsThePasswordToTheChildOutsideItsComman
     EXPECT_NE(child, 0);
     EXPECT_FALSE(shown);
     EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(child); }, 10000));
+}
+
+TEST(MainWindow, AProjectInUseElsewhereIsRefusedNamingItsHolderAndStaysClosed)
+{
+    TSite site;
+    ASSERT_TRUE(site.Server);
+    site.MakeProject();
+    // Another program (this test) has it: the window says who, and opens nothing.
+    TProjectLock other;
+    QString refusal;
+    ASSERT_TRUE(other.Lock(site.ProjectFile, refusal)) << refusal.toStdString();
+    TBoxAnswer box(QMessageBox::Ok);
+    TWindow w({site.ProjectFile}, false);
+    ASSERT_TRUE(WaitUntil([&] { return box.Answer.Answered(); }));
+    EXPECT_EQ(box.Text, QStringLiteral("The project %1 is in use by test_main_window (process %2)")
+                            .arg(site.ProjectFile)
+                            .arg(QCoreApplication::applicationPid()));
+    EXPECT_FALSE(w.Window->Project().Opened);
+    EXPECT_FALSE(w.Window->sbUpload->isEnabled());
+    EXPECT_TRUE(site.Server->ProtocolLog().isEmpty());
+    // Once it is free the window opens it, and then holds it against everyone else.
+    other.Release();
+    w.Window->OpenProject(site.ProjectFile);
+    EXPECT_TRUE(w.WaitForOperations(1));
+    EXPECT_TRUE(w.Window->Project().Opened);
+    EXPECT_FALSE(other.Lock(site.ProjectFile, refusal));
 }
 
 TEST(MainWindow, WithoutAProjectTheNewProjectDialogOpensAndCancelLeavesNothingOpen)
