@@ -38,27 +38,10 @@ TEST_F(ProjectTest, NewProjectReadByTheOptionsDialogSavesTheExpectedBytes)
     p.Clear();
     p.InitDefaults();
     // The options dialog's reads, in its order; each creates its key when missing.
-    for (const char *key : {"Path",
-                            "IncSubDirs",
-                            "Host",
-                            "User",
-                            "Pass",
-                            "RemotePath",
-                            "Port",
-                            "Timeout",
-                            "Passive",
-                            "Proxy",
-                            "SaveLog",
-                            "LogFile",
-                            "CheckLogSize",
-                            "MaxLogSize",
-                            "SafeUpload",
-                            "SafeUploadSize",
-                            "SetPermission",
-                            "CheckSize",
-                            "IgnoreHiddenFiles",
-                            "Connections",
-                            "Encryption"})
+    for (const char *key :
+         {"Path", "IncSubDirs", "Host", "User", "Pass", "RemotePath", "Port", "Timeout", "Passive",
+          "Proxy", "SaveLog", "LogFile", "CheckLogSize", "MaxLogSize", "SafeUpload",
+          "SafeUploadSize", "SetPermission", "CheckSize", "IgnoreHiddenFiles", "Connections", "Encryption"})
         p.Nodes(key)->AsString();
     p.Nodes("MaxLogSize")->AsInteger();
     p.Nodes("Filters")->Items(0)->Nodes("Options")->AsString();
