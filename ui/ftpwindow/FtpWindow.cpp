@@ -286,9 +286,8 @@ TfrmFtpWindow::TfrmFtpWindow(QWidget *parent, const QStringList &arguments)
         try {
             project.Load(arguments[0]);
             // Without a password argument the one stored in the project is the sensible one.
-            const QString password = arguments.size() >= 3
-                                         ? arguments[2]
-                                         : project.Nodes(QStringLiteral("Pass"))->AsPassword();
+            const QString password
+                = arguments.size() >= 3 ? arguments[2] : project.StoredPassword();
             ConfigureFromProject(project, password);
             SetLocalFolder(project.GetLocalPath());
             Refresh();
@@ -629,7 +628,19 @@ void TfrmFtpWindow::SetLocalFolder(const QString &folder)
 
 QString TfrmFtpWindow::TempFolder()
 {
-    return IncludeTrailingSlash(GetTempDir()) + QStringLiteral("FTPWinTemp");
+    if (!m_tempFolder) {
+        // A fresh name that nobody can have made first, readable by this user only: a fixed
+        // shared name let another user make it first, or read what was opened.
+        auto folder = std::make_unique<QTemporaryDir>(IncludeTrailingSlash(GetTempDir())
+                                                      + QStringLiteral("zandrel-open-XXXXXX"));
+        if (!folder->isValid()
+            || !QFile::setPermissions(folder->path(), QFileDevice::ReadOwner
+                                                          | QFileDevice::WriteOwner
+                                                          | QFileDevice::ExeOwner))
+            return {};
+        m_tempFolder = std::move(folder);
+    }
+    return m_tempFolder->path();
 }
 
 bool TfrmFtpWindow::DetailsView() const
@@ -738,9 +749,16 @@ void TfrmFtpWindow::miOpenClick()
     }
     if (m_browseMode)
         return;
+    const QString folder = TempFolder();
+    if (folder.isEmpty()) {
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("Cannot create a temporary folder in %1 to open %2")
+                                 .arg(GetTempDir(), data->Name));
+        return;
+    }
     FAction->Kind = fakDownload;
     FAction->AddItem(data->Name, data->Size);
-    FAction->LocalFolder = TempFolder();
+    FAction->LocalFolder = folder;
     FOpenFileName = FAction->LocalFolder + QLatin1Char('/') + data->Name;
     Run();
 }
@@ -1095,13 +1113,7 @@ void TfrmFtpWindow::OpenDownloadedFile()
 
 void TfrmFtpWindow::CleanTempFolder()
 {
-    const QString folder = TempFolder();
-    QDir dir(folder);
-    if (!dir.exists())
-        return;
-    for (const QString &name : dir.entryList(QDir::Files))
-        dir.remove(name);
-    QDir().rmdir(folder); // only when nothing is left in it
+    m_tempFolder.reset(); // removes the folder with everything in it
 }
 
 // ---- keys, drops, closing ---------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QHash>
 #include <QIcon>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
@@ -102,7 +103,9 @@ public:
     bool DetailsView() const;
     // The local folder of downloads, and the start folder of the upload dialog.
     void SetLocalFolder(const QString &folder);
-    static QString TempFolder(); // "FTPWinTemp" in the temporary folder
+    // The folder "Open" downloads into: this window's own (mode 0700, made on first use,
+    // removed with what is in it when the window closes); empty when it cannot be made.
+    QString TempFolder();
 
     // Test seams for the desktop's file dialogs: they return the chosen paths ("" or empty on
     // cancel). By default they show pdgDownload, odgUpload and sdgDownload.
@@ -167,6 +170,7 @@ private:
     std::unique_ptr<TFtpAction> FAction;
     std::unique_ptr<TFtpOperator> FOperator;
     QString FOpenFileName;
+    std::unique_ptr<QTemporaryDir> m_tempFolder;
     int FSortColumn = 0;
     bool FSortInverted = false;
     bool m_browseMode = false;
