@@ -211,9 +211,12 @@ void TProject::SettleStoredPassword()
         = QStringLiteral("Zandrel FTP password for %1@%2")
               .arg(Nodes(QStringLiteral("User"))->Value, Nodes(QStringLiteral("Host"))->Value);
     if (!Keyring->Store(id, label, password, error)) {
-        Tell(QStringLiteral("The desktop's keyring did not take the FTP password (%1): it is "
-                            "kept scrambled in the project file %2")
-                 .arg(error, FileName));
+        // A password the file already held stays there quietly: a scheduled job on a machine
+        // whose keyring never unlocks would otherwise say so on every run.
+        if (m_passwordSet)
+            Tell(QStringLiteral("The desktop's keyring did not take the FTP password (%1): it "
+                                "is kept scrambled in the project file %2")
+                     .arg(error, FileName));
         return;
     }
     Nodes(KeyringKey)->SetAsString(id);

@@ -97,10 +97,3 @@ QString PrivateKeyringBus()
                       << keyring.Error.toStdString();
     return keyring.Address;
 }
-
-QProcessEnvironment PrivateKeyringEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), PrivateKeyringBus());
-    return environment;
-}

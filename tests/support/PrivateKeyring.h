@@ -3,12 +3,10 @@
 // A Secret Service of the tests' own: gnome-keyring-daemon on a private D-Bus session bus
 // (dbus-run-session), its login keyring made and unlocked with an empty password in a private
 // HOME. Nothing of the user's session is touched. One per test process (GLib keeps one session
-// bus connection per process): Started() starts it on first use and it ends with the process.
+// bus connection per process): the first call starts it, and it stops when the application
+// object goes. Tests that talk to it in process set DBUS_SESSION_BUS_ADDRESS to it first.
 
-#include <QProcessEnvironment>
 #include <QString>
 
 // The bus address ("unix:path=..."); empty after an ADD_FAILURE when it could not start.
 QString PrivateKeyringBus();
-// The system environment with DBUS_SESSION_BUS_ADDRESS set to the private bus, for children.
-QProcessEnvironment PrivateKeyringEnvironment();
