@@ -67,9 +67,10 @@ fi
 # unit of a package that was installed before).
 if [ -d /run/systemd/system ]; then
     for p in "${missing[@]}"; do
-        dpkg-query -L "$p" 2>/dev/null | grep -E '^/(usr/)?lib/systemd/system/[^/@]+\.(service|socket)$' |
-            while read -r unit; do
-                systemctl disable "$(basename "$unit")" >/dev/null 2>&1 || true
-            done
+        units="$(dpkg-query -L "$p" 2>/dev/null |
+            grep -E '^/(usr/)?lib/systemd/system/[^/@]+\.(service|socket)$' || true)"
+        for unit in $units; do
+            systemctl disable "$(basename "$unit")" >/dev/null 2>&1 || true
+        done
     done
 fi
