@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Opens the FTP window on a small demo site served by pyftpdlib on 127.0.0.1, the way
-# "zandrel PROJECT FTPWindow PASSWORD" opens it for a real project. Close the window to end.
+# Opens the FTP window on a small demo site served by pyftpdlib on 127.0.0.1, the way the main
+# window's "Browse the server folder" opens it for a real project (the password on standard
+# input, not on the command line where every local user can read it). Close the window to end.
 #
 #   scripts/ftp-window.sh                    on the current display
 #   scripts/ftp-window.sh --screenshot FILE  on a private Xvfb display: saves a PNG of the
@@ -45,7 +46,7 @@ project="$("$build/app/zandrel-cli" new --path "$work/site" --host 127.0.0.1 --p
     --user demo --remote-path /www)"
 
 if [ -z "$screenshot" ]; then
-    "$build/app/zandrel" "$project" FTPWindow "$password"
+    ZANDREL_PASSWORD_ON_STDIN=1 "$build/app/zandrel" "$project" FTPWindow <<<"$password"
     exit 0
 fi
 
@@ -55,7 +56,7 @@ pids+=($!)
 export DISPLAY="$display"
 for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 unset QT_QPA_PLATFORM
-"$build/app/zandrel" "$project" FTPWindow "$password" &
+ZANDREL_PASSWORD_ON_STDIN=1 "$build/app/zandrel" "$project" FTPWindow <<<"$password" &
 app=$!
 pids+=($app)
 for _ in $(seq 100); do grep -q '^MLSD' "$work/commands.log" 2>/dev/null && break; sleep 0.1; done

@@ -9,6 +9,7 @@ packages=(
     libgtest-dev
     xvfb xauth fonts-dejavu-core
     python3-pyftpdlib python3-openssl vsftpd
+    libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
     microsocks dante-server ftp-proxy
     openssl util-linux procps
     dpkg-dev desktop-file-utils
@@ -18,8 +19,11 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# ZANDREL_DEPS_REINSTALL="pkg ..." installs those again (scripts/check-services.sh uses it to
+# show that an install leaves running services alone).
+reinstall=(${ZANDREL_DEPS_REINSTALL:-})
 
-if [ ${#missing[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ ${#reinstall[@]} -eq 0 ]; then
     exit 0
 fi
 
@@ -28,11 +32,45 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
+# Packaged daemons (vsftpd, danted, ...) must not start as system services: the tests start
+# their own. A policy-rc.d that forbids every service action holds for this install only (it
+# also keeps a reinstall from stopping or restarting a service already running: that may be
+# the user's); the machine's own policy-rc.d, if any, is put back afterwards.
+policy=/usr/sbin/policy-rc.d
+saved="$(mktemp -d)"
+if [ -e "$policy" ] || [ -L "$policy" ]; then
+    cp -a "$policy" "$saved/policy-rc.d"
+fi
+restore_policy() {
+    if [ -e "$saved/policy-rc.d" ] || [ -L "$saved/policy-rc.d" ]; then
+        mv -f "$saved/policy-rc.d" "$policy"
+    else
+        rm -f "$policy"
+    fi
+    rm -rf "$saved"
+}
+trap restore_policy EXIT
+trap 'exit 130' INT TERM
+printf '#!/bin/sh\n# Written by Zandrel'"'"'s install-deps.sh for the length of one install.\nexit 101\n' >"$policy"
+chmod 755 "$policy"
+
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
-# The packaged daemons must not keep running system-wide: tests start their own.
-for svc in vsftpd danted ftp-proxy microsocks; do
-    if command -v systemctl >/dev/null 2>&1; then systemctl disable --now "$svc" >/dev/null 2>&1 || true; fi
-    pkill -x "$svc" >/dev/null 2>&1 || true
-done
+if [ ${#missing[@]} -gt 0 ]; then
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if [ ${#reinstall[@]} -gt 0 ]; then
+    apt-get install -y -qq --no-install-recommends --reinstall "${reinstall[@]}"
+fi
+# Under systemd the packages just installed here also enabled their units for the next boot;
+# those units are this script's doing, so they are disabled again (never --now, and never a
+# unit of a package that was installed before).
+if [ -d /run/systemd/system ]; then
+    for p in "${missing[@]}"; do
+        units="$(dpkg-query -L "$p" 2>/dev/null |
+            grep -E '^/(usr/)?lib/systemd/system/[^/@]+\.(service|socket)$' || true)"
+        for unit in $units; do
+            systemctl disable "$(basename "$unit")" >/dev/null 2>&1 || true
+        done
+    done
+fi

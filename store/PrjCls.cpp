@@ -1,5 +1,6 @@
 #include "store/PrjCls.h"
 
+#include "store/PasswordKeyring.h"
 #include "store/ProjectOptions.h"
 #include "store/StringLib.h"
 
@@ -7,11 +8,14 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUuid>
 
 #include <algorithm>
 
 std::function<bool(QString &password)> TProject::PasswordPrompt;
 QStringList TProject::CommandLineArguments;
+TPasswordKeyring *TProject::Keyring = nullptr;
+std::function<void(const QString &line)> TProject::Notice;
 
 namespace {
 
@@ -21,6 +25,15 @@ QString Trimmed(const QString &text)
 }
 
 const QString DefaultProjectKey = QStringLiteral("DefaultProject");
+// The keyring entry's id; "Pass" stays, empty, so that a reader that knows no keyring asks
+// for the password instead of failing with a wrong one.
+const QString KeyringKey = QStringLiteral("PassKeyring");
+
+void Tell(const QString &line)
+{
+    if (TProject::Notice)
+        TProject::Notice(line);
+}
 
 } // namespace
 
@@ -33,6 +46,9 @@ void TProject::Clear()
     FileName.clear();
     Password.clear();
     PasswordKnown = false;
+    m_keyringPassword.reset();
+    m_passwordSet = false;
+    m_forgetKeyringEntry = false;
     TXMLStore::Clear();
 }
 
@@ -109,7 +125,108 @@ void TProject::Save(bool onlyIfExists)
         // The file was deleted (the organizer does this): do not bring it back.
         return;
     }
+    SettleStoredPassword();
     SaveToFile(FileName);
+}
+
+QString TProject::KeyringId() const
+{
+    const int index = IndexOf(KeyringKey);
+    return index >= 0 ? Trimmed(Items(index)->Value) : QString();
+}
+
+QString TProject::StoredPassword()
+{
+    const QString inFile = Nodes(QStringLiteral("Pass"))->AsPassword();
+    const QString id = KeyringId();
+    if (!inFile.isEmpty() || id.isEmpty())
+        return inFile;
+    if (m_keyringPassword)
+        return *m_keyringPassword;
+    QString password;
+    QString error = QStringLiteral("no keyring here");
+    const TPasswordKeyring::TLookup found = Keyring && Keyring->Available(error)
+                                                ? Keyring->Lookup(id, password, error)
+                                                : TPasswordKeyring::klFailed;
+    if (found == TPasswordKeyring::klFailed) {
+        Tell(QStringLiteral("The FTP password of %1 is kept in the desktop's keyring, which "
+                            "cannot be read: %2")
+                 .arg(FileName, error));
+        password.clear();
+    } else if (found == TPasswordKeyring::klNotFound) {
+        Tell(QStringLiteral("The desktop's keyring holds no FTP password for %1").arg(FileName));
+    }
+    m_keyringPassword = password;
+    return password;
+}
+
+bool TProject::PasswordInKeyring()
+{
+    return !KeyringId().isEmpty() && Nodes(QStringLiteral("Pass"))->Value.isEmpty();
+}
+
+void TProject::SetStoredPassword(const QString &password)
+{
+    if (password == StoredPassword())
+        return;
+    Nodes(QStringLiteral("Pass"))->SetAsPassword(password);
+    m_keyringPassword.reset();
+    m_passwordSet = true;
+    m_forgetKeyringEntry = password.isEmpty() && !KeyringId().isEmpty();
+}
+
+void TProject::SettleStoredPassword()
+{
+    static bool toldWhereKept = false;
+    TXMLStore *pass = Nodes(QStringLiteral("Pass"));
+    const QString password = pass->AsPassword();
+    QString id = KeyringId();
+    QString error;
+    const bool keyring = Keyring && Keyring->Available(error);
+    if (password.isEmpty()) {
+        if (!m_forgetKeyringEntry || !keyring)
+            return;
+        if (Keyring->Remove(id, error)) {
+            Delete(IndexOf(KeyringKey));
+            m_forgetKeyringEntry = false;
+        } else {
+            Tell(QStringLiteral("Cannot remove the FTP password of %1 from the desktop's "
+                                "keyring: %2")
+                     .arg(FileName, error));
+        }
+        return;
+    }
+    if (!keyring) {
+        if (m_passwordSet && !toldWhereKept) {
+            toldWhereKept = true;
+            Tell(QStringLiteral("No desktop keyring (%1): the FTP password is kept scrambled "
+                                "in the project file %2")
+                     .arg(Keyring ? error : QStringLiteral("none installed"), FileName));
+        }
+        return;
+    }
+    if (id.isEmpty())
+        id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString label
+        = QStringLiteral("Zandrel FTP password for %1@%2")
+              .arg(Nodes(QStringLiteral("User"))->Value, Nodes(QStringLiteral("Host"))->Value);
+    if (!Keyring->Store(id, label, password, error)) {
+        // A password the file already held stays there quietly: a scheduled job on a machine
+        // whose keyring never unlocks would otherwise say so on every run.
+        if (m_passwordSet)
+            Tell(QStringLiteral("The desktop's keyring did not take the FTP password (%1): it "
+                                "is kept scrambled in the project file %2")
+                     .arg(error, FileName));
+        return;
+    }
+    Nodes(KeyringKey)->SetAsString(id);
+    pass->SetAsString(QString());
+    m_keyringPassword = password;
+    if (!m_passwordSet)
+        Tell(QStringLiteral("The FTP password of %1 was moved from the project file into the "
+                            "desktop's keyring")
+                 .arg(FileName));
+    m_passwordSet = false;
 }
 
 QString TProject::GetLocalPath()
@@ -146,7 +263,7 @@ bool TProject::AskPassword()
 {
     if (PasswordKnown)
         return true;
-    QString password = Nodes(QStringLiteral("Pass"))->AsPassword();
+    QString password = StoredPassword();
     if (password.isEmpty()) {
         if (CommandLineArguments.size() >= 3) {
             password = CommandLineArguments.at(2);

@@ -35,7 +35,7 @@ void TProjectOptions::Load(TProject &project)
     IncSubDirs = project.Nodes(QStringLiteral("IncSubDirs"))->AsBoolean();
     Host = project.Nodes(QStringLiteral("Host"))->AsString();
     User = project.Nodes(QStringLiteral("User"))->AsString();
-    Pass = project.Nodes(QStringLiteral("Pass"))->AsPassword();
+    Pass = project.StoredPassword();
     RemotePath = project.Nodes(QStringLiteral("RemotePath"))->AsString();
     Port = project.Nodes(QStringLiteral("Port"))->AsString();
     Timeout = project.Nodes(QStringLiteral("Timeout"))->AsString();
@@ -71,7 +71,7 @@ void TProjectOptions::Save(TProject &project) const
     project.Nodes(QStringLiteral("IncSubDirs"))->SetAsBoolean(IncSubDirs);
     project.Nodes(QStringLiteral("Host"))->SetAsString(Host);
     project.Nodes(QStringLiteral("User"))->SetAsString(User);
-    project.Nodes(QStringLiteral("Pass"))->SetAsPassword(Pass);
+    project.SetStoredPassword(Pass);
     project.Nodes(QStringLiteral("RemotePath"))->SetAsString(RemotePath);
     project.Nodes(QStringLiteral("Port"))->SetAsString(Port);
     project.Nodes(QStringLiteral("Timeout"))->SetAsString(Timeout);

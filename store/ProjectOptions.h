@@ -13,7 +13,7 @@ struct TProjectOptions
     bool IncSubDirs = false;
     QString Host;
     QString User;
-    QString Pass; // plain; scrambled in the file
+    QString Pass; // plain; in the keyring, or scrambled in the file
     QString RemotePath;
     QString Port;
     QString Timeout;

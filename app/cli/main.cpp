@@ -2,6 +2,7 @@
 #include "app/cli/CliFrontEnd.h"
 #include "app/cli/CliProject.h"
 #include "app/cli/CliTerminal.h"
+#include "app/keyring/SecretServiceKeyring.h"
 #include "engine/PublishList.h"
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
@@ -28,6 +29,7 @@ const char *const UsageText
       "  zandrel-cli remove [--yes-to-all | --no-to-all] PROJECT\n"
       "  zandrel-cli download [--yes-to-all | --no-to-all] PROJECT\n"
       "  zandrel-cli list\n"
+      "  zandrel-cli passwd [--password-file FILE] PROJECT\n"
       "  zandrel-cli new --path DIR --host HOST --user USER [--port N] [--remote-path P]\n"
       "                  [--password-file FILE] [--active] [--timeout SECONDS] [--connections N]\n"
       "                  [--encryption require|auto|implicit|off] [--trust-certificate SHA256]\n"
@@ -44,6 +46,7 @@ const char *const UsageText
       "  download   download what exists only on the server\n"
       "  list       list the projects (title and file)\n"
       "  new        create a project and print its file\n"
+      "  passwd     replace the project's stored FTP password\n"
       "\n"
       "Options:\n"
       "  --password-file FILE  the FTP password is the file's first line\n"
@@ -58,8 +61,11 @@ const char *const UsageText
       "                        although it does not verify (self-signed, another host name)\n"
       "  --ignore MASK         add an entry to the ignore list (\"*.bak\" is there already)\n"
       "\n"
-      "A project that stores no password takes it from --password-file, else from the\n"
-      "ZANDREL_PASSWORD environment variable, else from a prompt on the terminal.\n"
+      "The FTP password comes from --password-file, else from the ZANDREL_PASSWORD\n"
+      "environment variable, and is then used instead of the stored one; else the stored\n"
+      "password is used, else a prompt on the terminal asks for it. passwd takes the new\n"
+      "password the same way. Stored passwords are kept in the desktop's keyring when one\n"
+      "answers, else scrambled in the project file.\n"
       "Remove and download ask about every server-only entry on the terminal:\n"
       "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
       "\n"
@@ -120,7 +126,8 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
     const bool isOperation = operations.contains(parsed.Command);
     const bool isNew = parsed.Command == QLatin1String("new");
     const bool isList = parsed.Command == QLatin1String("list");
-    if (!isOperation && !isNew && !isList)
+    const bool isPasswd = parsed.Command == QLatin1String("passwd");
+    if (!isOperation && !isNew && !isList && !isPasswd)
         return UsageError(QStringLiteral("unknown command '%1'").arg(parsed.Command));
     const bool asks
         = parsed.Command == QLatin1String("remove") || parsed.Command == QLatin1String("download");
@@ -164,7 +171,7 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
         QString value;
         bool known = true;
         bool ok = true;
-        if (name == QLatin1String("--password-file") && (isOperation || isNew)) {
+        if (name == QLatin1String("--password-file") && (isOperation || isNew || isPasswd)) {
             ok = takeValue(value);
             parsed.PasswordFile = value;
         } else if (name == QLatin1String("--list") && parsed.Command == QLatin1String("refresh")) {
@@ -240,7 +247,7 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
 
     if (parsed.YesToAll && parsed.NoToAll)
         return UsageError(QStringLiteral("--yes-to-all and --no-to-all exclude each other"));
-    if (isOperation) {
+    if (isOperation || isPasswd) {
         if (positional.size() != 1)
             return UsageError(QStringLiteral("'%1' needs one PROJECT").arg(parsed.Command));
         parsed.Project = positional.first();
@@ -300,6 +307,93 @@ quint8 KindOf(const QString &command)
     return pkRefresh;
 }
 
+enum TGivenPassword { gpGiven, gpNone, gpFailed, gpInterrupted };
+
+// The password given for this run: --password-file, else ZANDREL_PASSWORD, else (when
+// `prompt` and stdin is a terminal) typed without echo.
+TGivenPassword GivenPassword(const TArguments &args, QString &password, QString &error, bool prompt)
+{
+    if (args.PasswordFile)
+        return ReadFirstLine(*args.PasswordFile, password, error) ? gpGiven : gpFailed;
+    if (qEnvironmentVariableIsSet("ZANDREL_PASSWORD")) {
+        password = qEnvironmentVariable("ZANDREL_PASSWORD");
+        return gpGiven;
+    }
+    if (!prompt || !CliTerminal::StdinIsTerminal())
+        return gpNone;
+    switch (CliTerminal::ReadPassword(
+        QStringLiteral("Enter password for connecting to FTP server: "), password)) {
+    case CliTerminal::rrLine:
+        return gpGiven;
+    case CliTerminal::rrInterrupted:
+        return gpInterrupted;
+    case CliTerminal::rrEof:
+        break;
+    }
+    error = QStringLiteral("no password entered");
+    return gpFailed;
+}
+
+// Locks and loads the project named on the command line; false after saying why. The lock is
+// held as long as `lock` lives: two runs of one project would undo each other's uploads and
+// records.
+bool LoadProject(const QString &nameOrPath, TProject &project, TProjectLock &lock)
+{
+    QString error;
+    const QString fileName = FindProjectFile(nameOrPath, error);
+    if (fileName.isEmpty()) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
+        return false;
+    }
+    if (!lock.Lock(fileName, error)) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
+        return false;
+    }
+    try {
+        project.Load(fileName);
+    } catch (const EStoreError &loadError) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(loadError.Message()));
+        return false;
+    }
+    return true;
+}
+
+// Replaces the stored password (keyring or project file) with one given as for an operation.
+int PasswdCommand(const TArguments &args)
+{
+    TProjectLock lock;
+    TProject project;
+    if (!LoadProject(args.Project, project, lock))
+        return esUsage;
+    QString password;
+    QString error;
+    switch (GivenPassword(args, password, error, true)) {
+    case gpGiven:
+        break;
+    case gpInterrupted:
+        return esAborted;
+    case gpNone:
+        error = QStringLiteral("give the new password by --password-file FILE, ZANDREL_PASSWORD "
+                               "or on a terminal");
+        [[fallthrough]];
+    case gpFailed:
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
+        return esUsage;
+    }
+    try {
+        project.SetStoredPassword(password);
+        project.Save(true);
+    } catch (const EStoreError &saveError) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(saveError.Message()));
+        return esUsage;
+    }
+    WriteOut(QStringLiteral("%1: the FTP password is kept %2\n")
+                 .arg(project.FileName, project.PasswordInKeyring()
+                                            ? QStringLiteral("in the desktop's keyring")
+                                            : QStringLiteral("scrambled in the project file")));
+    return esSuccess;
+}
+
 int OperationCommand(const TArguments &args)
 {
     const quint8 kind = KindOf(args.Command);
@@ -313,27 +407,10 @@ int OperationCommand(const TArguments &args)
     TCliInterrupts interrupts(esAborted);
     interrupts.OnInterrupt = [&frontEnd] { frontEnd.Interrupt(); };
 
-    QString error;
-    const QString fileName = FindProjectFile(args.Project, error);
-    if (fileName.isEmpty()) {
-        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
-        return esUsage;
-    }
-    // Held until the program ends: two runs of one project would undo each other's uploads
-    // and records.
     TProjectLock lock;
-    QString refusal;
-    if (!lock.Lock(fileName, refusal)) {
-        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(refusal));
-        return esUsage;
-    }
     TProject project;
-    try {
-        project.Load(fileName);
-    } catch (const EStoreError &loadError) {
-        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(loadError.Message()));
+    if (!LoadProject(args.Project, project, lock))
         return esUsage;
-    }
     project.Opened = true;
 
     if ((kind == pkRemove || kind == pkDownload) && frontEnd.Answers == TCliAnswers::Terminal
@@ -345,41 +422,46 @@ int OperationCommand(const TArguments &args)
         return esUsage;
     }
 
-    // The password is settled before anything connects; a refresh never connects.
+    // The password is settled before anything connects; a refresh never connects. One given
+    // for this run wins over the stored one, which may be out of date.
     if (kind != pkRefresh) {
-        QString promptError;
-        bool interrupted = false;
-        TProject::PasswordPrompt = [&](QString &password) -> bool {
-            if (args.PasswordFile)
-                return ReadFirstLine(*args.PasswordFile, password, promptError);
-            if (qEnvironmentVariableIsSet("ZANDREL_PASSWORD")) {
-                password = qEnvironmentVariable("ZANDREL_PASSWORD");
+        QString password;
+        QString error;
+        switch (GivenPassword(args, password, error, false)) {
+        case gpGiven:
+            project.SetPassword(password);
+            break;
+        case gpFailed:
+            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
+            return esUsage;
+        case gpInterrupted:
+            return esAborted;
+        case gpNone:
+            break;
+        }
+        TProject::PasswordPrompt = [&](QString &prompted) -> bool {
+            switch (GivenPassword(args, prompted, error, true)) {
+            case gpGiven:
                 return true;
+            case gpInterrupted:
+                error.clear();
+                return false;
+            case gpNone:
+                error = QStringLiteral("the project stores no FTP password; give "
+                                       "--password-file FILE, set ZANDREL_PASSWORD or run "
+                                       "on a terminal");
+                return false;
+            case gpFailed:
+                return false;
             }
-            if (CliTerminal::StdinIsTerminal()) {
-                switch (CliTerminal::ReadPassword(
-                    QStringLiteral("Enter password for connecting to FTP server: "), password)) {
-                case CliTerminal::rrLine:
-                    return true;
-                case CliTerminal::rrInterrupted:
-                    interrupted = true;
-                    return false;
-                case CliTerminal::rrEof:
-                    promptError = QStringLiteral("no password entered");
-                    return false;
-                }
-            }
-            promptError = QStringLiteral("the project stores no FTP password; give "
-                                         "--password-file FILE, set ZANDREL_PASSWORD or run "
-                                         "on a terminal");
             return false;
         };
         const bool known = project.AskPassword();
         TProject::PasswordPrompt = nullptr;
         if (!known) {
-            if (interrupted || TCliInterrupts::Requested())
+            if (error.isEmpty() || TCliInterrupts::Requested())
                 return esAborted;
-            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(promptError));
+            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error));
             return esUsage;
         }
     }
@@ -426,6 +508,10 @@ int main(int argc, char **argv)
     args.removeFirst();
     // The window's third argument (a password) has no counterpart here.
     TProject::CommandLineArguments = {};
+    TSecretServiceKeyring keyring;
+    TProject::Keyring = &keyring;
+    TProject::Notice
+        = [](const QString &line) { WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(line)); };
 
     TArguments parsed;
     const int parseStatus = ParseArguments(args, parsed);
@@ -435,5 +521,7 @@ int main(int argc, char **argv)
         return ListCommand();
     if (parsed.Command == QLatin1String("new"))
         return NewCommand(parsed);
+    if (parsed.Command == QLatin1String("passwd"))
+        return PasswdCommand(parsed);
     return OperationCommand(parsed);
 }

@@ -1,6 +1,7 @@
 // The desktop program: the main window, or with "PROJECT FTPWindow [PASSWORD]" only the FTP
 // window for that project's server.
 #include "ui/main/main.h"
+#include "app/keyring/SecretServiceKeyring.h"
 #include "engine/AlertSound.h"
 #include "store/PrjCls.h"
 #include "store/ShellLib.h"
@@ -74,6 +75,12 @@ int main(int argc, char **argv)
     AlertBeep = [] { QApplication::beep(); };
     TProject::PasswordPrompt
         = [](QString &password) { return AskForPassword(password, QApplication::activeWindow()); };
+    TSecretServiceKeyring keyring;
+    TProject::Keyring = &keyring;
+    // The main window shows these in its log; the FTP window has none.
+    TProject::Notice = [](const QString &line) {
+        std::fprintf(stderr, "zandrel: %s\n", line.toLocal8Bit().constData());
+    };
 
     int result = 0;
     if (ftpWindowMode) {

@@ -6,6 +6,7 @@
 #include "tests/engine/EngineTestSupport.h"
 #include "store/ProjectLock.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/PrivateKeyring.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -443,6 +444,79 @@ TEST_F(Cli, PasswordComesFromTheFileTheEnvironmentOrAPromptWithoutEcho)
     TProject saved;
     saved.Load(project);
     EXPECT_TRUE(saved.Nodes("Pass")->Value.isEmpty());
+}
+
+// A stale stored password: the one given for the run wins, and passwd replaces the stored one
+// without it. Without a keyring (no session bus) the password stays in the file and one line
+// says so; with one (a private Secret Service) the next save moves it there, and the file
+// holds none from then on.
+TEST_F(Cli, AGivenPasswordWinsOverAStaleStoredOneAndPasswdReplacesIt)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QByteArray noBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const QString made = RunCli(QString("new|--path|%1|--host|%2|--port|%3|--user|%4|"
+                                        "--password-file|%5")
+                                    .arg(m_site, server->Host)
+                                    .arg(server->Port)
+                                    .arg(server->User, PasswordFile("stale")))
+                             .Err;
+    const QString project = ProjectsFolder() + server->User + '@' + server->Host + ".zdx";
+    EXPECT_TRUE(made.startsWith("zandrel-cli: No desktop keyring (no D-Bus session: "))
+        << made.toStdString();
+    EXPECT_TRUE(made.endsWith(": the FTP password is kept scrambled in the project file " + project
+                              + "\n"));
+    const auto stored = [&] {
+        TProject saved;
+        saved.Load(project);
+        return saved.Nodes("Pass")->AsPassword() + '|' + saved.Nodes("PassKeyring")->Value;
+    };
+    const auto change = [this](int seconds) { SetFileAge(m_site + "/index.html", seconds); };
+    ASSERT_EQ(stored(), "stale|");
+
+    const TCliResult stale = RunCli("upload|" + project);
+    EXPECT_EQ(stale.ExitCode, 1);
+    EXPECT_TRUE((stale.Out + stale.Err).contains("Authentication failed."))
+        << stale.Err.toStdString();
+    const TCliResult given = RunCli("upload|" + project, server->Password);
+    EXPECT_EQ(given.ExitCode, 0) << given.Err.toStdString();
+    EXPECT_TRUE(given.Err.isEmpty()) << given.Err.toStdString();
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+    EXPECT_EQ(stored(), "stale|");
+
+    const TCliResult passwd = RunCli("passwd|" + project, server->Password);
+    EXPECT_EQ(passwd.ExitCode, 0) << passwd.Err.toStdString();
+    EXPECT_EQ(passwd.Out, project + ": the FTP password is kept scrambled in the project file\n");
+    EXPECT_EQ(stored(), server->Password + '|');
+    change(3600);
+    EXPECT_EQ(RunCli("upload|" + project).ExitCode, 0);
+
+    // With a keyring: the next save moves the file's password there.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", PrivateKeyringBus().toUtf8());
+    change(1800);
+    const TCliResult moved = RunCli("upload|" + project);
+    EXPECT_EQ(moved.ExitCode, 0) << moved.Err.toStdString();
+    EXPECT_EQ(moved.Err, "zandrel-cli: The FTP password of " + project
+                             + " was moved from the project file into the desktop's keyring\n");
+    const QString marker = stored();
+    EXPECT_TRUE(marker.startsWith('|') && marker.size() == 37) << marker.toStdString();
+    for (const QString &password : {QStringLiteral("stale"), server->Password}) {
+        const TCliResult replaced
+            = RunCli("passwd|--password-file|" + PasswordFile(password) + '|' + project);
+        EXPECT_EQ(replaced.Out, project + ": the FTP password is kept in the desktop's keyring\n");
+        EXPECT_EQ(stored(), marker);
+        EXPECT_FALSE(ReadWholeFile(project).contains(password.toUtf8()));
+        change(password == "stale" ? 900 : 600);
+        EXPECT_EQ(RunCli("upload|" + project).ExitCode, password == "stale" ? 1 : 0);
+    }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", noBus);
+    // Where the keyring cannot be reached, the project asks as if it stored none.
+    const TCliResult away = RunCli("upload|" + project);
+    EXPECT_EQ(away.ExitCode, 2);
+    EXPECT_TRUE(away.Err.startsWith("zandrel-cli: The FTP password of " + project
+                                    + " is kept in the desktop's keyring, which cannot be read: "
+                                      "no D-Bus session: "))
+        << away.Err.toStdString();
 }
 
 TEST_F(Cli, ProgressOnATerminalOnlyAndInterruptAbortsWithThree)

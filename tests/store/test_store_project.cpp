@@ -1,6 +1,8 @@
 // The project document: file layout, saving, paths, default project, password.
 #include "store/PrjCls.h"
 
+#include "app/keyring/SecretServiceKeyring.h"
+#include "tests/support/PrivateKeyring.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +27,8 @@ protected:
     {
         TProject::CommandLineArguments.clear();
         TProject::PasswordPrompt = nullptr;
+        TProject::Keyring = nullptr;
+        TProject::Notice = nullptr;
     }
 };
 
@@ -179,4 +183,60 @@ TEST_F(ProjectTest, AskPasswordTakesStoredThenCommandLineThenPrompt)
     TProject::CommandLineArguments.removeLast();
     EXPECT_FALSE(prompted.AskPassword());
     EXPECT_TRUE(prompted.AskPassword() && prompted.GetPassword() == "typed");
+}
+
+// Against a real Secret Service: the file keeps only the entry's id, an old file's password
+// moves into the keyring on its next save (one log line), a changed one replaces the entry and
+// an emptied one removes it.
+TEST_F(ProjectTest, PasswordsLiveInTheKeyringAndAFileHeldOneMovesThereOnItsNextSave)
+{
+    const QString bus = PrivateKeyringBus();
+    ASSERT_FALSE(bus.isEmpty());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
+    TSecretServiceKeyring keyring;
+    QString why;
+    ASSERT_TRUE(keyring.Available(why)) << why.toStdString();
+    TProject::Keyring = &keyring;
+    QStringList notices;
+    TProject::Notice = [&](const QString &line) { notices.append(line); };
+
+    const QString file = ProjectsFolder() + "site.zdx";
+    ASSERT_TRUE(QFile::copy(TestDataPath("site.zdx"), file));
+    TXMLStore scrambled;
+    scrambled.SetAsPassword("secret");
+    ASSERT_TRUE(ReadWholeFile(file).contains("<Pass>\r\n" + scrambled.Value.toUtf8()));
+    TProject project;
+    project.Load(file);
+    EXPECT_EQ(project.StoredPassword(), "secret");
+    project.Save(true);
+    EXPECT_EQ(notices,
+              QStringList{"The FTP password of " + file
+                          + " was moved from the project file into the desktop's keyring"});
+
+    const auto entry = [&](const QString &id) {
+        QString password, error;
+        const TPasswordKeyring::TLookup found = keyring.Lookup(id, password, error);
+        EXPECT_NE(found, TPasswordKeyring::klFailed) << error.toStdString();
+        return found == TPasswordKeyring::klFound ? password : QStringLiteral("<none>");
+    };
+    const QByteArray saved = ReadWholeFile(file);
+    // "Pass" stays, empty: a reader without keyring support asks for the password.
+    EXPECT_TRUE(saved.contains("<Pass>\r\n</Pass>")) << saved.toStdString();
+    EXPECT_FALSE(saved.contains(scrambled.Value.toUtf8()));
+    TProject reread;
+    reread.Load(file);
+    const QString id = reread.Nodes("PassKeyring")->Value;
+    EXPECT_EQ(id.size(), 36);
+    EXPECT_EQ(entry(id), "secret");
+    EXPECT_TRUE(reread.AskPassword());
+    EXPECT_EQ(reread.GetPassword(), "secret");
+
+    for (const QString &password : {QStringLiteral(" n3w-pass "), QString()}) {
+        reread.SetStoredPassword(password);
+        reread.Save(true);
+        EXPECT_EQ(entry(id), password.isEmpty() ? "<none>" : password);
+        EXPECT_FALSE(ReadWholeFile(file).contains("n3w"));
+    }
+    EXPECT_FALSE(ReadWholeFile(file).contains("PassKeyring"));
+    EXPECT_EQ(notices.size(), 1);
 }

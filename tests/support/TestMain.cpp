@@ -25,6 +25,9 @@ int main(int argc, char **argv)
     QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     ::setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
+    // No session bus either, so no test reaches the user's keyring; the keyring tests start
+    // their own (tests/support/PrivateKeyring.h).
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + root + "/runtime/no-bus").constData(), 1);
     // Temporary files too: the FTP window's "FTPWinTemp" would be shared by parallel tests.
     // Servers that drop root keep their folders in there, so others may pass through it.
     QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/zandrel-test-tmp-XXXXXX"));

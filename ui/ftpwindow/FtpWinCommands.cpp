@@ -56,9 +56,16 @@ void TfrmFtpWindow::miOpenClick()
     }
     if (m_browseMode)
         return;
+    const QString folder = TempFolder();
+    if (folder.isEmpty()) {
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("Cannot create a temporary folder in %1 to open %2")
+                                 .arg(GetTempDir(), data->Name));
+        return;
+    }
     FAction->Kind = fakDownload;
     FAction->AddItem(data->Name, data->Size, data->Date);
-    FAction->LocalFolder = TempFolder();
+    FAction->LocalFolder = folder;
     FAction->ConfirmReplace = false; // the window's own copy of an earlier opening
     FOpenFileName = FAction->LocalFolder + QLatin1Char('/') + data->Name;
     Run();

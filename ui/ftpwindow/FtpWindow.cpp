@@ -119,9 +119,8 @@ TfrmFtpWindow::TfrmFtpWindow(QWidget *parent, const QStringList &arguments)
         try {
             project.Load(arguments[0]);
             // Without a password argument the one stored in the project is the sensible one.
-            const QString password = arguments.size() >= 3
-                                         ? arguments[2]
-                                         : project.Nodes(QStringLiteral("Pass"))->AsPassword();
+            const QString password
+                = arguments.size() >= 3 ? arguments[2] : project.StoredPassword();
             ConfigureFromProject(project, password);
             SetLocalFolder(project.GetLocalPath());
             Refresh();
@@ -465,7 +464,19 @@ void TfrmFtpWindow::SetLocalFolder(const QString &folder)
 
 QString TfrmFtpWindow::TempFolder()
 {
-    return IncludeTrailingSlash(GetTempDir()) + QStringLiteral("FTPWinTemp");
+    if (!m_tempFolder) {
+        // A fresh name that nobody can have made first, readable by this user only: a fixed
+        // shared name let another user make it first, or read what was opened.
+        auto folder = std::make_unique<QTemporaryDir>(IncludeTrailingSlash(GetTempDir())
+                                                      + QStringLiteral("zandrel-open-XXXXXX"));
+        if (!folder->isValid()
+            || !QFile::setPermissions(folder->path(), QFileDevice::ReadOwner
+                                                          | QFileDevice::WriteOwner
+                                                          | QFileDevice::ExeOwner))
+            return {};
+        m_tempFolder = std::move(folder);
+    }
+    return m_tempFolder->path();
 }
 
 QString TfrmFtpWindow::ChosenFolder() const
@@ -678,13 +689,7 @@ void TfrmFtpWindow::OpenDownloadedFile()
 
 void TfrmFtpWindow::CleanTempFolder()
 {
-    const QString folder = TempFolder();
-    QDir dir(folder);
-    if (!dir.exists())
-        return;
-    for (const QString &name : dir.entryList(QDir::Files))
-        dir.remove(name);
-    QDir().rmdir(folder); // only when nothing is left in it
+    m_tempFolder.reset(); // removes the folder with everything in it
 }
 
 // ---- keys, drops, closing ---------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "ui/ftpwindow/FtpWinActions.h"
 
 #include <QDialog>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
@@ -54,7 +55,9 @@ public:
     bool DetailsView() const;
     // The local folder of downloads, and the start folder of the upload dialog.
     void SetLocalFolder(const QString &folder);
-    static QString TempFolder(); // "FTPWinTemp" in the temporary folder
+    // The folder "Open" downloads into: this window's own (mode 0700, made on first use,
+    // removed with what is in it when the window closes); empty when it cannot be made.
+    QString TempFolder();
     // The picker's answer: the selected folder, else the folder shown; "" while nothing is
     // listed.
     QString ChosenFolder() const;
@@ -122,6 +125,7 @@ private:
     std::unique_ptr<TFtpAction> FAction;
     std::unique_ptr<TFtpOperator> FOperator;
     QString FOpenFileName;
+    std::unique_ptr<QTemporaryDir> m_tempFolder;
     int FSortColumn = 0;
     bool FSortInverted = false;
     bool m_browseMode = false;

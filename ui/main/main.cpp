@@ -47,6 +47,7 @@
 #include <array>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -109,6 +110,10 @@ TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
             return AskForPassword(password, QApplication::activeWindow());
         };
     }
+    // Where a saved password went (the keyring, or the project file without one) goes to the log.
+    m_previousNotice = std::exchange(TProject::Notice, [this](const QString &line) {
+        QMetaObject::invokeMethod(this, [this, line] { AddLogLine(0, line); });
+    });
     setWindowTitle(QStringLiteral("Zandrel"));
     setWindowIcon(
         QIcon::fromTheme(QStringLiteral("zandrel"), QIcon(QStringLiteral(":/zandrel.png"))));
@@ -155,6 +160,7 @@ TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
 
 TfrmMain::~TfrmMain()
 {
+    TProject::Notice = std::move(m_previousNotice);
     try {
         m_formKeeper->Save();
     } catch (const std::exception &) {

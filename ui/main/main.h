@@ -208,5 +208,6 @@ private:
     bool m_closeWhenEnded = false;
     int m_exitCode = 0;
     bool m_logEmpty = true;
+    std::function<void(const QString &)> m_previousNotice;
     QHash<const TFileListItem *, size_t> m_syncChildrenFrom; // children known synchronous
 };

@@ -1,4 +1,5 @@
 // The FTP window driven through its real controls against real servers on loopback.
+#include "engine/FileLib.h"
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "tests/support/FtpServers.h"
@@ -30,6 +31,9 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -452,6 +456,13 @@ TEST(FtpWindow, AbortDuringALargeDownloadReturnsAtOnceAndTheNextActionConnectsAg
 
 TEST(FtpWindow, OpensFilesThroughTheDesktopOrOffersToSaveAndShowsAFailure)
 {
+    // Another user ("nobody") made the old shared folder first, with a file of the same name in
+    // it: the window neither uses it nor writes into it.
+    const QString planted = GetTempDir() + "/FTPWinTemp";
+    WriteWholeFile(planted + "/page.html", "planted");
+    const QByteArray plantedPath = planted.toLocal8Bit();
+    ASSERT_EQ(::chown(plantedPath.constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(plantedPath.constData(), 0777), 0);
     TWindowSite site(StartPyftpdlib());
     ASSERT_TRUE(site.Server);
     site.Put("/page.html", "<p>hi</p>");
@@ -485,8 +496,15 @@ TEST(FtpWindow, OpensFilesThroughTheDesktopOrOffersToSaveAndShowsAFailure)
         EXPECT_FALSE(noQuestion.Answered());
     }
     ASSERT_EQ(opened.Urls.size(), 1);
-    EXPECT_EQ(opened.Urls[0].toLocalFile(), TfrmFtpWindow::TempFolder() + "/page.html");
+    const QString folder = window->TempFolder();
+    EXPECT_EQ(opened.Urls[0].toLocalFile(), folder + "/page.html");
     EXPECT_EQ(opened.Content, QByteArray("<p>hi</p>"));
+    EXPECT_NE(folder, planted);
+    struct stat info = {};
+    ASSERT_EQ(::stat(folder.toLocal8Bit().constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(info.st_uid, ::getuid());
+    EXPECT_EQ(ReadWholeFile(planted + "/page.html"), "planted");
 
     // The offscreen platform opens nothing, like a desktop without a matching application.
     QTemporaryDir saved;
@@ -512,10 +530,10 @@ TEST(FtpWindow, OpensFilesThroughTheDesktopOrOffersToSaveAndShowsAFailure)
         ASSERT_TRUE(WaitUntil([&] { return no.Answer.Answered(); }));
     }
     ASSERT_TRUE(Idle(*window));
-    const QString temporary = TfrmFtpWindow::TempFolder() + "/data.xyz";
-    EXPECT_TRUE(QFileInfo::exists(temporary));
-    window.reset(); // closing clears the temporary folder
-    EXPECT_FALSE(QFileInfo::exists(TfrmFtpWindow::TempFolder()));
+    EXPECT_TRUE(QFileInfo::exists(folder + "/data.xyz"));
+    window.reset(); // closing removes the temporary folder with what is in it
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_EQ(QDir(planted).entryList(QDir::Files), QStringList{"page.html"});
 }
 
 TEST(FtpWindow, DownloadAsksBeforeReplacingALocalFileAndNeverReplacesANewerOneUnasked)

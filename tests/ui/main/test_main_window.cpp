@@ -1,10 +1,12 @@
 // The main window driven through its own widgets against real FTP servers on loopback.
+#include "app/keyring/SecretServiceKeyring.h"
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "store/ProjectOptions.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
+#include "tests/support/PrivateKeyring.h"
 #include "tests/support/TestSupport.h"
 #include "ui/dialogs/Options.h"
 #include "ui/dialogs/PassDlg.h"
@@ -510,6 +512,38 @@ TEST(MainWindow, AProjectWithoutPasswordAsksForItBeforeUploading)
     TProject stored;
     stored.Load(site.ProjectFile);
     EXPECT_TRUE(stored.Nodes(QStringLiteral("Pass"))->Value.isEmpty());
+}
+
+// With a keyring (a private Secret Service), the window's first save of a project whose file
+// holds the password moves it there, says so in the log, and later runs read it from there.
+TEST(MainWindow, APasswordTheFileHoldsMovesIntoTheKeyringWithALogLine)
+{
+    const QString bus = PrivateKeyringBus();
+    ASSERT_FALSE(bus.isEmpty());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
+    TSite site;
+    ASSERT_TRUE(site.Server);
+    site.MakeProject(); // without a keyring: the file holds the password
+    TSecretServiceKeyring keyring;
+    TProject::Keyring = &keyring;
+    const std::shared_ptr<void> uninstall(nullptr, [](void *) { TProject::Keyring = nullptr; });
+    TXMLStore pass;
+    pass.SetAsPassword(site.Server->Password);
+    const QByteArray scrambled = TXMLStore::Escape(pass.Value, true).toUtf8(); // as written
+    ASSERT_TRUE(ReadWholeFile(site.ProjectFile).contains(scrambled));
+    {
+        TWindow w({site.ProjectFile}); // refreshes, then saves the project
+        EXPECT_TRUE(w.LogLines().contains("The FTP password of " + site.ProjectFile
+                                          + " was moved from the project file into the "
+                                            "desktop's keyring"))
+            << w.LogLines().join('\n').toStdString();
+        EXPECT_FALSE(ReadWholeFile(site.ProjectFile).contains(scrambled));
+        ASSERT_TRUE(w.Run(w.Window->sbUpload));
+        EXPECT_TRUE(site.ServerInStep());
+    }
+    TProject stored;
+    stored.Load(site.ProjectFile);
+    EXPECT_TRUE(stored.PasswordInKeyring());
 }
 
 TEST(MainWindow, ACertificateThatDoesNotVerifyIsShownAndTrustedOnlyWhenTheUserSaysSo)
