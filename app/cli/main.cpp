@@ -69,14 +69,10 @@ const char *const UsageText
       "Remove and download ask about every server-only entry on the terminal:\n"
       "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
       "\n"
-      "Exit status: 0 success, 1 completed with errors, 2 usage or project problem (also when
-"
-      "another window or run has the project), 3 aborted
-"
-      "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).
-"
-      "The records of the files sent reach the project file every few seconds during a run.
-";
+      "Exit status: 0 success, 1 completed with errors, 2 usage or project problem (also when\n"
+      "another window or run has the project), 3 aborted\n"
+      "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).\n"
+      "The records of the files sent reach the project file every few seconds during a run.\n";
 
 struct TArguments
 {
