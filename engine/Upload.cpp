@@ -211,6 +211,7 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
 
     TStep step;
     step.What = TStep::Job;
+    step.Subject = local;
     step.Body = [=](TFtp &ftp) {
         *outcome = TUploadOutcome();
         try {
