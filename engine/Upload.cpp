@@ -111,7 +111,7 @@ void TPublishOperator::FolderPass()
                 m_foldersEnsured.insert(item);
             } catch (const std::exception &error) {
                 // Not on the server: the folder keeps needing upload.
-                AddError(ErrorText(error));
+                AddError(item->GetRemotePath() + QStringLiteral(": ") + ErrorText(error));
                 continue;
             }
         }

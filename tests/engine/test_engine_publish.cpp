@@ -372,7 +372,11 @@ TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
     // A file where the folder should be: neither entering nor creating it can work.
     WriteWholeFile(OnServer("blocked"), "a file");
     Run(pkUpload);
-    EXPECT_TRUE(frontEnd.HadErrors);
+    // Each error line names what it is about: the folder, then its file.
+    ASSERT_EQ(frontEnd.Errors.size(), 2);
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith("/blocked/: ")) << frontEnd.Errors[0].toStdString();
+    EXPECT_TRUE(frontEnd.Errors[1].startsWith(site + "blocked/page.html: "))
+        << frontEnd.Errors[1].toStdString();
     EXPECT_EQ(project->Versions.FindOrAdd("blocked\\")->Date, 0);
     EXPECT_FALSE(Sync(list, "blocked\\"));
     EXPECT_FALSE(Sync(list, "blocked\\page.html"));
