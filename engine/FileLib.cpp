@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLocale>
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -231,6 +232,83 @@ bool IsHiddenName(const QString &name)
     // Files a web site needs are not hidden.
     return name != QLatin1String(".htaccess") && name != QLatin1String(".htpasswd")
            && name != QLatin1String(".user.ini") && name != QLatin1String(".well-known");
+}
+
+bool IsWireName(QByteArrayView name)
+{
+    return !name.contains('\r') && !name.contains('\n') && !name.contains('\0')
+           && name.isValidUtf8();
+}
+
+bool IsWireName(const QString &name)
+{
+    return !name.contains(QLatin1Char('\r')) && !name.contains(QLatin1Char('\n'))
+           && !name.contains(QChar(0)) && !name.contains(QChar::ReplacementCharacter);
+}
+
+QString EscapedName(QByteArrayView name)
+{
+    QString text;
+    text.reserve(name.size());
+    qsizetype i = 0;
+    while (i < name.size()) {
+        const uchar c = uchar(name[i]);
+        if (c == '\r' || c == '\n') {
+            text += c == '\r' ? QStringLiteral("\\r") : QStringLiteral("\\n");
+            ++i;
+            continue;
+        }
+        if (c >= 0x20 && c < 0x7f) {
+            text += QLatin1Char(char(c));
+            ++i;
+            continue;
+        }
+        // A whole UTF-8 sequence stays as it is; anything else goes byte by byte.
+        const qsizetype length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+        const QByteArrayView sequence = name.sliced(i, qMin(length, name.size() - i));
+        if (length > 1 && sequence.size() == length && sequence.isValidUtf8()) {
+            text += QString::fromUtf8(sequence);
+            i += length;
+            continue;
+        }
+        text += QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'));
+        ++i;
+    }
+    return text;
+}
+
+QString EscapedName(const QString &name)
+{
+    return EscapedName(QByteArrayView(name.toUtf8()));
+}
+
+TLocalState LocalPathState(const QString &root, const QString &relative, QString &blocked)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(root + relative).constData(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? lsFolder : lsFile;
+    QString path = root;
+    const QStringList parts = relative.split(QLatin1Char('/'));
+    for (const QString &part : parts) {
+        const QString parent = path;
+        path += part;
+        const QByteArray local = QFile::encodeName(path);
+        if (::lstat(local.constData(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                return lsAbsent;
+            blocked = parent;
+            return lsUnknown;
+        }
+        if (S_ISLNK(st.st_mode) && ::stat(local.constData(), &st) != 0) {
+            blocked = path;
+            return lsUnknown;
+        }
+        if (!S_ISDIR(st.st_mode))
+            return lsAbsent;
+        path += QLatin1Char('/');
+    }
+    blocked = path;
+    return lsUnknown;
 }
 
 TFileFolder::TFileFolder(const QString &path, quint32 flags)

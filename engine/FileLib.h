@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +37,22 @@ enum TFileFolderFlag : quint32 { ffFiles = 1, ffFolders = 2, ffHidden = 4 };
 
 // Hidden means a name beginning with "." except the web-server files a site needs.
 bool IsHiddenName(const QString &name);
+
+// Whether a name can go on the wire and into the records: UTF-8 without CR, LF or NUL. A
+// decoded server name holding U+FFFD stood for bytes that were not UTF-8.
+bool IsWireName(QByteArrayView name);
+bool IsWireName(const QString &name);
+// A name for a log line: CR and LF as \r and \n, other control bytes and bytes that are not
+// UTF-8 as \xNN.
+QString EscapedName(QByteArrayView name);
+QString EscapedName(const QString &name);
+
+enum TLocalState { lsAbsent, lsFile, lsFolder, lsUnknown };
+
+// What `root` + `relative` ("sub/page.html") is locally. Absent only when a part of the path is
+// really missing: behind a folder that cannot be searched, or a link whose target vanished, it
+// is unknown, and `blocked` names the local path that stands in the way.
+TLocalState LocalPathState(const QString &root, const QString &relative, QString &blocked);
 
 // A list of the full paths of one local folder's entries.
 class TFileFolder : public QStringList

@@ -8,9 +8,13 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 struct TPublishOperator::TScanState
 {
@@ -20,6 +24,7 @@ struct TPublishOperator::TScanState
     qint64 SafeUploadBytes = 0;
     // The folders being scanned, root first: a linked folder found among them is a loop.
     std::vector<std::pair<dev_t, ino_t>> Ancestors;
+    QStringList Unsendable; // escaped local paths of names that cannot go on the wire
 };
 
 namespace {
@@ -53,10 +58,9 @@ QString Joined(const QString &a, const QString &b, QChar tail = QChar())
     return joined;
 }
 
-bool LocalPathExists(const QString &path)
+QString ErrorName(int error)
 {
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    return QString::fromLocal8Bit(::strerror(error));
 }
 
 } // namespace
@@ -67,7 +71,12 @@ void TPublishOperator::PurgeVersions()
     std::vector<TVersionItem *> stale;
     for (int i = 0; i < versions.Count(); ++i) {
         TVersionItem *record = versions.Items(i);
-        if (!LocalPathExists(FileList->LocalPath(record->FileName)))
+        // Only a record of what is known to be gone: one behind a folder that cannot be read
+        // stays for the day it can.
+        QString relative = record->FileName;
+        relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        QString blocked;
+        if (LocalPathState(FileList->LocalRoot, relative, blocked) == lsAbsent)
             stale.push_back(record);
     }
     versions.RemoveItems(stale);
@@ -77,6 +86,7 @@ void TPublishOperator::LocalScan()
 {
     ItemCounter = 0;
     FileList->IgnoredCount = 0;
+    FileList->Unreadable.clear();
     SetStatusText(QStringLiteral("Scaning local folders"));
 
     TScanState state;
@@ -93,6 +103,19 @@ void TPublishOperator::LocalScan()
         state.Ancestors.emplace_back(st.st_dev, st.st_ino);
     if (TreeScan(root, rootItem, state))
         rootItem->Synchronous = false;
+    if (!state.Unsendable.isEmpty())
+        AddLog(2, QStringLiteral("%1 item(s) have been skipped: their names cannot be sent to the "
+                                 "server (line breaks or bytes that are not UTF-8): ")
+                          .arg(state.Unsendable.size())
+                      + state.Unsendable.join(QStringLiteral(", ")));
+}
+
+void TPublishOperator::ScanFailed(const QString &what, const QString &path,
+                                  const QString &relativeName, int error)
+{
+    AddError(what + path + QStringLiteral(" cannot be read: ") + ErrorName(error)
+             + QStringLiteral("; nothing below it on the server is removed or downloaded"));
+    FileList->Unreadable.append(relativeName);
 }
 
 TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &relativeName,
@@ -132,53 +155,89 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
 
     std::vector<TEntry> files;
     std::vector<TEntry> folders;
-    if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
-        const int fd = ::dirfd(dir);
-        while (const dirent *entry = ::readdir(dir)) {
-            if (Terminated())
-                break;
-            const char *raw = entry->d_name;
-            if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0)))
-                continue;
-            // Links are followed; a dangling or looping one fails here and is left out.
-            struct stat st;
-            if (::fstatat(fd, raw, &st, 0) != 0)
-                continue;
-            const bool isDir = S_ISDIR(st.st_mode);
-            // Pipes, sockets and devices are no part of a site (reading a pipe would block).
-            if (!isDir && !S_ISREG(st.st_mode))
-                continue;
-            TEntry item;
-            item.Name = QFile::decodeName(raw);
-            item.Path = Joined(path, item.Name, isDir ? QChar(u'/') : QChar());
-            // A "\" in a name cannot be told apart from a separator in a relative name.
-            if (item.Name.contains(QLatin1Char('\\'))
-                || Project->Filter.IsIgnored(item.Path, fsLocal)
-                || (state.IgnoreHidden && IsHiddenName(item.Name))) {
-                ++FileList->IgnoredCount;
-                continue;
-            }
-            if (isDir) {
-                const auto self = std::make_pair(st.st_dev, st.st_ino);
-                if (std::find(state.Ancestors.begin(), state.Ancestors.end(), self)
-                    != state.Ancestors.end())
-                    continue;
-                item.Device = st.st_dev;
-                item.Inode = st.st_ino;
-                folders.push_back(std::move(item));
-            } else {
-                item.Size = st.st_size;
-                item.ModifiedTime = st.st_mtime;
-                files.push_back(std::move(item));
-            }
-        }
-        ::closedir(dir);
+    const QString &base = folder->RelativeName;
+    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir) {
+        // Taken for empty, its server copies would look like files deleted here.
+        ScanFailed(QStringLiteral("the folder "), path, base, errno);
+        return false;
     }
+    const int fd = ::dirfd(dir);
+    for (;;) {
+        if (Terminated())
+            break;
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry) {
+            if (errno != 0)
+                ScanFailed(QStringLiteral("the folder "), path, base, errno);
+            break;
+        }
+        const char *raw = entry->d_name;
+        if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0)))
+            continue;
+        // Such a name would break the command it is sent in and the record it is kept in.
+        if (!IsWireName(QByteArrayView(raw))) {
+            state.Unsendable.append(EscapedName(QByteArrayView(QFile::encodeName(path) + raw)));
+            ++FileList->IgnoredCount;
+            continue;
+        }
+        struct stat st;
+        if (::fstatat(fd, raw, &st, 0) != 0) {
+            const int error = errno;
+            // Gone since readdir: nothing to say. A link whose target vanished (an unmounted
+            // drive) may stand for a whole folder, and a folder that can be listed but not
+            // searched hides all of its entries.
+            struct stat link;
+            if (::fstatat(fd, raw, &link, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISLNK(link.st_mode)) {
+                const QString name = QFile::decodeName(raw);
+                char target[4096];
+                const ssize_t length = ::readlinkat(fd, raw, target, sizeof target);
+                const QString to = length > 0 ? QStringLiteral(" (to ")
+                                                    + QFile::decodeName(QByteArray(target, length))
+                                                    + QLatin1Char(')')
+                                              : QString();
+                ScanFailed(QStringLiteral("the link "), path + name + to,
+                           Joined(base, name, QChar(u'\\')), error);
+                continue;
+            }
+            ScanFailed(QStringLiteral("the folder "), path, base, error);
+            break;
+        }
+        const bool isDir = S_ISDIR(st.st_mode);
+        // Pipes, sockets and devices are no part of a site (reading a pipe would block).
+        if (!isDir && !S_ISREG(st.st_mode))
+            continue;
+        TEntry item;
+        item.Name = QFile::decodeName(raw);
+        item.Path = Joined(path, item.Name, isDir ? QChar(u'/') : QChar());
+        // A "\" in a name cannot be told apart from a separator in a relative name.
+        if (item.Name.contains(QLatin1Char('\\')) || Project->Filter.IsIgnored(item.Path, fsLocal)
+            || (state.IgnoreHidden && IsHiddenName(item.Name))) {
+            ++FileList->IgnoredCount;
+            continue;
+        }
+        if (isDir) {
+            const auto self = std::make_pair(st.st_dev, st.st_ino);
+            if (std::find(state.Ancestors.begin(), state.Ancestors.end(), self)
+                != state.Ancestors.end())
+                continue;
+            item.Device = st.st_dev;
+            item.Inode = st.st_ino;
+            folders.push_back(std::move(item));
+        } else {
+            item.Size = st.st_size;
+            item.ModifiedTime = st.st_mtime;
+            files.push_back(std::move(item));
+        }
+    }
+    ::closedir(dir);
     std::sort(files.begin(), files.end(), NameLess);
     std::sort(folders.begin(), folders.end(), NameLess);
 
     bool outdated = false;
-    const QString &base = folder->RelativeName;
     for (const TEntry &entry : files) {
         const qint32 fileAge = UnixTimeToFileDate(entry.ModifiedTime);
         if (!CreateItem(entry.Path, Joined(base, entry.Name), false, folder, entry.Size, fileAge,

@@ -73,6 +73,7 @@ void TFileList::Clear()
 {
     m_chunks.clear();
     m_count = 0;
+    Unreadable.clear();
 }
 
 TFileListItem *TFileList::Add()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -42,6 +43,9 @@ public:
     QString LocalRoot;  // ends in "/"
     QString RemoteRoot; // ends in "/" when not empty
     qint32 IgnoredCount = 0;
+    // Folders and folder links the last scan could not read ('sub\', 'link\', the root ''):
+    // what they hold is unknown, so nothing below them on the server is removed or downloaded.
+    QStringList Unreadable;
 
     void Clear();
     int Count() const { return m_count; }

@@ -519,7 +519,12 @@ void TPublishOperator::ClosePool()
 void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool transfers)
 {
     TSessionPool &pool = Pool();
-    QHash<quint64, std::function<void(const QString &)>> running;
+    struct TRunning
+    {
+        QString Subject;
+        std::function<void(const QString &)> Done;
+    };
+    QHash<quint64, TRunning> running;
     quint64 lastJob = 0;
     qint64 bytesSeen = pool.BytesMoved();
     bool exhausted = false;
@@ -533,7 +538,7 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
             if (step.What != TStep::Job)
                 break;
             lastJob = pool.Submit(std::move(step.Body));
-            running.insert(lastJob, std::move(step.Done));
+            running.insert(lastJob, {std::move(step.Subject), std::move(step.Done)});
         }
         if (running.isEmpty())
             break;
@@ -548,9 +553,13 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
         if (got && event.Kind == TSessionPool::TEvent::Notice) {
             AddLog(2, event.Text);
         } else if (got) {
-            const auto done = running.take(event.Job);
-            if (!event.Aborted && done)
-                done(event.Text);
+            const TRunning job = running.take(event.Job);
+            // Several sessions report side by side: a failure line says what it is about.
+            QString failure = event.Text;
+            if (!failure.isEmpty() && !job.Subject.isEmpty() && !failure.startsWith(job.Subject))
+                failure = job.Subject + QStringLiteral(": ") + failure;
+            if (!event.Aborted && job.Done)
+                job.Done(failure);
             // Uploads and downloads record what they moved; listings and removals do not.
             if (transfers)
                 RecordsChanged();

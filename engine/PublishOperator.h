@@ -204,13 +204,15 @@ private:
 
     // Parallel passes: `next` gives the pass's jobs one by one, in order; the "done" part of a
     // job runs here on the worker once its body has ended on a session, with the failure text
-    // (empty on success). Jobs ended by Abort are dropped without a word.
+    // (empty on success), which names the job's Subject whatever session it ran on. Jobs ended
+    // by Abort are dropped without a word.
     struct TStep
     {
         enum TWhat { Job, Wait, End };
         TWhat What = End; // Wait: nothing until a running job ends
         TSessionPool::TBody Body;
         std::function<void(const QString &failure)> Done;
+        QString Subject; // the path the job is about
     };
     TSessionPool &Pool();
     void ClosePool();
@@ -234,6 +236,10 @@ private:
                               TFileListItem *parent, qint64 size, qint32 fileAge,
                               const TScanState &state);
     bool TreeScan(const QString &path, TFileListItem *folder, TScanState &state);
+    // An error line for a folder (or a folder link) the scan could not read; the file list
+    // marks it so no pass touches what the server holds below it.
+    void ScanFailed(const QString &what, const QString &path, const QString &relativeName,
+                    int error);
 
     // Server scan and comparison (ServerScan.cpp).
     void ServerScan();

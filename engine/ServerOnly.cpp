@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 namespace {
 
@@ -19,6 +20,15 @@ bool SafeRelativeName(const QString &relative)
             return false;
     }
     return true;
+}
+
+// Adds every folder `name` lies in ("/a/b/c" gives "/a/b" and "/a") down to `root`.
+void AddParents(QSet<QString> &folders, const QString &name, const QString &root)
+{
+    for (QString folder = name.left(name.lastIndexOf(QLatin1Char('/')));
+         folder.size() > root.size() && !folders.contains(folder);
+         folder.truncate(folder.lastIndexOf(QLatin1Char('/'))))
+        folders.insert(folder);
 }
 
 } // namespace
@@ -53,12 +63,23 @@ void TPublishOperator::DownloadOperation()
 void TPublishOperator::QuestionPass(bool download)
 {
     AskResult = 0;
+    // Folders that keep an entry the user chose to keep: they stay, unasked. Contents come
+    // before their folder here.
+    QSet<QString> holding;
+    const QString root = ExcludeTrailingSlash(FileList->RemoteRoot);
     for (int i = ServerList.Count() - 1; i >= 0; --i) {
         if (Terminated() || Aborted)
             break;
         TFtpFile *entry = ServerList.Items(i);
-        if (!entry->ServerOnly)
+        if (!download && entry->IsFolder && holding.contains(entry->Name)) {
+            entry->ServerOnly = false;
+            AddParents(holding, entry->Name, root);
             continue;
+        }
+        if (!entry->ServerOnly) {
+            AddParents(holding, entry->Name, root);
+            continue;
+        }
         QString question
             = (entry->IsFolder ? QStringLiteral("The folder ") : QStringLiteral("The file "))
               + QLatin1Char('"') + entry->Name + QLatin1Char('"')
@@ -81,6 +102,7 @@ void TPublishOperator::QuestionPass(bool download)
             break;
         default:
             entry->ServerOnly = false;
+            AddParents(holding, entry->Name, root);
             break;
         }
     }
@@ -92,6 +114,9 @@ void TPublishOperator::RemovalPass()
     const qint64 total = counts.OnlyFiles + counts.OnlyFolders;
     qint64 done = 0;
     QStringList running; // names being removed now
+    // Folders that still hold an entry which was not removed: RMD would only fail.
+    QSet<QString> holding;
+    const QString root = ExcludeTrailingSlash(FileList->RemoteRoot);
     // Last to first: a folder's contents go before the folder, and the folder waits until
     // every removal inside it has ended.
     int i = ServerList.Count() - 1;
@@ -110,6 +135,7 @@ void TPublishOperator::RemovalPass()
                 if (!SafeRelativeName(ServerRelativeName(entry))) {
                     AddError((isFolder ? QStringLiteral("folder ") : QStringLiteral("file ")) + name
                              + QStringLiteral(" has been skipped: unsafe name"));
+                    AddParents(holding, name, root);
                     ++done;
                     continue;
                 }
@@ -117,7 +143,14 @@ void TPublishOperator::RemovalPass()
                     const QString inside = IncludeTrailingSlash(name);
                     for (const QString &other : std::as_const(running)) {
                         if (other.startsWith(inside))
-                            return {TStep::Wait, {}, {}};
+                            return {TStep::Wait, {}, {}, {}};
+                    }
+                    if (holding.contains(name)) {
+                        AddLog(0, QStringLiteral("the folder ") + name
+                                      + QStringLiteral(" stays: it still holds entries"));
+                        AddParents(holding, name, root);
+                        ++done;
+                        continue;
                     }
                 }
                 --i;
@@ -127,6 +160,7 @@ void TPublishOperator::RemovalPass()
                 running.append(name);
                 TStep step;
                 step.What = TStep::Job;
+                step.Subject = name;
                 step.Body = [name, isFolder](TFtp &ftp) {
                     if (isFolder)
                         ftp.RemoveDir(name);
@@ -136,9 +170,10 @@ void TPublishOperator::RemovalPass()
                 step.Done = [&, name, isFolder](const QString &failure) {
                     running.removeOne(name);
                     ++done;
-                    if (!failure.isEmpty())
+                    if (!failure.isEmpty()) {
                         AddError(failure);
-                    else if (isFolder)
+                        AddParents(holding, name, root);
+                    } else if (isFolder)
                         ++FoldersCount;
                     else
                         ++FilesCount;
@@ -194,6 +229,7 @@ void TPublishOperator::DownloadPass()
                 QDir().mkpath(QFileInfo(local).absolutePath());
                 TStep step;
                 step.What = TStep::Job;
+                step.Subject = name;
                 step.Body
                     = [name, local, size](TFtp &ftp) { ftp.GetFile(name, local, false, size); };
                 step.Done = [this, local, relative](const QString &failure) {

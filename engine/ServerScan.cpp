@@ -7,6 +7,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+#include <cerrno>
 
 #include <sys/stat.h>
 
@@ -53,13 +56,14 @@ void TPublishOperator::ScanServerFolders(const QString &root)
             if (!failure.isEmpty())
                 return {};
             if (waiting.isEmpty())
-                return {TStep::Wait, {}, {}};
+                return {TStep::Wait, {}, {}, {}};
             const QString folder = waiting.takeLast();
             AddLog(0, QStringLiteral("    checking ") + folder);
             auto listing = std::make_shared<TFtpFileList>();
             auto skipped = std::make_shared<QStringList>();
             TStep step;
             step.What = TStep::Job;
+            step.Subject = folder;
             step.Body = [folder, listing, skipped](TFtp &ftp) {
                 listing->Clear();
                 skipped->clear();
@@ -87,6 +91,15 @@ void TPublishOperator::ScanServerFolders(const QString &root)
                 TListed &result = listed[folder];
                 for (int i = 0; i < listing->Count(); ++i) {
                     TFtpFile entry = *listing->Items(i);
+                    // A name that cannot go back on the wire as it came: a command naming it
+                    // would name something else.
+                    if (!IsWireName(entry.Name)) {
+                        AddLog(2, QStringLiteral("the server's entry ")
+                                      + EscapedName(base + entry.Name)
+                                      + QStringLiteral(" has been skipped: its name cannot be "
+                                                       "sent back to the server"));
+                        continue;
+                    }
                     entry.Name = base + entry.Name;
                     // Ours, unless the site has a file of that name: never listed, downloaded or
                     // asked about, only removed.
@@ -197,15 +210,41 @@ QString TPublishOperator::ServerRelativeName(const TFtpFile *entry) const
 
 void TPublishOperator::MarkServerOnly()
 {
+    // The folders the last scan could not read, in the server's terms: "sub/", "" for all.
+    QStringList unreadable = FileList->Unreadable;
+    for (QString &folder : unreadable)
+        folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QSet<QString> reported;
     for (int i = 0; i < ServerList.Count(); ++i) {
         if (Terminated())
             break;
         TFtpFile *entry = ServerList.Items(i);
-        const QString local = FileList->LocalRoot + ServerRelativeName(entry);
-        struct stat st;
-        const bool exists = ::stat(QFile::encodeName(local).constData(), &st) == 0;
-        const bool isDir = exists && S_ISDIR(st.st_mode);
-        entry->ServerOnly = entry->IsFolder ? !isDir : !(exists && !isDir);
+        const QString relative = ServerRelativeName(entry);
+        QString blocked;
+        for (const QString &folder : std::as_const(unreadable)) {
+            if (relative.startsWith(folder) || relative == QStringView(folder).chopped(1)) {
+                blocked = FileList->LocalRoot + folder;
+                break;
+            }
+        }
+        const TLocalState state = blocked.isEmpty()
+                                      ? LocalPathState(FileList->LocalRoot, relative, blocked)
+                                      : lsUnknown;
+        if (state == lsUnknown) {
+            // What the folder holds is unknown here: its server copies are neither server-only
+            // files to remove nor missing ones to download.
+            entry->ServerOnly = false;
+            blocked = ExcludeTrailingSlash(blocked);
+            if (!reported.contains(blocked)) {
+                reported.insert(blocked);
+                AddLog(2, QStringLiteral("the server's entries below ")
+                              + FileList->RemotePath(blocked.mid(FileList->LocalRoot.size()))
+                              + QStringLiteral(" are left alone: ") + blocked
+                              + QStringLiteral(" cannot be read"));
+            }
+            continue;
+        }
+        entry->ServerOnly = entry->IsFolder ? state != lsFolder : state != lsFile;
     }
 }
 

@@ -4,6 +4,11 @@
 
 namespace {
 
+QString NotTried()
+{
+    return QStringLiteral("not tried: no connection to the server is left");
+}
+
 QString FailureText(const std::exception &error)
 {
     return QString::fromUtf8(error.what());
@@ -53,7 +58,7 @@ quint64 TSessionPool::Submit(TBody body)
         return id;
     }
     if (m_limit <= 0) {
-        Post({TEvent::Done, id, m_lastFailure, false});
+        Post({TEvent::Done, id, NotTried(), false});
         return id;
     }
     m_queue.push_back({id, std::move(body)});
@@ -170,7 +175,7 @@ void TSessionPool::Serve(TSession &session)
         session.JobBytes = 0;
         Post({TEvent::Done, job.Id, failure, !failure.isEmpty() && m_aborted});
         if (lost) {
-            Retire(failure);
+            Retire();
             break;
         }
         ++m_free;
@@ -196,7 +201,7 @@ bool TSessionPool::LogIn(TSession &session)
         --m_free;
         if (!m_aborted && m_refusal.isEmpty())
             m_refusal = failure;
-        Retire(failure);
+        Retire();
     }
     AnnounceRefusal();
     return failure.isEmpty();
@@ -247,14 +252,14 @@ QString TSessionPool::RunJob(TSession &session, const TJob &job, bool &lost)
     return failure;
 }
 
-void TSessionPool::Retire(const QString &failure)
+void TSessionPool::Retire()
 {
     --m_alive;
     // No new session replaces it: a server that refused or dropped one will do it again.
     m_limit = m_alive;
-    m_lastFailure = failure;
+    // The failure belongs to the job that met it; the jobs still waiting were never tried.
     if (m_limit <= 0)
-        FailQueued(failure, false);
+        FailQueued(NotTried(), false);
 }
 
 void TSessionPool::AnnounceRefusal()

@@ -41,7 +41,7 @@ public:
     TSessionPool &operator=(const TSessionPool &) = delete;
 
     // Sessions that can take jobs now or once logged in; at least one job may always be queued
-    // (with no session left it ends at once with the last failure).
+    // (with no session left it ends at once as not tried).
     int Capacity() const;
     quint64 Submit(TBody body);
     // Waits up to timeoutMs for the next event; false when none came.
@@ -79,8 +79,8 @@ private:
     QString Attempt(TSession &session, const TJob &job);
     // The job's failure, empty on success; `lost` tells that the session cannot go on.
     QString RunJob(TSession &session, const TJob &job, bool &lost);
-    void Retire(const QString &failure); // a session ends for good; with m_mutex held
-    void Post(TEvent event);             // with m_mutex held
+    void Retire();           // a session ends for good; with m_mutex held
+    void Post(TEvent event); // with m_mutex held
     void FailQueued(const QString &failure, bool aborted); // with m_mutex held
     void AnnounceRefusal();                                // with m_mutex held
 
@@ -101,6 +101,5 @@ private:
     std::atomic<bool> m_aborted{false};
     QString m_refusal; // the first refused connection, until announced
     bool m_refusalAnnounced = false;
-    QString m_lastFailure;
     std::atomic<qint64> m_bytes{0};
 };

@@ -213,7 +213,7 @@ void TPublishOperator::FolderPass()
                 m_foldersEnsured.insert(item);
             } catch (const std::exception &error) {
                 // Not on the server: the folder keeps needing upload.
-                AddError(ErrorText(error));
+                AddError(item->GetRemotePath() + QStringLiteral(": ") + ErrorText(error));
                 continue;
             }
         }
@@ -315,6 +315,7 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
 
     TStep step;
     step.What = TStep::Job;
+    step.Subject = local;
     step.Body = [=](TFtp &ftp) {
         *outcome = TUploadOutcome();
         try {

@@ -273,6 +273,12 @@ bool ParseMlsdLine(const QString &line, TFtpListEntry &entry)
 std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const QDate &today)
 {
     std::vector<TFtpListEntry> entries;
+    // Where lines end in CR LF, a bare LF after an entry is a line break inside its name (the
+    // server sends names as they are): the lines that follow up to the next CR LF, which parse
+    // as no entry, are the rest of the name. The name then comes out whole, never cut short
+    // into the name of something else.
+    const bool crlfLines = data.contains("\r\n");
+    bool openName = false;
     qsizetype start = 0;
     while (start < data.size()) {
         qsizetype end = data.indexOf('\n', start);
@@ -281,13 +287,21 @@ std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const
         qsizetype stop = end;
         if (stop > start && data[stop - 1] == '\r')
             --stop;
+        const bool bareLf = crlfLines && stop == end && end < data.size();
         const QString line = QString::fromUtf8(data.constData() + start, stop - start);
         start = end + 1;
-        if (line.isEmpty())
+        if (line.isEmpty()) {
+            openName = false;
             continue;
+        }
         TFtpListEntry entry;
-        if (mlsd ? ParseMlsdLine(line, entry) : ParseListLine(line, entry, today))
+        if (mlsd ? ParseMlsdLine(line, entry) : ParseListLine(line, entry, today)) {
             entries.push_back(std::move(entry));
+            openName = bareLf;
+        } else if (openName) {
+            entries.back().Name += QLatin1Char('\n') + line;
+            openName = bareLf;
+        }
     }
     return entries;
 }

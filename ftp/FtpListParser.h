@@ -34,7 +34,8 @@ bool ParseListLine(const QString &line, TFtpListEntry &entry, const QDate &today
 // One MLSD line; false for the folder itself and its parent (cdir, pdir) and for types that are
 // neither files, folders nor links. Links count as files, as in LIST.
 bool ParseMlsdLine(const QString &line, TFtpListEntry &entry);
-// All entries of a listing (lines end in CR LF or LF; UTF-8).
+// All entries of a listing (lines end in CR LF or LF; UTF-8). In CR LF lines a bare LF belongs
+// to the name before it.
 std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const QDate &today);
 
 // The entry date rule: the listed calendar fields as they are (no time-zone conversion); an

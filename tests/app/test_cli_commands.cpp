@@ -21,6 +21,8 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,23 +35,35 @@ struct TCliResult
 };
 
 // zandrel-cli started with the arguments in `args`, separated by "|"; stdin at end of file
-// unless it is the `terminal` (or stderr is, when `errorOnTerminal`).
+// unless it is the `terminal` (or stderr is, when `errorOnTerminal`). With a `home`, it runs as
+// the user nobody, whose home and state that folder is.
 class TCli
 {
 public:
     explicit TCli(const QString &args, const QString &password = {}, const QString &terminal = {},
-                  bool errorOnTerminal = false)
+                  bool errorOnTerminal = false, const QString &home = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("ZANDREL_PASSWORD");
         if (!password.isEmpty())
             environment.insert("ZANDREL_PASSWORD", password);
+        QString program = ZANDREL_BINARY_DIR "/app/zandrel-cli";
+        QStringList arguments = args.split('|', Qt::SkipEmptyParts);
+        if (!home.isEmpty()) {
+            for (const char *name : {"HOME", "TMPDIR", "XDG_RUNTIME_DIR"})
+                environment.insert(name, home);
+            environment.insert("XDG_CONFIG_HOME", home + "/config");
+            environment.insert("XDG_DATA_HOME", home + "/data");
+            arguments = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program}
+                        + arguments;
+            program = "setpriv";
+        }
         m_process.setProcessEnvironment(environment);
         if (errorOnTerminal)
             m_process.setStandardErrorFile(terminal);
         else if (!terminal.isEmpty())
             m_process.setStandardInputFile(terminal);
-        m_process.start(ZANDREL_BINARY_DIR "/app/zandrel-cli", args.split('|', Qt::SkipEmptyParts));
+        m_process.start(program, arguments);
         m_pid = m_process.processId();
         if (terminal.isEmpty() || errorOnTerminal)
             m_process.closeWriteChannel();
@@ -93,6 +107,11 @@ private:
 TCliResult RunCli(const QString &args, const QString &password = {})
 {
     return TCli(args, password).Finish();
+}
+
+TCliResult RunCliAsNobody(const QString &home, const QString &args)
+{
+    return TCli(args, {}, {}, false, home).Finish();
 }
 
 // A pseudo terminal; the program gets its slave side.
@@ -754,4 +773,61 @@ TEST_F(Cli, AKilledRunsLockIsTakenOverAndItsCopyRemoved)
     EXPECT_TRUE(busy.Err.endsWith(QString("is in use by test_cli_commands (process %1)\n")
                                       .arg(QCoreApplication::applicationPid())))
         << busy.Err.toStdString();
+}
+
+TEST_F(Cli, AFolderTheUserCannotReadIsAnErrorAndNothingBelowItOnTheServerIsTouched)
+{
+    // Root reads every folder: the program runs as nobody, in a home of its own, on a site it
+    // can reach but for one folder.
+    const passwd *nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const QString home = TempPath("nobody");
+    for (const char *folder : {"", "/config", "/data"}) {
+        ASSERT_TRUE(QDir().mkpath(home + folder));
+        ASSERT_EQ(
+            ::chown(QFile::encodeName(home + folder).constData(), nobody->pw_uid, nobody->pw_gid),
+            0);
+    }
+    ::chmod(QFile::encodeName(home).constData(), 0700);
+    ::chmod(QFile::encodeName(m_temp.path()).constData(), 0755);
+    WriteWholeFile(m_site + "/locked/secret.html", QByteArray("secret").repeated(50));
+    WriteWholeFile(m_site + "/locked/deeper/x.txt", "x");
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const TCliResult made = RunCliAsNobody(
+        home, QString("new|--path|%1|--host|%2|--port|%3|--user|%4|--password-file|%5")
+                  .arg(m_site, server->Host)
+                  .arg(server->Port)
+                  .arg(server->User, PasswordFile(server->Password)));
+    ASSERT_EQ(made.ExitCode, 0) << made.Err.toStdString();
+    const QString project = made.Last();
+    const TCliResult first = RunCliAsNobody(home, "upload|" + project);
+    ASSERT_EQ(first.ExitCode, 0) << first.Out.toStdString() << first.Err.toStdString();
+    ASSERT_EQ(TreeOf(server->Root), SiteTree());
+
+    const QByteArray locked = QFile::encodeName(m_site + "/locked");
+    ASSERT_EQ(::chmod(locked.constData(), 0), 0);
+    const QString error = "the folder " + m_site
+                          + "/locked/ cannot be read: Permission denied; nothing below it on the "
+                            "server is removed or downloaded";
+    const TCliResult upload = RunCliAsNobody(home, "upload|" + project);
+    EXPECT_EQ(upload.ExitCode, 1);
+    EXPECT_EQ(upload.Err, error + "\nOperation was completed with errors\n");
+    const auto serverTree = TreeOf(server->Root);
+    for (const char *command : {"remove|--yes-to-all|", "download|--yes-to-all|"}) {
+        const TCliResult result = RunCliAsNobody(home, command + project);
+        EXPECT_EQ(result.ExitCode, 1) << command;
+        EXPECT_TRUE(result.Err.startsWith(error + "\n")) << result.Err.toStdString();
+        EXPECT_TRUE(result.Lines().contains("the server's entries below /locked are left alone: "
+                                            + m_site + "/locked cannot be read"))
+            << result.Out.toStdString();
+        EXPECT_EQ(TreeOf(server->Root), serverTree) << command;
+    }
+
+    // Readable again: the records were kept, and the server is the site.
+    ASSERT_EQ(::chmod(locked.constData(), 0755), 0);
+    const TCliResult again = RunCliAsNobody(home, "upload|" + project);
+    EXPECT_EQ(again.ExitCode, 0) << again.Out.toStdString();
+    EXPECT_TRUE(again.Lines().contains("No files for uploading")) << again.Out.toStdString();
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
 }

@@ -24,6 +24,10 @@
 #include <functional>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 class TTestFrontEnd : public QObject, public IPublishFrontEnd
 {
 public:
@@ -194,6 +198,18 @@ protected:
     }
     QStringList Uploaded() const { return frontEnd.StartingWith("uploading " + site); }
 };
+
+// A file under a path given as bytes (a name that is not UTF-8, or holds a line break), its
+// folders made as needed: POSIX calls only.
+inline bool WriteRawName(const QByteArray &path, const QByteArray &data)
+{
+    for (qsizetype slash = path.indexOf('/', 1); slash > 0; slash = path.indexOf('/', slash + 1))
+        ::mkdir(path.left(slash).constData(), 0755);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool written
+        = fd >= 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return fd >= 0 && ::close(fd) == 0 && written;
+}
 
 // The same bytes for the same seed.
 inline QByteArray RandomBytes(int size, quint32 seed)

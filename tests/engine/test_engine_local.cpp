@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -58,7 +59,6 @@ protected:
             WriteWholeFile(site + name, "x");
         QDir().mkpath(site + "empty");
         ::mkfifo(QFile::encodeName(site + "fifo").constData(), 0644);
-        QFile::link("/nonexistent/target", site + "dangling");
         QFile::link(site, site + "loop");
         // A linked folder outside the site is followed like a real one.
         WriteWholeFile(dir.path() + "/outside/e.txt", "e");
@@ -73,7 +73,7 @@ TEST_F(LocalScan, OrderFlagsAndIgnoredEntries)
     Set(*project, "SafeUploadSize", "2");
     Refresh();
     // Files before folders, names without regard to case (exact order breaks ties), then each
-    // folder's subtree; the loop, the dangling link and the pipe are left out. Safe upload above
+    // folder's subtree; the loop and the pipe are left out. Safe upload above
     // 2 KB only.
     EXPECT_EQ(Items(), QStringList({" ", ".htaccess ", "a.gif s", "A.pl ax", "b.html a",
                                     "empty.dat ", "exact.bin ", "Zeta.txt a", "zeta.txt a",
@@ -148,6 +148,30 @@ TEST_F(LocalScan, EmptyAndMissingFolderAndThePurge)
               QStringList({"", ".htaccess", "A.pl", "Zeta.txt", "a.gif", "b.html", "empty.dat",
                            "empty\\", "exact.bin", "linked\\", "linked\\e.txt", "old.bak", "sub\\",
                            "sub\\c.css", "sub\\inner\\", "sub\\inner\\d.txt", "zeta.txt"}));
+}
+
+TEST_F(LocalScan, NamesThatCannotGoOnTheWireAreSkippedWithOneLineAndNoRecord)
+{
+    WriteWholeFile(site + "good.html", "g");
+    const QByteArray root = QFile::encodeName(site);
+    // Qt cannot remove a name that is not UTF-8.
+    const QByteArray odd = root + "bad\xff" + "byte.html";
+    const auto cleanUp = qScopeGuard([&] { ::unlink(odd.constData()); });
+    for (const QByteArray &path :
+         {root + "line\nbreak.html", root + "return\r.html", odd, root + "folder\n/inside.html"})
+        ASSERT_TRUE(WriteRawName(path, "x"));
+    Refresh();
+    EXPECT_EQ(Items(), QStringList({" ", "good.html as"}));
+    EXPECT_EQ(list.IgnoredCount, 4);
+    const QStringList notes = frontEnd.Lines.filter("cannot be sent");
+    ASSERT_EQ(notes.size(), 1) << frontEnd.Lines.join('\n').toStdString();
+    for (const char *escaped :
+         {"line\\nbreak.html", "return\\r.html", "bad\\xffbyte.html", "folder\\n"})
+        EXPECT_TRUE(notes[0].contains(site + escaped)) << notes[0].toStdString();
+    QStringList names;
+    for (int i = 0; i < project->Versions.Count(); ++i)
+        names << project->Versions.Items(i)->FileName;
+    EXPECT_EQ(names, QStringList({"", "good.html"}));
 }
 
 // A log block of 300 bytes: 278 characters and 11 line ends.

@@ -131,6 +131,33 @@ TEST_P(Parallel, FourSessionsUploadCompareRemoveAndDownloadAsOneWould)
     EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
 }
 
+TEST_P(Parallel, EveryFailureLineNamesTheEntryItIsAbout)
+{
+    Write("keep.txt", "keep");
+    Run(pkUpload);
+    // Six server-only folders, each keeping an ignored file: every RMD fails, side by side.
+    QStringList folders;
+    for (int i = 0; i < 6; ++i) {
+        folders << QString("/old%1").arg(i);
+        WriteWholeFile(OnServer(folders.last().mid(1) + "/Old Page (copy).html"), "p");
+        WriteWholeFile(OnServer(folders.last().mid(1) + "/copy.bak"), "b");
+    }
+    frontEnd.Answers = {mrYesToAll};
+    ServerSiteTest::Run(pkRemove);
+    QStringList named;
+    for (const QString &error : std::as_const(frontEnd.Errors))
+        named << error.section(": ", 0, 0);
+    named.sort();
+    EXPECT_EQ(named, folders) << frontEnd.Errors.join('\n').toStdString();
+    EXPECT_EQ(frontEnd.LastLine(), "0 folder(s) and 6 file(s) have been removed");
+    QMap<QString, QByteArray> left{{"keep.txt", "keep"}};
+    for (const QString &folder : std::as_const(folders)) {
+        left.insert(folder.mid(1) + "/", {});
+        left.insert(folder.mid(1) + "/copy.bak", "b");
+    }
+    EXPECT_EQ(TreeOf(server->Root), left);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, Parallel, ::testing::Values("pyftpdlib", "vsftpd"));
 
 using ParallelLimits = SiteTest;

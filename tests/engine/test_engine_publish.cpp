@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -405,7 +406,11 @@ TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
     // A file where the folder should be: neither entering nor creating it can work.
     WriteWholeFile(OnServer("blocked"), "a file");
     Run(pkUpload);
-    EXPECT_TRUE(frontEnd.HadErrors);
+    // Each error line names what it is about: the folder, then its file.
+    ASSERT_EQ(frontEnd.Errors.size(), 2);
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith("/blocked/: ")) << frontEnd.Errors[0].toStdString();
+    EXPECT_TRUE(frontEnd.Errors[1].startsWith(site + "blocked/page.html: "))
+        << frontEnd.Errors[1].toStdString();
     EXPECT_EQ(project->Versions.FindOrAdd("blocked\\")->Date, 0);
     EXPECT_FALSE(Sync(list, "blocked\\"));
     EXPECT_FALSE(Sync(list, "blocked\\page.html"));
@@ -434,6 +439,115 @@ TEST_P(Publish, AMissingLocalFolderIsRefusedBeforeConnectingAndKeepsTheRecords)
     }
     EXPECT_EQ(project->Versions.SaveToText(), records);
     EXPECT_TRUE(QFileInfo::exists(OnServer("sub/page.html")));
+}
+
+TEST_P(ServerOnly, AFolderHoldingAnEntryTheUserKeptIsNeitherAskedAboutNorRemoved)
+{
+    // No for the deepest file first, then Yes one by one or Yes to All, over one session or four.
+    const QList<int> scripts[] = {{mrNo, mrYesToAll}, {mrNo, mrYes, mrYes, mrYes}};
+    for (const int sessions : {1, 4}) {
+        for (const QList<int> &answers : scripts) {
+            WriteWholeFile(OnServer("only/a.txt"), "aaaa");
+            WriteWholeFile(OnServer("only/b.txt"), "bbbbbb");
+            WriteWholeFile(OnServer("only/deep/c.txt"), "c");
+            WriteWholeFile(OnServer("z.txt"), "zz");
+            Set(*project, "Connections", QString::number(sessions));
+            frontEnd.Answers = answers;
+            Run(pkRemove);
+            EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+            ASSERT_FALSE(frontEnd.Questions.isEmpty());
+            EXPECT_EQ(frontEnd.Questions[0],
+                      Question("file", "/only/deep/c.txt", "remove it from server"));
+            EXPECT_EQ(frontEnd.Questions.size(), answers.size());
+            EXPECT_TRUE(frontEnd.Questions.filter("The folder").isEmpty())
+                << frontEnd.Questions.join('\n').toStdString();
+            EXPECT_TRUE(frontEnd.StartingWith("remove of the folder").isEmpty());
+            EXPECT_EQ(TreeOf(server->Root), (QMap<QString, QByteArray>{{"keep.txt", "keep"},
+                                                                       {"only/", ""},
+                                                                       {"only/deep/", ""},
+                                                                       {"only/deep/c.txt", "c"}}));
+            EXPECT_EQ(frontEnd.LastLine(), "0 folder(s) and 3 file(s) have been removed");
+        }
+    }
+}
+
+TEST_P(Publish, AFolderLinkWhoseTargetVanishedIsAnErrorAndItsServerCopiesStay)
+{
+    // A folder on another drive, linked into the site; then the drive is gone.
+    const QString drive = dir.path() + "/drive";
+    const QString away = dir.path() + "/unmounted";
+    WriteWholeFile(drive + "/page.html", "on the drive\n");
+    WriteWholeFile(drive + "/deep/pic.bin", RandomBytes(3000, 1));
+    ASSERT_TRUE(QFile::link(drive, site + "media"));
+    Write("index.html", "home\n");
+    Upload();
+    auto expected = TreeOf(site);
+    expected.remove("media/");
+    for (auto [name, data] : TreeOf(drive).asKeyValueRange())
+        expected.insert("media/" + name, data);
+    expected.insert("media/", {});
+    ASSERT_EQ(TreeOf(server->Root), expected);
+
+    ASSERT_TRUE(QDir().rename(drive, away));
+    Write("new.html", "new\n");
+    expected.insert("new.html", "new\n");
+    Run(pkUpload);
+    EXPECT_EQ(frontEnd.Errors,
+              QStringList{"the link " + site + "media (to " + drive
+                          + ") cannot be read: No such file or directory; nothing below it on "
+                            "the server is removed or downloaded"});
+    EXPECT_EQ(list.Unreadable, QStringList{"media\\"});
+    EXPECT_EQ(TreeOf(server->Root), expected);
+    const auto siteNow = TreeOf(site);
+    // Neither removal nor download touches what the server holds below it, nor asks about it.
+    for (const quint8 kind : {pkCompare, pkRemove, pkDownload}) {
+        frontEnd.Answers = {mrYesToAll};
+        Run(kind);
+        EXPECT_TRUE(frontEnd.Questions.isEmpty()) << frontEnd.Questions.join('\n').toStdString();
+        EXPECT_TRUE(frontEnd.Lines.contains(
+            "the server's entries below /media are left alone: " + site + "media cannot be read"))
+            << frontEnd.Lines.join('\n').toStdString();
+        EXPECT_EQ(TreeOf(server->Root), expected) << int(kind);
+        EXPECT_EQ(TreeOf(site), siteNow) << int(kind);
+    }
+    // The drive is back: its records were kept, nothing needs sending, and all is in step.
+    ASSERT_TRUE(QDir().rename(away, drive));
+    Upload();
+    EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
+    EXPECT_EQ(TreeOf(server->Root), expected);
+    EXPECT_EQ(project->Versions.FindOrAdd("media\\deep\\pic.bin")->Date,
+              GetFileAge(drive + "/deep/pic.bin"));
+}
+
+TEST_P(Publish, ServerNamesThatCannotGoOnTheWireAreNeitherRemovedNorDownloaded)
+{
+    Write("keep.txt", "keep");
+    Upload();
+    const QByteArray root = QFile::encodeName(server->Root);
+    QByteArrayList names{"/cr\r.txt", "/odd\rdir/inside.txt", "/lf\n.txt"};
+    // pyftpdlib lists bytes that are not UTF-8 as "?", a name it then cannot find itself.
+    if (QString(GetParam()) == "vsftpd")
+        names << "/bad\xfe.txt";
+    const auto cleanUp = qScopeGuard([&] { ::unlink(root + "/bad\xfe.txt"); });
+    for (const QByteArray &name : std::as_const(names))
+        ASSERT_TRUE(WriteRawName(root + name, "x"));
+    const auto before = TreeOf(server->Root);
+    for (const quint8 kind : {pkRemove, pkDownload}) {
+        frontEnd.Answers = {mrYesToAll};
+        Run(kind);
+        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+        EXPECT_TRUE(frontEnd.Questions.isEmpty()) << frontEnd.Questions.join('\n').toStdString();
+        const QStringList skipped
+            = frontEnd.Lines.filter("has been skipped: its name cannot be sent back");
+        EXPECT_EQ(skipped.size(), names.size()) << frontEnd.Lines.join('\n').toStdString();
+        for (const char *shown : {"/cr\\r.txt", "/odd\\rdir", "/lf\\n.txt"})
+            EXPECT_TRUE(skipped.contains(QString("the server's entry ") + shown
+                                         + " has been skipped: its name cannot be sent back to "
+                                           "the server"))
+                << shown;
+        EXPECT_EQ(TreeOf(server->Root), before);
+        EXPECT_EQ(TreeOf(site), (QMap<QString, QByteArray>{{"keep.txt", "keep"}}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Publish, ::testing::Values("pyftpdlib", "vsftpd"));
@@ -578,8 +692,12 @@ TEST_F(Interrupted, LostConnectionLeavesUnsentFilesOutdated)
     ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
     EXPECT_TRUE(frontEnd.HadErrors);
     EXPECT_FALSE(frontEnd.Aborted);
-    // Every later file fails on its own. (A folder's text files go before its binary ones.)
-    EXPECT_EQ(frontEnd.Errors.size(), 2) << frontEnd.Errors.join('\n').toStdString();
+    // Every later file fails on its own, named, and the one never tried says so rather than
+    // repeating the lost file's failure. (A folder's text files go before its binary ones.)
+    ASSERT_EQ(frontEnd.Errors.size(), 2) << frontEnd.Errors.join('\n').toStdString();
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith(site + "b.bin: "))
+        << frontEnd.Errors[0].toStdString();
+    EXPECT_EQ(frontEnd.Errors[1], site + "d/e.txt: not tried: no connection to the server is left");
     EXPECT_EQ(Uploaded(), QStringList({"a.txt", "c.txt", "b.bin", "d/e.txt"}));
     EXPECT_EQ(project->Versions.FindOrAdd("a.txt")->Date, GetFileAge(site + "a.txt"));
     for (const char *name : {"b.bin", "d\\e.txt"})

@@ -73,6 +73,13 @@ TEST(FtpListRules, DotsFullPathsAndTotal1)
     EXPECT_TRUE(List("type=file;size=1; total 1\r\n", true).isEmpty());
     EXPECT_EQ(List("type=file;size=1; total 1\r\ntype=file;size=1; x\r\n", true),
               QStringList({"total 1", "x"}));
+    // A line break inside a name: the whole name comes out, never a part of it. Lines that end in
+    // LF only have no such names.
+    EXPECT_EQ(List("type=file;size=1; a\nb\nc.txt\r\ntype=file;size=1; d\r\n", true),
+              QStringList({"a\nb\nc.txt", "d"}));
+    EXPECT_EQ(List("-rw-r--r-- 1 u g 5 Jan 02  2020 e\nf\r\n", false), QStringList({"e\nf"}));
+    EXPECT_EQ(List("type=file;size=1; g\ntype=cdir; .\ntype=file;size=1; h\n", true),
+              QStringList({"g", "h"}));
 }
 
 TEST(FtpListRules, HostileNamesNeverComeOut)
