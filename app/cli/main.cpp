@@ -320,6 +320,12 @@ int OperationCommand(const TArguments &args)
         return esUsage;
     }
     project.Opened = true;
+    // Refused before a password is asked for; the engine refuses the same on its own.
+    const QString refusal = ProjectRefusal(project, kind != pkRefresh);
+    if (!refusal.isEmpty()) {
+        WriteErr(QStringLiteral("zandrel-cli: %1: %2\n").arg(fileName, refusal));
+        return esUsage;
+    }
 
     if ((kind == pkRemove || kind == pkDownload) && frontEnd.Answers == TCliAnswers::Terminal
         && !CliTerminal::StdinIsTerminal()) {

@@ -128,11 +128,17 @@ TEST_F(LocalScan, EmptyAndMissingFolderAndThePurge)
     Refresh();
     EXPECT_EQ(Items(), QStringList{" ="});
     EXPECT_EQ(FormatStatistics(list), "0 of 0 files need uploading");
-    // A missing folder is refused rather than scanned as empty.
-    Set(*project, "Path", dir.path() + "/missing");
-    ASSERT_TRUE(frontEnd.Run(list, pkRefresh, *project));
-    EXPECT_EQ(frontEnd.Errors,
-              QStringList{"The local folder " + dir.path() + "/missing/ does not exist"});
+    // A missing folder is refused rather than scanned as empty, and a blank one rather than
+    // taken as "/".
+    for (const auto &[path, error] :
+         {std::pair<QString, QString>{dir.path() + "/missing", "The local folder " + dir.path()
+                                                                   + "/missing/ does not exist"},
+          {" ", "The project's local folder is not set (\"Path\" "
+                "is empty): nothing is published from \"/\""}}) {
+        Set(*project, "Path", path);
+        ASSERT_TRUE(frontEnd.Run(list, pkRefresh, *project));
+        EXPECT_EQ(frontEnd.Errors, QStringList{error});
+    }
 
     // Records of vanished items go; an ignored file that still exists keeps its record, and a
     // file is no folder. Every scanned item gets one.

@@ -543,6 +543,10 @@ void TfrmOptions::btnOKClick()
     case TOptionsField::Host:
         edtHost->setFocus();
         break;
+    case TOptionsField::Port:
+        edtPort->setFocus();
+        edtPort->selectAll();
+        break;
     default:
         edtUser->setFocus();
         break;

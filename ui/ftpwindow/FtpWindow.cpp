@@ -302,8 +302,10 @@ TfrmFtpWindow::~TfrmFtpWindow()
 {
     try {
         FormKeeper->Save();
-    } catch (const std::exception &) {
-        // Losing the placement is no reason to fail closing.
+    } catch (const std::exception &error) {
+        // Losing the placement must not stop the window from closing; the window is gone, so
+        // the reason goes to standard error.
+        qWarning("%s", error.what());
     }
     m_model.OnRename = nullptr;
     FOperator.reset();
