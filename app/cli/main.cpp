@@ -271,10 +271,16 @@ int NewCommand(TArguments &args)
             WriteErr(refusal + QLatin1Char('\n'));
             return esUsage;
         }
-        project.Save(false);
     } catch (const EStoreError &error) {
         WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
         return esUsage;
+    }
+    // A project that could not be written is a failure, not a usage problem.
+    try {
+        project.Save(false);
+    } catch (const EStoreError &error) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
+        return esErrors;
     }
     WriteOut(project.FileName + QLatin1Char('\n'));
     return esSuccess;

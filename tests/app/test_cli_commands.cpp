@@ -503,6 +503,15 @@ TEST_F(Cli, AFullDiskAtSaveKeepsTheProjectFileAndEndsWithStatusOne)
     EXPECT_EQ(TreeOf(server->Root), SiteTree());
     EXPECT_EQ(RunCli("refresh|--list|" + project).Lines(),
               QStringList{"0 of 4 files need uploading (1 items are ignored)"});
+
+    // A new project that cannot be written fails with status 1 and leaves no file.
+    qputenv("XDG_DATA_HOME", (TinyDisk() + "/data").toUtf8());
+    FillDisk(TinyDisk());
+    const TCliResult made = RunCli("new|--path|" + m_site + "|--host|h|--user|u");
+    EXPECT_EQ(made.ExitCode, 1);
+    EXPECT_EQ(made.Err, "zandrel-cli: Cannot write file " + ProjectsFolder()
+                            + "u@h.zdx: No space left on device\n");
+    EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(Cli, ABlankOrMissingFolderOrAPortThatIsNoNumberIsRefusedBeforeConnecting)

@@ -123,6 +123,20 @@ TEST_F(LocalScan, StatusAndStatisticsFollowRecords)
     EXPECT_FALSE(Sync(list, ""));
 }
 
+TEST_F(LocalScan, ARefreshOfAnOldProjectFileLeavesItsBytes)
+{
+    // A file from before "Connections", "Encryption" and "TrustedCertificate", its records in
+    // step with the site: reading its settings must not add keys to it.
+    WriteWholeFile(site + "index.html", "x");
+    QByteArray old = ReadWholeFile(TestDataPath("site.zdx"));
+    old.replace("/home/webmaster/site", site.toUtf8());
+    old.truncate(old.indexOf("<!-- versions -->"));
+    old += "<!-- versions -->\r\n1 \r\n0 index.html\r\n";
+    project->LoadFromBytes(old);
+    Refresh();
+    EXPECT_EQ(project->SaveToBytes(), old);
+}
+
 TEST_F(LocalScan, EmptyAndMissingFolderAndThePurge)
 {
     Refresh();

@@ -332,26 +332,6 @@ TEST_F(ProjectTest, APortOrLocalFolderThatCannotBeUsedIsRefusedWithKeyAndValue)
     EXPECT_FALSE(ProjectRefusal(none, true).isEmpty());
 }
 
-TEST_F(ProjectTest, RecordNamesKeepTheirBlanksAndALineBreakCannotForgeARecord)
-{
-    TProject p;
-    p.Versions.FindOrAdd(" lead.html")->Date = 11;
-    p.Versions.FindOrAdd("trail.html ")->Date = 12;
-    p.Versions.FindOrAdd(" ")->Date = 13;
-    p.Versions.FindOrAdd("evil\r\n1474842634 secret-page.html")->Date = 14;
-    p.Versions.FindOrAdd(QString("nul") + QChar(0) + "x")->Date = 15;
-    p.Versions.FindOrAdd("lf\n99 injected.html")->Date = 16;
-    const QString text = p.Versions.SaveToText();
-    EXPECT_EQ(text, "11  lead.html\r\n12 trail.html \r\n13  \r\n");
-    TProject back;
-    back.LoadFromBytes(p.SaveToBytes());
-    ASSERT_EQ(back.Versions.Count(), 3);
-    EXPECT_EQ(back.Versions.Items(0)->FileName, " lead.html");
-    EXPECT_EQ(back.Versions.Items(1)->FileName, "trail.html ");
-    EXPECT_EQ(back.Versions.Items(2)->FileName, " ");
-    EXPECT_EQ(back.Versions.SaveToText(), text);
-}
-
 TEST_F(ProjectTest, PathsUrlAndDefaultProject)
 {
     TProject p;
