@@ -10,7 +10,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     python3-pyftpdlib python3-openssl vsftpd
     microsocks dante-server ftp-proxy
-    openssl util-linux procps
+    openssl util-linux mount procps
     dpkg-dev desktop-file-utils
 )
 
