@@ -117,7 +117,12 @@ void WriteFileSafely(const QString &fileName, const QByteArray &data, unsigned n
 void AppendFileSafely(const QString &fileName, const QByteArray &data)
 {
     const QByteArray path = QFile::encodeName(fileName);
-    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    bool created = false;
+    int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        created = fd >= 0;
+    }
     if (fd < 0)
         Fail("Cannot open file", fileName, errno);
     struct stat before = {};
@@ -131,6 +136,8 @@ void AppendFileSafely(const QString &fileName, const QByteArray &data)
         ::fsync(fd);
     if (::close(fd) != 0 && !error)
         error = errno;
+    if (error && created)
+        ::unlink(path.constData());
     if (error)
         Fail("Cannot write file", fileName, error);
 }

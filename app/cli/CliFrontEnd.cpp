@@ -74,6 +74,9 @@ void TCliFrontEnd::LogLine(int level, const QString &text)
     // A new line ends the progress tail of the previous one, as in the log pane.
     m_tail.clear();
     PrintLine(level, text);
+    // After the end only the publish log's writer reports: its failure is a failed save.
+    if (m_ended && level == 1)
+        m_outcome.SaveFailed = true;
 }
 
 void TCliFrontEnd::SetProgress(int percent)

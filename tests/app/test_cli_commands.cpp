@@ -483,15 +483,20 @@ TEST_F(Cli, AFullDiskAtSaveKeepsTheProjectFileAndEndsWithStatusOne)
     auto server = StartPyftpdlib();
     ASSERT_TRUE(server);
     const QString project = TinyDisk() + "/site.zdx";
-    ASSERT_TRUE(QFile::rename(NewProject(*server), project));
+    TProject made;
+    made.Load(NewProject(*server));
+    made.Nodes("SaveLog")->SetAsBoolean(true); // beside the project: site.log
+    made.FileName = project;
+    made.Save(false);
     const QByteArray before = ReadWholeFile(project);
     FillDisk(TinyDisk());
 
     const TCliResult full = RunCli("upload|" + project);
     EXPECT_EQ(full.ExitCode, 1);
-    EXPECT_TRUE(full.Err.contains("Cannot write file " + project + ": No space left on device\n"))
-        << full.Err.toStdString();
-    EXPECT_TRUE(full.Err.endsWith("Operation was completed with errors\n"));
+    for (const QString &file : {project, TinyDisk() + "/site.log"})
+        EXPECT_TRUE(full.Err.contains("Cannot write file " + file + ": No space left on device\n"))
+            << full.Err.toStdString();
+    EXPECT_TRUE(full.Err.contains("Operation was completed with errors\n"));
     EXPECT_FALSE(full.Out.contains("successfully"));
     EXPECT_EQ(ReadWholeFile(project), before);
     EXPECT_EQ(TreeOf(TinyDisk(), {"filler"}), (QMap<QString, QByteArray>{{"site.zdx", before}}));
@@ -507,10 +512,10 @@ TEST_F(Cli, AFullDiskAtSaveKeepsTheProjectFileAndEndsWithStatusOne)
     // A new project that cannot be written fails with status 1 and leaves no file.
     qputenv("XDG_DATA_HOME", (TinyDisk() + "/data").toUtf8());
     FillDisk(TinyDisk());
-    const TCliResult made = RunCli("new|--path|" + m_site + "|--host|h|--user|u");
-    EXPECT_EQ(made.ExitCode, 1);
-    EXPECT_EQ(made.Err, "zandrel-cli: Cannot write file " + ProjectsFolder()
-                            + "u@h.zdx: No space left on device\n");
+    const TCliResult refused = RunCli("new|--path|" + m_site + "|--host|h|--user|u");
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_EQ(refused.Err, "zandrel-cli: Cannot write file " + ProjectsFolder()
+                               + "u@h.zdx: No space left on device\n");
     EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
