@@ -120,6 +120,12 @@ bool ParsePort(const QString &text, quint16 &port)
     return true;
 }
 
+QString StoredPortRefusal(const QString &value)
+{
+    return QStringLiteral("The project's \"Port\" holds \"%1\": %2")
+        .arg(value, QLatin1String(PortRefusal));
+}
+
 QString ProjectRefusal(const TProject &project, bool connects)
 {
     // Reads only: a key that is not there stays absent.
@@ -134,8 +140,7 @@ QString ProjectRefusal(const TProject &project, bool connects)
     const TXMLStore *portNode = connects ? project.Find(QStringLiteral("Port")) : nullptr;
     quint16 port = 0;
     if (portNode && !ParsePort(portNode->Value, port))
-        return QStringLiteral("The project's \"Port\" holds \"%1\": %2")
-            .arg(portNode->Value, QLatin1String(PortRefusal));
+        return StoredPortRefusal(portNode->Value);
     return {};
 }
 

@@ -57,6 +57,8 @@ enum class TOptionsField { None, Path, Host, Port, User };
 // blanks around it allowed. False for anything else ("abc", "99999", "1e10", "-21").
 bool ParsePort(const QString &text, quint16 &port);
 extern const char *const PortRefusal; // "Port must be a number from 1 to 65535"
+// The refusal of a stored port: names the key and the value.
+QString StoredPortRefusal(const QString &value);
 
 // Why an operation must not start with this project, before anything is scanned or connected:
 // a blank local folder (which would be taken as "/"), one that is not a folder, or a port that

@@ -587,6 +587,10 @@ void TfrmFtpWindow::CreateOperator()
 
 void TfrmFtpWindow::ConfigureFromProject(TProject &project, const QString &password)
 {
+    // A port that is no number is refused, not read as 21.
+    quint16 port = 0;
+    if (!ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port))
+        throw EStoreError(StoredPortRefusal(project.Nodes(QStringLiteral("Port"))->AsString()));
     FConnection.Items(QStringLiteral("ServerName"))
         ->SetAsString(project.Nodes(QStringLiteral("Host"))->AsString().trimmed());
     FConnection.Items(QStringLiteral("ServerPort"))
