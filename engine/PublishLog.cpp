@@ -90,7 +90,7 @@ void TPublishOperator::ReadLogSettings()
 {
     if (Kind == pkRefresh)
         return;
-    // The keys are read in the order of the log writer, which creates those it reads.
+    // The keys are read in the order of the log writer.
     try {
         m_log.SaveLog = Project->Nodes(QStringLiteral("SaveLog"))->AsBoolean();
         if (!m_log.SaveLog)

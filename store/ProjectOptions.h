@@ -5,8 +5,8 @@
 
 class TProject;
 
-// What the project options dialog edits, read and written in one key order. Reading creates
-// every key, so a new project's file has this order whichever front end made it.
+// What the project options dialog edits, read and written in one key order. Writing puts every
+// key in the file, so a new project's file has this order whichever front end made it.
 struct TProjectOptions
 {
     QString Path;
