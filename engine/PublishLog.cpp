@@ -4,13 +4,13 @@
 
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
+#include "store/XMLStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <stdexcept>
 
@@ -83,16 +83,14 @@ void TrimLog(const QString &fileName, qint64 maxBytes)
     QByteArray rest;
     for (size_t i = first; i < lines.size(); ++i)
         rest += lines[i] + "\r\n";
-    QSaveFile out(fileName);
-    if (!out.open(QIODevice::WriteOnly) || out.write(rest) != rest.size() || !out.commit())
-        throw std::runtime_error("Cannot write file " + fileName.toStdString());
+    WriteFileSafely(fileName, rest);
 }
 
 void TPublishOperator::ReadLogSettings()
 {
     if (Kind == pkRefresh)
         return;
-    // The keys are read in the order of the log writer, which creates those it reads.
+    // The keys are read in the order of the log writer.
     try {
         m_log.SaveLog = Project->Nodes(QStringLiteral("SaveLog"))->AsBoolean();
         if (!m_log.SaveLog)
@@ -123,18 +121,15 @@ void TPublishOperator::WriteLog()
                            + " Finish: " + LogTime(QDateTime::currentDateTime()).toUtf8() + "\r\n";
         for (const QString &line : std::as_const(LogLines))
             block += line.toUtf8() + "\r\n";
-        QFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)
-            || file.write(block) != block.size() || !file.flush()) {
-            failure = QStringLiteral("Cannot write the log file ") + fileName;
-        }
-        file.close();
-        if (failure.isEmpty() && m_log.CheckLogSize) {
+        AppendFileSafely(fileName, block);
+        if (m_log.CheckLogSize) {
             if (!m_log.Error.isEmpty())
                 failure = m_log.Error;
             else
                 TrimLog(fileName, m_log.MaxBytes);
         }
+    } catch (const EStoreError &error) {
+        failure = error.Message();
     } catch (const std::exception &error) {
         failure = QStringLiteral("Cannot write the log file ") + m_log.FileName
                   + QStringLiteral(": ") + ErrorText(error);

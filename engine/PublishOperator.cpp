@@ -288,6 +288,14 @@ void TPublishOperator::run()
 void TPublishOperator::Execute()
 {
     try {
+        // A blank folder would be taken as "/" and a moved or unmounted one would scan as
+        // empty (its records purged, removal taking every file off the server); a port that is
+        // not a number must not quietly become 21.
+        const QString refusal = ProjectRefusal(*Project, Kind != pkRefresh);
+        if (!refusal.isEmpty()) {
+            AddError(refusal);
+            return;
+        }
         FileList->LocalRoot = Project->GetLocalPath();
         FileList->RemoteRoot = Project->GetRemotePath();
         IncSubDirs = Project->Nodes(QStringLiteral("IncSubDirs"))->AsBoolean();
@@ -299,13 +307,6 @@ void TPublishOperator::Execute()
         m_textFiles.emplace(Settings.TextFiles);
         m_execFiles.emplace(Settings.ExecFiles);
         m_connections = ProjectConnections(*Project);
-        // A moved or unmounted folder would scan as empty: its records would be purged, and
-        // removal would take every file off the server.
-        if (!QFileInfo(FileList->LocalRoot).isDir()) {
-            AddError(QStringLiteral("The local folder ") + FileList->LocalRoot
-                     + QStringLiteral(" does not exist"));
-            return;
-        }
         switch (Kind) {
         case pkRefresh:
         case pkCompare:
@@ -360,9 +361,10 @@ void TPublishOperator::ConnectStep()
         throw TAbandoned();
     TProject &project = *Project;
     Ftp.ServerName = project.Nodes(QStringLiteral("Host"))->AsString().trimmed();
+    quint16 port = 21; // checked before the operation started
+    ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port);
+    Ftp.ServerPort = port;
     bool ok = false;
-    const int port = project.Nodes(QStringLiteral("Port"))->AsString().trimmed().toInt(&ok);
-    Ftp.ServerPort = ok && port > 0 && port <= 65535 ? quint16(port) : quint16(21);
     qint64 timeout = project.Nodes(QStringLiteral("Timeout"))->AsString().trimmed().toLongLong(&ok);
     if (!ok)
         timeout = 60;

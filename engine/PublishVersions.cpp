@@ -38,6 +38,11 @@ qint32 DecimalOrZero(QStringView text)
 
 } // namespace
 
+bool IsRecordName(const QString &fileName)
+{
+    return !fileName.contains(u'\r') && !fileName.contains(u'\n') && !fileName.contains(QChar(0));
+}
+
 void TPublishVersions::Clear()
 {
     m_index.clear();
@@ -106,12 +111,16 @@ void TPublishVersions::LoadFromText(const QString &text)
         if (TrimBlanks(line).isEmpty())
             continue;
         // The date is everything up to and including the first space of the raw line; the
-        // name is the rest. Both are trimmed, so a name loses its outer blanks.
+        // name is the rest exactly, so " a.html" and "a.html " keep their blanks and are in
+        // step after one upload. A line without a space is a name alone.
         const qsizetype space = line.indexOf(u' ');
-        const qsizetype split = space < 0 ? 0 : space + 1;
         auto item = std::make_unique<TVersionItem>();
-        item->Date = DecimalOrZero(TrimBlanks(line.first(split)));
-        item->FileName = TrimBlanks(line.sliced(split)).toString();
+        if (space < 0) {
+            item->FileName = TrimBlanks(line).toString();
+        } else {
+            item->Date = DecimalOrZero(TrimBlanks(line.first(space + 1)));
+            item->FileName = line.sliced(space + 1).toString();
+        }
         m_items.push_back(std::move(item));
     }
     Reindex();
@@ -125,6 +134,10 @@ QString TPublishVersions::SaveToText() const
         size += item->FileName.size() + 14;
     text.reserve(size);
     for (const auto &item : m_items) {
+        // A name holding a line break would end the record early and start a forged one; such
+        // a name cannot be a record (it is never uploaded either).
+        if (!IsRecordName(item->FileName))
+            continue;
         text += QString::number(item->Date);
         text += u' ';
         text += item->FileName;

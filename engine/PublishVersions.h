@@ -15,6 +15,9 @@ public:
     qint32 Date = 0;
 };
 
+// False for a name the records cannot hold: one with CR, LF or NUL.
+bool IsRecordName(const QString &fileName);
+
 class TPublishVersions
 {
 public:
@@ -27,7 +30,8 @@ public:
     // Exact, case-sensitive lookup; appends a record with Date 0 when absent.
     TVersionItem *FindOrAdd(const QString &fileName);
     void LoadFromText(const QString &text);
-    // The versions section: "<date> <name>\r\n" per record.
+    // The versions section: "<date> <name>\r\n" per record; records whose name fails
+    // IsRecordName are left out.
     QString SaveToText() const;
 
 private:

@@ -11,7 +11,7 @@ packages=(
     python3-pyftpdlib python3-openssl vsftpd
     libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
     microsocks dante-server ftp-proxy
-    openssl util-linux procps
+    openssl util-linux mount procps
     dpkg-dev desktop-file-utils
 )
 

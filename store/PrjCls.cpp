@@ -119,7 +119,7 @@ void TProject::Save(bool onlyIfExists)
         QString name = base + QStringLiteral(".zdx");
         for (int suffix = 1; QFileInfo::exists(name); ++suffix)
             name = base + QString::number(suffix) + QStringLiteral(".zdx");
-        QDir().mkpath(folder);
+        MakePrivatePath(folder);
         FileName = name;
     } else if (onlyIfExists && !QFileInfo::exists(FileName)) {
         // The file was deleted (the organizer does this): do not bring it back.

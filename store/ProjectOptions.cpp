@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 QString Trimmed(const QString &text)
 {
@@ -100,6 +102,48 @@ void TProjectOptions::Save(TProject &project) const
     }
 }
 
+const char *const PortRefusal = "Port must be a number from 1 to 65535";
+
+bool ParsePort(const QString &text, quint16 &port)
+{
+    const QStringView digits = TrimBlanks(text);
+    if (digits.isEmpty()) {
+        port = 21;
+        return true;
+    }
+    if (digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), IsAsciiDigit))
+        return false;
+    const int value = digits.toInt();
+    if (value < 1 || value > 65535)
+        return false;
+    port = quint16(value);
+    return true;
+}
+
+QString StoredPortRefusal(const QString &value)
+{
+    return QStringLiteral("The project's \"Port\" holds \"%1\": %2")
+        .arg(value, QLatin1String(PortRefusal));
+}
+
+QString ProjectRefusal(const TProject &project, bool connects)
+{
+    // Reads only: a key that is not there stays absent.
+    const TXMLStore *pathNode = project.Find(QStringLiteral("Path"));
+    const QString path = pathNode ? Trimmed(pathNode->Value) : QString();
+    if (path.isEmpty())
+        return QStringLiteral("The project's local folder is not set (\"Path\" is empty): "
+                              "nothing is published from \"/\"");
+    if (!QFileInfo(path).isDir())
+        return QStringLiteral("The local folder %1 does not exist")
+            .arg(path.endsWith(u'/') ? path : path + u'/');
+    const TXMLStore *portNode = connects ? project.Find(QStringLiteral("Port")) : nullptr;
+    quint16 port = 0;
+    if (portNode && !ParsePort(portNode->Value, port))
+        return StoredPortRefusal(portNode->Value);
+    return {};
+}
+
 TOptionsField CheckProjectOptions(TProjectOptions &options, QString &message)
 {
     options.Path = Trimmed(options.Path);
@@ -115,6 +159,9 @@ TOptionsField CheckProjectOptions(TProjectOptions &options, QString &message)
         return refuse(TOptionsField::Path, "Source path must be exists");
     if (options.Host.isEmpty())
         return refuse(TOptionsField::Host, "Ftp host must be defined");
+    quint16 port = 0;
+    if (!ParsePort(options.Port, port))
+        return refuse(TOptionsField::Port, PortRefusal);
     if (options.User.isEmpty())
         return refuse(TOptionsField::User, "Ftp login must be defined");
     message.clear();

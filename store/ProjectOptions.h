@@ -5,8 +5,8 @@
 
 class TProject;
 
-// What the project options dialog edits, read and written in one key order. Reading creates
-// every key, so a new project's file has this order whichever front end made it.
+// What the project options dialog edits, read and written in one key order. Writing puts every
+// key in the file, so a new project's file has this order whichever front end made it.
 struct TProjectOptions
 {
     QString Path;
@@ -51,7 +51,20 @@ int ProjectConnections(TProject &project); // 1 to MaxConnections
 // the option has no "Encryption" and connects as it did; new projects start with "auto".
 QString ProjectEncryption(TProject &project);
 
-enum class TOptionsField { None, Path, Host, User };
+enum class TOptionsField { None, Path, Host, Port, User };
+
+// A port as typed or stored: blank (the FTP default 21) or a decimal number from 1 to 65535,
+// blanks around it allowed. False for anything else ("abc", "99999", "1e10", "-21").
+bool ParsePort(const QString &text, quint16 &port);
+extern const char *const PortRefusal; // "Port must be a number from 1 to 65535"
+// The refusal of a stored port: names the key and the value.
+QString StoredPortRefusal(const QString &value);
+
+// Why an operation must not start with this project, before anything is scanned or connected:
+// a blank local folder (which would be taken as "/"), one that is not a folder, or a port that
+// is not a number (checked only for operations that connect). Empty when there is nothing to
+// refuse.
+QString ProjectRefusal(const TProject &project, bool connects);
 
 // The OK check: trims Path, Host and User, then gives the first refusal and the field it
 // names, or TOptionsField::None with an empty message.

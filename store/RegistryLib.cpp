@@ -3,7 +3,11 @@
 #include "store/StringLib.h"
 #include "store/XMLStore.h"
 
+#include <QFile>
 #include <QStringList>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 
 QString JoinRegistryPath(const QString &path, const QString &subPath)
 {
@@ -49,6 +53,68 @@ TRegistryKey::~TRegistryKey()
 {
     // A failed write cannot be reported from here; the next open finds the file read-only.
     m_settings.sync();
+}
+
+namespace {
+
+// Every key of `expected` with the same text in `actual`.
+bool SameValues(QSettings &expected, QSettings &actual)
+{
+    const QStringList keys = expected.allKeys();
+    if (keys.size() != actual.allKeys().size())
+        return false;
+    for (const QString &key : keys) {
+        if (expected.value(key).toString() != actual.value(key).toString())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void TRegistryKey::Commit()
+{
+    // QSettings writes through QSaveFile, which in Qt 6.4 renames its file over the old one even
+    // when its last flush failed (a full disk). A second name for the old file keeps it (and
+    // costs no space) until what reached the disk has been read back.
+    const QString fileName = m_settings.fileName();
+    const QByteArray path = QFile::encodeName(fileName);
+    const QByteArray keep = path + ".keep";
+    ::unlink(keep.constData());
+    const bool existed = QFile::exists(fileName);
+    const bool kept = existed && ::link(path.constData(), keep.constData()) == 0;
+    m_settings.sync();
+    QString cause;
+    if (m_settings.status() != QSettings::NoError) {
+        cause = QStringLiteral("the settings could not be written");
+    } else {
+        // Read through a copy: another QSettings on the same file answers from a shared cache.
+        QFile written(fileName);
+        QTemporaryDir folder;
+        QFile check(folder.path() + QStringLiteral("/check.conf"));
+        if (!written.open(QIODevice::ReadOnly) || !check.open(QIODevice::WriteOnly)
+            || check.write(written.readAll()) < 0 || !check.flush()) {
+            cause = QStringLiteral("the written settings could not be read back");
+        } else {
+            check.close();
+            QSettings expected(m_settings.organizationName(), m_settings.applicationName());
+            QSettings actual(check.fileName(), QSettings::IniFormat);
+            if (!SameValues(expected, actual))
+                cause = QStringLiteral("the file was not written completely");
+        }
+    }
+    if (cause.isEmpty()) {
+        ::unlink(keep.constData());
+        return;
+    }
+    if (kept) {
+        // When the file was never replaced both names are one file and rename does nothing.
+        ::rename(keep.constData(), path.constData());
+        ::unlink(keep.constData());
+    } else if (!existed) {
+        ::unlink(path.constData()); // nothing to go back to; a part of the file is worse
+    }
+    throw EStoreError(QStringLiteral("Cannot write file %1: %2").arg(fileName, cause));
 }
 
 bool TRegistryKey::ValueExists(const QString &name) const

@@ -48,6 +48,9 @@ public:
     void WriteInteger(const QString &name, int value);
     void WriteBool(const QString &name, bool value); // as the integer 1 or 0
     void WriteString(const QString &name, const QString &value);
+    // Writes the settings file now and reads it back. Throws EStoreError "Cannot write file
+    // %1: <cause>" when it was not written whole; the previous file is then put back.
+    void Commit();
 
 private:
     QSettings m_settings;

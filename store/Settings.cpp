@@ -2,6 +2,7 @@
 
 #include "engine/PublishFilter.h"
 #include "store/ShellLib.h"
+#include "store/XMLStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,7 +10,7 @@
 TSettings::TSettings()
 {
     FileName = DefaultFileName();
-    QDir().mkpath(QFileInfo(FileName).absolutePath());
+    MakePrivatePath(QFileInfo(FileName).absolutePath());
     try {
         LoadFromFile(FileName);
     } catch (...) {

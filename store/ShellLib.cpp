@@ -1,11 +1,11 @@
 #include "store/ShellLib.h"
 
 #include "store/ProjectLock.h"
+#include "store/XMLStore.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -30,10 +30,12 @@ bool WriteTextFile(const QString &fileName, const QString &text, bool &written)
         return true;
     written = true;
     QDir().mkpath(QFileInfo(fileName).absolutePath());
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    try {
+        WriteFileSafely(fileName, data, 0644);
+    } catch (const EStoreError &) {
         return false;
-    return file.write(data) == data.size() && file.commit();
+    }
+    return true;
 }
 
 void RunInBackground(const QString &tool, const QStringList &arguments)
@@ -130,15 +132,12 @@ bool CreateShortcut(const QString &linkFile, const QString &target, const QStrin
                                         "Name=%1\n"
                                         "Exec=%2\n")
                              .arg(name, exec);
-    QSaveFile file(linkFile);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray data = text.toUtf8();
-    if (file.write(data) != data.size() || !file.commit())
-        return false;
     // Desktops run only launchers that are marked executable.
-    QFile::setPermissions(linkFile, QFile::permissions(linkFile) | QFileDevice::ExeOwner
-                                        | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    try {
+        WriteFileSafely(linkFile, text.toUtf8(), 0755);
+    } catch (const EStoreError &) {
+        return false;
+    }
     return true;
 }
 

@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <cmath>
 #include <limits>
@@ -47,41 +46,44 @@ bool IsFloatLiteral(QStringView s)
     return i == n;
 }
 
-// Replaces every "&#N;" (decimal N, a valid character) by that character.
-QString DecodeCharacterReferences(const QString &value)
+// One "&#N;" at `at` with N from 0 to 32 (a character the trimming reader would drop); its
+// length, or 0 when there is none.
+qsizetype EndReferenceAt(QStringView value, qsizetype at, char16_t &code)
 {
-    qsizetype at = value.indexOf(QLatin1String("&#"));
-    if (at < 0)
-        return value;
-    QString out;
-    out.reserve(value.size());
-    qsizetype copied = 0;
-    while (at >= 0) {
-        qsizetype i = at + 2;
-        char32_t code = 0;
-        bool valid = false;
-        while (i < value.size() && IsAsciiDigit(value[i]) && code <= 0x10FFFF) {
-            code = code * 10 + char32_t(value[i].unicode() - u'0');
-            valid = true;
-            ++i;
-        }
-        if (valid && i < value.size() && value[i] == u';' && code <= 0x10FFFF
-            && (code < 0xD800 || code > 0xDFFF)) {
-            out.append(QStringView(value).sliced(copied, at - copied));
-            if (code > 0xFFFF) {
-                out.append(QChar(QChar::highSurrogate(code)));
-                out.append(QChar(QChar::lowSurrogate(code)));
-            } else {
-                out.append(QChar(char16_t(code)));
-            }
-            copied = i + 1;
-            at = value.indexOf(QLatin1String("&#"), copied);
-        } else {
-            at = value.indexOf(QLatin1String("&#"), at + 1);
-        }
+    if (!value.sliced(at).startsWith(QLatin1String("&#")))
+        return 0;
+    qsizetype i = at + 2;
+    int number = 0;
+    while (i < value.size() && i - at < 5 && IsAsciiDigit(value[i]))
+        number = number * 10 + (value[i++].unicode() - u'0');
+    if (i == at + 2 || i >= value.size() || value[i] != u';' || number > 32)
+        return 0;
+    code = char16_t(number);
+    return i + 1 - at;
+}
+
+// Decodes the runs of "&#N;" (N up to 32) at the start and at the end of `value`.
+QString DecodeProtectedEnds(const QString &value, bool &found)
+{
+    QString head;
+    qsizetype begin = 0;
+    char16_t code = 0;
+    for (qsizetype n; (n = EndReferenceAt(value, begin, code)) > 0; begin += n)
+        head += QChar(code);
+    // The end run, found backwards: each reference ends in ";" and starts at the "&#" before.
+    QString tail;
+    qsizetype end = value.size();
+    while (end > begin) {
+        const qsizetype start = value.lastIndexOf(QLatin1String("&#"), end - 1);
+        if (start < begin || EndReferenceAt(value, start, code) != end - start)
+            break;
+        tail.prepend(QChar(code));
+        end = start;
     }
-    out.append(QStringView(value).sliced(copied));
-    return out;
+    found = begin > 0 || end < value.size();
+    if (!found)
+        return value;
+    return head + value.mid(begin, end - begin) + tail;
 }
 
 } // namespace
@@ -193,7 +195,30 @@ TXMLStore *TXMLStore::Nodes(const QString &name)
         return m_children[size_t(index)].get();
     TXMLStore *node = Add();
     node->Name = name;
+    node->m_implicit = true;
     return node;
+}
+
+const TXMLStore *TXMLStore::Find(const QString &name) const
+{
+    const int index = IndexOf(name);
+    return index >= 0 ? m_children[size_t(index)].get() : nullptr;
+}
+
+bool TXMLStore::IsWritten() const
+{
+    // Written unless this node and everything below it were created by lookups and hold no
+    // value. Walked with an explicit stack, like the writer.
+    std::vector<const TXMLStore *> pending{this};
+    while (!pending.empty()) {
+        const TXMLStore *node = pending.back();
+        pending.pop_back();
+        if (!node->m_implicit || !node->Value.isEmpty())
+            return true;
+        for (const auto &child : node->m_children)
+            pending.push_back(child.get());
+    }
+    return false;
 }
 
 void TXMLStore::Delete(int index)
@@ -231,6 +256,7 @@ void TXMLStore::SetAsPassword(const QString &password)
 {
     Value = password;
     m_protectEnds = true;
+    m_implicit = false;
     for (QChar &c : Value)
         c = QChar(char16_t(c.unicode() ^ 0x5A));
 }
@@ -258,12 +284,15 @@ QString TXMLStore::Escape(const QString &value, bool protectEnds)
     return out;
 }
 
-QString TXMLStore::Unescape(const QString &value)
+QString TXMLStore::Unescape(const QString &value, bool *protectedEnds)
 {
     QString text = value;
     text.replace(QLatin1String("&lt;"), QLatin1String("<"));
     text.replace(QLatin1String("&gt;"), QLatin1String(">"));
-    text = DecodeCharacterReferences(text);
+    bool found = false;
+    text = DecodeProtectedEnds(text, found);
+    if (protectedEnds)
+        *protectedEnds = found;
     text.replace(QLatin1String("&amp;"), QLatin1String("&"));
     return text;
 }
@@ -288,6 +317,8 @@ void TXMLStore::WriteText(QString &out) const
         auto &[node, next] = open.back();
         if (next < node->m_children.size()) {
             const TXMLStore *child = node->m_children[next++].get();
+            if (!child->IsWritten())
+                continue;
             writeOpening(child);
             open.emplace_back(child, 0);
             continue;
@@ -329,8 +360,7 @@ void TXMLStore::ParseText(const QString &text)
         else
             length = qMax<qsizetype>(0, n - pos - 1);
         const QString raw = TrimBlanks(QStringView(text).sliced(pos, length)).toString();
-        node->Value = Unescape(raw);
-        node->m_protectEnds = raw.startsWith(QLatin1String("&#")) || raw.endsWith(u';');
+        node->Value = Unescape(raw, &node->m_protectEnds);
         pos += length;
     };
 
@@ -380,15 +410,4 @@ void TXMLStore::LoadFromFile(const QString &fileName)
 void TXMLStore::SaveToFile(const QString &fileName) const
 {
     WriteFileSafely(fileName, SaveToBytes());
-}
-
-void WriteFileSafely(const QString &fileName, const QByteArray &data)
-{
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EStoreError(QStringLiteral("Cannot create file %1").arg(fileName));
-    if (file.write(data) != data.size() || !file.commit()) {
-        file.cancelWriting();
-        throw EStoreError(QStringLiteral("Cannot write file %1").arg(fileName));
-    }
 }

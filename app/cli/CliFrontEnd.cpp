@@ -76,6 +76,9 @@ void TCliFrontEnd::LogLine(int level, const QString &text)
     // A new line ends the progress tail of the previous one, as in the log pane.
     m_tail.clear();
     PrintLine(level, text);
+    // After the end only the publish log's writer reports: its failure is a failed save.
+    if (m_ended && level == 1)
+        m_outcome.SaveFailed = true;
 }
 
 void TCliFrontEnd::SetProgress(int percent)
@@ -163,13 +166,25 @@ void TCliFrontEnd::OperationEnd(TPublishOperator *sender)
     m_outcome.Aborted = aborted;
     m_outcome.HadErrors = hadErrors;
 
+    // The version records reach the project file here, as after every operation in the window,
+    // before the end lines: an operation whose records are lost has not completed.
+    try {
+        m_project->Save(false);
+    } catch (const EStoreError &error) {
+        PrintLine(1, error.Message());
+        m_outcome.SaveFailed = true;
+    } catch (const std::exception &error) {
+        PrintLine(1, QString::fromUtf8(error.what()));
+        m_outcome.SaveFailed = true;
+    }
+    const bool failed = hadErrors || m_outcome.SaveFailed;
     if (aborted)
         PrintLine(1, QStringLiteral("Operation was aborted by user"));
-    if (kind != pkRefresh && !aborted && !hadErrors)
+    if (kind != pkRefresh && !aborted && !failed)
         PrintLine(2, QStringLiteral("Operation was successfully completed"));
     // Refresh and compare keep their error lines but end without this one.
     const bool reportErrors = kind == pkRemove || kind == pkDownload || kind == pkUpload;
-    if (reportErrors && hadErrors && !aborted)
+    if (reportErrors && failed && !aborted)
         PrintLine(1, QStringLiteral("Operation was completed with errors"));
 
     if (m_report) {
@@ -183,16 +198,6 @@ void TCliFrontEnd::OperationEnd(TPublishOperator *sender)
         }
     }
 
-    // The version records reach the project file here, as after every operation in the window.
-    try {
-        m_project->Save(false);
-    } catch (const EStoreError &error) {
-        PrintLine(1, error.Message());
-        m_outcome.SaveFailed = true;
-    } catch (const std::exception &error) {
-        PrintLine(1, QString::fromUtf8(error.what()));
-        m_outcome.SaveFailed = true;
-    }
     m_stuckTimer.start();
 }
 

@@ -281,10 +281,16 @@ int NewCommand(TArguments &args)
             WriteErr(refusal + QLatin1Char('\n'));
             return esUsage;
         }
-        project.Save(false);
     } catch (const EStoreError &error) {
         WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
         return esUsage;
+    }
+    // A project that could not be written is a failure, not a usage problem.
+    try {
+        project.Save(false);
+    } catch (const EStoreError &error) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
+        return esErrors;
     }
     WriteOut(project.FileName + QLatin1Char('\n'));
     return esSuccess;
@@ -408,6 +414,12 @@ int OperationCommand(const TArguments &args)
     if (!LoadProject(args.Project, project, lock))
         return esUsage;
     project.Opened = true;
+    // Refused before a password is asked for; the engine refuses the same on its own.
+    const QString refusal = ProjectRefusal(project, kind != pkRefresh);
+    if (!refusal.isEmpty()) {
+        WriteErr(QStringLiteral("zandrel-cli: %1: %2\n").arg(fileName, refusal));
+        return esUsage;
+    }
 
     if ((kind == pkRemove || kind == pkDownload) && frontEnd.Answers == TCliAnswers::Terminal
         && !CliTerminal::StdinIsTerminal()) {

@@ -231,6 +231,9 @@ TEST_F(Cli, UsageAndProjectProblemsExitWithTwo)
         {"--host=h|--user=u|--path|  ", "Source path must be defined"},
         {"--path|" + TempPath("plain-file") + "|--host=h", "Source path must be exists"},
         {"--path|" + m_site + "|--host| \t ", "Ftp host must be defined"},
+        {"--path|" + m_site + "|--host=h|--port|99999", "Port must be a number from 1 to 65535"},
+        {"--path|" + m_site + "|--host=h|--port|0|--user=u",
+         "Port must be a number from 1 to 65535"},
         {"--path|" + m_site + "|--host=h|--user= ", "Ftp login must be defined"},
     };
     for (const auto &[args, message] : refused) {
@@ -244,9 +247,9 @@ TEST_F(Cli, UsageAndProjectProblemsExitWithTwo)
     for (const QString &args :
          {QString(), QString("publish|x"), QString("upload|a|b"), QString("upload|--yes-to-all|a"),
           QString("remove|--yes-to-all|--no-to-all|a"), QString("new|--port|21a"),
-          QString("new|--connections|0"), QString("new|--connections|11"),
-          QString("new|--connections|4x"), QString("new|--encryption|yes"),
-          QString("new|--trust-certificate|AB:CD")}) {
+          QString("new|--port|1e10"), QString("new|--connections|0"),
+          QString("new|--connections|11"), QString("new|--connections|4x"),
+          QString("new|--encryption|yes"), QString("new|--trust-certificate|AB:CD")}) {
         const TCliResult result = RunCli(args);
         EXPECT_EQ(result.ExitCode, 2) << args.toStdString();
         EXPECT_TRUE(result.Err.endsWith("Try 'zandrel-cli --help'.\n")) << result.Err.toStdString();
@@ -830,4 +833,96 @@ TEST_F(Cli, AFolderTheUserCannotReadIsAnErrorAndNothingBelowItOnTheServerIsTouch
     EXPECT_EQ(again.ExitCode, 0) << again.Out.toStdString();
     EXPECT_TRUE(again.Lines().contains("No files for uploading")) << again.Out.toStdString();
     EXPECT_EQ(TreeOf(server->Root), SiteTree());
+}
+
+TEST_F(Cli, AFullDiskAtSaveKeepsTheProjectFileAndEndsWithStatusOne)
+{
+    RUN_ON_TINY_DISK();
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = TinyDisk() + "/site.zdx";
+    TProject made;
+    made.Load(NewProject(*server));
+    made.Nodes("SaveLog")->SetAsBoolean(true); // beside the project: site.log
+    made.FileName = project;
+    made.Save(false);
+    const QByteArray before = ReadWholeFile(project);
+    FillDisk(TinyDisk());
+
+    const TCliResult full = RunCli("upload|" + project);
+    EXPECT_EQ(full.ExitCode, 1);
+    for (const QString &file : {project, TinyDisk() + "/site.log"})
+        EXPECT_TRUE(full.Err.contains("Cannot write file " + file + ": No space left on device\n"))
+            << full.Err.toStdString();
+    EXPECT_TRUE(full.Err.contains("Operation was completed with errors\n"));
+    EXPECT_FALSE(full.Out.contains("successfully"));
+    EXPECT_EQ(ReadWholeFile(project), before);
+    EXPECT_EQ(TreeOf(TinyDisk(), {"filler"}), (QMap<QString, QByteArray>{{"site.zdx", before}}));
+
+    // With room again the next upload records what the server holds.
+    ASSERT_TRUE(QFile::remove(TinyDisk() + "/filler"));
+    const TCliResult again = RunCli("upload|" + project);
+    EXPECT_EQ(again.ExitCode, 0) << again.Err.toStdString();
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines(),
+              QStringList{"0 of 4 files need uploading (1 items are ignored)"});
+
+    // A new project that cannot be written fails with status 1 and leaves no file.
+    qputenv("XDG_DATA_HOME", (TinyDisk() + "/data").toUtf8());
+    FillDisk(TinyDisk());
+    const TCliResult refused = RunCli("new|--path|" + m_site + "|--host|h|--user|u");
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_EQ(refused.Err, "zandrel-cli: Cannot write file " + ProjectsFolder()
+                               + "u@h.zdx: No space left on device\n");
+    EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(Cli, ABlankOrMissingFolderOrAPortThatIsNoNumberIsRefusedBeforeConnecting)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    const QByteArray good = ReadWholeFile(project);
+    const QByteArray path = "<Path>\r\n" + m_site.toUtf8() + "\r\n</Path>";
+    const QByteArray port = "<Port>\r\n" + QByteArray::number(server->Port) + "\r\n</Port>";
+    const std::pair<QByteArray, QString> cases[] = {
+        {QByteArray(good).replace(path, "<Path>\r\n</Path>"), "\"Path\" is empty"},
+        {QByteArray(good).replace(path, ""), "\"Path\" is empty"},
+        {QByteArray(good).replace(path, "<Path>\r\n/no/such/site\r\n</Path>"),
+         "The local folder /no/such/site/ does not exist"},
+        {QByteArray(good).replace(port, "<Port>\r\nabc\r\n</Port>"), "\"Port\" holds \"abc\""},
+        {QByteArray(good).replace(port, "<Port>\r\n99999\r\n</Port>"), "\"Port\" holds \"99999\""},
+        {QByteArray(good).replace(port, "<Port>\r\n1e10\r\n</Port>"), "\"Port\" holds \"1e10\""},
+    };
+    for (const auto &[file, refusal] : cases) {
+        WriteWholeFile(project, file);
+        for (const char *command : {"upload|", "remove|--yes-to-all|"}) {
+            const TCliResult result = RunCli(command + project);
+            EXPECT_EQ(result.ExitCode, 2) << refusal.toStdString();
+            EXPECT_TRUE(result.Err.startsWith("zandrel-cli: " + project + ": "));
+            EXPECT_TRUE(result.Err.contains(refusal)) << result.Err.toStdString();
+        }
+        EXPECT_EQ(ReadWholeFile(project), file);
+    }
+    EXPECT_TRUE(server->ProtocolLog().isEmpty()) << server->ProtocolLog().join('\n').toStdString();
+    EXPECT_TRUE(TreeOf(server->Root).isEmpty());
+}
+
+TEST_F(Cli, NamesWithOuterBlanksAreInStepAfterOneUpload)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    for (const char *name : {" lead.html", "trail.html ", "sub/ both "})
+        WriteWholeFile(m_site + "/" + name, name);
+    const QString project = NewProject(*server);
+    const TCliResult first = RunCli("upload|" + project);
+    ASSERT_EQ(first.ExitCode, 0) << first.Err.toStdString();
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines(),
+              QStringList{"0 of 7 files need uploading (1 items are ignored)"});
+    const qsizetype commandsBefore = server->ProtocolLog().size();
+    const TCliResult second = RunCli("upload|" + project);
+    EXPECT_EQ(second.ExitCode, 0);
+    EXPECT_TRUE(second.Lines().contains("No files for uploading")) << second.Out.toStdString();
+    EXPECT_EQ(server->ProtocolLog().size(), commandsBefore);
 }

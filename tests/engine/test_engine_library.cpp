@@ -173,8 +173,9 @@ TEST(Versions, LookupReaderAndRemoval)
     TPublishVersions v;
     v.LoadFromText("\r\n  \n12 a.html\rnoSpaceHere\nabc name\n3  padded name \t\r\n"
                    "99999999999 big\n7 \t\n 8 lead\n4 dup\n5 dup");
+    // The name is all after the first space: its blanks are part of it.
     EXPECT_EQ(Dump(v),
-              "12:a.html|0:noSpaceHere|0:name|3:padded name|0:big|7:|0:8 lead|4:dup|5:dup");
+              "12:a.html|0:noSpaceHere|0:name|3: padded name \t|0:big|7:\t|0:8 lead|4:dup|5:dup");
     // Lookups are exact and find the first of duplicates; a missing name is added once.
     EXPECT_EQ(v.FindOrAdd("dup")->Date, 4);
     EXPECT_EQ(v.FindOrAdd("A.html"), v.FindOrAdd("A.html"));
@@ -185,4 +186,16 @@ TEST(Versions, LookupReaderAndRemoval)
     v.RemoveItems({v.FindOrAdd("dup"), v.FindOrAdd("a.html")});
     EXPECT_EQ(v.FindOrAdd("dup")->Date, 0);
     EXPECT_EQ(v.FindOrAdd("a.html")->Date, 0);
+
+    // Blanks survive a save and a load; a name with CR, LF or NUL is never written, so a
+    // crafted name cannot forge a record.
+    TPublishVersions names;
+    for (const QString &name : {QString(" lead.html"), QString("trail.html "), QString(" "),
+                                QString("evil\r\n1474842634 secret-page.html"), QString("lf\n9 x"),
+                                QString("nul") + QChar(0)})
+        names.FindOrAdd(name)->Date = 11;
+    EXPECT_EQ(names.SaveToText(), "11  lead.html\r\n11 trail.html \r\n11  \r\n");
+    TPublishVersions back;
+    back.LoadFromText(names.SaveToText());
+    EXPECT_EQ(Dump(back), "11: lead.html|11:trail.html |11: ");
 }

@@ -123,16 +123,36 @@ TEST_F(LocalScan, StatusAndStatisticsFollowRecords)
     EXPECT_FALSE(Sync(list, ""));
 }
 
+TEST_F(LocalScan, ARefreshOfAnOldProjectFileLeavesItsBytes)
+{
+    // A file from before "Connections", "Encryption" and "TrustedCertificate", its records in
+    // step with the site: reading its settings must not add keys to it.
+    WriteWholeFile(site + "index.html", "x");
+    QByteArray old = ReadWholeFile(TestDataPath("site.zdx"));
+    old.replace("/home/webmaster/site", site.toUtf8());
+    old.truncate(old.indexOf("<!-- versions -->"));
+    old += "<!-- versions -->\r\n1 \r\n0 index.html\r\n";
+    project->LoadFromBytes(old);
+    Refresh();
+    EXPECT_EQ(project->SaveToBytes(), old);
+}
+
 TEST_F(LocalScan, EmptyAndMissingFolderAndThePurge)
 {
     Refresh();
     EXPECT_EQ(Items(), QStringList{" ="});
     EXPECT_EQ(FormatStatistics(list), "0 of 0 files need uploading");
-    // A missing folder is refused rather than scanned as empty.
-    Set(*project, "Path", dir.path() + "/missing");
-    ASSERT_TRUE(frontEnd.Run(list, pkRefresh, *project));
-    EXPECT_EQ(frontEnd.Errors,
-              QStringList{"The local folder " + dir.path() + "/missing/ does not exist"});
+    // A missing folder is refused rather than scanned as empty, and a blank one rather than
+    // taken as "/".
+    for (const auto &[path, error] :
+         {std::pair<QString, QString>{dir.path() + "/missing", "The local folder " + dir.path()
+                                                                   + "/missing/ does not exist"},
+          {" ", "The project's local folder is not set (\"Path\" "
+                "is empty): nothing is published from \"/\""}}) {
+        Set(*project, "Path", path);
+        ASSERT_TRUE(frontEnd.Run(list, pkRefresh, *project));
+        EXPECT_EQ(frontEnd.Errors, QStringList{error});
+    }
 
     // Records of vanished items go; an ignored file that still exists keeps its record, and a
     // file is no folder. Every scanned item gets one.

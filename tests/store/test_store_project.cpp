@@ -3,6 +3,12 @@
 
 #include "app/keyring/SecretServiceKeyring.h"
 #include "tests/support/PrivateKeyring.h"
+#include "engine/PublishOperator.h"
+#include "store/ProjectOptions.h"
+#include "store/RegistryLib.h"
+#include "store/Settings.h"
+#include "store/ShellLib.h"
+
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <QTemporaryDir>
+
+#include <functional>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -37,12 +46,30 @@ TEST_F(ProjectTest, NewProjectReadByTheOptionsDialogSavesTheExpectedBytes)
     TProject p;
     p.Clear();
     p.InitDefaults();
-    // The options dialog's reads, in its order; each creates its key when missing.
-    for (const char *key :
-         {"Path", "IncSubDirs", "Host", "User", "Pass", "RemotePath", "Port", "Timeout", "Passive",
-          "Proxy", "SaveLog", "LogFile", "CheckLogSize", "MaxLogSize", "SafeUpload",
-          "SafeUploadSize", "SetPermission", "CheckSize", "IgnoreHiddenFiles", "Connections", "Encryption"})
-        p.Nodes(key)->AsString();
+    // The options dialog's writes of what it read, in its order: a key gets its place in the
+    // file when it is first written.
+    for (const char *key : {"Path",
+                            "IncSubDirs",
+                            "Host",
+                            "User",
+                            "Pass",
+                            "RemotePath",
+                            "Port",
+                            "Timeout",
+                            "Passive",
+                            "Proxy",
+                            "SaveLog",
+                            "LogFile",
+                            "CheckLogSize",
+                            "MaxLogSize",
+                            "SafeUpload",
+                            "SafeUploadSize",
+                            "SetPermission",
+                            "CheckSize",
+                            "IgnoreHiddenFiles",
+                            "Connections",
+                            "Encryption"})
+        p.Nodes(key)->SetAsString(p.Nodes(key)->AsString());
     p.Nodes("MaxLogSize")->AsInteger();
     p.Nodes("Filters")->Items(0)->Nodes("Options")->AsString();
     p.Nodes("Filters")->Items(0)->Nodes("Mask")->AsString();
@@ -133,9 +160,180 @@ TEST_F(ProjectTest, FailedSaveLeavesThePreviousFileIntact)
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_EQ(error, "Cannot write file " + p.FileName);
+    EXPECT_EQ(error, "Cannot write file " + p.FileName + ": File too large");
     EXPECT_EQ(ReadWholeFile(p.FileName), before);
-    EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files), QStringList{"keep.zdx"});
+    EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"keep.zdx"});
+}
+
+TEST_F(ProjectTest, EverySaveOnAFullDiskKeepsTheOldFileAndSaysWhichAndWhy)
+{
+    RUN_ON_TINY_DISK();
+    const QString disk = TinyDisk();
+    TProject project;
+    project.InitDefaults();
+    project.Nodes("Pass")->SetAsPassword("secret");
+    project.FileName = disk + "/site.zdx";
+    project.Save(false);
+    TSettings settings;
+    settings.FileName = disk + "/settings.dat";
+    settings.Save();
+    const QString log = disk + "/site.log";
+    // A whole number of pages, so that even a short append needs one more.
+    WriteWholeFile(log, QByteArray("\r\nStart: then\r\nupload abc.html\r\n").repeated(128));
+    const QString launcher = disk + "/site.desktop";
+    ASSERT_TRUE(CreateShortcut(launcher, "/usr/bin/zandrel", project.FileName));
+    // The window placement's settings file, written through QSettings.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, disk);
+    TRegistryAddress registry;
+    registry.Path = "\\Software\\morvate\\Zandrel";
+    const auto form = registry.OpenKey("Forms\\frmMain");
+    form->WriteInteger("Top", 10);
+    form->Commit();
+    const QString conf = form->FileName();
+    const auto before = TreeOf(disk);
+    for (int i = 0; i < 2000; ++i)
+        project.Versions.FindOrAdd(QString("page%1.html").arg(i))->Date = 1474842634;
+    settings.TextFiles << "*.shtml";
+    FillDisk(disk);
+
+    const std::pair<QString, std::function<void()>> saves[] = {
+        {project.FileName, [&] { project.Save(false); }},
+        {settings.FileName, [&] { settings.Save(); }},
+        {log, [&] { TrimLog(log, 3000); }},
+        {log, [&] { AppendFileSafely(log, "\r\nStart: now\r\n"); }},
+        {launcher, [&] { WriteFileSafely(launcher, "[Desktop Entry]\n", 0755); }},
+    };
+    for (const auto &[file, save] : saves)
+        EXPECT_EQ(ErrorOf<EStoreError>(save),
+                  "Cannot write file " + file + ": No space left on device");
+    EXPECT_FALSE(CreateShortcut(launcher, "/usr/bin/zandrel", "other.zdx"));
+    form->WriteString("Edit", "typed");
+    const QString formError = ErrorOf<EStoreError>([&] { form->Commit(); });
+    EXPECT_TRUE(formError.startsWith("Cannot write file " + conf + ": "))
+        << formError.toStdString();
+    EXPECT_EQ(TreeOf(disk, {"filler"}), before); // no temporary file left either
+}
+
+TEST_F(ProjectTest, SavedFilesArePrivateAndAUsersStricterModeIsKept)
+{
+    QDir(ProjectsFolder()).removeRecursively();
+    TProject p;
+    p.InitDefaults();
+    p.Nodes("User")->SetAsString("me");
+    p.Nodes("Host")->SetAsString("h");
+    p.Save(false);
+    EXPECT_EQ(QFileInfo(ProjectsFolder()).permissions() & 0xF0FF, QFileDevice::Permissions(0x7000));
+    // Mode before the save -> after it (QFileDevice's hex digits: owner, user, group, other).
+    const std::pair<int, int> modes[]
+        = {{-1, 0600}, {0644, 0600}, {0666, 0600}, {0400, 0400}, {0700, 0700}};
+    const auto qtMode = [](int mode) {
+        return QFileDevice::Permissions(((mode >> 6) & 7) << 12 | ((mode >> 6) & 7) << 8
+                                        | ((mode >> 3) & 7) << 4 | (mode & 7));
+    };
+    for (const auto &[old, expected] : modes) {
+        QFile::remove(p.FileName);
+        if (old >= 0) {
+            WriteWholeFile(p.FileName, "old");
+            QFile::setPermissions(p.FileName, qtMode(old));
+        }
+        p.Save(false);
+        // Without the user bits, which say what this process may do (root may do anything).
+        EXPECT_EQ(QFileInfo(p.FileName).permissions() & ~0x0F00, qtMode(expected) & ~0x0F00) << old;
+        EXPECT_EQ(ReadWholeFile(p.FileName), p.SaveToBytes());
+    }
+    // A link is followed: its target gets the new bytes and the link stays.
+    const QString target = ProjectsFolder() + "target.zdx";
+    WriteWholeFile(target, "old");
+    QFile::remove(p.FileName);
+    ASSERT_TRUE(QFile::link(target, p.FileName));
+    p.Save(false);
+    EXPECT_TRUE(QFileInfo(p.FileName).isSymLink());
+    EXPECT_EQ(ReadWholeFile(target), p.SaveToBytes());
+}
+
+TEST_F(ProjectTest, ReadingKeysAFileLacksLeavesItsBytesAndPlainValuesStayAsWritten)
+{
+    // An old file without the newer keys, read as the options dialog, a refresh, an upload's
+    // connection and the FTP window read it.
+    const QByteArray old = ReadWholeFile(TestDataPath("site.zdx"));
+    TProject p;
+    p.LoadFromBytes(old);
+    TProjectOptions().Load(p);
+    ProjectConnections(p);
+    ProjectEncryption(p);
+    ProjectRefusal(p, true);
+    p.GetLocalPath();
+    p.GetUrl();
+    for (const char *key :
+         {"TrustedCertificate", "SaveLog", "LogFile", "CheckSize", "ViewSyncFiles"})
+        p.Nodes(key)->AsString();
+    p.Nodes("Filters")->Items(0)->Nodes("Unknown")->AsBoolean();
+    EXPECT_EQ(p.SaveToBytes(), old);
+    // What is set is written, an empty value too.
+    p.Nodes("Connections")->SetAsInteger(1);
+    p.Nodes("TrustedCertificate")->SetAsString("");
+    EXPECT_TRUE(p.SaveToBytes().contains("</Title>\r\n<Connections>\r\n1\r\n</Connections>\r\n"
+                                         "<TrustedCertificate>\r\n</TrustedCertificate>\r\n"));
+
+    // "&#N;" is decoded only at the ends of a value, where protected values keep blanks.
+    const std::tuple<QByteArray, QString, QByteArray> values[] = {
+        // stored text, value read, text written back
+        {"&#65;", "&#65;", "&amp;#65;"},         {"a&#32;b", "a&#32;b", "a&amp;#32;b"},
+        {"&amp;#65;", "&#65;", "&amp;#65;"},     {"x&amp;", "x&", "x&amp;"},
+        {"&#32;pw&#9;", " pw\t", "&#32;pw&#9;"},
+    };
+    for (const auto &[stored, value, written] : values) {
+        TXMLStore n;
+        n.LoadFromBytes("<v>" + stored + "</v>");
+        EXPECT_EQ(n.Value, value) << stored.toStdString();
+        EXPECT_EQ(n.SaveToBytes(), "<v>\r\n" + written + "\r\n</v>\r\n") << stored.toStdString();
+    }
+    TXMLStore password;
+    password.SetAsPassword("zz");
+    password.Value = " " + password.Value + " ";
+    TXMLStore back;
+    back.LoadFromBytes(password.SaveToBytes());
+    EXPECT_EQ(back.Value, password.Value);
+}
+
+TEST_F(ProjectTest, APortOrLocalFolderThatCannotBeUsedIsRefusedWithKeyAndValue)
+{
+    const std::pair<QString, int> ports[]
+        = {{"21", 21},    {" 2121 ", 2121}, {"", 21},     {"65535", 65535}, {"0", -1},
+           {"65536", -1}, {"99999", -1},    {"abc", -1},  {"1e10", -1},     {"-21", -1},
+           {"+21", -1},   {"21.0", -1},     {"0x15", -1}, {"٢١", -1}};
+    QTemporaryDir site;
+    for (const auto &[text, port] : ports) {
+        quint16 parsed = 0;
+        EXPECT_EQ(ParsePort(text, parsed), port >= 0) << text.toStdString();
+        EXPECT_EQ(port >= 0 ? int(parsed) : -1, port) << text.toStdString();
+        TProject p;
+        p.Nodes("Path")->SetAsString(site.path());
+        p.Nodes("Port")->SetAsString(text);
+        EXPECT_EQ(ProjectRefusal(p, true), port >= 0
+                                               ? QString()
+                                               : "The project's \"Port\" holds \"" + text
+                                                     + "\": Port must be a number from 1 to 65535");
+        EXPECT_EQ(ProjectRefusal(p, false), QString()); // a refresh does not connect
+    }
+    const std::pair<QString, QString> paths[] = {
+        {"", "The project's local folder is not set (\"Path\" is empty): nothing is published "
+             "from \"/\""},
+        {" \t", "The project's local folder is not set (\"Path\" is empty): nothing is published "
+                "from \"/\""},
+        {site.path() + "/missing", "The local folder " + site.path() + "/missing/ does not exist"},
+        {site.path() + "/file", "The local folder " + site.path() + "/file/ does not exist"},
+        {" " + site.path() + " ", ""},
+    };
+    WriteWholeFile(site.path() + "/file", "x");
+    for (const auto &[path, refusal] : paths) {
+        TProject p;
+        p.Nodes("Path")->SetAsString(path);
+        EXPECT_EQ(ProjectRefusal(p, false), refusal);
+    }
+    TProject none;
+    EXPECT_FALSE(ProjectRefusal(none, true).isEmpty());
 }
 
 TEST_F(ProjectTest, PathsUrlAndDefaultProject)

@@ -24,7 +24,7 @@ TEST(XMLStoreText, WritesTagsAndEscapedValuesAndReadsThemBack)
     TXMLStore root;
     root.Name = "project";
     root.Nodes("Port")->SetAsInteger(21);
-    root.Nodes("Empty");
+    root.Add()->Name = "Empty";
     root.Nodes("Text")->Value = "a<b&c>d \"q\" 'x'";
     root.Nodes("Entity")->Value = "&lt;";
     root.Nodes("Blanks")->Value = " a\r\nb\t";
@@ -42,6 +42,11 @@ TEST(XMLStoreText, WritesTagsAndEscapedValuesAndReadsThemBack)
     root.Nodes("Blanks")->Value = "a\r\nb";
     EXPECT_EQ(Dump(back), Dump(root));
     EXPECT_EQ(back.Count(), 6); // lookups found, nothing appended
+    // A lookup of a missing key appends it in memory only: the file stays as it was.
+    const QByteArray unread = root.SaveToBytes();
+    EXPECT_EQ(root.Nodes("Missing")->Nodes("Deeper")->AsString(), "");
+    EXPECT_EQ(root.IndexOf("Missing"), 6);
+    EXPECT_EQ(root.SaveToBytes(), unread);
     // Lookups ignore ASCII case only and find the first of equal names.
     back.LoadFromBytes("<r><k>first</k><K>second</K><\u00e9t\u00e9>1</\u00e9t\u00e9></r>");
     EXPECT_EQ(back.Nodes("K")->Value, "first");

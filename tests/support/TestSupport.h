@@ -34,3 +34,17 @@ template <class E, class F> QString ErrorOf(F &&call)
     ADD_FAILURE() << "nothing was thrown";
     return {};
 }
+
+// Full-disk tests. In a test body, RUN_ON_TINY_DISK() runs the test again, as root, inside a
+// private mount namespace (unshare --mount) with a 64 KiB tmpfs mounted on TinyDisk(); the
+// outer run takes the inner run's result. Skips without root or a usable unshare.
+#define RUN_ON_TINY_DISK()                                                                         \
+    if (TinyDisk().isEmpty()) {                                                                    \
+        const QString skipped = RunTestOnTinyDisk();                                               \
+        if (!skipped.isEmpty())                                                                    \
+            GTEST_SKIP() << skipped.toStdString();                                                 \
+        return;                                                                                    \
+    }
+QString TinyDisk();                   // the tmpfs in the inner run; empty in the outer run
+QString RunTestOnTinyDisk();          // the reason to skip, or empty once the inner run has ended
+void FillDisk(const QString &folder); // writes "filler" in `folder` until the disk is full

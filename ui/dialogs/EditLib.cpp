@@ -1,6 +1,8 @@
 #include "ui/dialogs/EditLib.h"
 
 #include "ftp/FtpTls.h"
+#include "store/Settings.h"
+#include "store/XMLStore.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -295,4 +297,15 @@ bool AskTrustCertificate(const TCertificateInfo &certificate, const QString &sco
                                             "the one your hosting provider gives)."));
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+bool SaveSettingsOrSay(TSettings &settings, QWidget *parent)
+{
+    try {
+        settings.Save();
+        return true;
+    } catch (const EStoreError &error) {
+        QMessageBox::critical(parent, QStringLiteral("Zandrel"), error.Message());
+    }
+    return false;
 }

@@ -15,6 +15,10 @@ class QDialogButtonBox;
 class QKeyEvent;
 class QPushButton;
 class QListWidget;
+class TSettings;
+
+// Saves settings.dat; a failure is shown in a message box naming the file and the cause.
+bool SaveSettingsOrSay(TSettings &settings, QWidget *parent);
 
 // The key rule of the digits-only edits: true when `event` types a character other than a
 // digit or Backspace, which is then dropped. Keys without text (arrows, Home), control

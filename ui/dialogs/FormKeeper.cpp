@@ -114,4 +114,5 @@ void TFormKeeper::Save()
     }
     if (OnSave)
         OnSave(this, *key);
+    key->Commit();
 }

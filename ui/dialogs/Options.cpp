@@ -446,6 +446,12 @@ void TfrmOptions::btnBrowseClick()
 
 void TfrmOptions::btnFtpBrowseClick()
 {
+    quint16 port = 0;
+    if (!ParsePort(edtPort->text(), port)) {
+        QMessageBox::warning(this, windowTitle(), QString::fromLatin1(PortRefusal));
+        edtPort->setFocus();
+        return;
+    }
     // The server and login as typed so far; the edited project stays untouched.
     TProject probe;
     probe.InitDefaults();
@@ -542,6 +548,10 @@ void TfrmOptions::btnOKClick()
         break;
     case TOptionsField::Host:
         edtHost->setFocus();
+        break;
+    case TOptionsField::Port:
+        edtPort->setFocus();
+        edtPort->selectAll();
         break;
     default:
         edtUser->setFocus();

@@ -140,5 +140,5 @@ void EditFirewallSettings(QWidget *parent)
     settings.FtpProxyPort = PortOf(dialog.edtFtpProxyPort, 21);
     settings.SocksHost = dialog.edtSocksProxyHost->text();
     settings.SocksPort = PortOf(dialog.edtSocksProxyPort, 1080);
-    settings.Save();
+    SaveSettingsOrSay(settings, parent);
 }

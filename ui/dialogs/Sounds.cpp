@@ -138,5 +138,5 @@ void EditAlertSounds(QWidget *owner)
     settings.SoundEnabled = dialog.cbxEnable->isChecked();
     settings.CompleteSound = dialog.edtComplete->text();
     settings.ErrorSound = dialog.edtError->text();
-    settings.Save();
+    SaveSettingsOrSay(settings, owner);
 }

@@ -1,6 +1,7 @@
 #include "ui/ftpwindow/FtpWinOptions.h"
 
 #include "store/DataLib.h"
+#include "store/ProjectOptions.h"
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/ProxyDlg.h"
 
@@ -12,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -123,7 +125,16 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     setFixedSize(332, 403);
 
     connect(btnProxy, &QPushButton::clicked, this, [this] { EditFirewallSettings(this); });
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    // A port that is not a number is refused here, not read as 21 later.
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        quint16 port = 0;
+        if (ParsePort(edtServerPort->text(), port)) {
+            accept();
+            return;
+        }
+        QMessageBox::warning(this, windowTitle(), QString::fromLatin1(PortRefusal));
+        edtServerPort->setFocus();
+    });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 

@@ -134,8 +134,10 @@ TfrmFtpWindow::~TfrmFtpWindow()
 {
     try {
         FormKeeper->Save();
-    } catch (const std::exception &) {
-        // Losing the placement is no reason to fail closing.
+    } catch (const std::exception &error) {
+        // Losing the placement must not stop the window from closing; the window is gone, so
+        // the reason goes to standard error.
+        qWarning("%s", error.what());
     }
     m_model.OnRename = nullptr;
     FOperator.reset();
@@ -420,6 +422,10 @@ void TfrmFtpWindow::CreateOperator()
 
 void TfrmFtpWindow::ConfigureFromProject(TProject &project, const QString &password)
 {
+    // A port that is no number is refused, not read as 21.
+    quint16 port = 0;
+    if (!ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port))
+        throw EStoreError(StoredPortRefusal(project.Nodes(QStringLiteral("Port"))->AsString()));
     FConnection.Items(QStringLiteral("ServerName"))
         ->SetAsString(project.Nodes(QStringLiteral("Host"))->AsString().trimmed());
     FConnection.Items(QStringLiteral("ServerPort"))

@@ -145,7 +145,7 @@ TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
         // A damaged placement only costs the default placement.
     }
 
-    QDir().mkpath(ProjectsFolder());
+    MakePrivatePath(ProjectsFolder());
     RegisterFileAssociation(QCoreApplication::applicationFilePath());
     ApplyResizeRule();
 
@@ -163,8 +163,10 @@ TfrmMain::~TfrmMain()
     TProject::Notice = std::move(m_previousNotice);
     try {
         m_formKeeper->Save();
-    } catch (const std::exception &) {
-        // Losing the placement must not stop the program from ending.
+    } catch (const std::exception &error) {
+        // Losing the placement must not stop the window from closing; the window is gone, so
+        // the reason goes to standard error.
+        qWarning("%s", error.what());
     }
     // A running operation must hand back the file list and the project before they go, and
     // its worker may be waiting on this thread: abort it and serve the event loop meanwhile.
@@ -623,15 +625,21 @@ void TfrmMain::OpenProject(const QString &path)
     StartOperation(FUploadAtOnce ? pkUpload : pkRefresh);
 }
 
-void TfrmMain::SaveProject(bool onlyIfExists)
+bool TfrmMain::SaveProject(bool onlyIfExists, bool inLog)
 {
+    bool saved = true;
     try {
         FProject->Save(onlyIfExists);
     } catch (const std::exception &error) {
-        QMessageBox::critical(this, QStringLiteral("Zandrel"), QString::fromUtf8(error.what()));
+        saved = false;
+        if (inLog)
+            AddLogLine(1, QString::fromUtf8(error.what()));
+        else
+            QMessageBox::critical(this, QStringLiteral("Zandrel"), QString::fromUtf8(error.what()));
     }
     RebuildProjectMenu();
     UpdateTitle();
+    return saved;
 }
 
 void TfrmMain::UpdateTitle()
@@ -800,14 +808,14 @@ void TfrmMain::miAsciiFilesClick()
 {
     TSettings settings;
     if (EditMasks(settings.TextFiles, this, QStringLiteral("ASCII Files")))
-        settings.Save();
+        SaveSettingsOrSay(settings, this);
 }
 
 void TfrmMain::miExecFilesClick()
 {
     TSettings settings;
     if (EditMasks(settings.ExecFiles, this, QStringLiteral("Executable Files")))
-        settings.Save();
+        SaveSettingsOrSay(settings, this);
 }
 
 void TfrmMain::miUploadClick()
@@ -1037,18 +1045,20 @@ void TfrmMain::EndOperation(TPublishOperator *sender, bool reportErrors)
     const bool hadErrors = sender->HadErrors;
     if (kind != pkRefresh && !aborted && sender->Settings.SoundEnabled)
         PlayAlertSound(sender->Settings.CompleteSound);
+    // The records are saved before the end lines: an operation whose records are lost has
+    // not completed successfully.
+    m_saveFailed = !SaveProject(false, true);
     if (aborted)
         AddLogLine(1, QStringLiteral("Operation was aborted by user"));
-    if (kind != pkRefresh && !aborted && !hadErrors)
+    if (kind != pkRefresh && !aborted && !hadErrors && !m_saveFailed)
         AddLogLine(2, QStringLiteral("Operation was successfully completed"));
-    if (reportErrors && hadErrors && !aborted)
+    if (reportErrors && (hadErrors || m_saveFailed) && !aborted)
         AddLogLine(1, QStringLiteral("Operation was completed with errors"));
     FLastThread = sender;
     FOperator = nullptr;
     UpdateCommands();
     UpdateStatistics();
     pgbUpload->setValue(0);
-    SaveProject(false);
     QApplication::restoreOverrideCursor();
     if (!FUploadAtOnce && !QApplication::activeWindow())
         QApplication::alert(this);
@@ -1067,7 +1077,7 @@ void TfrmMain::UploadEnded(TPublishOperator *sender)
     EndOperation(sender, true);
     if (FUploadAtOnce && !aborted && m_arguments.size() >= 2
         && m_arguments[1] == QLatin1String("2")) {
-        m_exitCode = hadErrors ? 1 : 0;
+        m_exitCode = hadErrors || m_saveFailed ? 1 : 0;
         QMetaObject::invokeMethod(this, &TfrmMain::QuitAfterUpload, Qt::QueuedConnection);
         return;
     }

@@ -67,7 +67,9 @@ public:
     int SortColumn() const { return FSortColumn; }
 
     void OpenProject(const QString &path);
-    void SaveProject(bool onlyIfExists);
+    // False when the file could not be written; `inLog` reports that as an error line instead
+    // of a message box.
+    bool SaveProject(bool onlyIfExists, bool inLog = false);
     void UpdateTitle();
     void StartOperation(quint8 kind);
 
@@ -207,6 +209,7 @@ private:
     bool m_activated = false;
     bool m_closeWhenEnded = false;
     int m_exitCode = 0;
+    bool m_saveFailed = false; // the last operation's records could not be saved
     bool m_logEmpty = true;
     std::function<void(const QString &)> m_previousNotice;
     QHash<const TFileListItem *, size_t> m_syncChildrenFrom; // children known synchronous

@@ -142,6 +142,17 @@ TEST_F(ConnectionDialogTest, OkWritesTextsAsTypedAndTheSwitches)
         QTest::keyClick(dialog->cbxUseFirewall, Qt::Key_Space);
         QTest::keyClick(dialog->cbxEncryption, Qt::Key_Up); // implicit TLS
         QTest::keyClick(dialog->cbxEncryption, Qt::Key_Up); // TLS required
+        // A port beyond 65535 is refused with a message and OK waits for a good one.
+        const QString kept = port->text();
+        SelectAllAndType(port, "99999");
+        {
+            TBoxAnswer box(QMessageBox::Ok);
+            QTest::keyClick(dialog->edtInitinalPath, Qt::Key_Return);
+            EXPECT_TRUE(box.Answer.Answered());
+            EXPECT_EQ(box.Text, "Port must be a number from 1 to 65535");
+        }
+        EXPECT_TRUE(dialog->isVisible());
+        SelectAllAndType(port, kept);
         QTest::keyClick(dialog->edtInitinalPath, Qt::Key_Return); // the default button
     });
     EXPECT_TRUE(EditConnection(connection, name));

@@ -776,6 +776,24 @@ TEST(FtpWindow, AProjectInUseElsewhereIsRefusedNamingItsHolderAndTheWindowCloses
     EXPECT_TRUE(site.Server->ProtocolLog().filter("USER").isEmpty());
 }
 
+TEST(FtpWindow, AProjectWhosePortIsNoNumberIsRefusedBeforeConnecting)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    QTemporaryDir folder;
+    TProject project;
+    project.Load(WriteProject(folder.path(), *server, "/"));
+    project.Nodes("Port")->SetAsString("99999");
+    project.Save(false);
+    TBoxAnswer box(QMessageBox::Ok);
+    TfrmFtpWindow window(nullptr, {project.FileName, "FTPWindow", server->Password});
+    EXPECT_TRUE(box.Answer.Answered());
+    EXPECT_EQ(box.Text, "The project's \"Port\" holds \"99999\": Port must be a number from 1 "
+                        "to 65535");
+    EXPECT_TRUE(Idle(window));
+    EXPECT_TRUE(server->ProtocolLog().isEmpty());
+}
+
 TEST(FtpWindow, WithoutAProjectFileConnectAsksForTheServerAndLists)
 {
     auto server = StartVsftpd();

@@ -420,6 +420,28 @@ TEST(MainWindow, UploadLogsItsLinesInOrderWithColoursReplacesThePercentageAndLea
               GetFileAge(site.Local + QStringLiteral("/big.bin")));
 }
 
+TEST(MainWindow, AFullDiskAtTheEndIsAnErrorLineNamingTheFileAndTheOldFileStays)
+{
+    RUN_ON_TINY_DISK();
+    TSite site;
+    ASSERT_TRUE(site.Server);
+    const QString made = site.MakeProject();
+    site.ProjectFile = TinyDisk() + QStringLiteral("/site.zdx");
+    ASSERT_TRUE(QFile::rename(made, site.ProjectFile));
+    TWindow w({site.ProjectFile});
+    const QByteArray opened = ReadWholeFile(site.ProjectFile);
+    FillDisk(TinyDisk());
+    ASSERT_TRUE(w.Run(w.Window->sbUpload));
+    const QStringList lines = w.LogLines();
+    EXPECT_TRUE(lines.contains(QStringLiteral("Cannot write file ") + site.ProjectFile
+                               + QStringLiteral(": No space left on device")))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.last(), QStringLiteral("Operation was completed with errors"));
+    EXPECT_FALSE(lines.contains(QStringLiteral("Operation was successfully completed")));
+    EXPECT_EQ(ReadWholeFile(site.ProjectFile), opened);
+    EXPECT_TRUE(site.ServerInStep());
+}
+
 TEST(MainWindow, LogAppendsReplaceEachOtherAndAFollowingLineDropsThem)
 {
     TfrmMain window({});
