@@ -1,5 +1,6 @@
 // The project document: file layout, saving, paths, default project, password.
 #include "store/PrjCls.h"
+#include "store/ProjectOptions.h"
 
 #include "tests/support/TestSupport.h"
 
@@ -179,4 +180,39 @@ TEST_F(ProjectTest, AskPasswordTakesStoredThenCommandLineThenPrompt)
     TProject::CommandLineArguments.removeLast();
     EXPECT_FALSE(prompted.AskPassword());
     EXPECT_TRUE(prompted.AskPassword() && prompted.GetPassword() == "typed");
+}
+
+TEST_F(ProjectTest, EncryptionModesReadAndWriteBackAsStoredAndTlsSeenIsForgottenWithTheServer)
+{
+    for (const char *mode : {"require", "auto", "implicit", "off"}) {
+        TProject p;
+        p.LoadFromBytes(QByteArray("<project>\r\n<Encryption>\r\n") + mode
+                        + "\r\n</Encryption>\r\n</project>\r\n");
+        TProjectOptions options;
+        options.Load(p);
+        EXPECT_EQ(options.Encryption, mode);
+        options.Save(p);
+        EXPECT_EQ(p.Nodes("Encryption")->AsString(), mode);
+    }
+    TProject unknown;
+    unknown.LoadFromBytes("<project>\r\n<Encryption>\r\nssl\r\n</Encryption>\r\n</project>\r\n");
+    EXPECT_EQ(ProjectEncryption(unknown), "off");
+
+    // TLS seen on a server holds while the options keep that server, and goes with it.
+    TProject p;
+    p.LoadFromBytes("<project>\r\n<Host>\r\nftp.example.com\r\n</Host>\r\n<Port>\r\n21\r\n"
+                    "</Port>\r\n</project>\r\n");
+    EXPECT_FALSE(ProjectExpectsTls(p));
+    EXPECT_LT(p.IndexOf("TlsOffered"), 0); // reading adds no key
+    SetProjectTlsOffered(p);
+    TProjectOptions options;
+    options.Load(p);
+    options.Host = " FTP.example.com ";
+    options.Save(p);
+    EXPECT_TRUE(ProjectExpectsTls(p));
+    options.Port = "2121";
+    options.Save(p);
+    EXPECT_FALSE(ProjectExpectsTls(p));
+    p.Nodes("TrustedCertificate")->SetAsString("AB:CD");
+    EXPECT_TRUE(ProjectExpectsTls(p));
 }

@@ -296,3 +296,18 @@ bool AskTrustCertificate(const TCertificateInfo &certificate, const QString &sco
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
+
+bool AskPlainLogin(const QString &text, QWidget *parent)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Zandrel"),
+                    QStringLiteral("The server no longer offers TLS. Send the password in clear?"),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setObjectName(QStringLiteral("PlainLoginBox"));
+    box.setInformativeText(text
+                           + QStringLiteral(".\n\nAnswer Yes only if you know your server "
+                                            "stopped offering TLS; to connect without it for "
+                                            "good, set Encryption to Off in the project's "
+                                            "options."));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
