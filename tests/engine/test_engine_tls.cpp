@@ -72,7 +72,7 @@ TEST_P(TlsServers, AFirstUploadAndACompareMoveEveryByteOverTls)
     auto project = MakeTestProject(site, tls.Server.get(), connections);
     Set(*project, "Encryption", tls.Encryption);
     Set(*project, "TrustedCertificate", tls.Server->CertificateFingerprint);
-    // Seven files, as many data connections as a session reuses its TLS session for, and more.
+    // More data connections per session than the server hands out tickets at the login (two).
     for (int i = 0; i < 7; ++i)
         Write(QString("%1/f%2.bin").arg(i % 2 ? "a" : "b/c").arg(i),
               RandomBytes(i == 3 ? 300000 : 1000 * i, quint32(i)));
@@ -89,6 +89,7 @@ TEST_P(TlsServers, AFirstUploadAndACompareMoveEveryByteOverTls)
     EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
     for (int i = 0; i < list.Count(); ++i)
         EXPECT_TRUE(list.Items(i)->Synchronous) << list.Items(i)->RelativeName.toStdString();
+    // proftpd's own logs say why it refused a data connection.
     for (const char *log : {"tls.log", "system.log"}) {
         if (HasFailure() && QFileInfo::exists(tls.Server->TempDir->filePath(log)))
             std::cerr << ReadWholeFile(tls.Server->TempDir->filePath(log)).toStdString();

@@ -517,6 +517,19 @@ QString RunHelper(const QString &program, const QStringList &args, const QByteAr
     return output.isEmpty() ? QStringLiteral("done") : output;
 }
 
+// "user:hash:uid:gid::home", the head of a passwd line for the server's user mapped to the local
+// user "ftp", with a SHA-512 crypt hash (cheap to check, unlike pure-pw's argon2id default);
+// empty when no hash could be made.
+QString VirtualUser(const TFtpTestServer &server, const QString &home)
+{
+    const QString hash = RunHelper("openssl", {"passwd", "-6", "-stdin"}, server.Password.toUtf8());
+    gid_t gid = 0;
+    const uid_t uid = UserId("ftp", &gid);
+    return hash.isEmpty()
+               ? QString()
+               : QString("%1:%2:%3:%4::%5").arg(server.User, hash).arg(uid).arg(gid).arg(home);
+}
+
 bool Unpacked(const QString &kind, const QString &program)
 {
     if (QFileInfo(program).isExecutable())
@@ -566,18 +579,10 @@ std::unique_ptr<TFtpTestServer> StartProftpd(const QString &root, const TProftpd
     auto server = MakeFtpUserServer("proftpd", root);
     if (!server)
         return nullptr;
-    const QString hash
-        = RunHelper("openssl", {"passwd", "-6", "-stdin"}, server->Password.toUtf8());
-    if (hash.isEmpty())
+    const QString user = VirtualUser(*server, server->Root);
+    if (user.isEmpty())
         return nullptr;
-    gid_t gid = 0;
-    const uid_t uid = UserId("ftp", &gid);
-    WriteWholeFile(server->TempDir->filePath("passwd"), QString("%1:%2:%3:%4::%5:/bin/false\n")
-                                                            .arg(server->User, hash)
-                                                            .arg(uid)
-                                                            .arg(gid)
-                                                            .arg(server->Root)
-                                                            .toUtf8());
+    WriteWholeFile(server->TempDir->filePath("passwd"), (user + ":/bin/false\n").toUtf8());
     ::chmod(QFile::encodeName(server->TempDir->filePath("passwd")).constData(), 0600);
     server->CommandLog = server->TempDir->filePath("commands.log");
     QString extra;
@@ -604,14 +609,13 @@ std::unique_ptr<TFtpTestServer> StartPureFtpd(const QString &root, const TPureFt
     auto server = MakeFtpUserServer("pure-ftpd", root);
     if (!server)
         return nullptr;
-    // A virtual user in a private database, mapped to the local user "ftp".
+    // A virtual user in a private database; "/./" chroots it to its home.
     const QString users = server->TempDir->filePath("users");
-    const QByteArray twice = (server->Password + '\n' + server->Password + '\n').toUtf8();
-    if (RunHelper(base + "/bin/pure-pw",
-                  {"useradd", server->User, "-f", users + ".passwd", "-F", users + ".pdb", "-u",
-                   "ftp", "-d", server->Root, "-m"},
-                  twice)
-            .isEmpty())
+    const QString user = VirtualUser(*server, server->Root + "/./");
+    WriteWholeFile(users + ".passwd", (user + "::::::::::::\n").toUtf8());
+    if (user.isEmpty()
+        || RunHelper(base + "/bin/pure-pw", {"mkdb", users + ".pdb", "-f", users + ".passwd"}, {})
+               .isEmpty())
         return nullptr;
     QString command
         = base + "/sbin/pure-ftpd -S 127.0.0.1,{port} -p {pasv-min}:{pasv-max} -l puredb:" + users
