@@ -26,6 +26,7 @@ for p in "${!unpack_into[@]}"; do
         exit 1
     fi
     downloads=$(mktemp -d)
+    chmod 755 "$downloads" # apt downloads as its own user
     (cd "$downloads" && { apt-get download -qq "$p" 2>/dev/null || { apt-get update -qq && apt-get download -qq "$p"; }; })
     mkdir -p "$test_servers/${unpack_into[$p]}"
     dpkg-deb -x "$downloads"/*.deb "$test_servers/${unpack_into[$p]}"
