@@ -376,6 +376,7 @@ void TPublishOperator::ConnectStep()
     Ftp.Proxy = project.Nodes(QStringLiteral("Proxy"))->AsBoolean() ? GetProxyString() : QString();
     Ftp.Encryption = ProjectEncryption(project);
     Ftp.TrustedFingerprint = project.Nodes(QStringLiteral("TrustedCertificate"))->AsString();
+    Ftp.ExpectTls = ProjectExpectsTls(project);
 
     const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
                          + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);
@@ -385,6 +386,8 @@ void TPublishOperator::ConnectStep()
         LogIn();
     } catch (const EFtpCertificateError &) {
         throw; // the password never left
+    } catch (const EFtpDowngradeError &) {
+        throw;
     } catch (const std::exception &) {
         // Ask for the password again next time: it may be the reason.
         project.Password.clear();
@@ -405,22 +408,45 @@ void TPublishOperator::ConnectStep()
 
 void TPublishOperator::LogIn()
 {
-    try {
-        Remote([this] { Ftp.Connect(); });
-    } catch (const EFtpCertificateError &error) {
-        // A changed certificate is refused outright: the user trusted another one.
-        if (error.Changed)
-            throw;
-        const TCertificateInfo certificate = error.Certificate;
-        bool trusted = false;
-        HandOver([&] { trusted = m_frontEnd->TrustCertificate(certificate); });
-        if (!trusted)
-            throw;
-        Project->Nodes(QStringLiteral("TrustedCertificate"))->SetAsString(certificate.Fingerprint);
-        Ftp.TrustedFingerprint = certificate.Fingerprint;
-        AddLog(2, QStringLiteral("the certificate with the SHA-256 fingerprint ")
-                      + certificate.Fingerprint + QStringLiteral(" is trusted for this project"));
-        Remote([this] { Ftp.Connect(); });
+    // At most one question of each kind, then the answer stands.
+    for (bool askedTrust = false, askedPlain = false;;) {
+        try {
+            Remote([this] { Ftp.Connect(); });
+            break;
+        } catch (const EFtpCertificateError &error) {
+            // A changed certificate is refused outright: the user trusted another one.
+            if (error.Changed || askedTrust)
+                throw;
+            askedTrust = true;
+            const TCertificateInfo certificate = error.Certificate;
+            bool trusted = false;
+            HandOver([&] { trusted = m_frontEnd->TrustCertificate(certificate); });
+            if (!trusted)
+                throw;
+            Project->Nodes(QStringLiteral("TrustedCertificate"))
+                ->SetAsString(certificate.Fingerprint);
+            Ftp.TrustedFingerprint = certificate.Fingerprint;
+            AddLog(2, QStringLiteral("the certificate with the SHA-256 fingerprint ")
+                          + certificate.Fingerprint
+                          + QStringLiteral(" is trusted for this project"));
+        } catch (const EFtpDowngradeError &error) {
+            if (askedPlain)
+                throw;
+            askedPlain = true;
+            const QString text = error.Message();
+            bool allowed = false;
+            HandOver([&] { allowed = m_frontEnd->AllowPlainLogin(text); });
+            if (!allowed)
+                throw;
+            Ftp.ExpectTls = false;
+            AddLog(2, QStringLiteral("the server offers no TLS; the login goes in clear this "
+                                     "time, as the user allowed"));
+        }
+    }
+    // From now on "auto" insists on TLS with this server, in every session of the operation.
+    if (Ftp.Encrypted()) {
+        Ftp.ExpectTls = true;
+        SetProjectTlsOffered(*Project);
     }
 }
 

@@ -63,6 +63,13 @@ public:
         Q_UNUSED(certificate);
         return false;
     }
+    // The server offered TLS before and offers none now (`text` says so): true to send the
+    // login in clear this once. A front end that cannot ask refuses.
+    virtual bool AllowPlainLogin(const QString &text)
+    {
+        Q_UNUSED(text);
+        return false;
+    }
 
     // Exactly once per operator, also when it was abandoned after Abort. The file list and
     // the project belong to the front end again from this call on.
@@ -196,7 +203,7 @@ private:
     void Execute();
     void Refresh();
     void ConnectStep();
-    void LogIn(); // Connect, asking about a certificate that does not verify
+    void LogIn(); // Connect, asking about a certificate that does not verify or a lost TLS
     void EnsureConnected();
     // fileBytes: what the file of the last log line has moved; -1 when it is not moving.
     void ProgressReport(qint64 bytes, qint64 fileBytes);

@@ -75,6 +75,7 @@ quint64 TSessionPool::Submit(TBody body)
         own->Proxy = m_primary.Proxy;
         own->Encryption = m_primary.Encryption;
         own->TrustedFingerprint = m_primary.TrustedFingerprint;
+        own->ExpectTls = m_primary.ExpectTls;
         TFtp *ftp = own.get();
         Spawn(std::move(own), ftp);
     }

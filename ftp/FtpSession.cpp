@@ -367,6 +367,12 @@ void TFtpSession::StartControlTls(bool required)
                                  QStringLiteral("The server does not offer TLS (%1); encryption is "
                                                 "required, so the login was not sent")
                                      .arg(reply.ErrorText()));
+        if (m_owner.ExpectTls)
+            throw EFtpDowngradeError(
+                QStringLiteral("The server no longer offers TLS (%1) although it did before: "
+                               "someone on the network may be removing it to read the password "
+                               "(a downgrade attack). The login was not sent")
+                    .arg(reply.ErrorText()));
         m_plainFallback = true;
         return;
     }
@@ -647,14 +653,17 @@ void TFtpSession::RunTransfer(const QString &command, const TBody &body)
         AcceptData(channel, completed);
     try {
         // The handshake only once the command is out (pyftpdlib drops it otherwise), resuming
-        // the control connection's session (vsftpd requires that).
+        // the control connection's session (vsftpd and proftpd refuse a data connection that
+        // does not).
         if (m_tls)
-            channel.Data->StartTls(m_host, m_dataSession ? m_dataSession : m_control->TlsSession(),
-                                   m_timeout);
+            channel.Data->StartTls(m_host, ResumableCopy(DataSession()), m_timeout);
         body(*channel.Data);
         if (m_tls) {
             channel.Data->ShutdownTls(m_timeout);
-            m_dataSession = channel.Data->TlsSession();
+            // A server may hand out a newer ticket on the data connection (vsftpd does, proftpd
+            // does not): the next one resumes with that.
+            if (TTlsSession ticket = channel.Data->NewestTicket())
+                m_dataSession = std::move(ticket);
         }
     } catch (const EFtpError &error) {
         channel.Close();
@@ -686,6 +695,11 @@ void TFtpSession::RunTransfer(const QString &command, const TBody &body)
         final = Reply();
     if (!final.IsCompletion())
         ThrowFtpError(final.ErrorText());
+}
+
+TTlsSession TFtpSession::DataSession() const
+{
+    return m_dataSession ? m_dataSession : m_control->TlsSession();
 }
 
 QByteArray TFtpSession::FetchListing(const QString &command)

@@ -81,6 +81,7 @@ private:
     void AcceptData(TDataChannel &channel, bool &completed);
     void RunTransfer(const QString &command, const TBody &body);
     QByteArray FetchListing(const QString &command);
+    TTlsSession DataSession() const;
 
     void Progress(qint64 bytes);
     void RequestEvent(qint64 bytes);
@@ -111,7 +112,8 @@ private:
     char m_type = 0; // the last TYPE sent: 'A', 'I' or none
     bool m_tls = false;
     bool m_plainFallback = false;
-    // TLS 1.3 tickets serve once: each data connection resumes with the newest one.
+    // The session data connections resume (a copy of it each time): the newest ticket the
+    // server handed out, null for the control connection's own.
     TTlsSession m_dataSession;
 
     // Progress of the running transfer.

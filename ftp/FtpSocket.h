@@ -126,6 +126,7 @@ public:
     bool IsTls() const { return m_ssl != nullptr; }
     TCertificateInfo TlsCertificate() const;
     TTlsSession TlsSession() const;
+    TTlsSession NewestTicket() const { return m_latestSession; } // null until one came
     QString TlsVersion() const; // "TLS 1.3"
     bool TlsResumed() const;
     TSockAddr LocalAddress() const;

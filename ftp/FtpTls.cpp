@@ -79,6 +79,13 @@ ssl_ctx_st *TlsClientContext()
     return context;
 }
 
+TTlsSession ResumableCopy(const TTlsSession &session)
+{
+    if (!session || SSL_SESSION_is_resumable(session.get()) != 1)
+        return {};
+    return TTlsSession(SSL_SESSION_dup(session.get()), SSL_SESSION_free);
+}
+
 TCertificateInfo DescribeCertificate(x509_st *certificate, long verifyResult)
 {
     TCertificateInfo info;

@@ -13,8 +13,13 @@ struct ssl_st;
 struct ssl_session_st;
 struct x509_st;
 
-// A TLS session to resume on a data connection (vsftpd insists on it).
+// A TLS session to resume on a data connection (vsftpd and proftpd insist on it).
 using TTlsSession = std::shared_ptr<ssl_session_st>;
+
+// A copy of `session` to offer on a new connection, or null when it cannot be resumed. OpenSSL
+// uses a TLS 1.3 session only once on the client side (it marks the one it resumed), so the
+// session kept for the next connections is never offered itself.
+TTlsSession ResumableCopy(const TTlsSession &session);
 
 // What a server's certificate says, and whether the system's trust store vouches for it and
 // for the host name.

@@ -43,6 +43,14 @@ public:
     bool Changed = false;
 };
 
+// "auto" on a server that offered TLS before and offers none now: someone on the network may be
+// removing it to read the password. Nothing was sent after AUTH TLS.
+class EFtpDowngradeError : public EFtpError
+{
+public:
+    using EFtpError::EFtpError;
+};
+
 class TFtpFile
 {
 public:
@@ -94,6 +102,9 @@ public:
     QString Encryption;
     // A certificate that does not verify but that the user trusts, by its SHA-256 fingerprint.
     QString TrustedFingerprint;
+    // "auto" on a server known to offer TLS: one without it now is refused before the login
+    // (EFtpDowngradeError) instead of getting the password in clear.
+    bool ExpectTls = false;
     // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 

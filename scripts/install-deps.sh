@@ -11,9 +11,29 @@ packages=(
     python3-pyftpdlib python3-openssl vsftpd
     libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
     microsocks dante-server ftp-proxy
+    libmemcached11 libmemcachedutil2 libhiredis0.14 libsodium23 libpcre2-posix3
     openssl util-linux mount procps
     dpkg-dev desktop-file-utils
 )
+
+# proftpd and pure-ftpd conflict with vsftpd as installed packages and would start services:
+# the tests run them from their Debian packages unpacked into a folder of their own.
+test_servers=/opt/zandrel-test
+declare -A unpack_into=([proftpd-core]=proftpd [proftpd-mod-crypto]=proftpd [pure-ftpd]=pure-ftpd)
+for p in "${!unpack_into[@]}"; do
+    [ -e "$test_servers/.$p" ] && continue
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "install-deps: $p is not unpacked in $test_servers; run this script as root" >&2
+        exit 1
+    fi
+    downloads=$(mktemp -d)
+    chmod 755 "$downloads" # apt downloads as its own user
+    (cd "$downloads" && { apt-get download -qq "$p" 2>/dev/null || { apt-get update -qq && apt-get download -qq "$p"; }; })
+    mkdir -p "$test_servers/${unpack_into[$p]}"
+    dpkg-deb -x "$downloads"/*.deb "$test_servers/${unpack_into[$p]}"
+    rm -rf "$downloads"
+    touch "$test_servers/.$p"
+done
 
 missing=()
 for p in "${packages[@]}"; do

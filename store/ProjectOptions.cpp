@@ -27,8 +27,30 @@ QString ProjectEncryption(TProject &project)
     const QString stored
         = project.Nodes(QStringLiteral("Encryption"))->AsString().trimmed().toLower();
     return stored == QLatin1String("require") || stored == QLatin1String("auto")
+                   || stored == QLatin1String("implicit")
                ? stored
                : QStringLiteral("off");
+}
+
+namespace {
+const QString TlsOfferedKey = QStringLiteral("TlsOffered");
+
+// A key's value without creating it.
+QString Stored(TProject &project, const QString &key)
+{
+    return project.IndexOf(key) >= 0 ? project.Nodes(key)->AsString().trimmed() : QString();
+}
+} // namespace
+
+bool ProjectExpectsTls(TProject &project)
+{
+    return Stored(project, TlsOfferedKey) == QLatin1String("1")
+           || !Stored(project, QStringLiteral("TrustedCertificate")).isEmpty();
+}
+
+void SetProjectTlsOffered(TProject &project)
+{
+    project.Nodes(TlsOfferedKey)->SetAsBoolean(true);
 }
 
 void TProjectOptions::Load(TProject &project)
@@ -69,6 +91,11 @@ void TProjectOptions::Load(TProject &project)
 
 void TProjectOptions::Save(TProject &project) const
 {
+    // What the server offered says nothing about another one.
+    if (Stored(project, TlsOfferedKey) == QLatin1String("1")
+        && (Stored(project, QStringLiteral("Host")).compare(Trimmed(Host), Qt::CaseInsensitive) != 0
+            || Stored(project, QStringLiteral("Port")) != Trimmed(Port)))
+        project.Nodes(TlsOfferedKey)->SetAsBoolean(false);
     project.Nodes(QStringLiteral("Path"))->SetAsString(Path);
     project.Nodes(QStringLiteral("IncSubDirs"))->SetAsBoolean(IncSubDirs);
     project.Nodes(QStringLiteral("Host"))->SetAsString(Host);

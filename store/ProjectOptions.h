@@ -50,6 +50,11 @@ int ProjectConnections(TProject &project); // 1 to MaxConnections
 // byte, as on port 990) or "off". A project from before
 // the option has no "Encryption" and connects as it did; new projects start with "auto".
 QString ProjectEncryption(TProject &project);
+// Whether the server has been seen to offer TLS ("TlsOffered", written at the first TLS
+// connection) or a certificate is trusted for it: "auto" then refuses a server without TLS
+// rather than sending the password in clear. A file without either connects as before.
+bool ProjectExpectsTls(TProject &project);
+void SetProjectTlsOffered(TProject &project);
 
 enum class TOptionsField { None, Path, Host, Port, User };
 

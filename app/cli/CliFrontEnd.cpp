@@ -117,6 +117,21 @@ bool TCliFrontEnd::TrustCertificate(const TCertificateInfo &certificate)
     return false;
 }
 
+bool TCliFrontEnd::AllowPlainLogin(const QString &text)
+{
+    if (AllowPlain)
+        return true;
+    ClearLive();
+    m_outcome.PlainRefused = true;
+    CliTerminal::WriteErr(
+        text
+        + QStringLiteral(".\nIf you know the server no longer offers TLS, allow the login in clear "
+                         "for one run with\n  zandrel-cli COMMAND --allow-plain PROJECT\n"
+                         "or make a project for plain FTP with zandrel-cli new ... --encryption "
+                         "off.\n"));
+    return false;
+}
+
 int TCliFrontEnd::Ask(const QString &text)
 {
     switch (Answers) {

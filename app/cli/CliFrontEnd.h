@@ -26,6 +26,7 @@ public:
 
     TCliAnswers Answers = TCliAnswers::Terminal;
     bool ShowProgress = false; // stderr is a terminal: redraw status and percentage there
+    bool AllowPlain = false;   // --allow-plain: a server that stopped offering TLS gets the login
 
     struct TOutcome
     {
@@ -33,6 +34,7 @@ public:
         bool HadErrors = false;
         bool SaveFailed = false;
         bool Stuck = false; // the abandoned worker did not end in time
+        bool PlainRefused = false; // the server stopped offering TLS and the login was not sent
     };
 
     // Runs one operation and returns once its operator object is gone (its destructor has
@@ -55,6 +57,8 @@ public:
     int Ask(const QString &text) override;
     // Refuses, with what the certificate says and how to trust it.
     bool TrustCertificate(const TCertificateInfo &certificate) override;
+    // AllowPlain, else refuses and says how to allow it.
+    bool AllowPlainLogin(const QString &text) override;
     void OperationEnd(TPublishOperator *sender) override;
 
 private:

@@ -24,10 +24,10 @@ using CliTerminal::WriteOut;
 const char *const UsageText
     = "Usage:\n"
       "  zandrel-cli refresh [--list] PROJECT\n"
-      "  zandrel-cli compare PROJECT\n"
-      "  zandrel-cli upload PROJECT\n"
-      "  zandrel-cli remove [--yes-to-all | --no-to-all] PROJECT\n"
-      "  zandrel-cli download [--yes-to-all | --no-to-all] PROJECT\n"
+      "  zandrel-cli compare [--allow-plain] PROJECT\n"
+      "  zandrel-cli upload [--allow-plain] PROJECT\n"
+      "  zandrel-cli remove [--yes-to-all | --no-to-all] [--allow-plain] PROJECT\n"
+      "  zandrel-cli download [--yes-to-all | --no-to-all] [--allow-plain] PROJECT\n"
       "  zandrel-cli list\n"
       "  zandrel-cli passwd [--password-file FILE] PROJECT\n"
       "  zandrel-cli new --path DIR --host HOST --user USER [--port N] [--remote-path P]\n"
@@ -52,6 +52,9 @@ const char *const UsageText
       "  --password-file FILE  the FTP password is the file's first line\n"
       "  --yes-to-all          answer every question of remove/download with Yes\n"
       "  --no-to-all           answer every question of remove/download with No\n"
+      "  --allow-plain         log in without TLS although the server offered it before\n"
+      "                        (a project that once connected with TLS refuses that, as\n"
+      "                        someone on the network may have removed it)\n"
       "  --active              active mode FTP (a new project uses passive mode)\n"
       "  --connections N       connections to the server at once, 1 to 10 (4)\n"
       "  --encryption MODE     FTP over TLS: require, auto (when offered; the default), off,\n"
@@ -70,7 +73,8 @@ const char *const UsageText
       "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
       "\n"
       "Exit status: 0 success, 1 completed with errors, 2 usage or project problem (also when\n"
-      "another window or run has the project), 3 aborted\n"
+      "another window or run has the project, or a login refused because the server stopped\n"
+      "offering TLS), 3 aborted\n"
       "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).\n"
       "The records of the files sent reach the project file every few seconds during a run.\n";
 
@@ -81,6 +85,7 @@ struct TArguments
     bool List = false;
     bool YesToAll = false;
     bool NoToAll = false;
+    bool AllowPlain = false;
     std::optional<QString> PasswordFile;
     TNewProjectOptions New;
 };
@@ -176,6 +181,9 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
             ok = flag(parsed.YesToAll);
         } else if (name == QLatin1String("--no-to-all") && asks) {
             ok = flag(parsed.NoToAll);
+        } else if (name == QLatin1String("--allow-plain") && isOperation
+                   && parsed.Command != QLatin1String("refresh")) {
+            ok = flag(parsed.AllowPlain);
         } else if (isNew && name == QLatin1String("--path")) {
             ok = takeValue(value);
             parsed.New.Path = value;
@@ -405,6 +413,7 @@ int OperationCommand(const TArguments &args)
     else if (args.NoToAll)
         frontEnd.Answers = TCliAnswers::NoToAll;
     frontEnd.ShowProgress = CliTerminal::StderrIsTerminal();
+    frontEnd.AllowPlain = args.AllowPlain;
 
     TCliInterrupts interrupts(esAborted);
     interrupts.OnInterrupt = [&frontEnd] { frontEnd.Interrupt(); };
@@ -494,6 +503,8 @@ int OperationCommand(const TArguments &args)
     int status = esSuccess;
     if (outcome.Aborted)
         status = esAborted;
+    else if (outcome.PlainRefused)
+        status = esUsage;
     else if (hadErrors)
         status = esErrors;
     // A worker that is still blocked must not see its objects destroyed under it.

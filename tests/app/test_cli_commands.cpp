@@ -3,8 +3,9 @@
 // live progress line. The operations are the engine's, proven on both servers by its own tests.
 // The child inherits the test's private HOME and XDG folders, so it sees ProjectsFolder().
 #include "store/PrjCls.h"
-#include "tests/engine/EngineTestSupport.h"
 #include "store/ProjectLock.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/support/FtpRelay.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/PrivateKeyring.h"
 #include "tests/support/TestSupport.h"
@@ -358,6 +359,39 @@ TEST_F(Cli, AnUntrustedCertificateIsRefusedWithItsDetailsUntilTheProjectTrustsIt
     const TCliResult upload = RunCli("upload|" + made.Last());
     EXPECT_EQ(upload.ExitCode, 0) << upload.Out.toStdString() << upload.Err.toStdString();
     EXPECT_EQ(upload.Lines().filter(QRegularExpression("^connected with TLS 1\\.[23]$")).size(), 1);
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+}
+
+TEST_F(Cli, AProjectThatHadTlsRefusesToLogInWithoutItUnlessAllowedForTheRun)
+{
+    TPyftpdlibOptions options;
+    options.Tls = true;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    TFtpRelay relay(server->Port);
+    const TCliResult made = RunCli(
+        QString("new|--path|%1|--host|%2|--port|%3|--user|%4|--trust-certificate|%5|"
+                "--password-file|%6")
+            .arg(m_site, server->Host)
+            .arg(relay.Host.Port)
+            .arg(server->User, server->CertificateFingerprint, PasswordFile(server->Password)));
+    ASSERT_EQ(made.ExitCode, 0) << made.Err.toStdString();
+    ASSERT_EQ(RunCli("upload|" + made.Last()).ExitCode, 0);
+    EXPECT_TRUE(ReadWholeFile(made.Last()).contains("<TlsOffered>\r\n1\r\n</TlsOffered>"));
+
+    // Someone now strips AUTH TLS: no login, exit 2 and how to allow it.
+    relay.StripTls = true;
+    WriteWholeFile(m_site + "/index.html", "changed");
+    const TCliResult refused = RunCli("upload|" + made.Last());
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_TRUE(refused.Err.contains("downgrade") && refused.Err.contains("--allow-plain"))
+        << refused.Err.toStdString();
+    EXPECT_FALSE(relay.Sent().contains("USER"));
+    EXPECT_FALSE(relay.Sent().contains("PASS"));
+
+    const TCliResult allowed = RunCli("upload|--allow-plain|" + made.Last());
+    EXPECT_EQ(allowed.ExitCode, 0) << allowed.Err.toStdString();
+    EXPECT_TRUE(relay.Sent().contains("PASS " + server->Password.toUtf8()));
     EXPECT_EQ(TreeOf(server->Root), SiteTree());
 }
 

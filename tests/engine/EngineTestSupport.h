@@ -69,6 +69,13 @@ public:
         Certificates << Note(certificate);
         return TrustThem;
     }
+    QStringList PlainQuestions; // what AllowPlainLogin was told
+    bool AllowPlain = false;
+    bool AllowPlainLogin(const QString &text) override
+    {
+        PlainQuestions << Note(text);
+        return AllowPlain;
+    }
     int Ask(const QString &text) override
     {
         Questions << Note(text);

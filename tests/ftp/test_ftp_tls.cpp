@@ -2,6 +2,7 @@
 // "auto" do on servers with and without TLS, certificates that do and do not verify, what
 // crosses the network in clear, and Abort during a protected upload.
 #include "ftp/FtpWininet.h"
+#include "tests/support/FtpRelay.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
 
@@ -12,14 +13,7 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -60,85 +54,6 @@ std::unique_ptr<TFtpTestServer> StartTlsServer(const QString &kind)
     pyftpdlib.Tls = vsftpd.Tls = true;
     return kind == "vsftpd" ? StartVsftpd({}, vsftpd) : StartPyftpdlib({}, pyftpdlib);
 }
-
-// A TCP relay in front of a server that keeps every byte the client sent on the control
-// connection. Data connections go to the server directly (EPSV names only a port).
-class TRelay
-{
-public:
-    explicit TRelay(quint16 serverPort)
-        : m_serverPort(serverPort)
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length);
-        ::listen(m_listener, 4);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-        Host.Port = ntohs(address.sin_port);
-        ::pipe(m_stop);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~TRelay()
-    {
-        [[maybe_unused]] const ssize_t written = ::write(m_stop[1], "x", 1);
-        m_thread.join();
-        for (int fd : {m_listener, m_stop[0], m_stop[1]})
-            ::close(fd);
-    }
-    QByteArray Sent() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_sent;
-    }
-    TTestProcess Host; // where the client connects
-
-private:
-    void Serve()
-    {
-        pollfd accept[2] = {{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-        if (::poll(accept, 2, 30000) <= 0 || accept[1].revents)
-            return;
-        const int client = ::accept(m_listener, nullptr, nullptr);
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(m_serverPort);
-        ::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        char buffer[16384];
-        for (bool open = true; open;) {
-            pollfd fds[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-            if (::poll(fds, 3, 30000) <= 0 || fds[2].revents)
-                break;
-            for (int side = 0; side < 2 && open; ++side) {
-                if (!fds[side].revents)
-                    continue;
-                const ssize_t got = ::read(fds[side].fd, buffer, sizeof buffer);
-                if (got <= 0) {
-                    open = false;
-                    break;
-                }
-                if (side == 0) {
-                    std::lock_guard lock(m_mutex);
-                    m_sent.append(buffer, got);
-                }
-                open = ::write(fds[1 - side].fd, buffer, size_t(got)) == got;
-            }
-        }
-        ::close(client);
-        ::close(server);
-    }
-
-    quint16 m_serverPort;
-    int m_listener = -1;
-    int m_stop[2] = {-1, -1};
-    std::thread m_thread;
-    mutable std::mutex m_mutex;
-    QByteArray m_sent;
-};
 
 } // namespace
 
@@ -253,7 +168,7 @@ TEST(Tls, ThePasswordAndTheCommandsNeverCrossInClearWithRequireOrAuto)
     const QString file = local.filePath("page.html");
     WriteWholeFile(file, "<p>secret page</p>\n");
     for (const char *mode : {"require", "auto", "off"}) {
-        TRelay relay(server->Port);
+        TFtpRelay relay(server->Port);
         TFtp ftp;
         Configure(ftp, *server, mode, &relay.Host);
         ftp.TrustedFingerprint = server->CertificateFingerprint;

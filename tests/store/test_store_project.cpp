@@ -2,13 +2,12 @@
 #include "store/PrjCls.h"
 
 #include "app/keyring/SecretServiceKeyring.h"
-#include "tests/support/PrivateKeyring.h"
 #include "engine/PublishOperator.h"
 #include "store/ProjectOptions.h"
 #include "store/RegistryLib.h"
 #include "store/Settings.h"
 #include "store/ShellLib.h"
-
+#include "tests/support/PrivateKeyring.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -437,4 +436,39 @@ TEST_F(ProjectTest, PasswordsLiveInTheKeyringAndAFileHeldOneMovesThereOnItsNextS
     }
     EXPECT_FALSE(ReadWholeFile(file).contains("PassKeyring"));
     EXPECT_EQ(notices.size(), 1);
+}
+
+TEST_F(ProjectTest, EncryptionModesReadAndWriteBackAsStoredAndTlsSeenIsForgottenWithTheServer)
+{
+    for (const char *mode : {"require", "auto", "implicit", "off"}) {
+        TProject p;
+        p.LoadFromBytes(QByteArray("<project>\r\n<Encryption>\r\n") + mode
+                        + "\r\n</Encryption>\r\n</project>\r\n");
+        TProjectOptions options;
+        options.Load(p);
+        EXPECT_EQ(options.Encryption, mode);
+        options.Save(p);
+        EXPECT_EQ(p.Nodes("Encryption")->AsString(), mode);
+    }
+    TProject unknown;
+    unknown.LoadFromBytes("<project>\r\n<Encryption>\r\nssl\r\n</Encryption>\r\n</project>\r\n");
+    EXPECT_EQ(ProjectEncryption(unknown), "off");
+
+    // TLS seen on a server holds while the options keep that server, and goes with it.
+    TProject p;
+    p.LoadFromBytes("<project>\r\n<Host>\r\nftp.example.com\r\n</Host>\r\n<Port>\r\n21\r\n"
+                    "</Port>\r\n</project>\r\n");
+    EXPECT_FALSE(ProjectExpectsTls(p));
+    EXPECT_LT(p.IndexOf("TlsOffered"), 0); // reading adds no key
+    SetProjectTlsOffered(p);
+    TProjectOptions options;
+    options.Load(p);
+    options.Host = " FTP.example.com ";
+    options.Save(p);
+    EXPECT_TRUE(ProjectExpectsTls(p));
+    options.Port = "2121";
+    options.Save(p);
+    EXPECT_FALSE(ProjectExpectsTls(p));
+    p.Nodes("TrustedCertificate")->SetAsString("AB:CD");
+    EXPECT_TRUE(ProjectExpectsTls(p));
 }

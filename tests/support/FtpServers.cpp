@@ -205,10 +205,15 @@ QString SupportFile(const char *name)
     return QStringLiteral(ZANDREL_SOURCE_DIR "/tests/support/") + QLatin1String(name);
 }
 
-// "{port}", "{pasv-min}", "{pasv-max}", "{dir}" (the fixture's folder) and "{root}" filled in.
+// Where scripts/install-deps.sh unpacks servers that cannot be installed beside vsftpd.
+const QString UnpackedServers = QStringLiteral("/opt/zandrel-test");
+
+// "{port}", "{pasv-min}", "{pasv-max}", "{dir}" (the fixture's folder), "{root}" and "{unpacked}"
+// filled in.
 QString Fill(QString text, int base, const QString &dir, const QString &root)
 {
     return text.replace("{port}", QString::number(base))
+        .replace("{unpacked}", UnpackedServers)
         .replace("{pasv-min}", QString::number(base + 1))
         .replace("{pasv-max}", QString::number(base + BlockSize - 1))
         .replace("{dir}", dir)
@@ -440,7 +445,8 @@ QStringList TFtpTestServer::ProtocolLog() const
 {
     QStringList commands;
     const QStringList lines = QString::fromUtf8(ReadWholeFile(CommandLog)).split('\n');
-    // vsftpd: Sun Dec  6 09:31:02 2026 [pid 7655] [test] FTP command: Client "127.0.0.1", "PWD"
+    // vsftpd: Sun Dec  6 09:31:02 2026 [pid 7655] [test] FTP command: Client "127.0.0.1", "PWD";
+    // the others write the command alone.
     static const QRegularExpression vsftpd("FTP command: Client \"[^\"]*\", \"(.*)\"$");
     for (const QString &line : lines) {
         if (Kind != "vsftpd" && !line.isEmpty())
@@ -479,19 +485,68 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
     return Launch(std::move(server), true, false, command);
 }
 
-std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOptions &options)
+namespace {
+
+// A server whose user is the local user "ftp", which takes the root over: only folders in the
+// temporary folder may be given.
+std::unique_ptr<TFtpTestServer> MakeFtpUserServer(const QString &kind, const QString &root)
 {
-    auto server = MakeServer("vsftpd", root);
+    auto server = MakeServer(kind, root);
     if (!server)
         return nullptr;
-    // The server's user takes the root over: only folders in the temporary folder may be given.
     const QString error = server->Root.startsWith(QDir(QDir::tempPath()).canonicalPath() + '/')
                               ? GrantToFtpUser(server->Root)
                               : "the root folder must lie in the temporary folder";
     if (!error.isEmpty()) {
-        Fail("StartVsftpd: " + error);
+        Fail(kind + ": " + error);
         return nullptr;
     }
+    return server;
+}
+
+// Output of a helper program fed `input`; empty (and a test failure) when it fails.
+QString RunHelper(const QString &program, const QStringList &args, const QByteArray &input)
+{
+    QProcess helper;
+    helper.start(program, args);
+    helper.write(input);
+    helper.closeWriteChannel();
+    if (!helper.waitForFinished(30000) || helper.exitCode() != 0) {
+        Fail(program + " failed: " + QString::fromUtf8(helper.readAllStandardError()));
+        return {};
+    }
+    const QString output = QString::fromUtf8(helper.readAllStandardOutput()).trimmed();
+    return output.isEmpty() ? QStringLiteral("done") : output;
+}
+
+// "user:hash:uid:gid::home", the head of a passwd line for the server's user mapped to the local
+// user "ftp", with a SHA-512 crypt hash (cheap to check, unlike pure-pw's argon2id default);
+// empty when no hash could be made.
+QString VirtualUser(const TFtpTestServer &server, const QString &home)
+{
+    const QString hash = RunHelper("openssl", {"passwd", "-6", "-stdin"}, server.Password.toUtf8());
+    gid_t gid = 0;
+    const uid_t uid = UserId("ftp", &gid);
+    return hash.isEmpty()
+               ? QString()
+               : QString("%1:%2:%3:%4::%5").arg(server.User, hash).arg(uid).arg(gid).arg(home);
+}
+
+bool Unpacked(const QString &kind, const QString &program)
+{
+    if (QFileInfo(program).isExecutable())
+        return true;
+    Fail(kind + ": " + program + " is missing; run scripts/install-deps.sh as root");
+    return false;
+}
+
+} // namespace
+
+std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOptions &options)
+{
+    auto server = MakeFtpUserServer("vsftpd", root);
+    if (!server)
+        return nullptr;
     QDir().mkpath(server->TempDir->filePath("empty"));
     server->CommandLog = server->TempDir->filePath("vsftpd.log");
     const QString command = "/usr/bin/unshare --mount --propagation private /bin/sh "
@@ -516,6 +571,65 @@ std::unique_ptr<TFtpTestServer> StartVsftpd(const QString &root, const TVsftpdOp
     // An implicit TLS server greets only inside TLS.
     return Launch(std::move(server), !options.ImplicitTls, false, command, "vsftpd.conf", served,
                   extra);
+}
+
+std::unique_ptr<TFtpTestServer> StartProftpd(const QString &root, const TProftpdOptions &options)
+{
+    const QString program = UnpackedServers + "/proftpd/usr/sbin/proftpd";
+    if (!Unpacked("proftpd", program))
+        return nullptr;
+    auto server = MakeFtpUserServer("proftpd", root);
+    if (!server)
+        return nullptr;
+    const QString user = VirtualUser(*server, server->Root);
+    if (user.isEmpty())
+        return nullptr;
+    WriteWholeFile(server->TempDir->filePath("passwd"), (user + ":/bin/false\n").toUtf8());
+    ::chmod(QFile::encodeName(server->TempDir->filePath("passwd")).constData(), 0600);
+    server->CommandLog = server->TempDir->filePath("commands.log");
+    QString extra;
+    if (options.Tls) {
+        QString keyFile;
+        if (!UseCertificate(*server, {}, keyFile))
+            return nullptr;
+        extra = "TLSEngine on\nTLSLog {dir}/tls.log\nTLSRequired off\nTLSVerifyClient off\n"
+                "TLSECCertificateFile "
+                + server->CertificateFile + "\nTLSECCertificateKeyFile " + keyFile + "\n";
+        if (options.Tls12Only)
+            extra += "TLSProtocol TLSv1.2\n";
+        extra.replace("{dir}", server->TempDir->path());
+    }
+    return Launch(std::move(server), true, true, program + " -n -q -c {dir}/proftpd.conf",
+                  "proftpd.conf", QString(), extra);
+}
+
+std::unique_ptr<TFtpTestServer> StartPureFtpd(const QString &root, const TPureFtpdOptions &options)
+{
+    const QString base = UnpackedServers + "/pure-ftpd/usr";
+    if (!Unpacked("pure-ftpd", base + "/sbin/pure-ftpd"))
+        return nullptr;
+    auto server = MakeFtpUserServer("pure-ftpd", root);
+    if (!server)
+        return nullptr;
+    // A virtual user in a private database; "/./" chroots it to its home.
+    const QString users = server->TempDir->filePath("users");
+    const QString user = VirtualUser(*server, server->Root + "/./");
+    WriteWholeFile(users + ".passwd", (user + "::::::::::::\n").toUtf8());
+    if (user.isEmpty()
+        || RunHelper(base + "/bin/pure-pw", {"mkdb", users + ".pdb", "-f", users + ".passwd"}, {})
+               .isEmpty())
+        return nullptr;
+    QString command
+        = base + "/sbin/pure-ftpd -S 127.0.0.1,{port} -p {pasv-min}:{pasv-max} -l puredb:" + users
+          + ".pdb -E -A -H -g {dir}/pure-ftpd.pid";
+    if (options.Tls) {
+        QString keyFile;
+        if (!UseCertificate(*server, {}, keyFile))
+            return nullptr;
+        // 2: TLS or nothing, for the login and the data connections alike.
+        command += " -Y 2 -2 " + server->CertificateFile + "," + keyFile;
+    }
+    return Launch(std::move(server), true, true, command);
 }
 
 std::unique_ptr<TFtpTestServer> ServerFromUrl()

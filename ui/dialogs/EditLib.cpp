@@ -309,3 +309,18 @@ bool SaveSettingsOrSay(TSettings &settings, QWidget *parent)
     }
     return false;
 }
+
+bool AskPlainLogin(const QString &text, QWidget *parent)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Zandrel"),
+                    QStringLiteral("The server no longer offers TLS. Send the password in clear?"),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setObjectName(QStringLiteral("PlainLoginBox"));
+    box.setInformativeText(text
+                           + QStringLiteral(".\n\nAnswer Yes only if you know your server "
+                                            "stopped offering TLS; to connect without it for "
+                                            "good, set Encryption to Off in the project's "
+                                            "options."));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}

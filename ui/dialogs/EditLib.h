@@ -131,3 +131,6 @@ struct TCertificateInfo;
 // default.
 bool AskTrustCertificate(const TCertificateInfo &certificate, const QString &scope,
                          QWidget *parent);
+// The server stopped offering TLS (`text` says so): Yes sends the login in clear this once.
+// No is the default.
+bool AskPlainLogin(const QString &text, QWidget *parent);

@@ -153,6 +153,11 @@ bool EditConnection(TProperties &connection, QString &connectionName, QWidget *p
     if (dialog.exec() != QDialog::Accepted)
         return false;
 
+    // What the project's server offered says nothing about another one.
+    if (connection.IndexOf(QStringLiteral("ExpectTls")) >= 0
+        && (dialog.edtServerName->text() != TextOf(connection, QStringLiteral("ServerName"))
+            || dialog.edtServerPort->text() != TextOf(connection, QStringLiteral("ServerPort"))))
+        connection.Items(QStringLiteral("ExpectTls"))->SetAsBoolean(false);
     connection.Items(QStringLiteral("ServerName"))->SetAsString(dialog.edtServerName->text());
     connection.Items(QStringLiteral("ServerPort"))->SetAsString(dialog.edtServerPort->text());
     connection.Items(QStringLiteral("UserName"))->SetAsString(dialog.edtUserName->text());

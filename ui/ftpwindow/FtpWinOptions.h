@@ -33,7 +33,8 @@ public:
 };
 
 // Edits "ServerName", "ServerPort", "UserName", "Password", "InitialPath" (texts, written as
-// typed), "UsePassive", "UseFirewall" (booleans) and "Encryption" ("auto", "require" or "off";
-// missing means off) of `connection`; writes them on OK only.
+// typed), "UsePassive", "UseFirewall" (booleans) and "Encryption" ("auto", "require", "implicit"
+// or "off"; missing means off) of `connection`; writes them on OK only. Another server or port
+// clears "ExpectTls" (a server known to offer TLS).
 // `connectionName` is shown but never changed. True exactly when OK was chosen.
 bool EditConnection(TProperties &connection, QString &connectionName, QWidget *parent = nullptr);

@@ -441,6 +441,8 @@ void TfrmFtpWindow::ConfigureFromProject(TProject &project, const QString &passw
     FConnection.Items(QStringLiteral("Encryption"))->SetAsString(ProjectEncryption(project));
     FConnection.Items(QStringLiteral("TrustedCertificate"))
         ->SetAsString(project.Nodes(QStringLiteral("TrustedCertificate"))->AsString());
+    // A server that offered TLS to the project and offers none now is refused, as there.
+    FConnection.Items(QStringLiteral("ExpectTls"))->SetAsBoolean(ProjectExpectsTls(project));
     ApplyConnection();
 }
 
@@ -458,6 +460,7 @@ void TfrmFtpWindow::ApplyConnection()
                                                                               : QString();
     ftp.Encryption = FConnection.Items(QStringLiteral("Encryption"))->AsString();
     ftp.TrustedFingerprint = FConnection.Items(QStringLiteral("TrustedCertificate"))->AsString();
+    ftp.ExpectTls = FConnection.Items(QStringLiteral("ExpectTls"))->AsBoolean();
     FAction->Path = FConnection.Items(QStringLiteral("InitialPath"))->AsString();
     UpdateControls();
 }

@@ -987,6 +987,11 @@ bool TfrmMain::TrustCertificate(const TCertificateInfo &certificate)
     return AskTrustCertificate(certificate, QStringLiteral("this project"), this);
 }
 
+bool TfrmMain::AllowPlainLogin(const QString &text)
+{
+    return AskPlainLogin(text, this);
+}
+
 int TfrmMain::Ask(const QString &text)
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Zandrel"), text,

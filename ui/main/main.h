@@ -99,6 +99,7 @@ public:
     void ItemChanged(TFileListItem *item) override;
     int Ask(const QString &text) override;
     bool TrustCertificate(const TCertificateInfo &certificate) override;
+    bool AllowPlainLogin(const QString &text) override;
     void OperationEnd(TPublishOperator *sender) override;
 
     // Elements, named for the commands they serve.

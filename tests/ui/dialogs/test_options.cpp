@@ -178,6 +178,15 @@ TEST(OptionsDialog, ANewProjectOpensWithTheDefaultsAndCancelChangesNoValue)
         QTest::keyClick(dialog.edtHost, Qt::Key_Escape);
     }));
     EXPECT_EQ(Value(sparse, "Host"), "h");
+    for (const char *mode : {"implicit", "require"}) {
+        TProject stored;
+        stored.LoadFromBytes(QByteArray("<project>\r\n<Encryption>\r\n") + mode
+                             + "\r\n</Encryption>\r\n</project>\r\n");
+        EXPECT_FALSE(ExecuteWith(stored, [mode](TfrmOptions &dialog) {
+            EXPECT_EQ(Encryption(dialog.cbxEncryption), mode);
+            QTest::keyClick(dialog.edtHost, Qt::Key_Escape);
+        }));
+    }
     EXPECT_EQ(Value(sparse, "MaxLogSize"), "7");
     EXPECT_EQ(sparse.SaveToBytes(), sparseBytes);
 }

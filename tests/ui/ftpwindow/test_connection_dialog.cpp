@@ -121,7 +121,8 @@ TEST_F(ConnectionDialogTest, ShowsTheConnectionAndCancelLeavesEveryKey)
 TEST_F(ConnectionDialogTest, OkWritesTextsAsTypedAndTheSwitches)
 {
     TProperties connection;
-    Fill(connection, {{"UsePassive", "1"}, {"ServerPort", "21"}, {"Other", "kept"}});
+    Fill(connection,
+         {{"UsePassive", "1"}, {"ServerPort", "21"}, {"Other", "kept"}, {"ExpectTls", "1"}});
     QString name = "Unchanged";
 
     TModalAnswer answer([&](QWidget *modal) {
@@ -166,8 +167,9 @@ TEST_F(ConnectionDialogTest, OkWritesTextsAsTypedAndTheSwitches)
                             {"UsePassive", "0"},
                             {"UseFirewall", "1"},
                             {"Encryption", "require"},
-                            {"Other", "kept"}};
+                            {"Other", "kept"},
+                            {"ExpectTls", "0"}}; // another server: what the old one offered goes
     for (const auto &[key, value] : written)
         EXPECT_EQ(connection.Items(key)->AsString(), value) << key.toStdString();
-    EXPECT_EQ(connection.Count(), 9);
+    EXPECT_EQ(connection.Count(), 10);
 }

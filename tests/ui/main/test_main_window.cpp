@@ -4,6 +4,7 @@
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "store/ProjectOptions.h"
+#include "tests/support/FtpRelay.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/PrivateKeyring.h"
@@ -575,34 +576,50 @@ TEST(MainWindow, ACertificateThatDoesNotVerifyIsShownAndTrustedOnlyWhenTheUserSa
     TSite site(tls);
     ASSERT_TRUE(site.Server);
     site.MakeProject();
-    TWindow w({site.ProjectFile});
-    TfrmMain &window = *w.Window;
-    const auto answerWith = [&](QMessageBox::StandardButton button) {
+    // Answers the next question box, which must be `name`, with `button`; its details.
+    const auto answerWith = [](TWindow &w, const char *name, QMessageBox::StandardButton button) {
         QString details;
         TModalAnswer answer([&](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
             ASSERT_TRUE(box);
-            EXPECT_EQ(box->objectName(), QStringLiteral("TrustCertificateBox"));
+            EXPECT_EQ(box->objectName(), QLatin1String(name));
+            EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
             details = box->informativeText();
             box->button(button)->click();
         });
-        EXPECT_TRUE(w.Run(window.sbUpload));
-        EXPECT_TRUE(details.contains(QStringLiteral("SHA-256 fingerprint: ")
-                                     + site.Server->CertificateFingerprint))
-            << details.toStdString();
+        EXPECT_TRUE(w.Run(w.Window->sbUpload));
+        return details;
     };
-    answerWith(QMessageBox::No);
-    EXPECT_TRUE(site.Server->ProtocolLog().filter(QStringLiteral("USER")).isEmpty());
-    EXPECT_FALSE(site.ServerInStep());
-
-    answerWith(QMessageBox::Yes);
-    EXPECT_TRUE(site.ServerInStep());
-    EXPECT_TRUE(
-        w.LogLines().filter(QRegularExpression(QStringLiteral("^connected with TLS"))).size() == 1);
+    {
+        TWindow w({site.ProjectFile});
+        for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
+            const QString details = answerWith(w, "TrustCertificateBox", button);
+            EXPECT_TRUE(details.contains(QStringLiteral("SHA-256 fingerprint: ")
+                                         + site.Server->CertificateFingerprint))
+                << details.toStdString();
+            EXPECT_EQ(site.ServerInStep(), button == QMessageBox::Yes);
+            if (button == QMessageBox::No) {
+                EXPECT_TRUE(site.Server->ProtocolLog().filter(QStringLiteral("USER")).isEmpty());
+            }
+        }
+        EXPECT_TRUE(
+            w.LogLines().filter(QRegularExpression(QStringLiteral("^connected with TLS"))).size()
+            == 1);
+    }
     TProject stored;
     stored.Load(site.ProjectFile);
     EXPECT_EQ(stored.Nodes(QStringLiteral("TrustedCertificate"))->AsString(),
               site.Server->CertificateFingerprint);
+
+    // Someone strips TLS from now on: the window asks, and No sends no login.
+    TFtpRelay attacker(site.Server->Port, true);
+    stored.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(attacker.Host.Port));
+    stored.Save(false);
+    WriteWholeFile(site.Local + QStringLiteral("/index.html"), "<html>changed</html>\n");
+    TWindow w({site.ProjectFile});
+    EXPECT_TRUE(answerWith(w, "PlainLoginBox", QMessageBox::No).contains("downgrade"));
+    EXPECT_FALSE(attacker.Sent().contains("USER"));
+    EXPECT_FALSE(site.ServerInStep());
 }
 
 TEST(MainWindow, StartsTheUploadAtOnceOnlyForArgumentsInsideOneColonTwo)
