@@ -70,6 +70,7 @@ quint64 TSessionPool::Submit(TBody body)
         own->Proxy = m_primary.Proxy;
         own->Encryption = m_primary.Encryption;
         own->TrustedFingerprint = m_primary.TrustedFingerprint;
+        own->VerifyStoredSize = m_primary.VerifyStoredSize;
         TFtp *ftp = own.get();
         Spawn(std::move(own), ftp);
     }

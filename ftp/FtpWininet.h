@@ -43,6 +43,15 @@ public:
     bool Changed = false;
 };
 
+// The server reported success for a transfer that did not happen as a whole: it answered
+// without using the data connection, or it holds a shorter file than was sent. Trying the same
+// server again at once does not help.
+class EFtpIncompleteError : public EFtpError
+{
+public:
+    using EFtpError::EFtpError;
+};
+
 class TFtpFile
 {
 public:
@@ -94,6 +103,11 @@ public:
     QString Encryption;
     // A certificate that does not verify but that the user trusts, by its SHA-256 fingerprint.
     QString TrustedFingerprint;
+    // After an upload, ask the stored size (SIZE or, in ASCII mode, MLST, when the server
+    // offers them) and raise EFtpIncompleteError when it is not what was sent: a full quota or
+    // a failing disk keeps part of a file and still reports success. In ASCII mode any size the
+    // server's line-end conversion can give passes.
+    bool VerifyStoredSize = false;
     // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 

@@ -468,6 +468,8 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
         command += " --hostile-listing";
     if (options.IdleTimeout > 0)
         command += " --idle-timeout " + QString::number(options.IdleTimeout);
+    if (!options.TransferFault.isEmpty())
+        command += " --transfer-fault " + options.TransferFault;
     if (options.Tls) {
         QString keyFile;
         if (!UseCertificate(*server, options.Certificate, keyFile))

@@ -74,6 +74,9 @@ struct TPyftpdlibOptions
     int IdleTimeout = 0; // seconds a control connection may be idle before the server drops it
     bool Tls = false;    // offers AUTH TLS with a certificate of its own
     TTestCertificate Certificate; // with Tls: this one instead of its own
+    // A server reporting success for transfers it did not make whole: "stor-bare-226" and
+    // "retr-bare-226" answer without the data connection, "stor-truncate" keeps half of each file.
+    QString TransferFault;
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},

@@ -34,6 +34,41 @@ class HostileFS(AbstractedFS):
             yield ('%srw-r--r--   1 owner group 6 Jan 01 12:00 %s\r\n' % (kind, name)).encode()
 
 
+# Servers that report success for a transfer that did not happen as a whole.
+TRANSFER_FAULTS = {
+    'stor-bare-226': 'answers STOR with 226 without using the data connection',
+    'stor-truncate': 'keeps only the first half of every file stored',
+    'retr-bare-226': 'answers RETR with 226 without using the data connection',
+}
+
+
+def with_transfer_fault(base, fault):
+    class Faulty(base):
+        def _answer_without_data(self):
+            self._shutdown_connecting_dtp()
+            if self.data_channel is not None:
+                self.data_channel.close()
+                self.data_channel = None
+            self.respond('226 Transfer complete.')
+
+        def ftp_STOR(self, file, mode='w'):
+            if fault == 'stor-bare-226':
+                return self._answer_without_data()
+            return base.ftp_STOR(self, file, mode)
+
+        def ftp_RETR(self, file):
+            if fault == 'retr-bare-226':
+                return self._answer_without_data()
+            return base.ftp_RETR(self, file)
+
+        def on_file_received(self, file):
+            # Runs before the next command is read: the client's SIZE already sees the loss.
+            if fault == 'stor-truncate':
+                os.truncate(file, os.path.getsize(file) // 2)
+            base.on_file_received(self, file)
+    return Faulty
+
+
 def main():
     parser = argparse.ArgumentParser(description='pyftpdlib test server')
     parser.add_argument('--root', required=True)
@@ -50,6 +85,8 @@ def main():
     parser.add_argument('--keyfile', default='')
     parser.add_argument('--hostile-listing', action='store_true',
                         help='append entries whose names lead out of the listed folder')
+    parser.add_argument('--transfer-fault', choices=sorted(TRANSFER_FAULTS), default='',
+                        help='; '.join('%s: %s' % item for item in TRANSFER_FAULTS.items()))
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -75,6 +112,8 @@ def main():
                 command_log.write('PASS <password>\n' if cmd == 'PASS' else line + '\n')
             return base.pre_process_command(self, line, cmd, arg)
 
+    if args.transfer_fault:
+        Handler = with_transfer_fault(Handler, args.transfer_fault)
     Handler.authorizer = authorizer
     if args.hostile_listing:
         Handler.abstracted_fs = HostileFS
