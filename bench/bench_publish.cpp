@@ -1,6 +1,7 @@
 // Publishing benchmark: prints figures, asserts nothing.
 //
-//   bench_publish [--big N]          the whole run (default N = 100000)
+//   bench_publish [--big N] [--check-size]  the whole run (default N = 100000); --check-size
+//                                    turns the projects' CheckSize on (stored sizes asked)
 //   bench_publish --refresh-only DIR one refresh of DIR, for a clean peak-memory figure
 //   bench_publish --save N           only the save of a project with N records
 //
@@ -235,7 +236,7 @@ void PrintUpload(const char *what, const TBenchFrontEnd &frontEnd, qint64 ms, in
                 static_cast<long long>(frontEnd.Stats.Connections), frontEnd.Errors);
 }
 
-int FullRun(int bigFiles)
+int FullRun(int bigFiles, bool checkSize)
 {
     QTemporaryDir temp(QDir::tempPath() + QStringLiteral("/zandrel-bench-XXXXXX"));
     if (!temp.isValid())
@@ -288,6 +289,7 @@ int FullRun(int bigFiles)
         project.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(target->Server->Port));
         project.Nodes(QStringLiteral("User"))->SetAsString(target->Server->User);
         project.Nodes(QStringLiteral("Connections"))->SetAsInteger(connections);
+        project.Nodes(QStringLiteral("CheckSize"))->SetAsBoolean(checkSize);
         project.Nodes(QStringLiteral("Encryption"))
             ->SetAsString(tls ? QStringLiteral("require") : QStringLiteral("off"));
         project.Nodes(QStringLiteral("TrustedCertificate"))
@@ -357,7 +359,8 @@ int main(int argc, char **argv)
     if (args.size() >= 3 && args.at(1) == QLatin1String("--save"))
         return SaveOnly(qMax(1, args.at(2).toInt()));
     int big = 100000;
-    if (args.size() >= 3 && args.at(1) == QLatin1String("--big"))
-        big = qMax(1, args.at(2).toInt());
-    return FullRun(big);
+    const qsizetype bigAt = args.indexOf(QLatin1String("--big"));
+    if (bigAt > 0 && bigAt + 1 < args.size())
+        big = qMax(1, args.at(bigAt + 1).toInt());
+    return FullRun(big, args.contains(QLatin1String("--check-size")));
 }

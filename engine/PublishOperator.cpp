@@ -377,6 +377,8 @@ void TPublishOperator::ConnectStep()
     Ftp.Encryption = ProjectEncryption(project);
     Ftp.TrustedFingerprint = project.Nodes(QStringLiteral("TrustedCertificate"))->AsString();
     Ftp.ExpectTls = ProjectExpectsTls(project);
+    // A file the server holds short after its upload stays in need of upload.
+    Ftp.VerifyStoredSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
 
     const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
                          + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);

@@ -76,6 +76,7 @@ quint64 TSessionPool::Submit(TBody body)
         own->Encryption = m_primary.Encryption;
         own->TrustedFingerprint = m_primary.TrustedFingerprint;
         own->ExpectTls = m_primary.ExpectTls;
+        own->VerifyStoredSize = m_primary.VerifyStoredSize;
         TFtp *ftp = own.get();
         Spawn(std::move(own), ftp);
     }

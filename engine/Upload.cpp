@@ -320,6 +320,8 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
         *outcome = TUploadOutcome();
         try {
             PutSiteFile(ftp, remote, local, ascii, safe);
+        } catch (const EFtpIncompleteError &) {
+            throw; // the server answered for the file itself: no folder to mend
         } catch (const std::exception &) {
             if (chain.isEmpty())
                 throw;

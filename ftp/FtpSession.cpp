@@ -152,6 +152,22 @@ private:
     bool m_pendingCr = false;
 };
 
+// The size fact of an MLST entry line (" type=file;size=12;modify=...; name"), -1 without one.
+qint64 SizeFact(const QByteArray &line)
+{
+    const QByteArray entry = line.trimmed();
+    const qsizetype space = entry.indexOf(' ');
+    const QByteArray facts = space < 0 ? entry : entry.left(space);
+    for (const QByteArray &fact : facts.split(';')) {
+        if (fact.size() > 5 && fact.left(5).toLower() == "size=") {
+            bool ok = false;
+            const qint64 size = fact.mid(5).toLongLong(&ok);
+            return ok ? size : -1;
+        }
+    }
+    return -1;
+}
+
 QString Masked(const QString &line)
 {
     for (const char *secret : {"PASS ", "ACCT "}) {
@@ -432,6 +448,8 @@ void TFtpSession::ReadFeatures()
                 m_mlst = true;
             else if (name == "UTF8")
                 m_utf8 = true;
+            else if (name == "SIZE")
+                m_size = true;
         }
     }
     if (m_utf8)
@@ -444,7 +462,7 @@ void TFtpSession::Connect()
     CloseControl();
     m_connected = false;
     m_lost = false;
-    m_mlst = m_utf8 = m_epsvRefused = m_eprtRefused = m_listAllRefused = false;
+    m_mlst = m_utf8 = m_size = m_epsvRefused = m_eprtRefused = m_listAllRefused = false;
     m_type = 0;
     m_tls = m_plainFallback = false;
     m_dataSession.reset();
@@ -639,18 +657,21 @@ void TFtpSession::AcceptData(TDataChannel &channel, bool &completed)
     }
 }
 
-void TFtpSession::RunTransfer(const QString &command, const TBody &body)
+bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool upload)
 {
     TDataChannel channel;
     OpenData(channel);
     const TFtpReply start = Command(command);
     if (start.IsCompletion())
-        return; // nothing to move
+        return false; // nothing moved
     if (!start.IsPreliminary())
         Refused(start);
     bool completed = false;
     if (!channel.Data)
         AcceptData(channel, completed);
+    // A final reply to STOR before the data came in speaks for no data.
+    if (upload && completed)
+        return false;
     try {
         // The handshake only once the command is out (pyftpdlib drops it otherwise), resuming
         // the control connection's session (vsftpd and proftpd refuse a data connection that
@@ -689,12 +710,13 @@ void TFtpSession::RunTransfer(const QString &command, const TBody &body)
     }
     channel.Close();
     if (completed)
-        return;
+        return true;
     TFtpReply final = Reply();
     while (final.IsPreliminary())
         final = Reply();
     if (!final.IsCompletion())
         ThrowFtpError(final.ErrorText());
+    return true;
 }
 
 TTlsSession TFtpSession::DataSession() const
@@ -807,7 +829,7 @@ void TFtpSession::GetFile(const QString &remoteName, const QString &localName, b
     TLineEndFilter lineEnds;
     TTransferScope scope(m_inTransfer);
     SetType(asAscii ? 'A' : 'I');
-    RunTransfer(QStringLiteral("RETR ") + remoteName, [&](TFtpSocket &socket) {
+    const bool moved = RunTransfer(QStringLiteral("RETR ") + remoteName, [&](TFtpSocket &socket) {
         char chunk[ChunkSize];
         for (;;) {
             const qint64 got = socket.Read(chunk, sizeof chunk, m_timeout);
@@ -824,6 +846,10 @@ void TFtpSession::GetFile(const QString &remoteName, const QString &localName, b
         const QByteArray rest = lineEnds.Finish();
         target.Write(rest.constData(), rest.size());
     });
+    if (!moved)
+        throw EFtpIncompleteError(
+            QStringLiteral("The server sent no data for %1 although it reported success")
+                .arg(remoteName));
     target.Commit();
 }
 
@@ -842,7 +868,8 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
     TTransferScope scope(m_inTransfer);
     // ASCII mode sends the bytes as they are: local text files end lines with LF already.
     SetType(asAscii ? 'A' : 'I');
-    RunTransfer(QStringLiteral("STOR ") + remoteName, [&](TFtpSocket &socket) {
+    TSentText sent;
+    const auto send = [&](TFtpSocket &socket) {
         char chunk[ChunkSize];
         for (;;) {
             const ssize_t got = ::read(file.Fd, chunk, sizeof chunk);
@@ -854,9 +881,58 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
             if (got == 0)
                 break;
             socket.Write(chunk, got, m_timeout);
+            sent.Add(chunk, got, asAscii);
             Progress(got);
         }
-    });
+    };
+    if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, true))
+        throw EFtpIncompleteError(
+            QStringLiteral("The server received no data for %1 although it reported success")
+                .arg(localName));
+    if (m_owner.VerifyStoredSize)
+        VerifyStored(remoteName, localName, sent, asAscii);
+}
+
+void TFtpSession::VerifyStored(const QString &remoteName, const QString &localName,
+                               const TSentText &sent, bool ascii)
+{
+    // SIZE counts the bytes of the stored file only in binary mode (pyftpdlib refuses it in
+    // ASCII mode); MLST's size fact counts them in either.
+    const bool mlst = ascii && m_mlst;
+    if (!mlst && !m_size)
+        return;
+    const TFtpReply reply
+        = Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + remoteName);
+    qint64 stored = -1;
+    if (mlst && reply.Code == 250 && reply.Lines.size() > 1) {
+        stored = SizeFact(reply.Lines[1]);
+    } else if (!mlst && reply.Code == 213) {
+        bool ok = false;
+        stored = reply.Text().section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
+        if (!ok)
+            stored = -1;
+    }
+    if (stored < 0) {
+        // Gone right after it was stored: nothing of it is there. A text file is not judged by a
+        // refusal: a server may refuse the size of a file in ASCII mode.
+        if (!ascii && reply.Code == 550)
+            throw EFtpIncompleteError(
+                QStringLiteral("%1 is not on the server although it reported it stored (%2)")
+                    .arg(localName, reply.ErrorText()));
+        if (!ascii && reply.Class() == 5)
+            m_size = false; // offered but not implemented after all
+        return;
+    }
+    // In ASCII mode the server may drop the CR of each CR LF or add one before each bare LF.
+    const qint64 least = ascii ? sent.Bytes - sent.CrLf : sent.Bytes;
+    const qint64 most = ascii ? sent.Bytes + sent.BareLf : sent.Bytes;
+    if (stored >= least && stored <= most)
+        return;
+    throw EFtpIncompleteError(
+        QStringLiteral("%1 did not reach the server whole: it holds %2 bytes of the %3 sent")
+            .arg(localName)
+            .arg(stored)
+            .arg(sent.Bytes));
 }
 
 void TFtpSession::RenameFile(const QString &oldName, const QString &newName)

@@ -79,7 +79,30 @@ private:
     void ConnectData(TFtpSocket &socket, quint16 port);
     // Accepts the server's data connection; `completed` tells that the final reply came already.
     void AcceptData(TDataChannel &channel, bool &completed);
-    void RunTransfer(const QString &command, const TBody &body);
+    // Runs `command` over a data connection. False when a file transfer did not happen although
+    // the server reported success: it answered without a data connection, or (an upload) before
+    // it had received the data. A listing answered without one is empty.
+    bool RunTransfer(const QString &command, const TBody &body, bool upload = false);
+    // What an upload sent: its bytes, and the line ends an ASCII transfer may convert.
+    struct TSentText
+    {
+        qint64 Bytes = 0;
+        qint64 CrLf = 0;
+        qint64 BareLf = 0;
+        bool LastWasCr = false;
+        void Add(const char *data, qint64 size, bool countLineEnds)
+        {
+            for (qint64 i = 0; countLineEnds && i < size; ++i) {
+                if (data[i] == '\n')
+                    ++(LastWasCr ? CrLf : BareLf);
+                LastWasCr = data[i] == '\r';
+            }
+            Bytes += size;
+        }
+    };
+    // After a STOR: raises when the server holds another size than was sent.
+    void VerifyStored(const QString &remoteName, const QString &localName, const TSentText &sent,
+                      bool ascii);
     QByteArray FetchListing(const QString &command);
     TTlsSession DataSession() const;
 
@@ -106,6 +129,7 @@ private:
     // What the server offers and refuses.
     bool m_mlst = false;
     bool m_utf8 = false;
+    bool m_size = false; // SIZE (RFC 3659)
     bool m_epsvRefused = false;
     bool m_eprtRefused = false;
     bool m_listAllRefused = false;

@@ -51,6 +51,15 @@ public:
     using EFtpError::EFtpError;
 };
 
+// The server reported success for a transfer that did not happen as a whole: it answered
+// without using the data connection, or it holds a shorter file than was sent. Trying the same
+// server again at once does not help.
+class EFtpIncompleteError : public EFtpError
+{
+public:
+    using EFtpError::EFtpError;
+};
+
 class TFtpFile
 {
 public:
@@ -105,6 +114,11 @@ public:
     // "auto" on a server known to offer TLS: one without it now is refused before the login
     // (EFtpDowngradeError) instead of getting the password in clear.
     bool ExpectTls = false;
+    // After an upload, ask the stored size (SIZE or, in ASCII mode, MLST, when the server
+    // offers them) and raise EFtpIncompleteError when it is not what was sent: a full quota or
+    // a failing disk keeps part of a file and still reports success. In ASCII mode any size the
+    // server's line-end conversion can give passes.
+    bool VerifyStoredSize = false;
     // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 

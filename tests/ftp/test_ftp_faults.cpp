@@ -67,11 +67,12 @@ public:
         while (!Command().isEmpty()) {
         }
     }
-    void Login()
+    void Login(const QByteArray &features = " EPSV\r\n")
     {
         Reply("220 Scripted server");
-        for (const char *reply :
-             {"331 Password please", "230 Logged in", "211-Features:\r\n EPSV\r\n211 End"}) {
+        for (const QByteArray &reply :
+             {QByteArray("331 Password please"), QByteArray("230 Logged in"),
+              "211-Features:\r\n" + features + "211 End"}) {
             Command();
             Reply(reply);
         }
@@ -315,4 +316,78 @@ TEST(FtpFaults, AbortEndsABlockedTransferAtOnce)
     ftp.Disconnect();
     EXPECT_LT(abortedAfter([&] { ftp.Connect(); }), 450);
     EXPECT_FALSE(ftp.Connected());
+}
+
+// After a STOR the stored size is asked (SIZE) and judged: a size that differs, or a binary file
+// that is not there, fails; a text file passes with any size line-end conversion can give, and
+// a refusal of SIZE in ASCII mode or a SIZE that is not implemented passes unjudged.
+TEST(FtpFaults, StoredSizeIsAskedAndJudged)
+{
+    struct TCase
+    {
+        bool Ascii;
+        QByteArray SizeReply; // "" when no SIZE may come
+        const char *Error;    // "%1" stands for the local file, "" for none
+    };
+    const std::vector<TCase> cases = {
+        {false, "213 10", ""},
+        {false, "213 4", "%1 did not reach the server whole: it holds 4 bytes of the 10 sent"},
+        {false, "213 11", "%1 did not reach the server whole: it holds 11 bytes of the 10 sent"},
+        {false, "550 No such file",
+         "%1 is not on the server although it reported it stored (No such file)"},
+        {true, "213 9", ""},  // "a\r\nb\nc\r\nd\n\n" less its two CRs
+        {true, "213 14", ""}, // plus a CR before each of its three bare LFs
+        {true, "213 8", "%1 did not reach the server whole: it holds 8 bytes of the 11 sent"},
+        {true, "213 15", "%1 did not reach the server whole: it holds 15 bytes of the 11 sent"},
+        {true, "550 SIZE not allowed in ASCII mode", ""},
+        {false, "502 Command not implemented", ""},
+        {false, "", ""}, // not asked again on this server
+    };
+    std::atomic<size_t> next{0};
+    TScripted server([&](TScripted &c, int) {
+        c.Login(" EPSV\r\n SIZE\r\n");
+        c.Serve([&](const QByteArray &command) {
+            if (command.startsWith("STOR")) {
+                const auto data = c.AcceptData();
+                c.Reply("150 Send it");
+                while (data->state() == QAbstractSocket::ConnectedState)
+                    data->waitForReadyRead(50);
+                c.Reply("226 Stored");
+            } else if (command.startsWith("SIZE")) {
+                c.Reply(next < cases.size() ? cases[next].SizeReply : "500 Not now");
+            } else {
+                c.Reply("500 Unexpected " + command);
+            }
+            return true;
+        });
+    });
+    QTemporaryDir folder;
+    const QString binary = folder.filePath("b.bin");
+    WriteWholeFile(binary, "0123456789");
+    const QString text = folder.filePath("t.html");
+    WriteWholeFile(text, "a\r\nb\nc\r\nd\n\n");
+    TFtp ftp;
+    Configure(ftp, server.Port);
+    ftp.VerifyStoredSize = true;
+    QStringList sent;
+    ftp.OnCommand = [&](const QString &line) { sent << line; };
+    ftp.Connect();
+    for (; next < cases.size(); ++next) {
+        const TCase &c = cases[next];
+        const QString local = c.Ascii ? text : binary;
+        sent.clear();
+        const auto put = [&] { ftp.PutFile("/x", local, c.Ascii); };
+        if (*c.Error)
+            EXPECT_EQ(ErrorOf<EFtpIncompleteError>(put), QString(c.Error).arg(local)) << next;
+        else
+            EXPECT_NO_THROW(put()) << next;
+        EXPECT_EQ(sent.contains("SIZE /x"), !c.SizeReply.isEmpty()) << next;
+    }
+    // Off, nothing is asked.
+    ftp.VerifyStoredSize = false;
+    sent.clear();
+    ftp.Disconnect();
+    ftp.Connect();
+    ftp.PutFile("/x", binary, false);
+    EXPECT_FALSE(sent.contains("SIZE /x"));
 }

@@ -78,6 +78,9 @@ struct TPyftpdlibOptions
     // RNTO over an existing file is refused; "lose-temporary" or "short-temporary" also lose or
     // halve every file stored under a safe upload's temporary name ("refuse-replace": neither).
     QString RenameFault;
+    // A server reporting success for transfers it did not make whole: "stor-bare-226" and
+    // "retr-bare-226" answer without the data connection, "stor-truncate" keeps half of each file.
+    QString TransferFault;
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},

@@ -59,6 +59,39 @@ def rename_fault_handler(base, fault):
             elif fault == 'short-temporary':
                 os.truncate(file, os.path.getsize(file) // 2)
     return RenameFault
+# Servers that report success for a transfer that did not happen as a whole.
+TRANSFER_FAULTS = {
+    'stor-bare-226': 'answers STOR with 226 without using the data connection',
+    'stor-truncate': 'keeps only the first half of every file stored',
+    'retr-bare-226': 'answers RETR with 226 without using the data connection',
+}
+
+
+def with_transfer_fault(base, fault):
+    class Faulty(base):
+        def _answer_without_data(self):
+            self._shutdown_connecting_dtp()
+            if self.data_channel is not None:
+                self.data_channel.close()
+                self.data_channel = None
+            self.respond('226 Transfer complete.')
+
+        def ftp_STOR(self, file, mode='w'):
+            if fault == 'stor-bare-226':
+                return self._answer_without_data()
+            return base.ftp_STOR(self, file, mode)
+
+        def ftp_RETR(self, file):
+            if fault == 'retr-bare-226':
+                return self._answer_without_data()
+            return base.ftp_RETR(self, file)
+
+        def on_file_received(self, file):
+            # Runs before the next command is read: the client's SIZE already sees the loss.
+            if fault == 'stor-truncate':
+                os.truncate(file, os.path.getsize(file) // 2)
+            base.on_file_received(self, file)
+    return Faulty
 
 
 def main():
@@ -81,6 +114,8 @@ def main():
                         choices=['', 'refuse-replace', 'lose-temporary', 'short-temporary'],
                         help='refuse RNTO over an existing file, and lose or cut short the '
                         'copies of safe uploads')
+    parser.add_argument('--transfer-fault', choices=sorted(TRANSFER_FAULTS), default='',
+                        help='; '.join('%s: %s' % item for item in TRANSFER_FAULTS.items()))
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -108,6 +143,8 @@ def main():
 
     if args.rename_fault:
         Handler = rename_fault_handler(Handler, args.rename_fault)
+    if args.transfer_fault:
+        Handler = with_transfer_fault(Handler, args.transfer_fault)
     Handler.authorizer = authorizer
     if args.hostile_listing:
         Handler.abstracted_fs = HostileFS

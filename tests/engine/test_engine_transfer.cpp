@@ -1,0 +1,196 @@
+// Servers that report success for transfers they did not make whole: no such file is recorded
+// as uploaded or downloaded, each gets an error line naming it, and once the server is sound
+// again the next upload leaves it byte-identical to the site. Real servers pass the size check.
+#include "engine/FileLib.h"
+#include "tests/engine/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+
+namespace {
+
+struct TTransferCase
+{
+    const char *Server; // "pyftpdlib" or "vsftpd"
+    const char *Fault;  // pyftpdlib's transfer fault, "" for none
+    bool Safe;          // safe upload
+    bool CheckSize;
+    int Connections;
+};
+
+// Shown in the test's name.
+std::string CaseName(const TTransferCase &c)
+{
+    std::string name = std::string(c.Server) + "_" + (*c.Fault ? c.Fault : "sound")
+                       + (c.Safe ? "_safe" : "_direct") + (c.CheckSize ? "_checksize" : "") + "_c"
+                       + std::to_string(c.Connections);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+void PrintTo(const TTransferCase &c, std::ostream *out)
+{
+    *out << CaseName(c);
+}
+
+} // namespace
+
+class TransferFault : public SiteTest, public ::testing::WithParamInterface<TTransferCase>
+{
+protected:
+    QTemporaryDir serverRoot;
+    std::unique_ptr<TFtpTestServer> server;
+    std::unique_ptr<TProject> project;
+
+    void SetUp() override
+    {
+        const TTransferCase &c = GetParam();
+        // Binary files of several sizes in two folders, text files with LF and CR LF ends.
+        Write("a.bin", RandomBytes(70001, 1));
+        Write("img/b.gif", RandomBytes(3000, 2));
+        Write("img/c.jpg", RandomBytes(300000, 3));
+        Write("deep/er/d.bin", RandomBytes(1, 4));
+        Write("index.html", QByteArray("<p>line\n").repeated(500));
+        Write("deep/dos.html", QByteArray("<p>line\r\n").repeated(300) + "end\r\r\n\n");
+        QDir().mkpath(site);
+        server = Start(c.Fault);
+        ASSERT_TRUE(server);
+        project = MakeTestProject(site, server.get(), c.Connections);
+        Set(*project, "SafeUpload", c.Safe ? "1" : "0");
+        Set(*project, "CheckSize", c.CheckSize ? "1" : "0");
+    }
+    std::unique_ptr<TFtpTestServer> Start(const char *fault)
+    {
+        if (QString::fromLatin1(GetParam().Server) == "vsftpd")
+            return StartVsftpd(serverRoot.path());
+        TPyftpdlibOptions options;
+        options.TransferFault = QString::fromLatin1(fault);
+        return StartPyftpdlib(serverRoot.path(), options);
+    }
+    // Both servers drop the CR of each CR LF of a text file sent in ASCII mode.
+    QByteArray AsStored(const QString &relative, QByteArray data) const
+    {
+        const TFileListItem *item = FindItem(list, relative);
+        return item && item->IsAscii ? data.replace("\r\n", "\n") : data;
+    }
+    QMap<QString, QByteArray> SiteAsStored() const
+    {
+        QMap<QString, QByteArray> tree = TreeOf(site);
+        for (auto it = tree.begin(); it != tree.end(); ++it)
+            it.value() = AsStored(QString(it.key()).replace('/', '\\'), it.value());
+        return tree;
+    }
+    QStringList Files() const
+    {
+        QStringList files;
+        for (int i = 0; i < list.Count(); ++i) {
+            if (!list.Items(i)->IsFolder)
+                files << list.Items(i)->RelativeName;
+        }
+        return files;
+    }
+};
+
+TEST_P(TransferFault, NothingShortIsRecordedAndTheNextUploadMendsTheServer)
+{
+    const TTransferCase &c = GetParam();
+    // What the server held before: the safe upload must leave it there.
+    const QByteArray before = "the live copy";
+    for (const char *name : {"a.bin", "img/c.jpg", "index.html"})
+        WriteWholeFile(serverRoot.path() + "/" + name, before);
+
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    const QStringList files = Files();
+    ASSERT_EQ(files.size(), 6);
+    if (!*c.Fault) {
+        // A sound server passes the check in both modes; every file was asked about.
+        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+        EXPECT_EQ(TreeOf(serverRoot.path()), SiteAsStored());
+        const QStringList log = server->ProtocolLog();
+        EXPECT_EQ(log.filter(QRegularExpression("^(SIZE|MLST) ")).size(), 6)
+            << log.join('\n').toStdString();
+        return;
+    }
+
+    EXPECT_TRUE(frontEnd.HadErrors);
+    EXPECT_FALSE(frontEnd.Aborted);
+    ASSERT_EQ(frontEnd.Errors.size(), files.size()) << frontEnd.Errors.join('\n').toStdString();
+    const bool truncated = QString::fromLatin1(c.Fault) == "stor-truncate";
+    for (const QString &file : files) {
+        const QString local = site + QString(file).replace('\\', '/');
+        EXPECT_EQ(project->Versions.FindOrAdd(file)->Date, 0) << file.toStdString();
+        EXPECT_FALSE(Sync(list, file.toUtf8().constData()));
+        // One error line names the file and, for a short copy, both sizes.
+        const QString expected
+            = truncated
+                  ? local
+                        + QString(" did not reach the server whole: it holds %1 bytes "
+                                  "of the %2 sent")
+                              .arg(AsStored(file, ReadWholeFile(local)).size() / 2)
+                              .arg(QFileInfo(local).size())
+                  : "The server received no data for " + local + " although it reported success";
+        EXPECT_EQ(frontEnd.Errors.count(expected), 1) << expected.toStdString() << "\n"
+                                                      << frontEnd.Errors.join('\n').toStdString();
+    }
+    EXPECT_TRUE(frontEnd.LastLine().endsWith(" and 0 file(s) have been uploaded"));
+    // The live copies stay as they were unless they were written to directly.
+    for (const char *name : {"a.bin", "img/c.jpg", "index.html"}) {
+        const QByteArray now = ReadWholeFile(serverRoot.path() + "/" + name);
+        if (c.Safe || !truncated)
+            EXPECT_EQ(now, before) << name;
+        else
+            EXPECT_EQ(now, ReadWholeFile(site + name).left(now.size())) << name;
+    }
+
+    // The same folder behind a sound server: the next upload sends every file again.
+    server.reset();
+    server = Start("");
+    ASSERT_TRUE(server);
+    Set(*project, "Port", QString::number(server->Port));
+    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+    EXPECT_EQ(Uploaded().size(), files.size());
+    EXPECT_EQ(TreeOf(serverRoot.path()), SiteAsStored());
+    for (const QString &file : files)
+        EXPECT_TRUE(Sync(list, file.toUtf8().constData()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TransferFault,
+    ::testing::Values(TTransferCase{"pyftpdlib", "stor-bare-226", true, false, 1},
+                      TTransferCase{"pyftpdlib", "stor-bare-226", false, false, 4},
+                      TTransferCase{"pyftpdlib", "stor-truncate", true, true, 1},
+                      TTransferCase{"pyftpdlib", "stor-truncate", true, true, 4},
+                      TTransferCase{"pyftpdlib", "stor-truncate", false, true, 4},
+                      TTransferCase{"pyftpdlib", "", true, true, 4},
+                      TTransferCase{"vsftpd", "", true, true, 1},
+                      TTransferCase{"vsftpd", "", false, true, 4}),
+    [](const auto &info) { return CaseName(info.param); });
+
+// A RETR answered with success but no data leaves the local file as it was, unrecorded.
+TEST(TransferFaultDownload, ABareReplyToRetrDownloadsNothing)
+{
+    QTemporaryDir dir;
+    const QString site = dir.path() + "/site/";
+    const QString root = dir.path() + "/server";
+    WriteWholeFile(site + "keep.txt", "local");
+    WriteWholeFile(root + "/keep.txt", "server copy");
+    WriteWholeFile(root + "/only/new.bin", RandomBytes(5000, 9));
+    TPyftpdlibOptions options;
+    options.TransferFault = "retr-bare-226";
+    auto server = StartPyftpdlib(root, options);
+    ASSERT_TRUE(server);
+    auto project = MakeTestProject(site, server.get());
+    TFileList list;
+    TTestFrontEnd frontEnd;
+    frontEnd.Answers = {mrYesToAll};
+    ASSERT_TRUE(frontEnd.Run(list, pkDownload, *project));
+    EXPECT_EQ(
+        frontEnd.Errors,
+        QStringList{"The server sent no data for /only/new.bin although it reported success"});
+    EXPECT_FALSE(frontEnd.Lines.contains("1 file(s) have been downloaded"));
+    EXPECT_EQ(TreeOf(site), (QMap<QString, QByteArray>{{"keep.txt", "local"}, {"only/", ""}}));
+    EXPECT_EQ(project->Versions.FindOrAdd("only\\new.bin")->Date, 0);
+}
