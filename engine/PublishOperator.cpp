@@ -586,7 +586,7 @@ void TPublishOperator::RunParallel(const std::function<TStep()> &next, bool tran
             const TRunning job = running.take(event.Job);
             // Several sessions report side by side: a failure line says what it is about.
             QString failure = event.Text;
-            if (!failure.isEmpty() && !job.Subject.isEmpty() && !failure.startsWith(job.Subject))
+            if (!failure.isEmpty() && !job.Subject.isEmpty() && !failure.contains(job.Subject))
                 failure = job.Subject + QStringLiteral(": ") + failure;
             if (!event.Aborted && job.Done)
                 job.Done(failure);
