@@ -426,7 +426,7 @@ int OperationCommand(const TArguments &args)
     // Refused before a password is asked for; the engine refuses the same on its own.
     const QString refusal = ProjectRefusal(project, kind != pkRefresh);
     if (!refusal.isEmpty()) {
-        WriteErr(QStringLiteral("zandrel-cli: %1: %2\n").arg(fileName, refusal));
+        WriteErr(QStringLiteral("zandrel-cli: %1: %2\n").arg(project.FileName, refusal));
         return esUsage;
     }
 
