@@ -1,8 +1,8 @@
 // The desktop program started from its command line on a real X server (Xvfb).
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
-#include "tests/engine/EngineTestSupport.h"
 #include "store/ProjectLock.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
 

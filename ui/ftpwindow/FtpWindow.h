@@ -4,8 +4,8 @@
 // Every server call runs on the window's TFtpOperator; the window only shows what it reports.
 
 #include "store/DataLib.h"
-#include "ui/ftpwindow/FtpFileModel.h"
 #include "store/ProjectLock.h"
+#include "ui/ftpwindow/FtpFileModel.h"
 #include "ui/ftpwindow/FtpWinActions.h"
 
 #include <QDialog>

@@ -1,0 +1,548 @@
+// The data connections of a session and the transfers over them: listings, downloads into a
+// local file that replaces its target only when whole, uploads with the check of what arrived.
+#include "ftp/FtpSession.h"
+
+#include "ftp/FtpListParser.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 ChunkSize = 64 * 1024;
+
+// A failure of the local file, as opposed to one of the server or the network.
+class ELocalFileError : public EFtpError
+{
+public:
+    using EFtpError::EFtpError;
+};
+
+[[noreturn]] void ThrowLocal(int err)
+{
+    throw ELocalFileError(SocketErrorText(err));
+}
+
+// Closes a descriptor on every path.
+struct TFd
+{
+    int Fd = -1;
+    ~TFd()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+};
+
+void WriteAllLocal(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowLocal(errno);
+        }
+        data += written;
+        size -= written;
+    }
+}
+
+// A download is written under a temporary name in the target's folder and renamed over the
+// target only when complete, so a failed download never replaces a good file.
+class TLocalTarget
+{
+public:
+    explicit TLocalTarget(const QString &localName)
+        : m_target(QFile::encodeName(localName))
+    {
+        const QFileInfo info(localName);
+        const QByteArray folder = QFile::encodeName(info.path());
+        // Room for the prefix and suffix within the longest name the system allows.
+        const QByteArray base = QFile::encodeName(info.fileName()).left(200);
+        for (int attempt = 0;; ++attempt) {
+            m_temporary = folder + "/." + base + ".part-"
+                          + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            m_fd = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (m_fd >= 0)
+                break;
+            if (errno != EEXIST || attempt > 100)
+                ThrowLocal(errno);
+        }
+        // An existing file keeps its permissions.
+        struct stat old = {};
+        if (::stat(m_target.constData(), &old) == 0 && S_ISREG(old.st_mode))
+            ::fchmod(m_fd, old.st_mode & 07777);
+    }
+
+    ~TLocalTarget()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_committed)
+            ::unlink(m_temporary.constData());
+    }
+
+    void Write(const char *data, qint64 size) { WriteAllLocal(m_fd, data, size); }
+
+    void Commit()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            ThrowLocal(errno);
+        if (::rename(m_temporary.constData(), m_target.constData()) != 0)
+            ThrowLocal(errno);
+        m_committed = true;
+    }
+
+private:
+    QByteArray m_target;
+    QByteArray m_temporary;
+    int m_fd = -1;
+    bool m_committed = false;
+};
+
+// ASCII downloads: CR LF becomes LF; a CR at the end of a chunk waits for the next one.
+class TLineEndFilter
+{
+public:
+    QByteArray Filter(const char *data, qint64 size)
+    {
+        QByteArray out;
+        out.reserve(size + 1);
+        for (qint64 i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (m_pendingCr) {
+                m_pendingCr = false;
+                if (c != '\n')
+                    out.append('\r');
+            }
+            if (c == '\r')
+                m_pendingCr = true;
+            else
+                out.append(c);
+        }
+        return out;
+    }
+    QByteArray Finish()
+    {
+        const bool cr = m_pendingCr;
+        m_pendingCr = false;
+        return cr ? QByteArray("\r") : QByteArray();
+    }
+
+private:
+    bool m_pendingCr = false;
+};
+
+// The size fact of an MLST entry line (" type=file;size=12;modify=...; name"), -1 without one.
+qint64 SizeFact(const QByteArray &line)
+{
+    const QByteArray entry = line.trimmed();
+    const qsizetype space = entry.indexOf(' ');
+    const QByteArray facts = space < 0 ? entry : entry.left(space);
+    for (const QByteArray &fact : facts.split(';')) {
+        if (fact.size() > 5 && fact.left(5).toLower() == "size=") {
+            bool ok = false;
+            const qint64 size = fact.mid(5).toLongLong(&ok);
+            return ok ? size : -1;
+        }
+    }
+    return -1;
+}
+
+bool IsTimeout(const EFtpError &error)
+{
+    return error.Message() == FtpText::TimedOut();
+}
+
+} // namespace
+
+struct TFtpSession::TDataChannel
+{
+    std::unique_ptr<TFtpSocket> Data;
+    std::unique_ptr<TFtpSocket> Listener;
+    void Close()
+    {
+        if (Data)
+            Data->Close();
+        if (Listener)
+            Listener->Close();
+    }
+};
+
+// Keeps the progress counter away from control traffic while a transfer runs.
+class TTransferScope
+{
+public:
+    explicit TTransferScope(bool &flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
+    ~TTransferScope() { m_flag = false; }
+
+private:
+    bool &m_flag;
+};
+
+// --- data connections -------------------------------------------------------------------------
+
+void TFtpSession::SetType(char type)
+{
+    if (m_type == type)
+        return;
+    Simple(type == 'A' ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
+    m_type = type;
+}
+
+void TFtpSession::ConnectData(TFtpSocket &socket, quint16 port)
+{
+    if (m_proxy.Kind == TFtpProxy::Socks) {
+        ConnectThroughSocks(socket, port);
+    } else {
+        // The data connection goes where the control connection goes, whatever address a PASV
+        // reply names: a server behind NAT names one we cannot reach, and a hostile one could
+        // aim us elsewhere.
+        TSockAddr target = m_controlPeer;
+        target.SetPort(port);
+        socket.Connect(target, m_timeout);
+    }
+    ++m_connections;
+}
+
+void TFtpSession::OpenData(TDataChannel &channel)
+{
+    if (m_passive) {
+        quint16 port = 0;
+        if (!m_epsvRefused) {
+            const TFtpReply reply = Command(QStringLiteral("EPSV"));
+            if (reply.Code == 229) {
+                static const QRegularExpression pattern(
+                    QStringLiteral("\\(([\\x21-\\x7e])\\1\\1(\\d{1,5})\\1\\)"));
+                const QRegularExpressionMatch m
+                    = pattern.match(QString::fromUtf8(reply.LastLine()));
+                const uint value = m.hasMatch() ? m.capturedView(2).toUInt() : 0;
+                if (value == 0 || value > 65535)
+                    ThrowFtpError(QStringLiteral("Invalid reply from the server"));
+                port = quint16(value);
+            } else if (reply.Class() == 5) {
+                m_epsvRefused = true;
+            } else {
+                Refused(reply);
+            }
+        }
+        if (m_epsvRefused) {
+            const TFtpReply reply = Command(QStringLiteral("PASV"));
+            if (reply.Code != 227)
+                Refused(reply);
+            static const QRegularExpression pattern(QStringLiteral(
+                "(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3})"));
+            const QRegularExpressionMatch m = pattern.match(QString::fromUtf8(reply.LastLine()));
+            const uint high = m.hasMatch() ? m.capturedView(5).toUInt() : 0;
+            const uint low = m.hasMatch() ? m.capturedView(6).toUInt() : 0;
+            const uint value = high * 256 + low;
+            if (!m.hasMatch() || high > 255 || low > 255 || value == 0)
+                ThrowFtpError(QStringLiteral("Invalid reply from the server"));
+            port = quint16(value);
+        }
+        channel.Data = std::make_unique<TFtpSocket>(m_canceller);
+        ConnectData(*channel.Data, port);
+        return;
+    }
+
+    const TSockAddr local = m_control->LocalAddress();
+    channel.Listener = std::make_unique<TFtpSocket>(m_canceller);
+    channel.Listener->Listen(local);
+    const quint16 port = channel.Listener->LocalAddress().Port();
+    const bool v4 = local.Family() == AF_INET;
+    if (!m_eprtRefused) {
+        const TFtpReply reply = Command(
+            QStringLiteral("EPRT |%1|%2|%3|").arg(v4 ? 1 : 2).arg(local.Address()).arg(port));
+        if (reply.IsCompletion())
+            return;
+        if (reply.Class() != 5 || !v4)
+            Refused(reply);
+        m_eprtRefused = true;
+    }
+    if (!v4)
+        ThrowFtpError(QStringLiteral("The server does not accept active IPv6 data connections"));
+    const quint32 ip
+        = ntohl(reinterpret_cast<const sockaddr_in *>(&local.Storage)->sin_addr.s_addr);
+    Simple(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
+               .arg(ip >> 24)
+               .arg((ip >> 16) & 0xff)
+               .arg((ip >> 8) & 0xff)
+               .arg(ip & 0xff)
+               .arg(port >> 8)
+               .arg(port & 0xff));
+}
+
+void TFtpSession::AcceptData(TDataChannel &channel, bool &completed)
+{
+    // The server connects now; if it cannot, it says so on the control connection instead. A
+    // quick server may also have sent everything and its final reply already.
+    completed = false;
+    for (;;) {
+        bool dataReady = false;
+        try {
+            if (completed || m_controlBuffer.contains('\n'))
+                dataReady = channel.Listener->ReadyNow()
+                            || (completed && channel.Listener->WaitEither(*m_control, m_timeout));
+            else
+                dataReady = channel.Listener->WaitEither(*m_control, m_timeout);
+        } catch (const EFtpError &) {
+            LoseControl();
+            throw;
+        }
+        if (dataReady) {
+            channel.Data = std::make_unique<TFtpSocket>(m_canceller);
+            try {
+                channel.Data->Accept(*channel.Listener, m_timeout);
+            } catch (const EFtpError &) {
+                LoseControl(); // the reply to the command is still to come
+                throw;
+            }
+            channel.Listener->Close();
+            ++m_connections;
+            return;
+        }
+        if (completed)
+            ThrowFtpError(QStringLiteral("The server did not open the data connection"));
+        const TFtpReply reply = Reply();
+        if (reply.IsError())
+            ThrowFtpError(reply.ErrorText());
+        if (reply.IsCompletion())
+            completed = true;
+        else if (!reply.IsPreliminary())
+            ThrowFtpError(QStringLiteral("The server did not open the data connection"));
+    }
+}
+
+bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool upload)
+{
+    TDataChannel channel;
+    OpenData(channel);
+    const TFtpReply start = Command(command);
+    if (start.IsCompletion())
+        return false; // nothing moved
+    if (!start.IsPreliminary())
+        Refused(start);
+    bool completed = false;
+    if (!channel.Data)
+        AcceptData(channel, completed);
+    // A final reply to STOR before the data came in speaks for no data.
+    if (upload && completed)
+        return false;
+    try {
+        // The handshake only once the command is out (pyftpdlib drops it otherwise), resuming
+        // the control connection's session (vsftpd and proftpd refuse a data connection that
+        // does not).
+        if (m_tls)
+            channel.Data->StartTls(m_host, ResumableCopy(DataSession()), m_timeout);
+        body(*channel.Data);
+        if (m_tls) {
+            channel.Data->ShutdownTls(m_timeout);
+            // A server may hand out a newer ticket on the data connection (vsftpd does, proftpd
+            // does not): the next one resumes with that.
+            if (TTlsSession ticket = channel.Data->NewestTicket())
+                m_dataSession = std::move(ticket);
+        }
+    } catch (const EFtpError &error) {
+        channel.Close();
+        if (m_canceller.Aborted() || m_lost || completed)
+            throw;
+        if (IsTimeout(error)) {
+            LoseControl();
+            throw;
+        }
+        // The server still owes the final reply of the command. When the data connection failed,
+        // its text tells more than ours; when the local file failed, ours is the one that counts.
+        if (dynamic_cast<const ELocalFileError *>(&error)) {
+            try {
+                Reply();
+            } catch (const EFtpError &) {
+            }
+            throw;
+        }
+        const TFtpReply final = Reply();
+        if (final.IsError())
+            ThrowFtpError(final.ErrorText());
+        throw;
+    }
+    channel.Close();
+    if (completed)
+        return true;
+    TFtpReply final = Reply();
+    while (final.IsPreliminary())
+        final = Reply();
+    if (!final.IsCompletion())
+        ThrowFtpError(final.ErrorText());
+    return true;
+}
+
+TTlsSession TFtpSession::DataSession() const
+{
+    return m_dataSession ? m_dataSession : m_control->TlsSession();
+}
+
+QByteArray TFtpSession::FetchListing(const QString &command)
+{
+    QByteArray data;
+    RunTransfer(command, [&](TFtpSocket &socket) {
+        char chunk[ChunkSize];
+        for (;;) {
+            const qint64 got = socket.Read(chunk, sizeof chunk, m_timeout);
+            if (got == 0)
+                break;
+            data.append(chunk, got);
+        }
+    });
+    return data;
+}
+
+// --- progress ---------------------------------------------------------------------------------
+
+void TFtpSession::Progress(qint64 bytes)
+{
+    if (m_remaining < 0)
+        return;
+    m_remaining -= bytes;
+    const qint64 reported = m_remaining < 0 ? bytes + m_remaining : bytes;
+    if (m_owner.OnProgress)
+        m_owner.OnProgress(&m_owner, reported);
+}
+
+void TFtpSession::RequestEvent(qint64 bytes)
+{
+    // Outside a transfer every request still moves the counter: the first one after a transfer
+    // that ended at exactly its size reports 0 bytes once, as the original did.
+    if (!m_inTransfer)
+        Progress(bytes);
+}
+
+// --- files ----------------------------------------------------------------------------------
+
+void TFtpSession::GetFile(const QString &remoteName, const QString &localName, bool asAscii,
+                          qint64 size)
+{
+    EnsureReady();
+    m_remaining = size;
+    TLocalTarget target(localName);
+    TLineEndFilter lineEnds;
+    TTransferScope scope(m_inTransfer);
+    SetType(asAscii ? 'A' : 'I');
+    const bool moved = RunTransfer(QStringLiteral("RETR ") + remoteName, [&](TFtpSocket &socket) {
+        char chunk[ChunkSize];
+        for (;;) {
+            const qint64 got = socket.Read(chunk, sizeof chunk, m_timeout);
+            if (got == 0)
+                break;
+            if (asAscii) {
+                const QByteArray text = lineEnds.Filter(chunk, got);
+                target.Write(text.constData(), text.size());
+            } else {
+                target.Write(chunk, got);
+            }
+            Progress(got);
+        }
+        const QByteArray rest = lineEnds.Finish();
+        target.Write(rest.constData(), rest.size());
+    });
+    if (!moved)
+        throw EFtpIncompleteError(
+            QStringLiteral("The server sent no data for %1 although it reported success")
+                .arg(remoteName));
+    target.Commit();
+}
+
+void TFtpSession::PutFile(const QString &remoteName, const QString &localName, bool asAscii)
+{
+    EnsureReady();
+    TFd file;
+    file.Fd = ::open(QFile::encodeName(localName).constData(), O_RDONLY | O_CLOEXEC);
+    const int openError = errno;
+    struct stat info = {};
+    m_remaining = file.Fd >= 0 && ::fstat(file.Fd, &info) == 0 ? qint64(info.st_size) : 0;
+    if (file.Fd < 0)
+        ThrowLocal(openError);
+    if (S_ISDIR(info.st_mode))
+        ThrowLocal(EISDIR);
+    TTransferScope scope(m_inTransfer);
+    // ASCII mode sends the bytes as they are: local text files end lines with LF already.
+    SetType(asAscii ? 'A' : 'I');
+    TSentText sent;
+    const auto send = [&](TFtpSocket &socket) {
+        char chunk[ChunkSize];
+        for (;;) {
+            const ssize_t got = ::read(file.Fd, chunk, sizeof chunk);
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                ThrowLocal(errno);
+            }
+            if (got == 0)
+                break;
+            socket.Write(chunk, got, m_timeout);
+            sent.Add(chunk, got, asAscii);
+            Progress(got);
+        }
+    };
+    if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, true))
+        throw EFtpIncompleteError(
+            QStringLiteral("The server received no data for %1 although it reported success")
+                .arg(localName));
+    if (m_owner.VerifyStoredSize)
+        VerifyStored(remoteName, localName, sent, asAscii);
+}
+
+void TFtpSession::VerifyStored(const QString &remoteName, const QString &localName,
+                               const TSentText &sent, bool ascii)
+{
+    // SIZE counts the bytes of the stored file only in binary mode (pyftpdlib refuses it in
+    // ASCII mode); MLST's size fact counts them in either.
+    const bool mlst = ascii && m_mlst;
+    if (!mlst && !m_size)
+        return;
+    const TFtpReply reply
+        = Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + remoteName);
+    qint64 stored = -1;
+    if (mlst && reply.Code == 250 && reply.Lines.size() > 1) {
+        stored = SizeFact(reply.Lines[1]);
+    } else if (!mlst && reply.Code == 213) {
+        bool ok = false;
+        stored = reply.Text().section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
+        if (!ok)
+            stored = -1;
+    }
+    if (stored < 0) {
+        // Gone right after it was stored: nothing of it is there. A text file is not judged by a
+        // refusal: a server may refuse the size of a file in ASCII mode.
+        if (!ascii && reply.Code == 550)
+            throw EFtpIncompleteError(
+                QStringLiteral("%1 is not on the server although it reported it stored (%2)")
+                    .arg(localName, reply.ErrorText()));
+        if (!ascii && reply.Class() == 5)
+            m_size = false; // offered but not implemented after all
+        return;
+    }
+    // In ASCII mode the server may drop the CR of each CR LF or add one before each bare LF.
+    const qint64 least = ascii ? sent.Bytes - sent.CrLf : sent.Bytes;
+    const qint64 most = ascii ? sent.Bytes + sent.BareLf : sent.Bytes;
+    if (stored >= least && stored <= most)
+        return;
+    throw EFtpIncompleteError(
+        QStringLiteral("%1 did not reach the server whole: it holds %2 bytes of the %3 sent")
+            .arg(localName)
+            .arg(stored)
+            .arg(sent.Bytes));
+}
