@@ -891,7 +891,7 @@ TEST_F(Cli, AFullDiskAtSaveKeepsTheProjectFileAndEndsWithStatusOne)
     EXPECT_TRUE(full.Err.contains("Operation was completed with errors\n"));
     EXPECT_FALSE(full.Out.contains("successfully"));
     EXPECT_EQ(ReadWholeFile(project), before);
-    EXPECT_EQ(TreeOf(TinyDisk(), {"filler"}), (QMap<QString, QByteArray>{{"site.zdx", before}}));
+    EXPECT_EQ(TreeOf(TinyDisk(), {"filler", "site.zdx.lock"}), (QMap<QString, QByteArray>{{"site.zdx", before}}));
 
     // With room again the next upload records what the server holds.
     ASSERT_TRUE(QFile::remove(TinyDisk() + "/filler"));
