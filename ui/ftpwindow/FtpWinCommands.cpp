@@ -282,9 +282,11 @@ void TfrmFtpWindow::FtpEnd(TFtpOperator *sender)
         m_cursorSet = false;
     }
     // Asked once the action has ended, so a Yes can run it again at once.
-    if (const std::optional<TCertificateInfo> certificate
-        = std::exchange(m_untrustedCertificate, {}))
-        TrustAndRetry(*certificate);
+    if (m_untrustedCertificate) {
+        const TCertificateInfo certificate = *m_untrustedCertificate;
+        m_untrustedCertificate.reset();
+        TrustAndRetry(certificate);
+    }
 }
 
 void TfrmFtpWindow::TrustAndRetry(const TCertificateInfo &certificate)
