@@ -470,6 +470,8 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
         command += " --idle-timeout " + QString::number(options.IdleTimeout);
     if (!options.RenameFault.isEmpty())
         command += " --rename-fault " + options.RenameFault;
+    if (!options.ListingFault.isEmpty())
+        command += " --listing-fault " + options.ListingFault;
     if (options.Tls) {
         QString keyFile;
         if (!UseCertificate(*server, options.Certificate, keyFile))

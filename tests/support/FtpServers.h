@@ -77,6 +77,8 @@ struct TPyftpdlibOptions
     // RNTO over an existing file is refused; "lose-temporary" or "short-temporary" also lose or
     // halve every file stored under a safe upload's temporary name ("refuse-replace": neither).
     QString RenameFault;
+    // "unreadable": every LIST and MLSD line is one no listing form explains.
+    QString ListingFault;
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},
