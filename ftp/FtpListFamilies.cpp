@@ -97,7 +97,7 @@ TResult ReadOtherLine(const QString &line, TFtpListEntry &entry, TContext &conte
     // VMS: "INDEX.HTML;3   12/16   24-JUL-2003 14:23:45  [WEB,WWW]  (RWED,RWED,RE,RE)"; sizes in
     // blocks of 512 bytes, the version left off, folders end in ".DIR".
     static const QRegularExpression vms = Pattern(
-        "^(\\S+);\\d+\\s+(\\d+)(?:/\\d+)?\\s+(\\d{1,2}-\\p{L}{3}-\\d{4})\\s+"
+        "^(\\S+);\\d+\\s+(\\d+)(?:/\\d+)?\\s+(\\d{1,2}-\\p{L}{3}-\\d{2,4})\\s+"
         "(\\d{1,2}:\\d{2}(?::\\d{2}(?:\\.\\d+)?)?)(?:\\s+\\[[^\\]]*\\])?(?:\\s+\\([^)]*\\))?\\s*$");
     if (Matches(vms, line, m) && ParseDateToken(m.capturedView(3), context, date)) {
         QString name = m.captured(1);
@@ -130,13 +130,17 @@ TResult ReadOtherLine(const QString &line, TFtpListEntry &entry, TContext &conte
 
     // MVS datasets: "WYNK01 3390 2003/07/18 1 15 FB 80 3120 PS ZANDREL.WEB.HTML"; partitioned
     // ones (PO) are folders of members. "Migrated ZANDREL.OLD" has no details.
-    static const QRegularExpression dataset = Pattern(
-        "^\\S+\\s+\\S+\\s+(\\d{4}/\\d{2}/\\d{2})\\s+\\d+\\s+\\d+\\s+\\S+\\s+\\d+\\s+\\d+\\s+"
-        "(PS|PO|PO-E|DA|IS|VS)\\s+'?([^\\s']+)'?$");
-    if (Matches(dataset, line, m) && ParseDateToken(m.capturedView(1), context, date))
+    static const QRegularExpression dataset
+        = Pattern("^\\S+\\s+\\S+\\s+(\\d{4}/\\d{2}/"
+                  "\\d{2}|\\*\\*NONE\\*\\*)\\s+\\d+\\s+\\d+\\s+\\S+\\s+\\d+\\s+\\d+\\s+"
+                  "(PS|PO|PO-E|DA|IS|VS)\\s+'?([^\\s']+)'?$");
+    if (Matches(dataset, line, m)
+        && (m.capturedView(1).startsWith(u"**")
+            || ParseDateToken(m.capturedView(1), context, date)))
         return Made(entry, m.captured(3), 0, m.capturedView(2).startsWith(u"PO"), date);
-    static const QRegularExpression migrated = Pattern(
-        "^(?:Migrated|Pseudo Directory|ARCIVE Not Direct Access Device)\\s+'?([^\\s']+)'?$");
+    static const QRegularExpression migrated
+        = Pattern("^(?:Migrated|Pseudo Directory|ARCIVE Not Direct Access "
+                  "Device|\\S+\\s+\\S+\\s+VSAM)\\s+'?([^\\s']+)'?$");
     if (Matches(migrated, line, m))
         return Made(entry, m.captured(1), 0, line.startsWith(QLatin1String("Pseudo")));
 
@@ -148,11 +152,11 @@ TResult ReadOtherLine(const QString &line, TFtpListEntry &entry, TContext &conte
     if (Matches(member, line, m) && ParseDateToken(m.capturedView(2), context, date))
         return Made(entry, m.captured(1), m.capturedView(4).toLongLong(), false, date,
                     Clock(m.capturedView(3)));
+    static const QRegularExpression module
+        = Pattern("^([A-Z0-9$#@]{1,8})\\s+([0-9A-F]{6})\\s+[0-9A-F]{6}\\s.*$");
+    if (Matches(module, line, m))
+        return Made(entry, m.captured(1), m.capturedView(2).toLongLong(nullptr, 16), false);
     if (context.PdsMembers) {
-        static const QRegularExpression module
-            = Pattern("^([A-Z0-9$#@]{1,8})\\s+([0-9A-F]{6})\\s+[0-9A-F]{6}\\b.*$");
-        if (Matches(module, line, m))
-            return Made(entry, m.captured(1), m.capturedView(2).toLongLong(nullptr, 16), false);
         static const QRegularExpression bare = Pattern("^([A-Z0-9$#@]{1,8})\\s*$");
         if (Matches(bare, line, m))
             return Made(entry, m.captured(1), 0, false);
@@ -207,16 +211,19 @@ TResult ReadOtherLine(const QString &line, TFtpListEntry &entry, TContext &conte
     }
 
     // OS/2: "   12345   A   05-22-97   20:34  README.TXT", "   0   DIR   12-18-03   14:41  WEB".
-    static const QRegularExpression os2 = Pattern("^\\s*(\\d+)\\s+((?:[A-Z]{1,4}\\s+)*)(\\d{2}-\\d{"
-                                                  "2}-\\d{2})\\s+(\\d{2}:\\d{2})\\s{2,}(.+)$");
+    static const QRegularExpression os2
+        = Pattern("^\\s*(\\d+)\\s+((?:[A-Z]{1,4}\\s+)*)(\\d{2})-(\\d{2})-(\\d{2,3})\\s+"
+                  "(\\d{2}:\\d{2})\\s{2,}(.+)$");
     if (Matches(os2, line, m)) {
-        date = MakeDate(FullYear(m.capturedView(3).mid(6).toInt()),
-                        m.capturedView(3).left(2).toInt(), m.capturedView(3).mid(3, 2).toInt());
+        // Some write the years since 1900: "04-23-103".
+        const int year = m.capturedView(5).toInt();
+        date = MakeDate(m.capturedView(5).size() == 3 ? 1900 + year : FullYear(year),
+                        m.capturedView(3).toInt(), m.capturedView(4).toInt());
         if (!date.isValid())
             return TResult::Unreadable;
         const bool folder = m.capturedView(2).contains(u"DIR");
-        return Made(entry, m.captured(5), folder ? 0 : m.capturedView(1).toLongLong(), folder, date,
-                    Clock(m.capturedView(4)));
+        return Made(entry, m.captured(7), folder ? 0 : m.capturedView(1).toLongLong(), folder, date,
+                    Clock(m.capturedView(6)));
     }
     return TResult::Unreadable;
 }

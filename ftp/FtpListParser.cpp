@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace ListParse;
@@ -107,6 +108,9 @@ bool ReadDate(const std::vector<QStringView> &t, size_t at, TContext &context, Q
         if (const int year = yearOf(t[next])) {
             date = MakeDate(year, month, day);
             last = next;
+            // "Aug 8 2004 18:45": a time after the year, when a name still follows.
+            if (next + 2 < t.size() && ParseClock(t[next + 1], time))
+                last = next + 1;
             return date.isValid();
         }
         if (!ParseClock(t[next], time, &nextDay))
@@ -230,6 +234,8 @@ TResult ReadUnixLine(const QString &line, TFtpListEntry &entry, TContext &contex
             // The name starts after the one blank that follows the date; further blanks
             // belong to it.
             entry.Name = nameFrom(tokens[last].End + 1);
+            if (t[0].size() == 1) // NetWare pads the column before the name
+                entry.Name = entry.Name.trimmed();
             entry.Size = size;
             entry.IsFolder = type == QLatin1Char('d');
             entry.Date = date;
@@ -421,43 +427,40 @@ bool ParseMlsdLine(const QString &line, TFtpListEntry &entry)
 
 namespace {
 
-// Month, day and year marks in the legacy CJK encodings (GBK, Big5, Shift-JIS, EUC-JP, EUC-KR),
-// each after a digit, become the Unicode marks the date readers know. A name holding such a
-// pair is no UTF-8 and could not be sent back as it came, so the marks never become part of
-// a name (see ParseListing).
-const char16_t LegacyMarks[] = u"月日年";
-QByteArray WithLegacyDateMarks(const QByteArray &raw, bool &changed)
+// A line that is no UTF-8, read byte for byte (Latin-1, which also gives month names such as
+// "M\xE4r" written in it), with the month, day and year marks of the legacy CJK encodings (GBK,
+// Big5, Shift-JIS, EUC-JP, EUC-KR) that follow a digit made the Unicode marks the date readers
+// know.
+QString LegacyLine(const QByteArray &raw)
 {
     static const struct
     {
         const char *Bytes;
-        const char *Utf8;
+        char16_t Mark;
     } marks[] = {
-        {"\xD4\xC2", "月"}, {"\xC8\xD5", "日"}, {"\xC4\xEA", "年"}, // GBK
-        {"\xA4\xEB", "月"}, {"\xA4\xE9", "日"}, {"\xA6\x7E", "年"}, // Big5
-        {"\x8C\x8E", "月"}, {"\x93\xFA", "日"}, {"\x94\x4E", "年"}, // Shift-JIS
-        {"\xB7\xEE", "月"}, {"\xC6\xFC", "日"}, {"\xC7\xAF", "年"}, // EUC-JP
-        {"\xEA\xC5", "月"}, {"\xEC\xED", "日"}, {"\xD2\xB4", "年"}, // EUC-KR, Hanja
-        {"\xBF\xF9", "月"}, {"\xC0\xCF", "日"}, {"\xB3\xE2", "年"}, // EUC-KR, Hangul
+        {"\xD4\xC2", u'月'}, {"\xC8\xD5", u'日'}, {"\xC4\xEA", u'年'}, // GBK
+        {"\xA4\xEB", u'月'}, {"\xA4\xE9", u'日'}, {"\xA6\x7E", u'年'}, // Big5
+        {"\x8C\x8E", u'月'}, {"\x93\xFA", u'日'}, {"\x94\x4E", u'年'}, // Shift-JIS
+        {"\xB7\xEE", u'月'}, {"\xC6\xFC", u'日'}, {"\xC7\xAF", u'年'}, // EUC-JP
+        {"\xEA\xC5", u'月'}, {"\xEC\xED", u'日'}, {"\xD2\xB4", u'年'}, // EUC-KR, Hanja
+        {"\xBF\xF9", u'月'}, {"\xC0\xCF", u'日'}, {"\xB3\xE2", u'年'}, // EUC-KR, Hangul
     };
-    QByteArray out;
-    changed = false;
+    QString line;
+    line.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
-        bool replaced = false;
         if (i > 0 && raw[i - 1] >= '0' && raw[i - 1] <= '9' && i + 1 < raw.size()) {
-            for (const auto &mark : marks) {
-                if (raw[i] == mark.Bytes[0] && raw[i + 1] == mark.Bytes[1]) {
-                    out += mark.Utf8;
-                    ++i;
-                    replaced = changed = true;
-                    break;
-                }
+            const auto *mark = std::find_if(std::begin(marks), std::end(marks), [&](const auto &m) {
+                return raw[i] == m.Bytes[0] && raw[i + 1] == m.Bytes[1];
+            });
+            if (mark != std::end(marks)) {
+                line += QChar(mark->Mark);
+                ++i;
+                continue;
             }
         }
-        if (!replaced)
-            out += raw[i];
+        line += QChar(uchar(raw[i]));
     }
-    return out;
+    return line;
 }
 
 // A listing line as text for a log: printable characters as they are, others (and every byte
@@ -548,10 +551,8 @@ std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const
                 openName = false;
                 continue;
             }
-            bool legacy = false;
-            const QByteArray bytes
-                = QByteArrayView(raw).isValidUtf8() ? raw : WithLegacyDateMarks(raw, legacy);
-            QString line = QString::fromUtf8(bytes);
+            const bool legacy = !QByteArrayView(raw).isValidUtf8();
+            QString line = legacy ? LegacyLine(raw) : QString::fromUtf8(raw);
             if (!mlsd && !context.VmsPending.isEmpty()) {
                 if (line.front().isSpace())
                     line = context.VmsPending + QLatin1Char(' ') + line;
@@ -562,9 +563,13 @@ std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const
             TFtpListEntry entry;
             const TResult result = mlsd ? ReadMlsd(line, entry) : ReadList(line, entry, context);
             if (result == TResult::Entry) {
+                // A name that came as no UTF-8 cannot go back as it came: past ASCII it shows
+                // U+FFFD, which the engine refuses to send.
                 if (legacy) {
-                    for (QChar mark : QStringView(LegacyMarks))
-                        entry.Name.replace(mark, QChar::ReplacementCharacter);
+                    for (QChar &c : entry.Name) {
+                        if (c.unicode() >= 0x80)
+                            c = QChar::ReplacementCharacter;
+                    }
                 }
                 entry.Line = lineNumber;
                 entries.push_back(std::move(entry));
