@@ -46,9 +46,10 @@ bool ParseListLine(const QString &line, TFtpListEntry &entry, const QDate &today
 bool ParseMlsdLine(const QString &line, TFtpListEntry &entry);
 // All entries of a listing (lines end in CR LF or LF; UTF-8). In CR LF lines a bare LF belongs
 // to the name before it. Numeric dates that could be read day or month first are read in the
-// order the listing's other lines show. Lines in a legacy CJK encoding have their dates read;
-// their names, no UTF-8, keep U+FFFD where the bytes were not UTF-8. `unread` gets the lines
-// that could not be read.
+// order the listing's other lines show, and a VMS name alone on its line joins the details on
+// the next. A line that is no UTF-8 is read byte for byte (Latin-1 month names, the CJK date marks
+// of GBK, Big5, Shift-JIS, EUC-JP and EUC-KR); its name, which cannot go back to the server as it
+// came, shows U+FFFD past ASCII. `unread` gets the lines that could not be read.
 std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const QDate &today,
                                         TUnreadLines *unread = nullptr);
 // The log line for them: "3 lines of the listing of /www could not be read, the first: ...".
