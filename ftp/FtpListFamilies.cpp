@@ -66,7 +66,7 @@ TResult ReadHeader(const QString &line, TContext &context)
 {
     static const QRegularExpression headers = Pattern(
         "^(?:Directory\\s+\\S*\\[.*\\]|Total of \\d+ files?.*|Grand total of .*"
-        "|Volume\\s+Unit\\s+Referred\\s+Ext.*|File\\s+Code\\s+EOF\\s+Last.*"
+        "|Volume\\s+Unit\\s+(?:Referred|Date)\\s+Ext.*|File\\s+Code\\s+EOF\\s+Last.*"
         "|\\s*Directory of .*|\\s*Owner\\s+Last modified.*|\\s*size\\s+date\\s+time\\s+name\\s*)$");
     static const QRegularExpression members
         = Pattern("^\\s*Name\\s+(?:VV\\.MM\\s+Created|Size\\s+TTR)\\b.*$");
@@ -109,9 +109,10 @@ TResult ReadOtherLine(const QString &line, TFtpListEntry &entry, TContext &conte
     }
 
     // AS/400: "OWNER  253952 10/03/02 09:55:19 *FILE  WEBPAGES", "OWNER  *MEM  FILE/MBR.MBR".
-    static const QRegularExpression as400 = Pattern(
-        "^(\\S+)\\s+(?:(\\d+)\\s+(\\d{2}[/.]\\d{2}[/.]\\d{2,4})\\s+(\\d{2})[:.](\\d{2})[:.](\\d{2})"
-        "\\s+)?(\\*[A-Z]+)\\s+(.+)$");
+    static const QRegularExpression as400
+        = Pattern("^\\s*(?:(\\S+)\\s+)?(?:(\\d+)\\s+(\\d{2}[-/.]\\d{2}[-/"
+                  ".]\\d{2,4})\\s+(\\d{2})[:.](\\d{2})[:.](\\d{2})"
+                  "\\s+)?(\\*[A-Z]+)\\s+(.+)$");
     if (Matches(as400, line, m)) {
         const QStringView type = m.capturedView(7);
         QString name = m.captured(8);
@@ -130,10 +131,10 @@ TResult ReadOtherLine(const QString &line, TFtpListEntry &entry, TContext &conte
 
     // MVS datasets: "WYNK01 3390 2003/07/18 1 15 FB 80 3120 PS ZANDREL.WEB.HTML"; partitioned
     // ones (PO) are folders of members. "Migrated ZANDREL.OLD" has no details.
-    static const QRegularExpression dataset
-        = Pattern("^\\S+\\s+\\S+\\s+(\\d{4}/\\d{2}/"
-                  "\\d{2}|\\*\\*NONE\\*\\*)\\s+\\d+\\s+\\d+\\s+\\S+\\s+\\d+\\s+\\d+\\s+"
-                  "(PS|PO|PO-E|DA|IS|VS)\\s+'?([^\\s']+)'?$");
+    static const QRegularExpression dataset = Pattern(
+        "^\\S+\\s+\\S+\\s+(\\d{4}/\\d{2}/\\d{2}|\\d{2}/\\d{2}/\\d{2}|\\*\\*NONE\\*\\*)\\s+"
+        "\\d+\\s+\\d+\\s+\\S+\\s+\\d+\\s+\\d+\\s+"
+        "(PS|PO|PO-E|DA|IS|VS)\\s+'?([^\\s']+)'?$");
     if (Matches(dataset, line, m)
         && (m.capturedView(1).startsWith(u"**")
             || ParseDateToken(m.capturedView(1), context, date)))
