@@ -187,6 +187,11 @@ bool ReadDate(const std::vector<QStringView> &t, size_t at, TContext &context, Q
                 last = at + 1;
                 if (nextDay)
                     date = date.addDays(1);
+                // "--full-time": the time's zone ("+0200") before the name; the listed fields
+                // are kept as they are.
+                static const QRegularExpression zone(QStringLiteral("^[+-]\\d{4}$"));
+                if (at + 3 < t.size() && zone.match(t[at + 2]).hasMatch())
+                    last = at + 2;
             }
         }
         return true;
