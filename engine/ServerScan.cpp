@@ -3,6 +3,7 @@
 #include "engine/PublishOperator.h"
 
 #include "engine/FileLib.h"
+#include "ftp/FtpListParser.h"
 #include "store/PrjCls.h"
 
 #include <QFile>
@@ -61,27 +62,39 @@ void TPublishOperator::ScanServerFolders(const QString &root)
             AddLog(0, QStringLiteral("    checking ") + folder);
             auto listing = std::make_shared<TFtpFileList>();
             auto skipped = std::make_shared<QStringList>();
+            auto unread = std::make_shared<QString>();
             TStep step;
             step.What = TStep::Job;
             step.Subject = folder;
-            step.Body = [folder, listing, skipped](TFtp &ftp) {
+            step.Body = [folder, listing, skipped, unread](TFtp &ftp) {
                 listing->Clear();
                 skipped->clear();
+                unread->clear();
                 ftp.OnSkippedEntry
                     = [skipped](const QString &rawName) { skipped->append(rawName); };
+                ftp.OnUnreadLines = [folder, unread](int count, const QString &first) {
+                    *unread = UnreadLinesText(folder, {count, first});
+                };
+                auto detach = [&ftp] {
+                    ftp.OnSkippedEntry = nullptr;
+                    ftp.OnUnreadLines = nullptr;
+                };
                 try {
                     ftp.FindFiles(folder, *listing);
                 } catch (...) {
-                    ftp.OnSkippedEntry = nullptr;
+                    detach();
                     throw;
                 }
-                ftp.OnSkippedEntry = nullptr;
+                detach();
             };
-            step.Done = [&, folder, listing, skipped](const QString &error) {
+            step.Done = [&, folder, listing, skipped, unread](const QString &error) {
                 // Names the client refused: they would lead out of their folder.
                 for (const QString &rawName : std::as_const(*skipped))
                     AddError(QStringLiteral("entry with an unsafe name has been skipped ")
                              + rawName);
+                // Lines no listing form explains: a folder that looks empty says why.
+                if (!unread->isEmpty())
+                    AddLog(2, *unread);
                 if (!error.isEmpty()) {
                     if (failure.isEmpty())
                         failure = error;

@@ -1,7 +1,9 @@
 #pragma once
 
-// Remote listings: LIST lines in the Unix `ls -l` and the DOS/IIS forms, MLSD lines (RFC 3659),
-// and the rules that turn parsed entries into TFtpFile items.
+// Remote listings: MLSD lines (RFC 3659); LIST lines in the Unix `ls -l` form (with dates in
+// many languages and orders), the DOS/IIS form, and those of VMS, EPLF, OS/2, MVS, z/VM, AS/400,
+// NetWare, HP NonStop, OS-9 and VxWorks servers; and the rules that turn parsed entries into
+// TFtpFile items.
 
 #include <QByteArray>
 #include <QDate>
@@ -19,8 +21,16 @@ struct TFtpListEntry
     QString Name; // as listed; a symbolic link's " -> target" removed
     qint64 Size = 0;
     bool IsFolder = false;
-    QDate Date; // invalid when the line shows none
-    QTime Time; // 00:00 when the line shows a year instead of a time
+    QDate Date;    // invalid when the line shows none
+    QTime Time;    // 00:00 when the line shows a year instead of a time
+    int Line = -1; // ParseListing: the listing's line (from 0) that completed the entry
+};
+
+// Lines of a listing that no form explains (headers, totals and devices are not counted).
+struct TUnreadLines
+{
+    int Count = 0;
+    QString First; // the first one, escaped for a log
 };
 
 // One LIST line; false for lines that are no entry (headers such as "total 12", devices, text
@@ -35,8 +45,15 @@ bool ParseListLine(const QString &line, TFtpListEntry &entry, const QDate &today
 // neither files, folders nor links. Links count as files, as in LIST.
 bool ParseMlsdLine(const QString &line, TFtpListEntry &entry);
 // All entries of a listing (lines end in CR LF or LF; UTF-8). In CR LF lines a bare LF belongs
-// to the name before it.
-std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const QDate &today);
+// to the name before it. Numeric dates that could be read day or month first are read in the
+// order the listing's other lines show, and a VMS name alone on its line joins the details on
+// the next. A line that is no UTF-8 is read byte for byte (Latin-1 month names, the CJK date marks
+// of GBK, Big5, Shift-JIS, EUC-JP and EUC-KR); its name, which cannot go back to the server as it
+// came, shows U+FFFD past ASCII. `unread` gets the lines that could not be read.
+std::vector<TFtpListEntry> ParseListing(const QByteArray &data, bool mlsd, const QDate &today,
+                                        TUnreadLines *unread = nullptr);
+// The log line for them: "3 lines of the listing of /www could not be read, the first: ...".
+QString UnreadLinesText(const QString &path, const TUnreadLines &unread);
 
 // The entry date rule: the listed calendar fields as they are (no time-zone conversion); an
 // entry listed with a time of day other than 00:00 gets `currentYear`.

@@ -372,10 +372,11 @@ void TFtpSession::FindFiles(const QString &path, TFtpFileList &list)
         SetCurrentDir(path);
     const QDate today = QDate::currentDate();
     std::vector<TFtpListEntry> entries;
+    TUnreadLines unread;
     try {
         if (m_mlst) {
             try {
-                entries = ParseListing(FetchListing(QStringLiteral("MLSD")), true, today);
+                entries = ParseListing(FetchListing(QStringLiteral("MLSD")), true, today, &unread);
             } catch (const EFtpReplyError &error) {
                 if (error.Code != 500 && error.Code != 502)
                     throw;
@@ -384,19 +385,21 @@ void TFtpSession::FindFiles(const QString &path, TFtpFileList &list)
         }
         if (!m_mlst) {
             if (m_listAllRefused) {
-                entries = ParseListing(FetchListing(QStringLiteral("LIST")), false, today);
+                entries = ParseListing(FetchListing(QStringLiteral("LIST")), false, today, &unread);
             } else {
                 // "-a": web folders hold dot files (.htaccess) that a bare LIST hides. A server
                 // that refuses the option, or takes it for a name and lists nothing, gets a bare
                 // LIST, and keeps getting it once that shows what "-a" did not.
                 bool refused = false;
                 try {
-                    entries = ParseListing(FetchListing(QStringLiteral("LIST -a")), false, today);
+                    entries = ParseListing(FetchListing(QStringLiteral("LIST -a")), false, today,
+                                           &unread);
                 } catch (const EFtpReplyError &) {
                     refused = true;
                 }
                 if (refused || entries.empty()) {
-                    entries = ParseListing(FetchListing(QStringLiteral("LIST")), false, today);
+                    entries
+                        = ParseListing(FetchListing(QStringLiteral("LIST")), false, today, &unread);
                     m_listAllRefused = refused || !entries.empty();
                 }
             }
@@ -407,6 +410,8 @@ void TFtpSession::FindFiles(const QString &path, TFtpFileList &list)
         return;
     }
     AppendListing(entries, path, list, today.year(), m_owner.OnSkippedEntry);
+    if (unread.Count > 0 && m_owner.OnUnreadLines)
+        m_owner.OnUnreadLines(unread.Count, unread.First);
 }
 
 void TFtpSession::RenameFile(const QString &oldName, const QString &newName)

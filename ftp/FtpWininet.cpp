@@ -65,6 +65,7 @@ TFtp::~TFtp()
     OnProgress = nullptr;
     OnCommand = nullptr;
     OnSkippedEntry = nullptr;
+    OnUnreadLines = nullptr;
     Disconnect();
 }
 

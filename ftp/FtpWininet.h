@@ -160,6 +160,9 @@ public:
     // a NUL once made folder-relative) could lead a local path out of its folder; the name as
     // listed.
     std::function<void(const QString &rawName)> OnSkippedEntry;
+    // A listing FindFiles read held lines no listing form explains: how many, and the first one
+    // escaped for a log (UnreadLinesText makes the line to show).
+    std::function<void(int count, const QString &firstLine)> OnUnreadLines;
 
 private:
     std::unique_ptr<TFtpSession> m_session;

@@ -563,11 +563,12 @@ protected:
     std::unique_ptr<TFtpTestServer> server;
     std::unique_ptr<TProject> project;
 
-    void Serve(const QString &fault = {})
+    void Serve(const QString &fault = {}, const QString &listingFault = {})
     {
         server.reset();
         TPyftpdlibOptions options;
         options.RenameFault = fault;
+        options.ListingFault = listingFault;
         server = StartPyftpdlib(root.path(), options);
         ASSERT_TRUE(server);
         if (!project)
@@ -629,6 +630,34 @@ TEST_P(RenameFault, TheLiveFileGoesOnlyForAWholeCopy)
 
 INSTANTIATE_TEST_SUITE_P(Faults, RenameFault,
                          ::testing::Values("refuse-replace", "lose-temporary", "short-temporary"));
+
+// A server whose every listing line is one no form explains: the scan says so in one line, and
+// Remove and Download, answered Yes to All, remove and download nothing.
+using UnreadableListing = RenameFault;
+
+TEST_F(UnreadableListing, IsLoggedAndNothingIsRemovedOrDownloaded)
+{
+    Write("keep.txt", "keep");
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    ASSERT_NO_FATAL_FAILURE(Upload());
+    WriteWholeFile(root.path() + "/only/a.txt", "aaaa");
+    WriteWholeFile(root.path() + "/z.txt", "zz");
+    const auto onServer = TreeOf(root.path());
+    const auto local = TreeOf(site);
+
+    ASSERT_NO_FATAL_FAILURE(Serve({}, "unreadable"));
+    for (const quint8 kind : {quint8(pkRemove), quint8(pkDownload)}) {
+        frontEnd.Answers = {mrYesToAll};
+        ASSERT_TRUE(frontEnd.Run(list, kind, *project));
+        const QStringList note = frontEnd.Lines.filter(
+            QRegularExpression(R"re(^3 lines of the listing of / could not be read, the first: )re"
+                               R"re("type=file;size=4 (keep\.txt|only|z\.txt)"$)re"));
+        EXPECT_EQ(note.size(), 1) << frontEnd.Lines.join('\n').toStdString();
+        EXPECT_TRUE(frontEnd.Questions.isEmpty()) << frontEnd.Questions.join('\n').toStdString();
+    }
+    EXPECT_EQ(TreeOf(root.path()), onServer);
+    EXPECT_EQ(TreeOf(site), local);
+}
 
 using Interrupted = SiteTest;
 

@@ -27,27 +27,70 @@ QStringList List(const QByteArray &data, bool mlsd, const QString &path = QStrin
     return names;
 }
 
+// A corpus line with "\\t" for a TAB and "\\xHH" for a byte (legacy encodings).
+QByteArray Unescaped(const QByteArray &text)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && text.mid(i + 1, 1) == "t") {
+            bytes += '\t';
+            ++i;
+        } else if (text[i] == '\\' && text.mid(i + 1, 1) == "x") {
+            bytes += char(text.mid(i + 2, 2).toInt(nullptr, 16));
+            i += 3;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
+
 TEST(FtpListParser, CorpusOfRealWorldLinesAndTheEntryDateRule)
 {
-    const QList<QByteArray> corpus = ReadWholeFile(TestDataPath("listing_corpus.txt")).split('\n');
-    int checked = 0;
-    for (const QByteArray &record : corpus) {
+    // Consecutive records of one kind with an id ("LIST:vms") are one listing, read as the
+    // session reads what the server sends; others are a listing each. "-" is no entry, "?" no
+    // entry and a line counted as unreadable.
+    struct TRecord
+    {
+        QByteArray Kind, Line, Expected;
+    };
+    std::vector<std::vector<TRecord>> listings;
+    for (const QByteArray &record : ReadWholeFile(TestDataPath("listing_corpus.txt")).split('\n')) {
         const QList<QByteArray> fields = record.split('\t');
         if (fields.size() != 3)
             continue;
-        TFtpListEntry e;
-        const QString line = QString::fromUtf8(fields[1]);
-        const bool parsed
-            = fields[0] == "MLSD" ? ParseMlsdLine(line, e) : ParseListLine(line, e, Today);
-        const QString entry = QString("%1|%2|%3|%4 %5")
-                                  .arg(e.Name)
-                                  .arg(e.Size)
-                                  .arg(e.IsFolder ? 'd' : 'f')
-                                  .arg(e.Date.toString(Qt::ISODate), e.Time.toString(Qt::ISODate));
-        EXPECT_EQ(parsed ? entry : "-", QString::fromUtf8(fields[2])) << record.constData();
-        ++checked;
+        const TRecord r{fields[0], Unescaped(fields[1]), Unescaped(fields[2])};
+        if (listings.empty() || !r.Kind.contains(':') || listings.back().front().Kind != r.Kind)
+            listings.emplace_back();
+        listings.back().push_back(r);
     }
-    EXPECT_EQ(checked, 31); // the whole corpus was read
+    int checked = 0;
+    for (const std::vector<TRecord> &records : listings) {
+        QByteArray data;
+        for (const TRecord &r : records)
+            data += r.Line + "\r\n";
+        TUnreadLines unread;
+        const std::vector<TFtpListEntry> entries
+            = ParseListing(data, records.front().Kind.startsWith("MLSD"), Today, &unread);
+        int unreadExpected = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            QString got = "-";
+            for (const TFtpListEntry &e : entries) {
+                if (e.Line == int(i))
+                    got = QString("%1|%2|%3|%4 %5")
+                              .arg(e.Name)
+                              .arg(e.Size)
+                              .arg(e.IsFolder ? 'd' : 'f')
+                              .arg(e.Date.toString(Qt::ISODate), e.Time.toString(Qt::ISODate));
+            }
+            const QString expected = QString::fromUtf8(records[i].Expected);
+            unreadExpected += expected == "?";
+            EXPECT_EQ(got, expected == "?" ? "-" : expected) << records[i].Line.constData();
+            ++checked;
+        }
+        EXPECT_EQ(unread.Count, unreadExpected) << records.front().Line.constData();
+    }
+    EXPECT_GT(checked, 150); // the whole corpus was read
 
     // A time of day other than 00:00 (hour and minute) means this year.
     TFtpListEntry e{QString(), 0, false, QDate(2019, 3, 4), QTime(14, 30)};

@@ -478,6 +478,8 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
         command += " --rename-fault " + options.RenameFault;
     if (!options.TransferFault.isEmpty())
         command += " --transfer-fault " + options.TransferFault;
+    if (!options.ListingFault.isEmpty())
+        command += " --listing-fault " + options.ListingFault;
     if (options.Tls) {
         QString keyFile;
         if (!UseCertificate(*server, options.Certificate, keyFile))

@@ -81,6 +81,8 @@ struct TPyftpdlibOptions
     // A server reporting success for transfers it did not make whole: "stor-bare-226" and
     // "retr-bare-226" answer without the data connection, "stor-truncate" keeps half of each file.
     QString TransferFault;
+    // "unreadable": every LIST and MLSD line is one no listing form explains.
+    QString ListingFault;
 };
 
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},

@@ -34,6 +34,19 @@ class HostileFS(AbstractedFS):
             yield ('%srw-r--r--   1 owner group 6 Jan 01 12:00 %s\r\n' % (kind, name)).encode()
 
 
+class UnreadableFS(AbstractedFS):
+    """Answers every listing with one line per entry that no listing form explains: an MLSD
+    fact list without its closing ";", a LIST line without a date."""
+    def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        for name in listing:
+            yield ('type=file;size=4 %s\r\n' % name).encode('utf8', 'surrogateescape')
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        for name in listing:
+            yield ('?rw-r--r--   1 owner group 4 someday %s\r\n' % name).encode(
+                'utf8', 'surrogateescape')
+
+
 # The prefix of the names a safe upload sends its copy under.
 SAFE_UPLOAD_TEMPORARY = 'zandrel-upload-'
 
@@ -116,6 +129,8 @@ def main():
                         'copies of safe uploads')
     parser.add_argument('--transfer-fault', choices=sorted(TRANSFER_FAULTS), default='',
                         help='; '.join('%s: %s' % item for item in TRANSFER_FAULTS.items()))
+    parser.add_argument('--listing-fault', default='', choices=['', 'unreadable'],
+                        help='answer LIST and MLSD with lines no listing form explains')
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -148,6 +163,8 @@ def main():
     Handler.authorizer = authorizer
     if args.hostile_listing:
         Handler.abstracted_fs = HostileFS
+    if args.listing_fault == 'unreadable':
+        Handler.abstracted_fs = UnreadableFS
     Handler.permit_foreign_addresses = True
     if args.idle_timeout > 0:
         Handler.timeout = args.idle_timeout

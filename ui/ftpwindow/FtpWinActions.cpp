@@ -1,6 +1,7 @@
 #include "ui/ftpwindow/FtpWinActions.h"
 
 #include "engine/FileLib.h"
+#include "ftp/FtpListParser.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,6 +41,7 @@ struct TFtpOperatorShared : std::enable_shared_from_this<TFtpOperatorShared>
     QStringList WorkList;
     TFtpAction Work; // the worker's copy of the running action
     QStringList SkippedNames;
+    TUnreadLines Unread; // of the last FindFiles
 
     // Progress of the current transfer.
     bool LastEventWasStatus = false;
@@ -268,7 +270,10 @@ void TFtpOperatorShared::List()
     });
     Status(QStringLiteral("Get the file list"), 0);
     Listing.Clear();
+    Unread = {};
     Ftp.FindFiles(QString(), Listing);
+    const QString note = Unread.Count > 0 ? UnreadLinesText(Work.Path, Unread) : QString();
+    Post([note](TFtpOperator *owner) { owner->m_listingNote = note; });
     // One hand-over for the whole listing: the handler still runs once per entry, in order.
     auto entries = std::make_shared<std::vector<std::unique_ptr<TFtpFileData>>>();
     entries->reserve(size_t(Listing.Count()));
@@ -307,7 +312,10 @@ void TFtpOperatorShared::ExpandRemoteTree()
         const QString folder = WorkList.takeFirst();
         Status(QStringLiteral("search the files in sub folder ") + folder, 0);
         Listing.Clear();
+        Unread = {};
         Ftp.FindFiles(folder, Listing);
+        if (Unread.Count > 0)
+            Status(UnreadLinesText(folder, Unread), 0);
         // Depth first: a discovered folder goes in front of everything found so far, so every
         // folder of Folders comes before its parent.
         for (int i = 0; i < Listing.Count(); ++i) {
@@ -540,6 +548,9 @@ TFtpOperator::TFtpOperator(QObject *parent)
     // Only downloads report them: a listing simply leaves such entries out.
     m_shared->Ftp.OnSkippedEntry
         = [shared](const QString &name) { shared->SkippedNames.append(name); };
+    m_shared->Ftp.OnUnreadLines = [shared](int count, const QString &first) {
+        shared->Unread = {count, first};
+    };
     std::thread([keep = m_shared] { keep->ThreadMain(); }).detach();
 }
 

@@ -100,6 +100,9 @@ public:
 
     bool Busy() const { return m_busy; }
     bool Failed() const { return m_failed; }
+    // What the last folder listing could not read ("2 lines of the listing of /www could not be
+    // read, ..."); empty when every line was read.
+    const QString &ListingNote() const { return m_listingNote; }
 
     // The session's settings; write them only while not Busy.
     TFtp &Ftp();
@@ -130,4 +133,5 @@ private:
     TFtpAction *m_action = nullptr;
     bool m_busy = false;
     bool m_failed = false;
+    QString m_listingNote;
 };

@@ -623,6 +623,9 @@ void TfrmFtpWindow::UpdateStatusLine()
     }
     if (sum > 0)
         text += QStringLiteral("   ") + FormatSize(sum);
+    // A folder that looks empty, or short, says which lines of its listing were not read.
+    if (selected.isEmpty() && !FOperator->ListingNote().isEmpty())
+        text += QStringLiteral("   ") + FOperator->ListingNote();
     ShowStatusText(text);
 }
 

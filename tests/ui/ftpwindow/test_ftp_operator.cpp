@@ -299,6 +299,23 @@ TEST(FtpOperator, AbortCutsALargeDownloadAtOnceAndTheNextWorkerConnectsAfresh)
     EXPECT_EQ(fresh.Names, QStringList{"big.bin"});
 }
 
+// The window shows the note on its status line: a folder that looks empty says why.
+TEST(FtpOperator, AListingItCannotReadLeavesANoteSayingSo)
+{
+    TPyftpdlibOptions options;
+    options.ListingFault = "unreadable";
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    WriteWholeFile(server->LocalPath("/a.txt"), "a");
+    TRecorder record;
+    auto worker = NewWorker(*server, record);
+    TFtpAction action(fakList);
+    ASSERT_TRUE(RunAndWait(*worker, action));
+    EXPECT_TRUE(record.Names.isEmpty());
+    EXPECT_EQ(worker->ListingNote(),
+              "1 line of the listing of / could not be read: \"type=file;size=4 a.txt\"");
+}
+
 TEST(FtpOperator, AHostileListingNeverLeadsADownloadOutOfItsFolder)
 {
     TPyftpdlibOptions options;
