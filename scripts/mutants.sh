@@ -219,13 +219,20 @@ build_for() { # selector logfile
     fi
 }
 
-# Runs a selector's tests; status 0 when every test passed.
+# Runs a selector's tests: status 0 when every test passed, 3 when the selector names no
+# test (so that a renamed test never reads as a kill), else a failure.
 run_tests() { # selector logfile
-    local sel="$1" out="$2"
+    local sel="$1" out="$2" status listed
     if [[ "$sel" == ctest:* ]]; then
+        listed="$(cd "$build" && ctest -N -R "${sel#ctest:}")"
+        if ! grep -q '^ *Test *#' <<<"$listed"; then
+            echo "no test matches ${sel#ctest:}" >"$out"
+            return 3
+        fi
         (cd "$build" && timeout --kill-after=30 "$test_timeout" \
             ctest --output-on-failure --timeout 600 -R "${sel#ctest:}") >"$out" 2>&1
-        return
+        status=$?
+        return $((status == 3 ? 1 : status))
     fi
     local bin="${sel%%:*}" filter="*"
     [[ "$sel" == *:* ]] && filter="${sel#*:}"
@@ -233,10 +240,17 @@ run_tests() { # selector logfile
     exe="$(find "$build/tests" -type f -name "$bin" -perm -u+x | head -n 1)"
     if [[ -z "$exe" ]]; then
         echo "no test binary $bin in $build/tests" >"$out"
-        return 2
+        return 3
+    fi
+    listed="$("$exe" --gtest_list_tests --gtest_filter="$filter" 2>/dev/null)"
+    if ! grep -q '^  ' <<<"$listed"; then
+        echo "no test of $bin matches $filter" >"$out"
+        return 3
     fi
     (cd "$(dirname "$exe")" && timeout --kill-after=30 "$test_timeout" \
         "$exe" --gtest_filter="$filter" --gtest_brief=1) >"$out" 2>&1
+    status=$?
+    return $((status == 3 ? 1 : status))
 }
 
 configure || {
@@ -252,13 +266,19 @@ if ((baseline)); then
         [[ -n "${sel_ok[$sel]+x}" ]] && continue
         start=$SECONDS
         safe="${sel//[^A-Za-z0-9_.-]/_}"
-        if build_for "$sel" "$log/baseline-build-$safe.txt" &&
-            run_tests "$sel" "$log/baseline-test-$safe.txt"; then
+        if ! build_for "$sel" "$log/baseline-build-$safe.txt"; then
+            sel_ok[$sel]=0
+            printf 'baseline BUILD FAILS %-56s %4ds  (see %s)\n' "$sel" $((SECONDS - start)) "$log/baseline-build-$safe.txt"
+            continue
+        fi
+        run_tests "$sel" "$log/baseline-test-$safe.txt"
+        status=$?
+        if ((status == 0)); then
             sel_ok[$sel]=1
             printf 'baseline ok      %-60s %4ds\n' "$sel" $((SECONDS - start))
         else
             sel_ok[$sel]=0
-            printf 'baseline FAILS   %-60s %4ds  (see %s)\n' "$sel" $((SECONDS - start)) "$log/baseline-*-$safe.txt"
+            printf 'baseline FAILS   %-60s %4ds  (see %s)\n' "$sel" $((SECONDS - start)) "$log/baseline-test-$safe.txt"
         fi
     done
 fi
@@ -289,13 +309,28 @@ for i in "${selected[@]}"; do
         verdict="killed (build)"
         killed_build=$((killed_build + 1))
         build_kills+=("$id")
-    elif run_tests "$sel" "$log/$id-test.txt"; then
-        verdict="survived"
-        survived=$((survived + 1))
-        survivors+=("$id")
     else
-        verdict="killed"
-        killed=$((killed + 1))
+        run_tests "$sel" "$log/$id-test.txt"
+        case $? in
+        0)
+            verdict="survived"
+            survived=$((survived + 1))
+            survivors+=("$id")
+            ;;
+        3)
+            verdict="invalid"
+            desc="$desc (no test matches $sel)"
+            invalid=$((invalid + 1))
+            ;;
+        124 | 137)
+            verdict="killed (timeout)"
+            killed=$((killed + 1))
+            ;;
+        *)
+            verdict="killed"
+            killed=$((killed + 1))
+            ;;
+        esac
     fi
     git -C "$tree" checkout -q -- "$file"
     mutated=""
@@ -306,6 +341,6 @@ echo
 ((${#survivors[@]})) && echo "survivors: ${survivors[*]}"
 ((${#build_kills[@]})) && echo "killed by the build only (they test nothing): ${build_kills[*]}"
 ((stale)) && echo "stale: $stale (their fragment is no longer found exactly once)"
-((invalid)) && echo "invalid: $invalid (their tests fail without the mutant)"
+((invalid)) && echo "invalid: $invalid (their tests fail without the mutant, or none matches)"
 ((keep)) && echo "logs: $log"
 echo "killed $((killed + killed_build))/$total (by tests: $killed, by the build: $killed_build, survived: $survived)"
