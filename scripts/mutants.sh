@@ -228,7 +228,7 @@ run_tests() { # selector logfile
             echo "no test matches ${sel#ctest:}" >"$out"
             return 3
         fi
-        (cd "$build" && timeout --kill-after=30 "$test_timeout" \
+        (cd "$build" && timeout --foreground --kill-after=30 "$test_timeout" \
             ctest --output-on-failure --timeout 600 -R "${sel#ctest:}") >"$out" 2>&1
         status=$?
         return $((status == 3 ? 1 : status))
@@ -246,7 +246,7 @@ run_tests() { # selector logfile
         echo "no test of $bin matches $filter" >"$out"
         return 3
     fi
-    (cd "$(dirname "$exe")" && timeout --kill-after=30 "$test_timeout" \
+    (cd "$(dirname "$exe")" && timeout --foreground --kill-after=30 "$test_timeout" \
         "$exe" --gtest_filter="$filter" --gtest_brief=1) >"$out" 2>&1
     status=$?
     return $((status == 3 ? 1 : status))
