@@ -131,6 +131,21 @@ open(path, "w", encoding="utf-8", newline="").write(data.replace(old, new, 1))
 EOF
 }
 
+# The product files (outside tests/ and bench/) that hold a fragment exactly once: where it
+# went when code moved.
+moved_to() { # fragment
+    (cd "$here" && git ls-files -- '*.cpp' '*.h' ':!tests/' ':!bench/') | python3 -c '
+import sys
+fragment = sys.argv[1].replace("\u23ce", "\n")
+for name in sys.stdin.read().split():
+    try:
+        if open(name, encoding="utf-8").read().count(fragment) == 1:
+            print(name)
+    except (OSError, UnicodeDecodeError):
+        pass
+' "$1" | paste -sd ' ' -
+}
+
 if [[ "$mode" == check ]]; then
     bad=0
     for i in "${selected[@]}"; do
@@ -141,6 +156,8 @@ if [[ "$mode" == check ]]; then
             else
                 echo "stale    ${ids[$i]}: fragment found $n times in ${files[$i]}"
             fi
+            where="$(cd "$here" && moved_to "${origs[$i]}")"
+            [[ -n "$where" ]] && echo "         found once in: $where"
             bad=$((bad + 1))
         elif [[ "${origs[$i]}" == "${repls[$i]}" ]]; then
             echo "stale    ${ids[$i]}: the replacement equals the original"
