@@ -26,6 +26,13 @@
 # so a fragment may take in the next lines to be unique. SELECTOR names the tests:
 #   BINARY[:GTEST_FILTER]   a test binary built as its own target
 #   ctest:REGEX             everything is built and `ctest -R REGEX` runs
+#
+# Each mutant prints one line: its verdict, id, seconds (build and tests) and
+# description. Verdicts: killed; killed (build), listed apart, as a mutant that
+# does not compile tests nothing; killed (timeout); survived; survived (skips)
+# when a test skipped itself; stale when the fragment is not found exactly once;
+# invalid when the selector names no test or its tests fail without the mutant.
+# The last line gives killed/total. Logs stay in MUTANTS_DIR/log when it is set.
 set -uo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
