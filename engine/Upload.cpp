@@ -2,6 +2,7 @@
 #include "engine/PublishOperator.h"
 
 #include "engine/FileLib.h"
+#include "ftp/FtpLineEnds.h"
 #include "store/PrjCls.h"
 
 #include <QCryptographicHash>
@@ -40,22 +41,15 @@ QString CheckTemporary(TFtp &ftp, const QString &folder, const QString &name, co
                        bool asAscii, bool &present)
 {
     present = false;
-    qint64 least = GetFileSize(local);
-    qint64 most = least;
-    if (asAscii) {
-        QFile file(local);
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral("the local file cannot be read");
-        char previous = 0;
-        while (!file.atEnd()) {
-            for (const char c : file.read(1 << 16)) {
-                if (c == '\n' && previous == '\r')
-                    --least;
-                else if (c == '\n')
-                    ++most;
-                previous = c;
-            }
-        }
+    TLineEnds file;
+    QFile source(local);
+    if (!source.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be checked: the local file cannot be read");
+    while (!source.atEnd()) {
+        const QByteArray chunk = source.read(1 << 16);
+        if (chunk.isEmpty())
+            return QStringLiteral("cannot be checked: the local file cannot be read");
+        file.Add(chunk.constData(), chunk.size(), asAscii);
     }
     TFtpFileList listing;
     ftp.FindFiles(folder, listing);
@@ -63,8 +57,8 @@ QString CheckTemporary(TFtp &ftp, const QString &folder, const QString &name, co
     if (!entry || entry->IsFolder)
         return QStringLiteral("is missing");
     present = true;
-    if (entry->Size < least || entry->Size > most)
-        return QStringLiteral("holds %1 of %2 bytes").arg(entry->Size).arg(least);
+    if (entry->Size < file.Least(asAscii) || entry->Size > file.Most(asAscii))
+        return QStringLiteral("holds %1 of %2 bytes").arg(entry->Size).arg(file.Bytes);
     return {};
 }
 

@@ -4,6 +4,7 @@
 // with EPSV (RFC 2428) or PASV, active ones with EPRT or PORT, MLSD listings (RFC 3659) when the
 // server offers them, and proxies.
 
+#include "ftp/FtpLineEnds.h"
 #include "ftp/FtpProxy.h"
 #include "ftp/FtpReply.h"
 #include "ftp/FtpSocket.h"
@@ -83,25 +84,8 @@ private:
     // the server reported success: it answered without a data connection, or (an upload) before
     // it had received the data. A listing answered without one is empty.
     bool RunTransfer(const QString &command, const TBody &body, bool upload = false);
-    // What an upload sent: its bytes, and the line ends an ASCII transfer may convert.
-    struct TSentText
-    {
-        qint64 Bytes = 0;
-        qint64 CrLf = 0;
-        qint64 BareLf = 0;
-        bool LastWasCr = false;
-        void Add(const char *data, qint64 size, bool countLineEnds)
-        {
-            for (qint64 i = 0; countLineEnds && i < size; ++i) {
-                if (data[i] == '\n')
-                    ++(LastWasCr ? CrLf : BareLf);
-                LastWasCr = data[i] == '\r';
-            }
-            Bytes += size;
-        }
-    };
     // After a STOR: raises when the server holds another size than was sent.
-    void VerifyStored(const QString &remoteName, const QString &localName, const TSentText &sent,
+    void VerifyStored(const QString &remoteName, const QString &localName, const TLineEnds &sent,
                       bool ascii);
     QByteArray FetchListing(const QString &command);
     TTlsSession DataSession() const;

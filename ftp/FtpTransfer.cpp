@@ -480,7 +480,7 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
     TTransferScope scope(m_inTransfer);
     // ASCII mode sends the bytes as they are: local text files end lines with LF already.
     SetType(asAscii ? 'A' : 'I');
-    TSentText sent;
+    TLineEnds sent;
     const auto send = [&](TFtpSocket &socket) {
         char chunk[ChunkSize];
         for (;;) {
@@ -506,7 +506,7 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
 }
 
 void TFtpSession::VerifyStored(const QString &remoteName, const QString &localName,
-                               const TSentText &sent, bool ascii)
+                               const TLineEnds &sent, bool ascii)
 {
     // SIZE counts the bytes of the stored file only in binary mode (pyftpdlib refuses it in
     // ASCII mode); MLST's size fact counts them in either.
@@ -535,10 +535,7 @@ void TFtpSession::VerifyStored(const QString &remoteName, const QString &localNa
             m_size = false; // offered but not implemented after all
         return;
     }
-    // In ASCII mode the server may drop the CR of each CR LF or add one before each bare LF.
-    const qint64 least = ascii ? sent.Bytes - sent.CrLf : sent.Bytes;
-    const qint64 most = ascii ? sent.Bytes + sent.BareLf : sent.Bytes;
-    if (stored >= least && stored <= most)
+    if (stored >= sent.Least(ascii) && stored <= sent.Most(ascii))
         return;
     throw EFtpIncompleteError(
         QStringLiteral("%1 did not reach the server whole: it holds %2 bytes of the %3 sent")
