@@ -18,6 +18,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -182,6 +184,56 @@ void TFtpCanceller::ThrowIfAborted() const
     if (m_aborted)
         ThrowFtpError(FtpText::Aborted());
 }
+
+// --- TLS without SIGPIPE ------------------------------------------------------------------------
+
+namespace {
+
+// OpenSSL writes to the socket with write(), which raises SIGPIPE once the server has reset the
+// connection, and SIGPIPE ends the program (the window has no reason to ignore it). Each TLS
+// call holds the signal back for this thread and takes away one it raised, so the call fails
+// with EPIPE like any other broken connection. errno is kept for TlsContinue.
+class TNoSigPipe
+{
+public:
+    TNoSigPipe()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+        m_wasPending = IsPending();
+    }
+    ~TNoSigPipe()
+    {
+        const int error = errno;
+        if (!m_wasPending && IsPending()) {
+            const timespec now = {0, 0};
+            while (::sigtimedwait(&m_pipe, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+        errno = error;
+    }
+    TNoSigPipe(const TNoSigPipe &) = delete;
+    TNoSigPipe &operator=(const TNoSigPipe &) = delete;
+
+private:
+    static bool IsPending()
+    {
+        sigset_t pending;
+        return ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    }
+    sigset_t m_pipe{}, m_old{};
+    bool m_wasPending = false;
+};
+
+template <class Call> int WithoutSigPipe(Call call)
+{
+    TNoSigPipe guard;
+    return call();
+}
+
+} // namespace
 
 // --- name look-up -----------------------------------------------------------------------------
 
@@ -480,7 +532,8 @@ qint64 TFtpSocket::Read(char *buffer, qint64 size, int timeoutMs)
         m_canceller.ThrowIfAborted();
         ERR_clear_error();
         errno = 0;
-        const int got = SSL_read(m_ssl, buffer, int(qMin<qint64>(size, 1 << 30)));
+        const int got = WithoutSigPipe(
+            [&] { return SSL_read(m_ssl, buffer, int(qMin<qint64>(size, 1 << 30))); });
         if (got > 0)
             return got;
         if (!TlsContinue(got, timeoutMs))
@@ -525,7 +578,8 @@ void TFtpSocket::Write(const char *data, qint64 size, int timeoutMs)
         m_canceller.ThrowIfAborted();
         ERR_clear_error();
         errno = 0;
-        const int sent = SSL_write(m_ssl, data, int(qMin<qint64>(size, 1 << 30)));
+        const int sent = WithoutSigPipe(
+            [&] { return SSL_write(m_ssl, data, int(qMin<qint64>(size, 1 << 30))); });
         if (sent > 0) {
             data += sent;
             size -= sent;
@@ -639,7 +693,7 @@ void TFtpSocket::StartTls(const QString &host, const TTlsSession &reuse, int tim
         m_canceller.ThrowIfAborted();
         ERR_clear_error();
         errno = 0;
-        const int result = SSL_connect(m_ssl);
+        const int result = WithoutSigPipe([&] { return SSL_connect(m_ssl); });
         if (result == 1)
             return;
         if (!TlsContinue(result, timeoutMs))
@@ -656,7 +710,7 @@ void TFtpSocket::ShutdownTls(int timeoutMs)
         for (int attempt = 0; attempt < 4 && result < 0; ++attempt) {
             ERR_clear_error();
             errno = 0;
-            result = SSL_shutdown(m_ssl);
+            result = WithoutSigPipe([&] { return SSL_shutdown(m_ssl); });
             if (result < 0 && !TlsContinue(result, timeoutMs))
                 break;
         }
@@ -666,7 +720,8 @@ void TFtpSocket::ShutdownTls(int timeoutMs)
         while (result == 0) {
             ERR_clear_error();
             errno = 0;
-            const int got = SSL_read(m_ssl, scratch, sizeof scratch);
+            const int got
+                = WithoutSigPipe([&] { return SSL_read(m_ssl, scratch, sizeof scratch); });
             if (got <= 0 && !TlsContinue(got, timeoutMs))
                 break;
         }

@@ -1,6 +1,7 @@
 // FTP over TLS against pyftpdlib's TLS handler and vsftpd with ssl_enable: what "require" and
 // "auto" do on servers with and without TLS, certificates that do and do not verify, what
 // crosses the network in clear, and Abort during a protected upload.
+#include "ftp/FtpSocket.h"
 #include "ftp/FtpWininet.h"
 #include "tests/support/FtpRelay.h"
 #include "tests/support/FtpServers.h"
@@ -9,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -247,4 +250,45 @@ TEST(Tls, ImplicitTlsSpeaksTlsFromTheFirstByte)
     Configure(ftp, *server, "require");
     ftp.Timeout = 2000;
     EXPECT_THROW(ftp.Connect(), EFtpError);
+}
+
+// A server that resets the connection right after the handshake. OpenSSL's write after a reset
+// raises SIGPIPE, whose default action ends the program; the writes must fail instead. Qt
+// ignores SIGPIPE once it starts a process, so the default action is put back for the test.
+TEST(Tls, WritesToAConnectionTheServerResetFailNotTheProgram)
+{
+    const QTemporaryDir folder;
+    TTestCertificate certificate;
+    ASSERT_TRUE(MakeTestCertificate(folder.path(), certificate));
+    const char *script = R"(
+import socket, ssl, struct, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+listener = socket.create_server(('127.0.0.1', 0))
+print(listener.getsockname()[1], flush=True)
+tls = context.wrap_socket(listener.accept()[0], server_side=True)
+tls.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
+tls.close()
+)";
+    QProcess server;
+    server.start("python3", {"-c", script, certificate.CertificateFile, certificate.KeyFile});
+    ASSERT_TRUE(server.waitForReadyRead(10000)) << server.readAllStandardError().constData();
+    const auto port = quint16(server.readLine().trimmed().toUInt());
+    const auto oldAction = std::signal(SIGPIPE, SIG_DFL);
+
+    TFtpCanceller canceller;
+    TFtpSocket socket(canceller);
+    socket.Connect(TSockAddr::FromNumeric("127.0.0.1", port), 5000);
+    socket.StartTls("127.0.0.1", {}, 5000);
+    char buffer[4096];
+    try {
+        while (socket.Read(buffer, sizeof buffer, 5000) > 0) {
+        }
+    } catch (const EFtpError &) {
+    }
+    EXPECT_THROW(socket.Write(QByteArray(65536, 'x'), 5000), EFtpError);
+    EXPECT_THROW(socket.Write(QByteArray(65536, 'x'), 5000), EFtpError);
+    socket.ShutdownTls(1000);
+    std::signal(SIGPIPE, oldAction);
+    server.waitForFinished(5000);
 }
