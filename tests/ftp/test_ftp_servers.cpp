@@ -35,6 +35,11 @@ std::string Name(const TServerParam &param)
     return name;
 }
 
+void PrintTo(const TServerParam &param, std::ostream *out)
+{
+    *out << Name(param);
+}
+
 // "name size" of every file and "name/" of every folder, sorted; entries without a date stand out.
 QStringList Entries(const TFtpFileList &list)
 {
