@@ -3,77 +3,46 @@
 #include "ftp/FtpListParser.h"
 #include "ftp/FtpReply.h"
 #include "ftp/FtpWininet.h"
-
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 const QDate Today(2026, 6, 15);
-
-// Parses a listing of `path`, applies the listing rules and returns the names; `skipped` gets
-// what the rules dropped.
-QStringList List(const QByteArray &data, bool mlsd, const QString &path = QString(),
-                 QStringList *skipped = nullptr)
-{
-    TFtpFileList list;
-    AppendListing(ParseListing(data, mlsd, Today), path, list, Today.year(),
-                  [&](const QString &raw) {
-                      if (skipped)
-                          *skipped << raw;
-                  });
-    QStringList names;
-    for (int i = 0; i < list.Count(); ++i)
-        names << list.Items(i)->Name;
-    return names;
-}
-
-// A corpus line with "\\t" for a TAB and "\\xHH" for a byte (legacy encodings).
-QByteArray Unescaped(const QByteArray &text)
-{
-    QByteArray bytes;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && text.mid(i + 1, 1) == "t") {
-            bytes += '\t';
-            ++i;
-        } else if (text[i] == '\\' && text.mid(i + 1, 1) == "x") {
-            bytes += char(text.mid(i + 2, 2).toInt(nullptr, 16));
-            i += 3;
-        } else {
-            bytes += text[i];
-        }
-    }
-    return bytes;
-}
 
 TEST(FtpListParser, CorpusOfRealWorldLinesAndTheEntryDateRule)
 {
     // Consecutive records of one kind with an id ("LIST:vms") are one listing, read as the
     // session reads what the server sends; others are a listing each. "-" is no entry, "?" no
-    // entry and a line counted as unreadable.
-    struct TRecord
-    {
-        QByteArray Kind, Line, Expected;
+    // entry and a line counted as unreadable. In lines, "\t" is a TAB and "\xHH" a byte.
+    const auto unescaped = [](QByteArray text) {
+        text.replace("\\t", "\t");
+        for (qsizetype at; (at = text.indexOf("\\x")) >= 0;)
+            text.replace(at, 4, QByteArray(1, char(text.mid(at + 2, 2).toInt(nullptr, 16))));
+        return text;
     };
-    std::vector<std::vector<TRecord>> listings;
+    std::vector<std::vector<QList<QByteArray>>> listings;
     for (const QByteArray &record : ReadWholeFile(TestDataPath("listing_corpus.txt")).split('\n')) {
-        const QList<QByteArray> fields = record.split('\t');
-        if (fields.size() != 3)
+        QList<QByteArray> r = record.split('\t');
+        if (r.size() != 3)
             continue;
-        const TRecord r{fields[0], Unescaped(fields[1]), Unescaped(fields[2])};
-        if (listings.empty() || !r.Kind.contains(':') || listings.back().front().Kind != r.Kind)
+        r[1] = unescaped(r[1]);
+        r[2] = unescaped(r[2]);
+        if (listings.empty() || !r[0].contains(':') || listings.back().front()[0] != r[0])
             listings.emplace_back();
         listings.back().push_back(r);
     }
     int checked = 0;
-    for (const std::vector<TRecord> &records : listings) {
+    for (const auto &records : listings) {
         QByteArray data;
-        for (const TRecord &r : records)
-            data += r.Line + "\r\n";
+        for (const auto &r : records)
+            data += r[1] + "\r\n";
         TUnreadLines unread;
-        const std::vector<TFtpListEntry> entries
-            = ParseListing(data, records.front().Kind.startsWith("MLSD"), Today, &unread);
+        const auto entries
+            = ParseListing(data, records.front()[0].startsWith("MLSD"), Today, &unread);
         int unreadExpected = 0;
-        for (size_t i = 0; i < records.size(); ++i) {
+        for (size_t i = 0; i < records.size(); ++i, ++checked) {
             QString got = "-";
             for (const TFtpListEntry &e : entries) {
                 if (e.Line == int(i))
@@ -83,12 +52,11 @@ TEST(FtpListParser, CorpusOfRealWorldLinesAndTheEntryDateRule)
                               .arg(e.IsFolder ? 'd' : 'f')
                               .arg(e.Date.toString(Qt::ISODate), e.Time.toString(Qt::ISODate));
             }
-            const QString expected = QString::fromUtf8(records[i].Expected);
+            const QString expected = QString::fromUtf8(records[i][2]);
             unreadExpected += expected == "?";
-            EXPECT_EQ(got, expected == "?" ? "-" : expected) << records[i].Line.constData();
-            ++checked;
+            EXPECT_EQ(got, expected == "?" ? "-" : expected) << records[i][1].constData();
         }
-        EXPECT_EQ(unread.Count, unreadExpected) << records.front().Line.constData();
+        EXPECT_EQ(unread.Count, unreadExpected) << records.front()[1].constData();
     }
     EXPECT_GT(checked, 150); // the whole corpus was read
 
@@ -102,55 +70,68 @@ TEST(FtpListParser, CorpusOfRealWorldLinesAndTheEntryDateRule)
     EXPECT_FALSE(EntryDate(TFtpListEntry(), 2026).isValid());
 }
 
-TEST(FtpListRules, DotsFullPathsAndTotal1)
+// The names FindFiles keeps from a listing of a folder, and those it drops as able to lead a
+// local path out of its folder.
+TEST(FtpListRules, HostileNamesNeverComeOutAndNamesAreMadeFolderRelative)
 {
-    EXPECT_EQ(List("drwxr-xr-x 2 u g 4096 Jan 02  2020 .\r\n"
-                   "drwxr-xr-x 2 u g 4096 Jan 02  2020 ..\n"
-                   "\r\n"
-                   "-rw-r--r-- 1 u g 5 Jan 02  2020 /pub/a.txt\r\n"
-                   "-rw-r--r-- 1 u g 5 Jan 02  2020 b.txt",
-                   false, "/pub"),
-              QStringList({"a.txt", "b.txt"}));
-    EXPECT_EQ(List("type=file;size=1; /pub/sub/a.txt\r\n", true, "/pub/sub/"),
-              QStringList({"a.txt"}));
-    EXPECT_TRUE(List("type=file;size=1; total 1\r\n", true).isEmpty());
-    EXPECT_EQ(List("type=file;size=1; total 1\r\ntype=file;size=1; x\r\n", true),
-              QStringList({"total 1", "x"}));
-    // A line break inside a name: the whole name comes out, never a part of it. Lines that end in
-    // LF only have no such names.
-    EXPECT_EQ(List("type=file;size=1; a\nb\nc.txt\r\ntype=file;size=1; d\r\n", true),
-              QStringList({"a\nb\nc.txt", "d"}));
-    EXPECT_EQ(List("-rw-r--r-- 1 u g 5 Jan 02  2020 e\nf\r\n", false), QStringList({"e\nf"}));
-    EXPECT_EQ(List("type=file;size=1; g\ntype=cdir; .\ntype=file;size=1; h\n", true),
-              QStringList({"g", "h"}));
-}
-
-TEST(FtpListRules, HostileNamesNeverComeOut)
-{
-    QByteArray data;
-    for (const char *name :
-         {"../evil", "../../etc/passwd", "/pub/../x", "/pub/..", "a/b", "/pub/", "", "good"})
-        data += "-rw-r--r-- 1 u g 1 May 12  2020 " + QByteArray(name) + "\r\n";
-    data += "lrwxrwxrwx 1 u g 1 May 12  2020 .. -> /\r\n";
-    data += QByteArray("-rw-r--r-- 1 u g 1 May 12  2020 nul\0name\r\n", 42);
-    QStringList skipped;
-    EXPECT_EQ(List(data, false, "/pub", &skipped), QStringList({"good"}));
-    EXPECT_EQ(skipped.size(), 8);
-    EXPECT_TRUE(skipped.contains("../../etc/passwd"));
-
-    skipped.clear();
-    EXPECT_EQ(List("type=file;size=1; ../x\r\ntype=dir; sub/..\r\ntype=file;size=1; ok\r\n", true,
-                   QString(), &skipped),
-              QStringList({"ok"}));
-    EXPECT_EQ(skipped, QStringList({"../x", "sub/.."}));
-
-    // A name is made folder-relative only by the listed folder's own path, not by any prefix of
-    // that length ("../x" listed in "/d" is not "x").
-    skipped.clear();
-    EXPECT_EQ(List("type=file;size=1; ../escape.txt\r\ntype=file;size=1; /d/kept.txt\r\n", true,
-                   "/d", &skipped),
-              QStringList({"kept.txt"}));
-    EXPECT_EQ(skipped, QStringList({"../escape.txt"}));
+    const auto lines = [](const char *prefix, const QStringList &names) {
+        QByteArray data;
+        for (const QString &name : names)
+            data += prefix + name.toUtf8() + "\r\n";
+        return data;
+    };
+    const char *const list = "-rw-r--r-- 1 u g 1 May 12  2020 ", *const mlsd = "type=file;size=1; ";
+    struct TCase
+    {
+        QByteArray Data;
+        bool Mlsd;
+        QString Path;
+        QStringList Kept, Dropped;
+    };
+    const TCase cases[] = {
+        {lines(list, {"../evil", "../../etc/passwd", "/pub/../x", "/pub/..", "a/b", "/pub/", "",
+                      "good", "/pub/a.txt", ".", ".."})
+             + "lrwxrwxrwx 1 u g 1 May 12  2020 .. -> /\r\n"
+             + QByteArray("-rw-r--r-- 1 u g 1 May 12  2020 nul\0name\r\n\r\n", 44),
+         false,
+         "/pub",
+         {"good", "a.txt"},
+         {"../evil", "../../etc/passwd", "/pub/../x", "/pub/..", "a/b", "/pub/", "",
+          QString::fromUtf8("nul\0name", 8)}},
+        {lines(mlsd, {"../x", "/pub/sub/a.txt", "sub/..", "ok"}),
+         true,
+         "/pub/sub/",
+         {"a.txt", "ok"},
+         {"../x", "sub/.."}},
+        // Only the listed folder's own path is taken off, not any prefix of that length.
+        {lines(mlsd, {"../escape.txt", "/d/kept.txt"}),
+         true,
+         "/d",
+         {"kept.txt"},
+         {"../escape.txt"}},
+        // "total 1" is a header only as a listing's first line.
+        {lines(mlsd, {"total 1"}), true, "", {}, {}},
+        {lines(mlsd, {"total 1", "x"}), true, "", {"total 1", "x"}, {}},
+        // A line break inside a name: the whole name comes out, never a part of it. Lines that
+        // end in LF only have no such names.
+        {"type=file;size=1; a\nb\nc.txt\r\ntype=file;size=1; d\r\n",
+         true,
+         "",
+         {"a\nb\nc.txt", "d"},
+         {}},
+        {lines(list, {"e\nf"}), false, "", {"e\nf"}, {}},
+        {"type=file;size=1; g\ntype=cdir; .\ntype=file;size=1; h\n", true, "", {"g", "h"}, {}},
+    };
+    for (const TCase &c : cases) {
+        TFtpFileList found;
+        QStringList kept, dropped;
+        AppendListing(ParseListing(c.Data, c.Mlsd, Today), c.Path, found, Today.year(),
+                      [&](const QString &raw) { dropped << raw; });
+        for (int i = 0; i < found.Count(); ++i)
+            kept << found.Items(i)->Name;
+        EXPECT_EQ(kept, c.Kept) << c.Data.constData();
+        EXPECT_EQ(dropped, c.Dropped) << c.Data.constData();
+    }
 }
 
 TEST(FtpReplyText, LastLineWithoutCode)

@@ -1,7 +1,7 @@
-// Every operation against real servers on loopback: pyftpdlib (MLSD) and vsftpd (LIST only), in
-// passive and active mode, and against any server named by ZANDREL_TEST_FTP_URL; connections
-// through real proxies: microsocks (SOCKS 5), dante (SOCKS 4 only, so the client must fall back)
-// and ftp-proxy (an FTP proxy that takes the server from the user name).
+// Every operation against real servers on loopback: pyftpdlib (MLSD), vsftpd (LIST only),
+// proftpd and pure-ftpd, in passive and active mode, with and without TLS, and against any server
+// named by ZANDREL_TEST_FTP_URL; connections through real proxies: microsocks (SOCKS 5), dante
+// (SOCKS 4 only, so the client must fall back) and ftp-proxy (the server in the user name).
 #include "ftp/FtpWininet.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
@@ -24,19 +24,20 @@ struct TServerParam
 {
     const char *Kind;
     bool Passive;
+    const char *Proxy = ""; // "microsocks" (SOCKS 5), "dante" (SOCKS 4) or "ftp-proxy"
 };
+
+std::string Name(const TServerParam &param)
+{
+    std::string name = param.Kind + std::string(param.Passive ? "_passive" : "_active")
+                       + (*param.Proxy ? "_via_" : "") + param.Proxy;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
 
 void PrintTo(const TServerParam &param, std::ostream *out)
 {
-    *out << param.Kind << (param.Passive ? " passive" : " active");
-}
-
-QByteArray RandomBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(QRandomGenerator::global()->bounded(256));
-    return bytes + "\r\n\n\r"; // line ends that a binary transfer must leave alone
+    *out << Name(param);
 }
 
 // "name size" of every file and "name/" of every folder, sorted; entries without a date stand out.
@@ -52,47 +53,84 @@ QStringList Entries(const TFtpFileList &list)
     return entries;
 }
 
-void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const QString &proxy,
-                  bool passive = true)
+std::unique_ptr<TFtpTestServer> StartServer(const QString &kind)
 {
-    ConfigureFor(ftp, server);
-    ftp.Passive = passive;
-    ftp.Proxy = proxy;
-    // A TLS fixture's own certificate is trusted by its fingerprint; nothing goes in clear.
-    if (!server.CertificateFingerprint.isEmpty()) {
-        ftp.Encryption = "require";
-        ftp.TrustedFingerprint = server.CertificateFingerprint;
-    }
+    const bool tls = kind.endsWith("-tls");
+    TPyftpdlibOptions pyftpdlib;
+    TVsftpdOptions vsftpd;
+    pyftpdlib.Tls = vsftpd.Tls = tls;
+    if (kind.startsWith("pyftpdlib"))
+        return StartPyftpdlib({}, pyftpdlib);
+    if (kind.startsWith("vsftpd"))
+        return StartVsftpd({}, vsftpd);
+    if (kind.startsWith("proftpd"))
+        return StartProftpd({}, TProftpdOptions{tls, false});
+    if (kind.startsWith("pure-ftpd"))
+        return StartPureFtpd({}, TPureFtpdOptions{tls});
+    return ServerFromUrl();
 }
 
+// One server (and proxy) of each kind serves every test of the suite; each test works in a
+// folder of its own.
 class FtpServerSuite : public ::testing::TestWithParam<TServerParam>
 {
 protected:
-    static std::map<QString, std::unique_ptr<TFtpTestServer>> &Servers()
+    static std::map<QString, std::unique_ptr<TTestProcess>> &Processes()
     {
-        static std::map<QString, std::unique_ptr<TFtpTestServer>> servers;
-        return servers;
+        static std::map<QString, std::unique_ptr<TTestProcess>> processes;
+        return processes;
     }
-    static void TearDownTestSuite() { Servers().clear(); }
+    // Daemons serve sessions from children (vsftpd's call setsid()): none may outlive the fixture.
+    static void TearDownTestSuite()
+    {
+        for (auto &[kind, process] : Processes()) {
+            const QList<qint64> tree
+                = process && process->Pid ? ProcessTree(process->Pid) : QList<qint64>();
+            process.reset();
+            for (const qint64 pid : tree)
+                EXPECT_FALSE(ProcessAlive(pid)) << kind.toStdString() << " left " << pid;
+        }
+    }
 
     void SetUp() override
     {
-        const QString kind = QString::fromLatin1(GetParam().Kind);
-        auto &server = Servers()[kind];
-        if (!server) {
-            TPyftpdlibOptions pyftpdlib;
-            TVsftpdOptions vsftpd;
-            pyftpdlib.Tls = vsftpd.Tls = kind.endsWith("-tls");
-            server = kind.startsWith("pyftpdlib") ? StartPyftpdlib({}, pyftpdlib)
-                     : kind.startsWith("vsftpd")  ? StartVsftpd({}, vsftpd)
-                                                  : ServerFromUrl();
-        }
+        const QString kind = GetParam().Kind, proxyKind = GetParam().Proxy;
+        auto &server = Processes()[proxyKind.isEmpty() ? kind : kind + " for " + proxyKind];
+        if (!server)
+            server = StartServer(kind);
         if (!server && kind == "url")
             GTEST_SKIP() << "ZANDREL_TEST_FTP_URL is not set";
         ASSERT_TRUE(server);
-        Server = server.get();
-        ConfigureFor(Ftp, *Server, QString(), GetParam().Passive);
+        Server = static_cast<TFtpTestServer *>(server.get());
+        QString proxy;
+        if (!proxyKind.isEmpty()) {
+            auto &process = Processes()[proxyKind];
+            if (!process)
+                process = proxyKind == "dante"       ? StartDante()
+                          : proxyKind == "ftp-proxy" ? StartFtpProxy()
+                                                     : StartMicrosocks();
+            ASSERT_TRUE(process);
+            proxy = (proxyKind == "ftp-proxy" ? "ftp=ftp://" : "socks=") + process->Host + ":"
+                    + QString::number(process->Port);
+        }
+        ConfigureFor(Ftp, *Server);
+        Ftp.Passive = GetParam().Passive;
+        Ftp.Proxy = proxy;
+        // A TLS fixture's own certificate is trusted by its fingerprint; nothing goes in clear.
+        if (!Server->CertificateFingerprint.isEmpty())
+            Ftp.Encryption = "require";
+        Ftp.TrustedFingerprint = Server->CertificateFingerprint;
+        QStringList sent;
+        Ftp.OnCommand = [&](const QString &line) { sent << line; };
         Ftp.Connect();
+        Ftp.OnCommand = nullptr;
+        EXPECT_EQ(Ftp.Encrypted(), !Server->CertificateFingerprint.isEmpty());
+        // ftp-proxy takes the server from the user name.
+        const QString user
+            = "USER " + Server->User
+              + (proxyKind == "ftp-proxy" ? "@" + Server->Host + ":" + QString::number(Server->Port)
+                                          : QString());
+        EXPECT_TRUE(sent.contains(user)) << sent.join(" | ").toStdString();
         Base = Server->RemoteBase + (Server->RemoteBase.endsWith('/') ? "t" : "/t")
                + QString::number(QRandomGenerator::global()->generate(), 36) + "/";
         Ftp.CreateDir(Base.chopped(1));
@@ -125,18 +163,16 @@ protected:
         Ftp.RemoveDir(folder);
     }
 
-    // The server's copy of a file: from its folder on disk, else downloaded on a second session.
+    // The server's copy of a file, byte for byte: from its folder on disk, else downloaded.
     QByteArray ServerBytes(const QString &remotePath)
     {
         if (!Server->Root.isEmpty())
             return ReadWholeFile(Server->LocalPath(remotePath));
-        TFtp other;
-        ConfigureFor(other, *Server, QString(), GetParam().Passive);
-        other.Connect();
-        other.GetFile(remotePath, Local.filePath("server-copy"), false, 0);
+        Ftp.GetFile(remotePath, Local.filePath("server-copy"), false, 0);
         return ReadWholeFile(Local.filePath("server-copy"));
     }
 
+    // Stores `bytes` on the server as they are (a binary upload where there is no local folder).
     void PutServerBytes(const QString &remotePath, const QByteArray &bytes)
     {
         if (!Server->Root.isEmpty())
@@ -156,106 +192,30 @@ protected:
     QTemporaryDir Local;
 };
 
-TEST_P(FtpServerSuite, TransfersAreByteExactAndAsciiKeepsLf)
+TEST_P(FtpServerSuite, TransfersAreByteExactAndAsciiGivesBackLfWhateverTheServerStores)
 {
-    const QByteArray binary = RandomBytes(300000);
-    Ftp.PutFile(Base + "image.bin", LocalFile("image.bin", binary), false);
-    EXPECT_EQ(ServerBytes(Base + "image.bin"), binary);
-
-    const QByteArray script = "#!/usr/bin/perl\nprint \"ok\\n\";\n\nexit 0;\n";
-    Ftp.PutFile(Base + "run.pl", LocalFile("run.pl", script), true);
-    EXPECT_EQ(ServerBytes(Base + "run.pl"), script);
-
-    const QString back = Local.filePath("back.bin");
-    Ftp.GetFile(Base + "image.bin", back, false, binary.size());
-    EXPECT_EQ(ReadWholeFile(back), binary);
-
-    PutServerBytes(Base + "dos.txt", "a\r\nb\nc\r\n");
-    Ftp.GetFile(Base + "dos.txt", back, true, 8); // overwrites
-    EXPECT_EQ(ReadWholeFile(back), "a\nb\nc\n");
-
-    // A failed download leaves the local file alone, and no temporary behind.
-    EXPECT_FALSE(
-        ErrorOf<EFtpError>([&] { Ftp.GetFile(Base + "missing", back, false, 10); }).isEmpty());
-    EXPECT_EQ(ReadWholeFile(back), "a\nb\nc\n");
-    EXPECT_EQ(QDir(Local.path()).entryList(QDir::Files | QDir::Hidden),
-              QDir(Local.path()).entryList(QDir::Files));
-    EXPECT_TRUE(Ftp.Connected());
-}
-
-TEST_P(FtpServerSuite, ListingShowsNamesSizesFoldersAndDotFiles)
-{
-    PutServerBytes(Base + "a.txt", "12345");
-    PutServerBytes(Base + "with  blanks.txt", "x");
-    PutServerBytes(Base + ".htaccess", "Options -Indexes\n");
-    Ftp.PutFile(Base + "h\u00e9llo w\u00f6rld.txt", LocalFile("u.txt", "utf"), false);
-    Ftp.CreateDir(Base + "sub");
-
-    TFtpFileList list;
-    Ftp.FindFiles(Base.chopped(1), list);
-    EXPECT_EQ(Ftp.GetCurrentDir(), Base.chopped(1));
-    EXPECT_EQ(Entries(list), QStringList({".htaccess 17", "a.txt 5", "h\u00e9llo w\u00f6rld.txt 3",
-                                          "sub/", "with  blanks.txt 1"}));
-
-    // Appended; an empty path lists the current folder.
-    Ftp.FindFiles(QString(), list);
-    EXPECT_EQ(list.Count(), 10);
-    TFtpFileList empty;
-    Ftp.FindFiles(Base + "sub", empty);
-    EXPECT_EQ(empty.Count(), 0);
-
-    if (Server->Root.isEmpty())
-        return;
-    // 64-bit sizes: a sparse 5 GiB file.
-    const QString huge = Server->LocalPath(Base + "sub/huge.iso");
-    WriteWholeFile(huge, {});
-    ASSERT_EQ(::truncate(QFile::encodeName(huge).constData(), 5LL << 30), 0);
-    Ftp.FindFiles(Base + "sub", empty);
-    EXPECT_EQ(Entries(empty), QStringList{"huge.iso 5368709120"});
-}
-
-TEST_P(FtpServerSuite, FolderAndFileOperations)
-{
-    Ftp.CreateDir(Base + "dir");
-    Ftp.SetCurrentDir(Base + "dir");
-    EXPECT_EQ(Ftp.GetCurrentDir(), Base + "dir");
-    Ftp.PutFile("rel.txt", LocalFile("rel.txt", "relative"), false); // relative to the folder
-    Ftp.RenameFile(Base + "dir/rel.txt", Base + "dir/renamed.txt");
-    EXPECT_EQ(ServerBytes(Base + "dir/renamed.txt"), "relative");
-    Ftp.Chmod(Base + "dir/renamed.txt", "755");
-    if (!Server->Root.isEmpty()) {
-        struct stat info = {};
-        ASSERT_EQ(::stat(QFile::encodeName(Server->LocalPath(Base + "dir/renamed.txt")), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0755u);
-    }
-    Ftp.DeleteFile(Base + "dir/renamed.txt");
-    Ftp.SetCurrentDir(Base);
-    Ftp.RemoveDir(Base + "dir");
-    TFtpFileList list;
-    Ftp.FindFiles(Base, list);
-    EXPECT_TRUE(Entries(list).isEmpty());
-
-    // A refusal leaves the session usable.
-    EXPECT_THROW(Ftp.RemoveDir(Base + "never-there"), EFtpError);
-    EXPECT_EQ(Ftp.GetCurrentDir(), Base.chopped(1));
-}
-
-TEST_P(FtpServerSuite, UploadUsesTheModesDataCommandAndReportsProgress)
-{
-    const QByteArray bytes = RandomBytes(300000);
+    QByteArray bytes(300000, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    bytes += "\r\n\n\r"; // line ends that a binary transfer must leave alone
     const QString local = LocalFile("p.bin", bytes);
     Ftp.PutFile(Base + "first.bin", local, false);
+    EXPECT_EQ(ServerBytes(Base + "first.bin"), bytes);
+
     QStringList sent;
     Ftp.OnCommand = [&](const QString &line) { sent << line; };
     QList<qint64> reports;
     Ftp.OnProgress = [&](TFtp *, qint64 amount) { reports << amount; };
     const auto sum = [&] { return std::accumulate(reports.begin(), reports.end(), qint64(0)); };
-
     const TFtp::TStats before = Ftp.Stats();
     Ftp.PutFile(Base + "p.bin", local, false);
     const TFtp::TStats after = Ftp.Stats();
     ASSERT_EQ(sent.size(), 2) << sent.join(" | ").toStdString();
-    EXPECT_TRUE(sent[0].startsWith(GetParam().Passive ? "EPSV" : "EPRT")) << sent[0].toStdString();
+    // ftp-proxy knows only PASV and PORT.
+    const bool plain = QByteArray(GetParam().Proxy) == "ftp-proxy";
+    EXPECT_TRUE(sent[0].startsWith(GetParam().Passive ? (plain ? "PASV" : "EPSV")
+                                                      : (plain ? "PORT" : "EPRT")))
+        << sent[0].toStdString();
     EXPECT_EQ(sent[1], "STOR " + Base + "p.bin");
     EXPECT_EQ(after.RoundTrips - before.RoundTrips, 3); // data port, 150, 226
     EXPECT_EQ(sum(), bytes.size());
@@ -265,7 +225,6 @@ TEST_P(FtpServerSuite, UploadUsesTheModesDataCommandAndReportsProgress)
     Ftp.GetCurrentDir();
     Ftp.SetCurrentDir(Base);
     EXPECT_EQ(reports, QList<qint64>({0}));
-
     // A Size argument below the real size caps what is reported.
     reports.clear();
     Ftp.GetFile(Base + "p.bin", Local.filePath("p.copy"), false, 1000);
@@ -273,124 +232,103 @@ TEST_P(FtpServerSuite, UploadUsesTheModesDataCommandAndReportsProgress)
     EXPECT_EQ(sum(), 1000);
     EXPECT_EQ(ReadWholeFile(Local.filePath("p.copy")), bytes);
 
+    // ASCII mode: the server keeps text in its own form, LF or CR LF (RFC 959), and a download
+    // gives back LF line ends either way.
     sent.clear();
-    Ftp.PutFile(Base + "third.html", local, true);
+    const QByteArray script = "#!/usr/bin/perl\nprint \"ok\\n\";\n\nexit 0;\n";
+    Ftp.PutFile(Base + "run.pl", LocalFile("run.pl", script), true);
     EXPECT_EQ(sent.value(0), "TYPE A");
+    const QByteArray stored = ServerBytes(Base + "run.pl");
+    EXPECT_TRUE(stored == script || stored == QByteArray(script).replace("\n", "\r\n"))
+        << stored.toStdString();
+    const QString back = Local.filePath("back.txt");
+    Ftp.GetFile(Base + "run.pl", back, true, script.size());
+    EXPECT_EQ(ReadWholeFile(back), script);
+    PutServerBytes(Base + "unix.txt", "a\nb\n\nc");
+    Ftp.GetFile(Base + "unix.txt", back, true, 6); // overwrites
+    EXPECT_EQ(ReadWholeFile(back), "a\nb\n\nc");
+
+    // A failed download leaves the local file alone, and no temporary behind.
+    EXPECT_FALSE(
+        ErrorOf<EFtpError>([&] { Ftp.GetFile(Base + "missing", back, false, 10); }).isEmpty());
+    EXPECT_EQ(ReadWholeFile(back), "a\nb\n\nc");
+    EXPECT_EQ(QDir(Local.path()).entryList(QDir::Files | QDir::Hidden),
+              QDir(Local.path()).entryList(QDir::Files));
+    EXPECT_TRUE(Ftp.Connected());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, FtpServerSuite,
-    ::testing::Values(TServerParam{"pyftpdlib", true}, TServerParam{"pyftpdlib", false},
-                      TServerParam{"vsftpd", true}, TServerParam{"vsftpd", false},
-                      TServerParam{"pyftpdlib-tls", true}, TServerParam{"pyftpdlib-tls", false},
-                      TServerParam{"vsftpd-tls", true}, TServerParam{"vsftpd-tls", false},
-                      TServerParam{"url", true}, TServerParam{"url", false}),
-    [](const ::testing::TestParamInfo<TServerParam> &info) {
-        std::string kind = info.param.Kind;
-        std::replace(kind.begin(), kind.end(), '-', '_');
-        return kind + (info.param.Passive ? "_passive" : "_active");
-    });
-
-QString ProxyText(const TTestProcess &proxy, const char *scheme)
+TEST_P(FtpServerSuite, ListingShowsNamesSizesFoldersAndDotFilesAndFolderOperationsWork)
 {
-    return scheme + proxy.Host + ":" + QString::number(proxy.Port);
-}
-
-// The proxy's whole process tree (daemons that drop root run below a guard shell) ends.
-void ExpectStopEndsTree(TTestProcess &proxy)
-{
-    const QList<qint64> tree = ProcessTree(proxy.Pid);
-    EXPECT_GT(tree.size(), 1);
-    proxy.Stop();
-    for (const qint64 pid : tree)
-        EXPECT_FALSE(ProcessAlive(pid)) << "process " << pid << " survived Stop()";
-}
-
-// Upload, listing and download through the proxy; the server's folder shows the result.
-void RoundTrip(TFtp &ftp, const TFtpTestServer &server, const QString &proxy)
-{
-    ConfigureFor(ftp, server, proxy);
-    QTemporaryDir local;
-    const QByteArray bytes(200000, 'p');
-    WriteWholeFile(local.filePath("up.bin"), bytes);
-    ftp.Connect();
-    ftp.CreateDir("/via");
-    ftp.PutFile("/via/up.bin", local.filePath("up.bin"), false);
-    EXPECT_EQ(ReadWholeFile(server.LocalPath("/via/up.bin")), bytes);
+    PutServerBytes(Base + "a.txt", "12345");
+    PutServerBytes(Base + "with  blanks.txt", "x");
+    PutServerBytes(Base + ".htaccess", "Options -Indexes\n");
+    Ftp.PutFile(Base + "h\u00e9llo w\u00f6rld.txt", LocalFile("u.txt", "utf"), false);
+    Ftp.CreateDir(Base + "sub");
+    const auto files = [](const char *other) {
+        QStringList entries{".htaccess 17", "a.txt 5", "h\u00e9llo w\u00f6rld.txt 3", other,
+                            "with  blanks.txt 1"};
+        entries.sort();
+        return entries;
+    };
     TFtpFileList list;
-    ftp.FindFiles("/via", list);
-    ASSERT_EQ(list.Count(), 1);
-    EXPECT_EQ(list.Items(0)->Size, bytes.size());
-    ftp.GetFile("/via/up.bin", local.filePath("down.bin"), false, bytes.size());
-    EXPECT_EQ(ReadWholeFile(local.filePath("down.bin")), bytes);
-}
+    Ftp.FindFiles(Base.chopped(1), list);
+    EXPECT_EQ(Ftp.GetCurrentDir(), Base.chopped(1));
+    EXPECT_EQ(Entries(list), files("sub/"));
+    Ftp.FindFiles(QString(), list); // appended; an empty path lists the current folder
+    EXPECT_EQ(list.Count(), 10);
 
-TEST(FtpProxy, Socks5ThroughMicrosocks)
-{
-    auto server = StartPyftpdlib();
-    auto proxy = StartMicrosocks();
-    ASSERT_TRUE(server && proxy);
-    TFtp ftp, active;
-    RoundTrip(ftp, *server, ProxyText(*proxy, "socks="));
-
-    // Active data connections cannot come back through SOCKS: a clear refusal, no connection.
-    ConfigureFor(active, *server, ftp.Proxy, false);
-    EXPECT_EQ(ErrorOf<EFtpError>([&] { active.Connect(); }),
-              "Active mode does not work through a SOCKS proxy: use passive mode");
-    EXPECT_EQ(active.Stats().Connections, 0);
-}
-
-TEST(FtpProxy, Socks4WhenTheProxyRefusesVersion5)
-{
-    auto server = StartVsftpd();
-    auto proxy = StartDante();
-    ASSERT_TRUE(server && proxy);
-    TFtp ftp;
-    RoundTrip(ftp, *server, ProxyText(*proxy, "socks="));
-    // vsftpd serves the open session from children that call setsid(): none may outlive Stop().
-    ExpectStopEndsTree(*server);
-    ExpectStopEndsTree(*proxy);
-}
-
-TEST(FtpProxy, TlsGoesThroughBothSocksProxiesEndToEnd)
-{
-    TPyftpdlibOptions pyftpdlib;
-    pyftpdlib.Tls = true;
-    TVsftpdOptions vsftpd;
-    vsftpd.Tls = true;
-    auto first = StartPyftpdlib({}, pyftpdlib);
-    auto second = StartVsftpd({}, vsftpd);
-    auto socks5 = StartMicrosocks();
-    auto socks4 = StartDante();
-    ASSERT_TRUE(first && second && socks5 && socks4);
-    for (const auto &[server, proxy] :
-         {std::pair{first.get(), socks5.get()}, std::pair{second.get(), socks4.get()}}) {
-        TFtp ftp;
-        RoundTrip(ftp, *server, ProxyText(*proxy, "socks="));
-        EXPECT_TRUE(ftp.Encrypted()) << server->Kind.toStdString();
+    Ftp.SetCurrentDir(Base + "sub");
+    EXPECT_EQ(Ftp.GetCurrentDir(), Base + "sub");
+    Ftp.PutFile("rel.txt", LocalFile("rel.txt", "relative"), false); // relative to the folder
+    Ftp.RenameFile(Base + "sub/rel.txt", Base + "sub/renamed.txt");
+    EXPECT_EQ(ServerBytes(Base + "sub/renamed.txt"), "relative");
+    Ftp.Chmod(Base + "sub/renamed.txt", "755");
+    struct stat info = {};
+    if (!Server->Root.isEmpty()) {
+        ASSERT_EQ(::stat(QFile::encodeName(Server->LocalPath(Base + "sub/renamed.txt")), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0755u);
     }
+    Ftp.DeleteFile(Base + "sub/renamed.txt");
+    Ftp.FindFiles(Base + "sub", list = TFtpFileList());
+    EXPECT_EQ(list.Count(), 0);
+    Ftp.SetCurrentDir(Base);
+    Ftp.RemoveDir(Base + "sub");
+    // A refusal leaves the session usable.
+    EXPECT_THROW(Ftp.RemoveDir(Base + "never-there"), EFtpError);
+    EXPECT_EQ(Ftp.GetCurrentDir(), Base.chopped(1));
+    if (Server->Root.isEmpty())
+        return;
+    // 64-bit sizes: a sparse 5 GiB file.
+    const QString huge = Server->LocalPath(Base + "huge.iso");
+    WriteWholeFile(huge, {});
+    ASSERT_EQ(::truncate(QFile::encodeName(huge).constData(), 5LL << 30), 0);
+    Ftp.FindFiles(Base, list = TFtpFileList());
+    EXPECT_EQ(Entries(list), files("huge.iso 5368709120"));
 }
 
-TEST(FtpProxy, FtpProxyLogsInAsUserAtHost)
-{
-    auto server = StartPyftpdlib();
-    auto proxy = StartFtpProxy();
-    ASSERT_TRUE(server && proxy);
-    TFtp ftp, active;
-    QStringList sent;
-    ftp.OnCommand = [&](const QString &line) { sent << line; };
-    RoundTrip(ftp, *server, ProxyText(*proxy, "ftp=ftp://"));
-    ftp.OnCommand = nullptr;
-    EXPECT_EQ(sent.first(),
-              "USER " + server->User + "@" + server->Host + ":" + QString::number(server->Port));
-    EXPECT_TRUE(server->ProtocolLog().contains("USER " + server->User));
+INSTANTIATE_TEST_SUITE_P(Servers, FtpServerSuite, ::testing::ValuesIn([] {
+                             std::vector<TServerParam> params;
+                             for (const char *kind : {"pyftpdlib", "vsftpd", "proftpd", "pure-ftpd",
+                                                      "pyftpdlib-tls", "vsftpd-tls", "url"})
+                                 params.insert(params.end(), {{kind, true}, {kind, false}});
+                             // SOCKS carries passive data connections only; TLS goes end to end.
+                             params.insert(params.end(), {{"pyftpdlib", true, "microsocks"},
+                                                          {"pyftpdlib-tls", true, "microsocks"},
+                                                          {"vsftpd", true, "dante"},
+                                                          {"vsftpd-tls", true, "dante"},
+                                                          {"pyftpdlib", true, "ftp-proxy"},
+                                                          {"pyftpdlib", false, "ftp-proxy"}});
+                             return params;
+                         }()),
+                         [](const auto &info) { return Name(info.param); });
 
-    // Active mode: the proxy connects back to the address we name.
-    ConfigureFor(active, *server, ftp.Proxy, false);
-    active.Connect();
-    TFtpFileList list;
-    active.FindFiles("/via", list);
-    EXPECT_EQ(list.Count(), 1);
-    active.Disconnect();
-    ExpectStopEndsTree(*proxy);
+TEST(FtpProxy, ActiveModeThroughSocksIsRefusedBeforeAnyConnection)
+{
+    TFtp ftp;
+    ftp.ServerName = "127.0.0.1";
+    ftp.Passive = false;
+    ftp.Proxy = "socks=127.0.0.1:1";
+    EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }),
+              "Active mode does not work through a SOCKS proxy: use passive mode");
+    EXPECT_EQ(ftp.Stats().Connections, 0);
 }

@@ -1,6 +1,6 @@
-// FTP over TLS against pyftpdlib's TLS handler and vsftpd with ssl_enable: what "require" and
-// "auto" do on servers with and without TLS, certificates that do and do not verify, what
-// crosses the network in clear, and Abort during a protected upload.
+// FTP over TLS against pyftpdlib's TLS handler and vsftpd with ssl_enable: what each encryption
+// mode does on servers with and without TLS, what crosses the network in clear, certificates that
+// do and do not verify, Abort during a protected upload and writes after a reset.
 #include "ftp/FtpSocket.h"
 #include "ftp/FtpWininet.h"
 #include "tests/support/FtpRelay.h"
@@ -15,178 +15,120 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <thread>
 
-namespace {
-
-// One certificate that this process's trust store vouches for (SSL_CERT_FILE is read when the
-// first TLS connection is made); servers that make their own certificate do not verify.
-class TTrustedCertificate : public ::testing::Environment
-{
-public:
-    static TTestCertificate &Get()
-    {
-        static TTestCertificate certificate;
-        return certificate;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_folder.isValid());
-        ASSERT_TRUE(MakeTestCertificate(m_folder.path(), Get()));
-        ::setenv("SSL_CERT_FILE", Get().CertificateFile.toLocal8Bit().constData(), 1);
-    }
-
-private:
-    QTemporaryDir m_folder;
-};
-[[maybe_unused]] ::testing::Environment *const trustedCertificate
-    = ::testing::AddGlobalTestEnvironment(new TTrustedCertificate);
-
-void Configure(TFtp &ftp, const TFtpTestServer &server, const QString &encryption,
-               const TTestProcess *via = nullptr)
-{
-    ConfigureFor(ftp, server, via);
-    ftp.Encryption = encryption;
-}
-
-std::unique_ptr<TFtpTestServer> StartTlsServer(const QString &kind)
+std::unique_ptr<TFtpTestServer> StartTlsServer(const QString &kind, bool implicit = false)
 {
     TPyftpdlibOptions pyftpdlib;
     TVsftpdOptions vsftpd;
-    pyftpdlib.Tls = vsftpd.Tls = true;
+    pyftpdlib.Tls = vsftpd.Tls = kind != "plain";
+    vsftpd.ImplicitTls = implicit;
     return kind == "vsftpd" ? StartVsftpd({}, vsftpd) : StartPyftpdlib({}, pyftpdlib);
 }
 
-} // namespace
-
-TEST(Tls, RequireRefusesAServerWithoutTlsBeforeTheLoginAndAutoSaysThePasswordWentInClear)
+// Each encryption mode through a relay that keeps what the client sends, against servers without
+// TLS, with a certificate of their own and with one the trust store vouches for (SSL_CERT_FILE is
+// read at the process's first TLS connection: this test comes first). A certificate is taken when
+// it verifies for the host or its fingerprint is the trusted one; nothing follows a refusal, and
+// with TLS neither the password nor a command crosses in clear. vsftpd needs PROT P to transfer.
+TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
 {
-    auto server = StartPyftpdlib();
-    ASSERT_TRUE(server);
-    TFtp ftp;
-    Configure(ftp, *server, "require");
-    try {
-        ftp.Connect();
-        ADD_FAILURE() << "connected without TLS";
-    } catch (const EFtpError &error) {
-        EXPECT_TRUE(error.Message().startsWith("The server does not offer TLS"))
-            << error.Message().toStdString();
-    }
-    EXPECT_FALSE(ftp.Connected());
-    EXPECT_EQ(server->ProtocolLog(), QStringList{"AUTH TLS"});
-
-    Configure(ftp, *server, "auto");
-    ftp.Connect();
-    EXPECT_FALSE(ftp.Encrypted());
-    EXPECT_TRUE(ftp.FellBackToPlain());
-    EXPECT_EQ(ftp.SecurityText(), "the connection is not encrypted: the server offers no TLS, so "
-                                  "the password went in clear");
-    ftp.Disconnect();
-    Configure(ftp, *server, "off");
-    ftp.Connect();
-    EXPECT_EQ(ftp.SecurityText(), "the connection is not encrypted");
-    EXPECT_EQ(server->ProtocolLog().filter("AUTH").size(), 2);
-}
-
-class TlsCertificates : public ::testing::TestWithParam<const char *>
-{
-};
-
-TEST_P(TlsCertificates, AnUnverifiedOneIsRefusedUntilTrustedAndAChangedOneAlways)
-{
-    auto server = StartTlsServer(GetParam());
-    ASSERT_TRUE(server);
-    TFtp ftp;
-    // "auto" takes TLS when offered, and never a certificate nobody vouched for.
-    for (const char *mode : {"require", "auto"}) {
-        Configure(ftp, *server, mode);
-        try {
-            ftp.Connect();
-            ADD_FAILURE() << mode << ": an unverified certificate was accepted";
-        } catch (const EFtpCertificateError &error) {
-            EXPECT_FALSE(error.Changed);
-            EXPECT_EQ(error.Certificate.Fingerprint, server->CertificateFingerprint);
-            EXPECT_FALSE(error.Certificate.Verified);
-            EXPECT_TRUE(error.Certificate.Subject.contains("CN=127.0.0.1"));
-            EXPECT_FALSE(error.Certificate.ValidUntil.isEmpty());
-            EXPECT_TRUE(error.Certificate.Details().contains(server->CertificateFingerprint));
-        }
-    }
-    // Nothing followed the handshakes: no login, no PBSZ.
-    EXPECT_EQ(server->ProtocolLog(), QStringList({"AUTH TLS", "AUTH TLS"}));
-
-    ftp.TrustedFingerprint = server->CertificateFingerprint.toLower();
-    ftp.Connect();
-    EXPECT_TRUE(ftp.Encrypted());
-    EXPECT_TRUE(ftp.SecurityText().startsWith("connected with TLS 1."))
-        << ftp.SecurityText().toStdString();
-    ftp.Disconnect();
-
-    // Another certificate than the trusted one: refused, naming both.
-    const QString other = QString("AB:").repeated(31) + "CD";
-    ftp.TrustedFingerprint = other;
-    try {
-        ftp.Connect();
-        ADD_FAILURE() << "a changed certificate was accepted";
-    } catch (const EFtpCertificateError &error) {
-        EXPECT_TRUE(error.Changed);
-        EXPECT_TRUE(error.Message().contains(other));
-        EXPECT_TRUE(error.Message().contains(server->CertificateFingerprint));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, TlsCertificates, ::testing::Values("pyftpdlib", "vsftpd"));
-
-TEST(Tls, ACertificateTheTrustStoreVouchesForNeedsNoFingerprintButMustNameTheHost)
-{
-    TPyftpdlibOptions options;
-    options.Tls = true;
-    options.Certificate = TTrustedCertificate::Get();
-    auto server = StartPyftpdlib({}, options);
-    ASSERT_TRUE(server);
-    TFtp ftp;
-    Configure(ftp, *server, "require");
-    ftp.Connect();
-    EXPECT_TRUE(ftp.Encrypted());
-    ftp.Disconnect();
-
-    // The same certificate for another name of the same machine.
-    ftp.ServerName = "localhost";
-    try {
-        ftp.Connect();
-        ADD_FAILURE() << "a certificate for another host was accepted";
-    } catch (const EFtpCertificateError &error) {
-        EXPECT_FALSE(error.Certificate.Verified);
-        EXPECT_TRUE(error.Certificate.Problem.contains("mismatch"))
-            << error.Certificate.Problem.toStdString();
-    }
-}
-
-TEST(Tls, ThePasswordAndTheCommandsNeverCrossInClearWithRequireOrAuto)
-{
-    auto server = StartTlsServer("pyftpdlib");
-    ASSERT_TRUE(server);
     const QTemporaryDir local;
-    const QString file = local.filePath("page.html");
-    WriteWholeFile(file, "<p>secret page</p>\n");
-    for (const char *mode : {"require", "auto", "off"}) {
-        TFtpRelay relay(server->Port);
+    TPyftpdlibOptions vouched;
+    vouched.Tls = true;
+    ASSERT_TRUE(MakeTestCertificate(local.path(), vouched.Certificate));
+    ::setenv("SSL_CERT_FILE", vouched.Certificate.CertificateFile.toLocal8Bit().constData(), 1);
+    const auto plain = StartTlsServer("plain"), own = StartTlsServer("pyftpdlib"),
+               vsftpd = StartTlsServer("vsftpd"), implicit = StartTlsServer("vsftpd", true),
+               trusted = StartPyftpdlib({}, vouched);
+    ASSERT_TRUE(plain && own && vsftpd && implicit && trusted);
+    const QString other = QString("AB:").repeated(31) + "CD";
+    const struct
+    {
+        TFtpTestServer *Server;
+        const char *Mode;
+        QString Trusted; // "own": the server's fingerprint (in lower case)
+        QString Outcome; // the security text, or "!" and a part of the error
+        const char *Host = "127.0.0.1";
+    } rows[] = {
+        {plain.get(), "require", "", "!The server does not offer TLS"},
+        {plain.get(), "auto", "",
+         "the connection is not encrypted: the server offers no TLS, so "
+         "the password went in clear"},
+        {plain.get(), "off", "", "the connection is not encrypted"},
+        {own.get(), "require", "own", "connected with TLS 1."},
+        {own.get(), "auto", "own", "connected with TLS 1."},
+        {own.get(), "off", "own", "the connection is not encrypted"},
+        {implicit.get(), "implicit", "own", "connected with TLS 1."},
+        {implicit.get(), "require", "own", "!"}, // plain FTP first, never answered in clear
+        {own.get(), "require", "", "!is not trusted"},
+        {own.get(), "auto", "", "!is not trusted"}, // never a certificate nobody vouched for
+        {vsftpd.get(), "require", "", "!is not trusted"},
+        {vsftpd.get(), "auto", "own", "connected with TLS 1."},
+        {own.get(), "require", other, "!has changed"},
+        {vsftpd.get(), "auto", other, "!has changed"},
+        {trusted.get(), "require", "", "connected with TLS 1."},
+        {trusted.get(), "require", "", "!mismatch", "localhost"},
+    };
+    const QByteArray page = QByteArray("<p>secret page</p>\n").repeated(10000);
+    WriteWholeFile(local.filePath("page.html"), page);
+    for (const auto &row : rows) {
+        const TFtpTestServer &server = *row.Server;
+        SCOPED_TRACE(server.Kind.toStdString() + " " + row.Mode + " " + row.Trusted.toStdString());
+        TFtpRelay relay(server.Port);
         TFtp ftp;
-        Configure(ftp, *server, mode, &relay.Host);
-        ftp.TrustedFingerprint = server->CertificateFingerprint;
-        ftp.Connect();
-        ftp.PutFile("/page.html", file, true);
-        ftp.Disconnect();
-        const QByteArray sent = relay.Sent();
-        const bool clear = QByteArray(mode) == "off";
-        // The plain run shows that the relay sees what goes in clear.
-        EXPECT_EQ(sent.contains(server->Password.toUtf8()), clear) << mode;
-        EXPECT_EQ(sent.contains("STOR /page.html"), clear) << mode;
-        if (!clear) {
-            EXPECT_TRUE(sent.startsWith("AUTH TLS\r\n")) << mode;
+        ConfigureFor(ftp, server, &relay.Host);
+        ftp.ServerName = row.Host;
+        ftp.Encryption = row.Mode;
+        ftp.TrustedFingerprint
+            = row.Trusted == "own" ? server.CertificateFingerprint.toLower() : row.Trusted;
+        ftp.Timeout = 2000;
+        const qsizetype logged = server.ProtocolLog().size();
+        if (row.Outcome.startsWith('!')) {
+            try {
+                ftp.Connect();
+                ADD_FAILURE() << "connected";
+            } catch (const EFtpError &error) {
+                EXPECT_TRUE(error.Message().contains(row.Outcome.mid(1)))
+                    << error.Message().toStdString();
+                const auto *refused = dynamic_cast<const EFtpCertificateError *>(&error);
+                ASSERT_EQ(refused != nullptr,
+                          row.Outcome.size() > 1 && !row.Outcome.startsWith("!The"));
+                if (refused) {
+                    EXPECT_FALSE(refused->Certificate.Verified);
+                    EXPECT_EQ(refused->Changed, !row.Trusted.isEmpty());
+                    EXPECT_EQ(refused->Certificate.Fingerprint, server.CertificateFingerprint);
+                    EXPECT_TRUE(refused->Certificate.Subject.contains("CN=127.0.0.1"));
+                    EXPECT_FALSE(refused->Certificate.ValidUntil.isEmpty());
+                    EXPECT_TRUE(
+                        refused->Certificate.Details().contains(server.CertificateFingerprint));
+                    EXPECT_TRUE(error.Message().contains(server.CertificateFingerprint));
+                    EXPECT_TRUE(error.Message().contains(row.Trusted));
+                }
+            }
+            EXPECT_FALSE(ftp.Connected());
+            // Nothing followed the refusal: no login, no PBSZ.
+            const QStringList after = server.ProtocolLog().mid(logged);
+            EXPECT_TRUE(after.isEmpty() || after == QStringList{"AUTH TLS"})
+                << after.join(" | ").toStdString();
+        } else {
+            ftp.Connect();
+            EXPECT_TRUE(ftp.SecurityText().startsWith(row.Outcome))
+                << ftp.SecurityText().toStdString();
+            EXPECT_EQ(ftp.Encrypted(), row.Outcome.startsWith("connected"));
+            EXPECT_EQ(ftp.FellBackToPlain(), row.Outcome.contains("password"));
+            ftp.PutFile("/page.html", local.filePath("page.html"), false);
+            ftp.GetFile("/page.html", local.filePath("back.html"), false, page.size());
+            EXPECT_EQ(ReadWholeFile(local.filePath("back.html")), page);
+            ftp.Disconnect();
         }
-        EXPECT_EQ(ReadWholeFile(server->LocalPath("/page.html")), "<p>secret page</p>\n");
+        const QByteArray sent = relay.Sent();
+        const bool clear = row.Outcome.startsWith("the connection is not");
+        // The plain runs show that the relay sees what goes in clear.
+        EXPECT_EQ(sent.contains(server.Password.toUtf8()), clear);
+        EXPECT_EQ(sent.contains("STOR /page.html"), clear);
+        EXPECT_EQ(sent.startsWith("AUTH TLS\r\n"),
+                  QByteArray("require auto").contains(row.Mode) && row.Server != implicit.get());
     }
 }
 
@@ -200,56 +142,26 @@ TEST(Tls, AbortDuringAProtectedUploadReturnsAtOnce)
     const QTemporaryDir local;
     WriteWholeFile(local.filePath("big.bin"), QByteArray(4 * 1024 * 1024, 'b'));
     TFtp ftp;
-    Configure(ftp, *server, "require");
+    ConfigureFor(ftp, *server);
+    ftp.Encryption = "require";
     ftp.TrustedFingerprint = server->CertificateFingerprint;
     ftp.Connect();
-    std::atomic<qint64> moved{0};
+    std::atomic<qint64> moved{0}, returnedAt{-1};
     ftp.OnProgress = [&](TFtp *, qint64 bytes) { moved += bytes; };
     QElapsedTimer clock;
     clock.start();
-    std::atomic<qint64> abortAt{-1}, returnedAt{-1};
     std::thread upload([&] {
-        try {
-            ftp.PutFile("/big.bin", local.filePath("big.bin"), false);
-        } catch (const EFtpError &) {
-        }
+        EXPECT_THROW(ftp.PutFile("/big.bin", local.filePath("big.bin"), false), EFtpError);
         returnedAt = clock.elapsed();
     });
     while (moved < 64 * 1024 && returnedAt < 0 && clock.elapsed() < 20000)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    abortAt = clock.elapsed();
+    const qint64 abortAt = clock.elapsed();
     ftp.Abort();
     upload.join();
-    const qint64 returnedAfterMs = returnedAt - abortAt;
     EXPECT_GT(moved, 0);
-    EXPECT_GE(returnedAfterMs, 0);
-    EXPECT_LT(returnedAfterMs, 500);
-    RecordProperty("ReturnedAfterMs", int(returnedAfterMs));
-}
-
-TEST(Tls, ImplicitTlsSpeaksTlsFromTheFirstByte)
-{
-    TVsftpdOptions options;
-    options.Tls = options.ImplicitTls = true;
-    auto server = StartVsftpd({}, options);
-    ASSERT_TRUE(server);
-    const QTemporaryDir local;
-    const QByteArray bytes(150000, 'i');
-    WriteWholeFile(local.filePath("up.bin"), bytes);
-    TFtp ftp;
-    Configure(ftp, *server, "implicit");
-    ftp.TrustedFingerprint = server->CertificateFingerprint;
-    ftp.Connect();
-    EXPECT_TRUE(ftp.Encrypted());
-    ftp.PutFile("/up.bin", local.filePath("up.bin"), false);
-    ftp.GetFile("/up.bin", local.filePath("down.bin"), false, bytes.size());
-    EXPECT_EQ(ReadWholeFile(local.filePath("down.bin")), bytes);
-    EXPECT_TRUE(server->ProtocolLog().filter("AUTH").isEmpty());
-    ftp.Disconnect();
-    // "require" speaks plain FTP first, which such a server never answers in clear.
-    Configure(ftp, *server, "require");
-    ftp.Timeout = 2000;
-    EXPECT_THROW(ftp.Connect(), EFtpError);
+    EXPECT_GE(returnedAt - abortAt, 0);
+    EXPECT_LT(returnedAt - abortAt, 500);
 }
 
 // A server that resets the connection right after the handshake. OpenSSL's write after a reset
