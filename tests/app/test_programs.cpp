@@ -296,19 +296,19 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
     EXPECT_TRUE(Ended(RunCli("remove|" + project), 2, "--yes-to-all"));
     EXPECT_TRUE(Ended(RunCli("download|" + project), 2, "--yes-to-all"));
     EXPECT_EQ(server->ProtocolLog().size(), commandsBefore);
-    EXPECT_TRUE(
-        Ended(RunCli("remove|--no-to-all|" + project), 0, "and 0 file(s) have been removed"));
+    EXPECT_TRUE(Ended(RunCli("remove|--no-to-all|" + project), 0, " 0 file(s) have been removed"));
     EXPECT_TRUE(
         Ended(RunCli("download|--yes-to-all|" + project), 0, "\n1 file(s) have been downloaded"));
     EXPECT_EQ(ReadWholeFile(m_site + "/olddir/x.txt"), "x");
 
-    // On a terminal, three server-only files: a key that is no answer asks again; then n keeps
-    // the first, y removes the second, c cancels at the third. Then No to All, and end of input.
+    // On a terminal, three server-only files: a key that is no answer asks again, then n, y and n
+    // remove the second only. Then Cancel, No to All, and end of input (Cancel) change nothing.
     for (const char *file : {"/a.txt", "/b.txt", "/c.txt"})
         WriteWholeFile(server->Root + file, "extra");
     const qsizetype onServer = TreeOf(server->Root).size();
     const std::tuple<const char *, QList<QByteArray>, int, const char *> runs[]
-        = {{"remove|", {"Y\n", "n\n", "y\n", "c\n"}, 3, "Operation was aborted by user"},
+        = {{"remove|", {"Y\n", "n\n", "y\n", "n\n"}, 0, "and 1 file(s) have been removed"},
+           {"remove|", {"c\n"}, 3, "Operation was aborted by user"},
            {"download|", {"o\n"}, 0, "\n0 file(s) have been downloaded"},
            {"download|", {"\x04"}, 3, "Operation was aborted by user"}};
     for (const auto &[command, keys, status, line] : runs) {
@@ -319,7 +319,7 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
             run.Type(keys[i]);
         }
         EXPECT_TRUE(Ended(run.Finish(), status, line));
-        EXPECT_EQ(TreeOf(server->Root).size(), onServer - 1) << command; // only the y one went
+        EXPECT_EQ(TreeOf(server->Root).size(), onServer - 1) << command;
     }
 }
 
