@@ -1,0 +1,633 @@
+// The real programs from their command lines: zandrel-cli (on a pseudo terminal where it matters)
+// and the desktop zandrel under Xvfb. They see the test's HOME and ProjectsFolder().
+#include "store/PrjCls.h"
+#include "store/ProjectLock.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/support/FtpRelay.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+struct TCliResult
+{
+    int ExitCode = -1;
+    QString Out, Err;
+    QStringList Lines() const { return Out.split('\n', Qt::SkipEmptyParts); }
+    QString Last() const { return Lines().value(Lines().size() - 1); }
+};
+
+// Whether a run ended with `status` and showed `text` on either output.
+::testing::AssertionResult Ended(const TCliResult &result, int status, const QString &text = {})
+{
+    const bool ended = result.ExitCode == status && (result.Out + result.Err).contains(text);
+    return (ended ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+           << "status " << result.ExitCode << ", wanted " << status << ", " << text.toStdString()
+           << ":\n" + (result.Out + result.Err).toStdString();
+}
+
+bool WaitUntil(const std::function<bool()> &condition)
+{
+    for (int tries = 0; tries < 3000 && !condition(); ++tries)
+        QThread::msleep(10);
+    return condition();
+}
+
+// zandrel-cli with `args` separated by "|" and ZANDREL_PASSWORD set to `password`; args that
+// start with "zandrel" or "xvfb-run" run the desktop program (without a display, or on an X
+// server of its own). Stdin is at end of file unless it is a pseudo terminal (tInput; stderr with
+// tError). With a `home`, it runs as the user nobody living there.
+enum TTerminalUse { tNone, tInput, tError };
+class TCli
+{
+public:
+    explicit TCli(const QString &args, const QString &password = {}, TTerminalUse terminal = tNone,
+                  const QString &home = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name :
+             {"ZANDREL_PASSWORD", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(name);
+        if (!password.isEmpty())
+            environment.insert("ZANDREL_PASSWORD", password);
+        environment.insert("LSAN_OPTIONS",
+                           "suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp");
+        QStringList arguments = args.split('|');
+        arguments.removeAll(QString());
+        if (arguments.value(0) == "xvfb-run")
+            arguments.insert(1, "-a");
+        const int program = arguments.value(0) == "xvfb-run" ? 2 : 0;
+        if (arguments.value(program) == "zandrel")
+            arguments[program] = ZANDREL_BINARY_DIR "/app/zandrel";
+        else
+            arguments.insert(program, ZANDREL_BINARY_DIR "/app/zandrel-cli");
+        if (!home.isEmpty()) {
+            for (const char *name :
+                 {"HOME", "TMPDIR", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+                environment.insert(name, home);
+            for (const char *wrapper :
+                 {"--clear-groups", "--regid=nogroup", "--reuid=nobody", "setpriv"})
+                arguments.prepend(wrapper);
+        }
+        m_process.setProcessEnvironment(environment);
+        if (terminal != tNone) {
+            m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            EXPECT_TRUE(m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0);
+            ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+            const QString device = QString::fromLocal8Bit(::ptsname(m_master));
+            terminal == tInput ? m_process.setStandardInputFile(device)
+                               : m_process.setStandardErrorFile(device);
+        }
+        m_process.start(arguments.takeFirst(), arguments);
+        Pid = m_process.processId();
+        if (terminal != tInput)
+            m_process.closeWriteChannel();
+    }
+    ~TCli()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+        ::close(m_master);
+    }
+    // Waits until stderr (or stdout) has shown `text` `count` times.
+    bool WaitFor(const QString &text, int count = 1, bool onOutput = false)
+    {
+        const QString &seen = onOutput ? m_result.Out : m_result.Err;
+        WaitUntil([&] { return Read(), seen.count(text) >= count || !m_process.processId(); });
+        return seen.count(text) >= count;
+    }
+    void Signal(int signal) { ::kill(pid_t(Pid), signal); }
+    TCliResult Finish()
+    {
+        if (m_process.waitForFinished(120000) && m_process.exitStatus() == QProcess::NormalExit)
+            m_result.ExitCode = m_process.exitCode();
+        return Read(), m_result;
+    }
+    // The terminal: keys typed on it, and all it showed (echoed keys too).
+    void Type(const QByteArray &keys)
+    {
+        EXPECT_EQ(::write(m_master, keys, keys.size()), keys.size());
+    }
+    QByteArray Shown()
+    {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(m_master, buffer, sizeof buffer)) > 0;)
+            m_shown.append(buffer, n);
+        return m_shown;
+    }
+    qint64 Pid = 0;
+
+private:
+    void Read()
+    {
+        m_process.waitForReadyRead(10);
+        m_result.Err += QString::fromUtf8(m_process.readAllStandardError());
+        m_result.Out += QString::fromUtf8(m_process.readAllStandardOutput());
+    }
+    QProcess m_process;
+    TCliResult m_result;
+    int m_master = -1;
+    QByteArray m_shown;
+};
+
+TCliResult RunCli(const QString &args, const QString &password = {}, const QString &home = {})
+{
+    return TCli(args, password, tNone, home).Finish();
+}
+
+// Each test starts with an empty projects folder and a small site: pages, a style sheet, an
+// image, a sub folder, an empty folder and an ignored "*.bak" file.
+class Cli : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QDir(ProjectsFolder()).removeRecursively();
+        for (const char *file :
+             {"index.html", "style.css", "img/logo.png", "sub/page.html", "old.bak"})
+            WriteWholeFile(m_site + "/" + file, QByteArray(file).repeated(100));
+        QDir().mkpath(m_site + "/empty");
+        for (const QString &file : TreeOf(m_site).keys())
+            SetFileAge(m_site + '/' + file, 86400);
+    }
+    // The password on the first of two CR LF lines.
+    QString PasswordFile(const QString &password)
+    {
+        WriteWholeFile(m_temp.filePath(password),
+                       password.toUtf8() + "\r\nsecond line ignored\r\n");
+        return m_temp.filePath(password);
+    }
+    // `new` for the server (through `portGiven`) with `more` arguments, storing the server's
+    // password unless `more` is "" or names a password file.
+    QString NewProject(const TFtpTestServer &server, QString more = {}, int portGiven = 0,
+                       const QString &home = {})
+    {
+        if (more.isNull() || (!more.isEmpty() && !more.contains("--password-file")))
+            more += "|--password-file|" + PasswordFile(server.Password);
+        const QString port = QString::number(portGiven ? portGiven : server.Port);
+        m_made = RunCli(QStringList{"new|--path", m_site, "--host", server.Host, "--port", port,
+                                    "--user", server.User, more}
+                            .join('|'),
+                        {}, home);
+        EXPECT_TRUE(Ended(m_made, 0));
+        return m_made.Last();
+    }
+    QMap<QString, QByteArray> SiteTree() const { return TreeOf(m_site, {"old.bak"}); }
+
+    QTemporaryDir m_temp;
+    QString m_site = m_temp.filePath("site");
+    TCliResult m_made;
+};
+
+TEST_F(Cli, NewWritesTheProjectListFindsItAndUsageErrorsExitWithTwo)
+{
+    // What the options dialog's OK refuses, with its messages in its order, and usage errors.
+    WriteWholeFile(m_temp.filePath("plain-file"), "x");
+    const QString site = "new|--path|" + m_site;
+    std::vector<std::pair<QString, QString>> refused = {
+        {"new|--host=h|--user=u|--path|  ", "Source path must be defined"},
+        {"new|--path|" + m_temp.filePath("plain-file") + "|--host=h", "Source path must be exists"},
+        {site + "|--host| \t ", "Ftp host must be defined"},
+        {site + "|--host=h|--port|99999", "Port must be a number from 1 to 65535"},
+        {site + "|--host=h|--port|0|--user=u", "Port must be a number from 1 to 65535"},
+        {site + "|--host=h|--user= ", "Ftp login must be defined"},
+        {"upload|nobody@h", "zandrel-cli: File \"nobody@h\" not found"}};
+    for (const char *args :
+         {"", "publish|x", "upload|a|b", "upload|--yes-to-all|a",
+          "remove|--yes-to-all|--no-to-all|a", "new|--port|21a", "new|--port|1e10",
+          "new|--connections|0", "new|--connections|11", "new|--connections|4x",
+          "new|--encryption|yes", "new|--trust-certificate|AB:CD"})
+        refused.emplace_back(args, "Try 'zandrel-cli --help'.");
+    for (const auto &[args, message] : refused) {
+        const TCliResult result = RunCli(args);
+        EXPECT_TRUE(Ended(result, 2) && result.Out.isEmpty()) << args.toStdString();
+        EXPECT_TRUE(result.Err.endsWith(message + '\n')) << result.Err.toStdString();
+    }
+    EXPECT_FALSE(QDir(ProjectsFolder()).exists());
+
+    const TCliResult made = RunCli(
+        site + "|--host|  127.0.0.1 |--user=me|--port|2121|--active|--remote-path|/www|--timeout|30"
+        + "|--ignore|tmp\\*|--ignore|*.BAK|--ignore|a.log|--password-file|"
+        + PasswordFile("secret"));
+    ASSERT_TRUE(Ended(made, 0));
+    EXPECT_EQ(made.Out, ProjectsFolder() + "me@127.0.0.1.zdx\n");
+    // Defaults first, then the keys in the order the dialog first reads them; "*.BAK" is the
+    // default row again and the rows are sorted; "secret" XOR 0x5A is ")?9(?.".
+    EXPECT_EQ(
+        ReadWholeFile(made.Last()),
+        ReadWholeFile(TestDataPath("cli_new_project.zdx")).replace("@SITE@", m_site.toUtf8()));
+    // The same login and host again: the first free suffix.
+    const QString second = RunCli(site + "|--host|127.0.0.1|--user|me|--connections|10").Last();
+    EXPECT_EQ(second, ProjectsFolder() + "me@127.0.0.11.zdx");
+    EXPECT_TRUE(ReadWholeFile(second).contains("<Connections>\r\n10\r\n</Connections>"));
+
+    // Found by file or title, exact first, then ignoring case; listed by title.
+    QDir(ProjectsFolder()).removeRecursively();
+    QStringList files;
+    for (const char *title : {"Zed|--host|b", "ab|--host|h", "AB|--host|h", "alpha|--host|c"})
+        files << RunCli(site + "|--user|" + title).Last();
+    EXPECT_EQ(RunCli("list").Lines(), QStringList({"AB@h\t" + files[2], "ab@h\t" + files[1],
+                                                   "alpha@c\t" + files[3], "Zed@b\t" + files[0]}));
+    // A refresh needs no password and prints only the statistics line.
+    for (const char *project : {"ab@h", "zed@B"})
+        EXPECT_EQ(RunCli(QString("refresh|") + project).Lines().size(), 1) << project;
+    EXPECT_TRUE(Ended(RunCli("refresh|Ab@H"), 2, "more than one project"));
+}
+
+TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    // A blank or missing folder or a port that is no number: refused before connecting.
+    const QByteArray good = ReadWholeFile(project);
+    const QByteArray path = "<Path>\r\n" + m_site.toUtf8() + "\r\n</Path>";
+    const QByteArray port = "<Port>\r\n" + QByteArray::number(server->Port) + "\r\n</Port>";
+    const std::tuple<QByteArray, QByteArray, QString> cases[]
+        = {{path, "<Path>\r\n</Path>", "\"Path\" is empty"},
+           {path, "", "\"Path\" is empty"},
+           {path, "<Path>\r\n/no/such\r\n</Path>", "The local folder /no/such/ does not exist"},
+           {port, "<Port>\r\nabc\r\n</Port>", "\"Port\" holds \"abc\""},
+           {port, "<Port>\r\n99999\r\n</Port>", "\"Port\" holds \"99999\""},
+           {port, "<Port>\r\n1e10\r\n</Port>", "\"Port\" holds \"1e10\""}};
+    for (const auto &[from, to, refusal] : cases) {
+        const QByteArray file = QByteArray(good).replace(from, to);
+        WriteWholeFile(project, file);
+        const TCliResult result = RunCli("upload|" + project);
+        EXPECT_TRUE(Ended(result, 2, refusal) && result.Err.startsWith("zandrel-cli: " + project));
+        EXPECT_EQ(ReadWholeFile(project), file);
+    }
+    WriteWholeFile(project, good);
+    EXPECT_TRUE(server->ProtocolLog().isEmpty());
+
+    // Refresh lists the names that need upload, in scan order, after the statistics.
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines(),
+              QStringList({"4 of 4 files (4.3 KB) need uploading (1 items are ignored)",
+                           "index.html", "style.css", "img\\logo.png", "sub\\page.html"}));
+    for (const char *name : {" lead.html", "trail.html ", "sub/ both "})
+        WriteWholeFile(m_site + "/" + name, name);
+    const TCliResult first = RunCli("upload|" + project);
+    ASSERT_TRUE(Ended(first, 0));
+    EXPECT_TRUE(first.Err.isEmpty()) << first.Err.toStdString(); // no progress line either
+    EXPECT_EQ(first.Lines().mid(first.Lines().size() - 3),
+              QStringList({"3 folder(s) have been created and 7 file(s) have been uploaded",
+                           "Operation was successfully completed",
+                           "0 of 7 files need uploading (1 items are ignored)"}));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+    // The records reached the project file: nothing needs upload, and no connection is made;
+    // nor for a question with no terminal to ask on and no answer given.
+    const qsizetype commandsBefore = server->ProtocolLog().size();
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines().size(), 1);
+    EXPECT_TRUE(Ended(RunCli("upload|" + project), 0, "No files for uploading"));
+    WriteWholeFile(server->Root + "/olddir/x.txt", "x");
+    EXPECT_TRUE(Ended(RunCli("remove|" + project), 2, "--yes-to-all"));
+    EXPECT_TRUE(Ended(RunCli("download|" + project), 2, "--yes-to-all"));
+    EXPECT_EQ(server->ProtocolLog().size(), commandsBefore);
+    EXPECT_TRUE(Ended(RunCli("remove|--no-to-all|" + project), 0, " 0 file(s) have been removed"));
+    EXPECT_TRUE(
+        Ended(RunCli("download|--yes-to-all|" + project), 0, "\n1 file(s) have been downloaded"));
+    EXPECT_EQ(ReadWholeFile(m_site + "/olddir/x.txt"), "x");
+
+    // On a terminal, three server-only files: a key that is no answer asks again, then n, y and n
+    // remove the second only. Then Cancel, No to All, and end of input (Cancel) change nothing.
+    for (const char *file : {"/a.txt", "/b.txt", "/c.txt"})
+        WriteWholeFile(server->Root + file, "extra");
+    const qsizetype onServer = TreeOf(server->Root).size();
+    const std::tuple<const char *, QList<QByteArray>, int, const char *> runs[]
+        = {{"remove|", {"Y\n", "n\n", "y\n", "n\n"}, 0, "and 1 file(s) have been removed"},
+           {"remove|", {"c\n"}, 3, "Operation was aborted by user"},
+           {"download|", {"o\n"}, 0, "\n0 file(s) have been downloaded"},
+           {"download|", {"\x04"}, 3, "Operation was aborted by user"}};
+    for (const auto &[command, keys, status, line] : runs) {
+        TCli run(command + project, {}, tInput);
+        for (int i = 0; i < keys.size(); ++i) {
+            ASSERT_TRUE(run.WaitFor(
+                "[y] Yes, [n] No, [a] Yes to All, [N/o] No to All, [c] Cancel: ", i + 1));
+            run.Type(keys[i]);
+        }
+        EXPECT_TRUE(Ended(run.Finish(), status, line));
+        EXPECT_EQ(TreeOf(server->Root).size(), onServer - 1) << command;
+    }
+}
+
+// An untrusted certificate is refused with its details until the project trusts it; a project
+// that had TLS refuses to log in without it unless plain FTP is allowed for the run.
+TEST_F(Cli, TlsIsTrustedOnlyAsToldAndNeverDroppedSilently)
+{
+    TPyftpdlibOptions options;
+    options.Tls = true;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    TFtpRelay relay(server->Port);
+    const QString fingerprint = server->CertificateFingerprint;
+    const TCliResult refused = RunCli("upload|" + NewProject(*server, {}, relay.Host.Port));
+    for (const QString &detail : {"SHA-256 fingerprint: " + fingerprint, "Subject: " + QString(),
+                                  "--trust-certificate " + fingerprint, "Valid from " + QString()})
+        EXPECT_TRUE(Ended(refused, 1, detail));
+    EXPECT_TRUE(server->ProtocolLog().filter("USER").isEmpty()); // no login
+
+    // Trusted by the fingerprint typed without colons: the upload goes over TLS.
+    const QString hex = QString(fingerprint).remove(':').toLower();
+    const QString project = NewProject(*server, "--trust-certificate|" + hex, relay.Host.Port);
+    const TCliResult upload = RunCli("upload|" + project);
+    EXPECT_TRUE(Ended(upload, 0));
+    EXPECT_EQ(upload.Lines().filter(QRegularExpression("^connected with TLS 1\\.[23]$")).size(), 1);
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+
+    // The relay now strips AUTH TLS: no login, status 2, until plain FTP is allowed for a run.
+    relay.StripTls = true;
+    WriteWholeFile(m_site + "/index.html", "changed");
+    const TCliResult stripped = RunCli("upload|" + project);
+    EXPECT_TRUE(Ended(stripped, 2, "downgrade") && stripped.Err.contains("--allow-plain"));
+    EXPECT_FALSE(relay.Sent().contains("USER") || relay.Sent().contains("PASS"));
+    EXPECT_TRUE(Ended(RunCli("upload|--allow-plain|" + project), 0));
+    EXPECT_TRUE(relay.Sent().contains("PASS " + server->Password.toUtf8()));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+}
+
+// A password from a file, the environment or a prompt without echo. A stale stored password:
+// the one given for the run wins, and passwd replaces the stored one without it.
+TEST_F(Cli, PasswordComesFromAFileTheEnvironmentOrAPromptWithoutEcho)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server, "");
+    EXPECT_TRUE(Ended(RunCli("upload|" + project), 2, "ZANDREL_PASSWORD"));
+    // The file comes before the environment; a wrong password is an error of the operation.
+    const QString wrong = "upload|--password-file|" + PasswordFile("wrong") + "|" + project;
+    EXPECT_TRUE(Ended(RunCli(wrong, server->Password), 1, "Operation was completed with errors\n"));
+    EXPECT_TRUE(TreeOf(server->Root).isEmpty());
+    EXPECT_TRUE(Ended(RunCli("upload|" + project, server->Password), 0));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+
+    // Ctrl+C at the prompt aborts, end of input is no password, a typed one is not echoed.
+    SetFileAge(m_site + "/index.html", 3600);
+    for (const auto &[keys, status, line] :
+         {std::tuple<QByteArray, int, QString>{"", 3, ""},
+          {"\x04", 2, "no password entered"},
+          {server->Password.toUtf8() + "\n", 0, "and 1 file(s) have been uploaded"}}) {
+        TCli run("upload|" + project, {}, tInput);
+        ASSERT_TRUE(run.WaitFor("Enter password for connecting to FTP server: "));
+        keys.isEmpty() ? run.Signal(SIGINT) : run.Type(keys);
+        EXPECT_TRUE(Ended(run.Finish(), status, line));
+        EXPECT_FALSE(run.Shown().contains(server->Password.toUtf8()));
+    }
+    const auto stored = [](const QString &fileName) {
+        TProject saved;
+        saved.Load(fileName);
+        return saved.Nodes("Pass")->AsPassword();
+    };
+    EXPECT_EQ(stored(project), ""); // a typed password is never written
+
+    const QString stale = NewProject(*server, "--password-file|" + PasswordFile("stale"));
+    // Without a keyring (no session bus) one line says where the password is.
+    EXPECT_TRUE(m_made.Err.endsWith("the FTP password is kept scrambled in the project file "
+                                    + stale + "\n"));
+    ASSERT_EQ(stored(stale), "stale");
+    EXPECT_TRUE(Ended(RunCli("upload|" + stale), 1, "Authentication failed."));
+    const TCliResult given = RunCli("upload|" + stale, server->Password);
+    EXPECT_TRUE(Ended(given, 0) && given.Err.isEmpty() && stored(stale) == "stale");
+    EXPECT_TRUE(Ended(RunCli("passwd|" + stale, server->Password), 0,
+                      stale + ": the FTP password is kept scrambled in the project file\n"));
+    EXPECT_EQ(stored(stale), server->Password);
+}
+
+// The live line goes to a terminal only; an interrupt aborts with status 3.
+TEST_F(Cli, ProgressOnATerminalOnlyAndInterruptAbortsWithThree)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 100 * 1024;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    WriteWholeFile(m_site + "/movie.bin", QByteArray(300 * 1024, 'p'));
+    const QString project = NewProject(*server);
+    TCli run("upload|" + project, {}, tError);
+    const TCliResult result = run.Finish();
+    EXPECT_TRUE(Ended(result, 0, "movie.bin\n"));
+    const QByteArray shown = run.Shown();
+    // Overwritten in place, and wiped at the end.
+    EXPECT_TRUE(shown.contains("% Estimated time left: ") && shown.endsWith("\r\x1b[K"))
+        << shown.toStdString();
+    EXPECT_FALSE(result.Out.contains('\r') || result.Out.contains("Estimated"));
+
+    // A closing terminal's hang-up (the shell passes its own on, and the kernel sends another) in
+    // a transfer aborts as Ctrl+C does: status 3, the records whole, the file still to upload.
+    WriteWholeFile(m_site + "/big.bin", QByteArray(4 * 1024 * 1024, 'z'));
+    TCli upload("upload|" + project);
+    ASSERT_TRUE(upload.WaitFor("big.bin", 1, true));
+    QThread::msleep(500); // well inside the 40-second transfer
+    upload.Signal(SIGHUP);
+    upload.Signal(SIGHUP);
+    EXPECT_TRUE(Ended(upload.Finish(), 3, "Operation was aborted by user"));
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines().mid(1), QStringList{"big.bin"});
+
+    // Ctrl+C in the local scan: nothing connects, the statistics so far are printed.
+    for (int i = 0; i < 20000; ++i) {
+        QFile file(m_site + QString("/many/%1/%2.html").arg(i % 100).arg(i));
+        ASSERT_TRUE((i >= 100 || QDir().mkpath(QFileInfo(file).path()))
+                    && file.open(QIODevice::WriteOnly));
+    }
+    const qsizetype logins = server->ProtocolLog().filter("USER").size();
+    TCli scan("upload|" + project, {}, tError);
+    WaitUntil([&] { return scan.Shown().contains("Scaning local folders"); });
+    scan.Signal(SIGINT);
+    const TCliResult stopped = scan.Finish();
+    EXPECT_TRUE(Ended(stopped, 3) && scan.Shown().contains("Operation was aborted by user"));
+    EXPECT_EQ(server->ProtocolLog().filter("USER").size(), logins);
+    EXPECT_TRUE(stopped.Last().contains(QRegularExpression("^[1-9][0-9]* of [0-9]+ files")));
+}
+
+// Two runs of one project started together, as a scheduled job that outlasts its interval meets
+// the next one: one runs, the other is refused at once naming it, and all ends in step every
+// time. A killed run leaves whole records, and its lock is taken over.
+TEST_F(Cli, TwoRunsOfOneProjectNeverRunTogether)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 64 * 1024; // the slow file takes about two seconds
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    const QRegularExpression refusal("^zandrel-cli: The project "
+                                     + QRegularExpression::escape(project)
+                                     + " is in use by zandrel-cli \\(process ([0-9]+)\\)\n$");
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        for (int i = 0; i < 20; ++i)
+            WriteWholeFile(m_site + QString("/pages/f%1.html").arg(i),
+                           QByteArray::number(round * 100 + i).repeated(i + 1));
+        WriteWholeFile(m_site + "/slow.bin", QByteArray(160 * 1024, char('a' + round)));
+        for (const QString &file : SiteTree().keys())
+            SetFileAge(m_site + '/' + file, 86400 - round * 60);
+        TCli runs[2] = {TCli("upload|" + project), TCli("upload|" + project)};
+        const TCliResult results[] = {runs[0].Finish(), runs[1].Finish()};
+        const int ran = results[0].ExitCode == 0 ? 0 : 1;
+        ASSERT_TRUE(Ended(results[ran], 0, round ? "and 25 file(s) have been uploaded" : ""));
+        const QRegularExpressionMatch match = refusal.match(results[1 - ran].Err);
+        ASSERT_TRUE(Ended(results[1 - ran], 2) && match.hasMatch()
+                    && results[1 - ran].Out.isEmpty())
+            << results[1 - ran].Err.toStdString();
+        EXPECT_EQ(match.captured(1).toLongLong(), runs[ran].Pid);
+        ASSERT_EQ(TreeOf(server->Root), SiteTree());
+        ASSERT_EQ(RunCli("refresh|--list|" + project).Lines().size(), 1);
+    }
+
+    WriteWholeFile(m_site + "/big.bin", QByteArray(512 * 1024, 'k')); // about 7 s
+    TCli killed("upload|" + project);
+    ASSERT_TRUE(killed.WaitFor("big.bin", 1, true));
+    QThread::msleep(500);
+    const QString link = m_temp.filePath("link.zdx"); // another name of the project file
+    ASSERT_TRUE(QFile::link(project, link));
+    EXPECT_TRUE(Ended(RunCli("refresh|" + link), 2, QString("(process %1)").arg(killed.Pid)));
+    killed.Signal(SIGKILL);
+    killed.Finish();
+    // The copy left on the server is removed by the next scan, not downloaded.
+    EXPECT_TRUE(
+        Ended(RunCli("download|--yes-to-all|" + project), 0, "\n0 file(s) have been downloaded"));
+    EXPECT_TRUE(Ended(RunCli("upload|" + project), 0, " and 1 file(s) have been uploaded"));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+}
+
+TEST_F(Cli, AFolderTheUserCannotReadIsAnErrorAndNothingBelowItOnTheServerIsTouched)
+{
+    // Root reads every folder: the program runs as nobody, in a home of its own, on a site it
+    // can reach but for one folder.
+    const passwd *nobody = ::getpwnam("nobody");
+    const QString home = m_temp.filePath("nobody");
+    ASSERT_TRUE(nobody && QDir().mkpath(home)
+                && ::chmod(QFile::encodeName(m_temp.path()), 0755) == 0
+                && ::chown(QFile::encodeName(home), nobody->pw_uid, nobody->pw_gid) == 0
+                && ::chmod(QFile::encodeName(home), 0700) == 0);
+    WriteWholeFile(m_site + "/locked/secret.html", QByteArray("secret").repeated(50));
+    WriteWholeFile(m_site + "/locked/deeper/x.txt", "x");
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server, {}, 0, home);
+    ASSERT_TRUE(Ended(RunCli("upload|" + project, {}, home), 0));
+    ASSERT_EQ(TreeOf(server->Root), SiteTree());
+
+    const QByteArray locked = QFile::encodeName(m_site + "/locked");
+    ASSERT_EQ(::chmod(locked, 0), 0);
+    const QString error = "the folder " + m_site
+                          + "/locked/ cannot be read: Permission denied; "
+                            "nothing below it on the server is removed or downloaded\n";
+    const TCliResult upload = RunCli("upload|" + project, {}, home);
+    EXPECT_TRUE(Ended(upload, 1));
+    EXPECT_EQ(upload.Err, error + "Operation was completed with errors\n");
+    const auto serverTree = TreeOf(server->Root);
+    for (const char *command : {"remove|--yes-to-all|", "download|--yes-to-all|"}) {
+        const TCliResult result = RunCli(command + project, {}, home);
+        EXPECT_TRUE(Ended(result, 1,
+                          "the server's entries below /locked are left alone: " + m_site
+                              + "/locked cannot be read\n"));
+        EXPECT_TRUE(result.Err.startsWith(error)) << result.Err.toStdString();
+        EXPECT_EQ(TreeOf(server->Root), serverTree) << command;
+    }
+    // Readable again: the records were kept, and the server is the site.
+    ASSERT_EQ(::chmod(locked, 0755), 0);
+    EXPECT_TRUE(Ended(RunCli("upload|" + project, {}, home), 0, "No files for uploading"));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+}
+
+TEST_F(Cli, AFullDiskAtSaveKeepsTheProjectFileAndEndsWithStatusOne)
+{
+    RUN_ON_TINY_DISK();
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = TinyDisk() + "/site.zdx";
+    TProject made;
+    made.Load(NewProject(*server));
+    made.Nodes("SaveLog")->SetAsBoolean(true); // beside the project: site.log
+    made.FileName = project;
+    made.Save(false);
+    const QByteArray before = ReadWholeFile(project);
+    FillDisk(TinyDisk());
+    const TCliResult full = RunCli("upload|" + project);
+    for (const QString &file : {project, TinyDisk() + "/site.log"})
+        EXPECT_TRUE(Ended(full, 1, "Cannot write file " + file + ": No space left on device\n"));
+    EXPECT_TRUE(full.Err.contains("Operation was completed with errors\n"));
+    EXPECT_EQ(TreeOf(TinyDisk(), {"filler", "site.zdx.lock"}),
+              (QMap<QString, QByteArray>{{"site.zdx", before}}));
+}
+
+// The desktop program from its command line: without a display it points to the command line;
+// on an X server of its own it refuses a project in use, and killed part-way through "upload at
+// once" (1) it has kept the records of the files sent, so the next run ("upload and end", 2)
+// sends the rest. The FTP window lists the project's remote folder and keeps its placement.
+TEST_F(Cli, TheDesktopProgramUploadsAtOnceKeepsRecordsWhenKilledAndOpensTheFtpWindow)
+{
+    EXPECT_TRUE(Ended(RunCli("zandrel"), 2, "no display"));
+    // About two seconds a file over four connections (the server lets a transfer's first 64 KB
+    // pass at once); plain STOR, so a file cut off keeps its name and the next run replaces it.
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 32 * 1024;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    for (int i = 0; i < 12; ++i)
+        WriteWholeFile(m_site + QString("/d%1/%2.bin").arg(i % 3).arg(i),
+                       RandomBytes(96 * 1024, i));
+    TProject project;
+    project.Load(NewProject(*server));
+    project.Nodes("SafeUpload")->SetAsBoolean(false);
+    project.Save(false);
+    const auto desktop = [&](const QString &mode) {
+        return std::make_unique<TCli>("xvfb-run|zandrel|" + project.FileName + "|" + mode);
+    };
+    // Ends the program itself (below xvfb-run) with `signal`.
+    const auto end = [](TCli &run, int signal) {
+        for (qint64 pid : ProcessTree(run.Pid)) {
+            if (ReadWholeFile(QString("/proc/%1/comm").arg(pid)).trimmed() == "zandrel")
+                ::kill(pid_t(pid), signal);
+        }
+        return run.Finish();
+    };
+    {
+        TProjectLock other;
+        QString refusal;
+        ASSERT_TRUE(other.Lock(project.FileName, refusal)) << refusal.toStdString();
+        EXPECT_TRUE(Ended(desktop("2")->Finish(), 1,
+                          "The project " + project.FileName + " is in use by test_programs"));
+    }
+    // What the project file on disk records as uploaded, each checked against the server.
+    const auto recorded = [&] {
+        TProject saved;
+        saved.LoadFromBytes(ReadWholeFile(project.FileName));
+        return RecordsMatchServer(saved, m_site, *server);
+    };
+    auto killed = desktop("1");
+    ASSERT_TRUE(WaitUntil([&] { return recorded() > 0; })) << "no record in the project file";
+    end(*killed, SIGKILL);
+    const int kept = recorded();
+    EXPECT_TRUE(kept >= 1 && kept < 16) << kept;
+    const qsizetype commandsBefore = server->ProtocolLog().size();
+    EXPECT_TRUE(Ended(desktop("2")->Finish(), 0));
+    EXPECT_EQ(server->ProtocolLog().mid(commandsBefore).filter("STOR ").size(), 16 - kept);
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+    EXPECT_EQ(recorded(), 16);
+
+    TProject remote;
+    remote.Load(project.FileName);
+    remote.Nodes("RemotePath")->SetAsString("/d1");
+    remote.Save(false);
+    const qsizetype listedFrom = server->ProtocolLog().size();
+    auto window = desktop("FTPWindow");
+    EXPECT_TRUE(WaitUntil([&] {
+        const QStringList log = server->ProtocolLog().mid(listedFrom);
+        return log.contains("CWD /d1/") && log.contains("MLSD");
+    })) << server->ProtocolLog().mid(listedFrom).join(' ').toStdString();
+    EXPECT_TRUE(Ended(end(*window, SIGTERM), 0));
+    EXPECT_TRUE(QSettings().contains("Forms/frmFtpWindow/Width")
+                && QSettings().contains("Forms/frmFtpWindow/Details"));
+}
