@@ -20,20 +20,18 @@ struct TTlsServer
 TTlsServer StartTlsServer(const QString &kind)
 {
     TTlsServer made;
-    if (kind == "vsftpd" || kind == "vsftpd-implicit") {
+    if (kind.startsWith("vsftpd")) {
         TVsftpdOptions options;
         options.Tls = true; // require_ssl_reuse=YES is vsftpd's default
         options.ImplicitTls = kind == "vsftpd-implicit";
         made.Server = StartVsftpd({}, options);
-        if (options.ImplicitTls)
-            made.Encryption = "implicit";
+        made.Encryption = options.ImplicitTls ? "implicit" : "require";
     } else if (kind.startsWith("proftpd")) {
         TProftpdOptions options;
         options.Tls = true;
         options.Tls12Only = kind == "proftpd-tls1.2";
         made.Server = StartProftpd({}, options);
-        if (options.Tls12Only)
-            made.Version = "TLS 1.2";
+        made.Version = options.Tls12Only ? "TLS 1.2" : "TLS 1.3";
     } else {
         TPureFtpdOptions options;
         options.Tls = true;
