@@ -15,7 +15,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QObject>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -31,19 +31,17 @@
 class TTestFrontEnd : public QObject, public IPublishFrontEnd
 {
 public:
-    QStringList Lines, Errors; // every log line; those of level 1
-    QStringList StatusTexts, Appended, Questions;
-    QList<int> Progress;
-    QList<int> Answers; // scripted answers, in order; Cancel when they run out
-    int FillViews = 0;
-    QList<TFileListItem *> ChangedItems;
-    int Ends = 0;
-    int ReportsAfterEnd = 0; // anything that arrived after OperationEnd
-    bool Aborted = false;    // the operator's flags as OperationEnd saw them
-    bool HadErrors = false;
+    QStringList Lines, Errors, Questions; // Errors: the log lines of level 1
+    QList<int> Answers;                   // scripted answers, in order; Cancel when they run out
+    int FillViews = 0, Ends = 0;
+    int ReportsAfterEnd = 0;                 // anything that arrived after OperationEnd
+    bool Aborted = false, HadErrors = false; // the operator's flags as OperationEnd saw them
     qint32 RecordSaves = 0;
     TFtp::TStats FtpStats;
-    bool SaveRecordsAsItGoes = false; // given to the operators, as the window does
+    bool SaveRecordsAsItGoes = false;     // given to the operators, as the window does
+    QList<TCertificateInfo> Certificates; // the ones the operator asked about
+    QStringList PlainQuestions;           // what AllowPlainLogin was told
+    bool TrustThem = false, AllowPlain = false;
     std::function<void(const QString &text)> OnLogLine; // test hooks (abort, stop a server)
     std::function<void()> OnEnd;
     TPublishOperator *Current = nullptr;
@@ -56,21 +54,17 @@ public:
         if (OnLogLine)
             OnLogLine(text);
     }
-    void SetProgress(int percent) override { Progress << Note(percent); }
-    void SetStatusText(const QString &text) override { StatusTexts << Note(text); }
-    void AppendLogText(const QString &text) override { Appended << Note(text); }
+    void SetProgress(int) override { Note(0); }
+    void SetStatusText(const QString &) override { Note(0); }
+    void AppendLogText(const QString &) override { Note(0); }
     void ClearView(TPublishOperator *) override { Note(0); }
     void FillView(TPublishOperator *) override { FillViews += Note(1); }
-    void ItemChanged(TFileListItem *item) override { ChangedItems << Note(item); }
-    QList<TCertificateInfo> Certificates; // the ones the operator asked about
-    bool TrustThem = false;
-    bool TrustCertificate(const TCertificateInfo &certificate) override
+    void ItemChanged(TFileListItem *) override { Note(0); }
+    bool TrustCertificate(const TCertificateInfo &c) override
     {
-        Certificates << Note(certificate);
+        Certificates << Note(c);
         return TrustThem;
     }
-    QStringList PlainQuestions; // what AllowPlainLogin was told
-    bool AllowPlain = false;
     bool AllowPlainLogin(const QString &text) override
     {
         PlainQuestions << Note(text);
@@ -97,58 +91,50 @@ public:
     bool Run(TFileList &list, quint8 kind, TProject &project,
              const std::function<void(TPublishOperator *)> &started = {})
     {
-        for (QStringList *texts : {&Lines, &Errors, &StatusTexts, &Appended, &Questions})
+        for (QStringList *texts : {&Lines, &Errors, &Questions})
             texts->clear();
-        Progress.clear();
-        ChangedItems.clear();
         FillViews = Ends = ReportsAfterEnd = 0;
-        auto *op = new TPublishOperator(&list, kind, &project, this);
-        op->SaveRecordsAsItGoes = SaveRecordsAsItGoes;
-        bool destroyed = false;
+        Current = new TPublishOperator(&list, kind, &project, this);
+        Current->SaveRecordsAsItGoes = SaveRecordsAsItGoes;
         QEventLoop loop;
-        QObject::connect(op, &QObject::destroyed, &loop, [&] {
-            destroyed = true;
-            loop.quit();
-        });
+        QPointer<TPublishOperator> op = Current;
+        QObject::connect(op, &QObject::destroyed, &loop, &QEventLoop::quit);
         QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-        Current = op;
         op->start();
         if (started)
             started(op);
-        if (!destroyed)
+        if (op)
             loop.exec();
-        return Ends == 1 && destroyed;
+        return Ends == 1 && !op;
     }
-
-    // Keeps the event loop running for a while (late reports would show up here).
-    static void Idle(int ms)
+    static void Idle(int ms) // late reports would show up here
     {
         QEventLoop loop;
         QTimer::singleShot(ms, &loop, &QEventLoop::quit);
         loop.exec();
     }
-
     QStringList StartingWith(const QString &prefix) const
     {
-        QStringList texts;
-        for (const QString &line : Lines) {
-            if (line.startsWith(prefix))
-                texts << line.mid(prefix.size());
-        }
-        return texts;
+        const QRegularExpression start("^" + QRegularExpression::escape(prefix));
+        return Lines.filter(start).replaceInStrings(start, {});
     }
     QString LastLine() const { return Lines.value(Lines.size() - 1); }
+    std::string Dump() const { return Lines.join('\n').toStdString(); }
 
 private:
-    template <class T> T Note(T value)
+    template <class T> T Note(T value) // counts reports that arrive after OperationEnd
     {
         ReportsAfterEnd += Ends > 0;
         return value;
     }
 };
 
-// A new project as the options dialog leaves it, for `local` (and `server` when given). One
-// connection unless asked: most tests pin down what one session says and sends, in order.
+inline void Set(TProject &project, const char *key, const QString &value)
+{
+    project.Nodes(QString::fromLatin1(key))->SetAsString(value);
+}
+
+// A new project as the options dialog leaves it, for `local` (and `server`), one connection.
 inline std::unique_ptr<TProject>
 MakeTestProject(const QString &local, const TFtpTestServer *server = nullptr, int connections = 1)
 {
@@ -156,21 +142,16 @@ MakeTestProject(const QString &local, const TFtpTestServer *server = nullptr, in
     project->Clear();
     project->InitDefaults();
     project->Nodes(QStringLiteral("Connections"))->SetAsInteger(connections);
-    project->Nodes(QStringLiteral("Path"))->SetAsString(local);
-    project->Nodes(QStringLiteral("Timeout"))->SetAsString(QStringLiteral("20"));
+    Set(*project, "Path", local);
+    Set(*project, "Timeout", "20");
     if (server) {
-        project->Nodes(QStringLiteral("Host"))->SetAsString(server->Host);
-        project->Nodes(QStringLiteral("Port"))->SetAsString(QString::number(server->Port));
-        project->Nodes(QStringLiteral("User"))->SetAsString(server->User);
-        project->Nodes(QStringLiteral("RemotePath"))->SetAsString(server->RemoteBase);
+        Set(*project, "Host", server->Host);
+        Set(*project, "Port", QString::number(server->Port));
+        Set(*project, "User", server->User);
+        Set(*project, "RemotePath", server->RemoteBase);
         project->SetPassword(server->Password);
     }
     return project;
-}
-
-inline void Set(TProject &project, const char *key, const QString &value)
-{
-    project.Nodes(QString::fromLatin1(key))->SetAsString(value);
 }
 
 inline const TFileListItem *FindItem(const TFileList &list, const QString &relativeName)
@@ -183,31 +164,14 @@ inline const TFileListItem *FindItem(const TFileList &list, const QString &relat
 }
 
 // Whether the item is in step with the server; false (and a failure) when it is not listed.
-inline bool Sync(const TFileList &list, const char *relative)
+inline bool Sync(const TFileList &list, const QString &relative)
 {
-    const TFileListItem *item = FindItem(list, QString::fromUtf8(relative));
-    EXPECT_NE(item, nullptr) << relative;
+    const TFileListItem *item = FindItem(list, relative);
+    EXPECT_NE(item, nullptr) << relative.toStdString();
     return item && item->Synchronous;
 }
 
-// A local site, its file list and a front end.
-class SiteTest : public ::testing::Test
-{
-protected:
-    QTemporaryDir dir;
-    QString site = dir.path() + "/site/";
-    TFileList list;
-    TTestFrontEnd frontEnd;
-
-    void Write(const QString &relative, const QByteArray &data)
-    {
-        WriteWholeFile(site + relative, data);
-    }
-    QStringList Uploaded() const { return frontEnd.StartingWith("uploading " + site); }
-};
-
-// A file under a path given as bytes (a name that is not UTF-8, or holds a line break), its
-// folders made as needed: POSIX calls only.
+// A file under a name Qt cannot write (not UTF-8, or with a line break), its folders made.
 inline bool WriteRawName(const QByteArray &path, const QByteArray &data)
 {
     for (qsizetype slash = path.indexOf('/', 1); slash > 0; slash = path.indexOf('/', slash + 1))
@@ -218,7 +182,6 @@ inline bool WriteRawName(const QByteArray &path, const QByteArray &data)
     return fd >= 0 && ::close(fd) == 0 && written;
 }
 
-// The same bytes for the same seed.
 inline QByteArray RandomBytes(int size, quint32 seed)
 {
     QRandomGenerator generator(seed);
@@ -236,21 +199,34 @@ inline int ProtocolCount(const TFtpTestServer &server, const QString &prefix)
                    .size());
 }
 
-// A site, the server the test is instantiated with ("pyftpdlib" or "vsftpd") and a project
-// that joins them over `connections` sessions.
-class ServerSiteTest : public SiteTest, public ::testing::WithParamInterface<const char *>
+// A local site, its file list, a front end, and a server folder served by a server of a kind
+// ("pyftpdlib" or "vsftpd") with a project that joins them.
+class SiteTest : public ::testing::Test
 {
 protected:
+    QTemporaryDir dir, serverRoot;
+    QString site = dir.path() + "/site/";
+    TFileList list;
+    TTestFrontEnd frontEnd;
     std::unique_ptr<TFtpTestServer> server;
     std::unique_ptr<TProject> project;
-    int connections = 1;
 
-    void SetUp() override
+    void Write(const QString &relative, const QByteArray &data)
     {
-        server = QString::fromLatin1(GetParam()) == "vsftpd" ? StartVsftpd() : StartPyftpdlib();
+        WriteWholeFile(site + relative, data);
+    }
+    QStringList Uploaded() const { return frontEnd.StartingWith("uploading " + site); }
+    // (Re)starts the server on the same folder; the project follows it to its new port.
+    void Serve(const QString &kind, const TPyftpdlibOptions &options = {}, int connections = 1)
+    {
+        server.reset();
+        server = kind == "vsftpd" ? StartVsftpd(serverRoot.path())
+                                  : StartPyftpdlib(serverRoot.path(), options);
         ASSERT_TRUE(server);
         QDir().mkpath(site);
-        project = MakeTestProject(site, server.get(), connections);
+        if (!project)
+            project = MakeTestProject(site, server.get(), connections);
+        Set(*project, "Port", QString::number(server->Port));
     }
     QString OnServer(const QString &relative) const { return server->LocalPath("/" + relative); }
     void Run(quint8 kind)
@@ -258,16 +234,25 @@ protected:
         ASSERT_TRUE(frontEnd.Run(list, kind, *project));
         EXPECT_EQ(frontEnd.ReportsAfterEnd, 0);
     }
-    void RunWithoutErrors(quint8 kind)
+    void RunClean(quint8 kind)
     {
         Run(kind);
         EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
     }
+    void Upload() { RunClean(pkUpload); }
     int CommandCount(const QString &prefix) const { return ProtocolCount(*server, prefix); }
 };
 
-// Checks that every file the records call uploaded is whole on the server (its copy equals the
-// local file, whose time is the recorded one); returns how many files are recorded.
+// The same on the server the test is instantiated with, over `connections` sessions.
+class ServerSiteTest : public SiteTest, public ::testing::WithParamInterface<const char *>
+{
+protected:
+    int connections = 1;
+    void SetUp() override { Serve(GetParam(), {}, connections); }
+};
+
+// Checks that every file recorded as uploaded is whole on the server and has the recorded time;
+// returns how many files are recorded.
 inline int RecordsMatchServer(const TProject &project, const QString &site,
                               const TFtpTestServer &server)
 {

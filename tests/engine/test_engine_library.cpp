@@ -1,6 +1,5 @@
-// Library routines of the engine: size texts, file sizes and ages, folder listings; the mask
-// language and the ignore filter; version records (their text form is pinned by the golden
-// project file).
+// Library routines of the engine: size texts, file sizes and ages; the mask language and the
+// ignore filter; version records (their text form is pinned by the golden project file).
 #include "engine/FileLib.h"
 #include "engine/PublishFilter.h"
 #include "engine/PublishVersions.h"
@@ -10,28 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 TEST(FileLib, SizeTexts)
 {
     const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    const std::pair<qint64, const char *> sizes[]
-        = {{0, "0 byte"},        {999, "999 byte"}, {1000, "0.98 KB"},
-           {1536, "1.5 KB"},     {2048, "2 KB"},    {999999, "976.56 KB"},
-           {1000000, "0.95 MB"}, {1048576, "1 MB"}, {5LL << 30, "5120 MB"}};
-    for (const auto &[size, text] : sizes)
-        EXPECT_EQ(FormatSize(size), text) << size;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(FormatSize(1536), "1,5 KB");
+    EXPECT_EQ(
+        QStringList({FormatSize(999), FormatSize(1000), FormatSize(1536), FormatSize(5LL << 30)}),
+        QStringList({"999 byte", "0,98 KB", "1,5 KB", "5120 MB"}));
     QLocale::setDefault(saved);
-    EXPECT_EQ(FormatSizeKB(0) + FormatSizeKB(2047) + FormatSizeKB(2048), "0 KB1 KB2 KB");
+    EXPECT_EQ(FormatSizeKB(2047) + FormatSizeKB(2048), "1 KB2 KB");
 }
 
 TEST(FileLib, SizesAndDosTimesOfFiles)
@@ -39,12 +31,11 @@ TEST(FileLib, SizesAndDosTimesOfFiles)
     QTemporaryDir dir;
     const QString file = dir.filePath("f.bin");
     WriteWholeFile(file, QByteArray(12345, 'x'));
-    EXPECT_EQ(GetFileSize(file), 12345);
-    EXPECT_EQ(GetFileSize(dir.filePath("missing")), 0);
-    EXPECT_EQ(GetFileSize(dir.path()), 0);
     // A FIFO without a writer would block an ordinary open.
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600), 0);
-    EXPECT_EQ(GetFileSize(dir.filePath("fifo")), 0);
+    EXPECT_EQ(QList<qint64>({GetFileSize(file), GetFileSize(dir.filePath("missing")),
+                             GetFileSize(dir.path()), GetFileSize(dir.filePath("fifo"))}),
+              QList<qint64>({12345, 0, 0, 0}));
 
     // 2016-09-25 23:59:30 (seconds halved) as date (36 << 9 | 9 << 5 | 25) and time
     // (23 << 11 | 59 << 5 | 15).
@@ -64,58 +55,23 @@ TEST(FileLib, SizesAndDosTimesOfFiles)
     EXPECT_LT(DateTimeToFileDate(QDateTime(QDate(2100, 1, 1), QTime(0, 0))), 0);
 }
 
-TEST(FileLib, FolderListingsSelectHiddenEntriesAndSurviveLinkCycles)
-{
-    QTemporaryDir dir;
-    const QString root = dir.path() + "/site";
-    for (const char *f :
-         {"a.html", ".hidden", ".htaccess", "sub/b.html", ".git/config", ".well-known/x"})
-        WriteWholeFile(root + "/" + f, "x");
-    // "sub/up" is a cycle back to the root.
-    for (const auto &[target, name] :
-         {std::pair{"a.html", "file-link"}, {"sub", "sub-link"}, {"..", "sub/up"}})
-        ASSERT_EQ(::symlink(target, QFile::encodeName(root + "/" + name).constData()), 0);
-    const auto names = [&root](const QStringList &paths) {
-        QStringList names;
-        for (const QString &p : paths)
-            names << p.mid(root.size() + 1);
-        names.sort();
-        return names.join(',');
-    };
-    // Hidden names spare the site's own files.
-    EXPECT_EQ(names(TFileFolder(root, ffFiles | ffHidden)), ".hidden,.htaccess,a.html,file-link");
-    EXPECT_EQ(names(TFileFolder(root + "/", ffFolders)), ".well-known,sub,sub-link");
-    EXPECT_TRUE(IsHiddenName(".htaccess~") && !IsHiddenName(".htpasswd")
-                && !IsHiddenName(".user.ini"));
-    // Every real folder once; a folder's own entries come before those of its sub-folders.
-    QStringList found;
-    FindLocalFiles(found, root, "*.html", true, true, false);
-    EXPECT_EQ(names(found), "a.html,sub-link/b.html,sub/b.html");
-    EXPECT_EQ(found.first(), root + "/a.html");
-    QStringList all;
-    FindLocalFiles(all, root + "/sub", "*.*", false, true, true);
-    EXPECT_EQ(all.size(), 2); // b.html, up: "*.*" names every entry
-    FindLocalFiles(all, root, "[bad", true, true, true);
-    EXPECT_EQ(all.size(), 2);
-}
-
 TEST(Mask, WildcardsSetsCaseAndInvalidMasks)
 {
-    const std::tuple<const char *, const char *, bool> cases[] = {
-        {"*.bak", "/site/sub/old.bak", true}, // "*" spans separators
-        {"*.BAK", "a.bak", true},
-        {"?", "", false},
-        {"[abc]x", "Bx", true},
-        {"[!a-z]1", "01", true},
-        {"[!a-z]1", "q1", false},
-        {"[-x][x-]", "--", true}, // a dash first or last stands for itself
-        {"[*?]", "a", false},     // wildcards inside a set are plain
-        {"*a*b*c", "xxaxxcxxb", false},
-        {"\u00e9*", "\u00c9t\u00e9", false}, // only ASCII letters fold
-        {"?.txt", "\U0001F600.txt", true},   // one character, two code units
-    };
+    // "*" spans separators; a dash first or last in a set stands for itself, wildcards in a set
+    // are plain; only ASCII letters fold; "?" is one character, even of two code units.
+    const char *cases[][3] = {{"*.bak", "/site/sub/old.bak", "matches"},
+                              {"*.BAK", "a.bak", "matches"},
+                              {"?", "", ""},
+                              {"[abc]x", "Bx", "matches"},
+                              {"[!a-z]1", "01", "matches"},
+                              {"[!a-z]1", "q1", ""},
+                              {"[-x][x-]", "--", "matches"},
+                              {"[*?]", "a", ""},
+                              {"*a*b*c", "xxaxxcxxb", ""},
+                              {"\u00e9*", "\u00c9t\u00e9", ""},
+                              {"?.txt", "\U0001F600.txt", "matches"}};
     for (const auto &[mask, text, expected] : cases)
-        EXPECT_EQ(MatchesMask(QString::fromUtf8(text), QString::fromUtf8(mask)), expected)
+        EXPECT_EQ(MatchesMask(QString::fromUtf8(text), QString::fromUtf8(mask)), *expected != 0)
             << mask << " " << text;
     for (const char *mask : {"[]", "a[!", "[z-a]"})
         EXPECT_THROW(TMask{mask}, EMaskError) << mask;
@@ -131,13 +87,10 @@ TEST(Mask, WildcardsSetsCaseAndInvalidMasks)
 TEST(Filter, LocalAndRemoteFormsKeepTheirSidesApart)
 {
     TXMLStore filters;
-    for (const auto &[mask, options] : {std::pair{"*.bak", ":no"},
-                                        {"cgi-bin\\*", "no"},
-                                        {"images\\", "x:no:y"},
-                                        {"keep\\*", ":yes"},
-                                        {"www\\*", ":no"},
-                                        {"[bad", ":no"},
-                                        {"img/*.psd", ":no"}}) {
+    const char *entries[][2]
+        = {{"*.bak", ":no"},  {"cgi-bin\\*", "no"}, {"images\\", "x:no:y"}, {"keep\\*", ":yes"},
+           {"www\\*", ":no"}, {"[bad", ":no"},      {"img/*.psd", ":no"}};
+    for (const auto &[mask, options] : entries) {
         TXMLStore *entry = filters.Add();
         entry->Nodes("Mask")->Value = mask;
         entry->Nodes("Options")->Value = options;

@@ -7,10 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
-
-#include <iostream>
-
 namespace {
 
 // The server of a kind, with the encryption a project needs for it and the TLS version it speaks.
@@ -24,37 +20,24 @@ struct TTlsServer
 TTlsServer StartTlsServer(const QString &kind)
 {
     TTlsServer made;
-    if (kind == "vsftpd" || kind == "vsftpd-implicit") {
+    if (kind.startsWith("vsftpd")) {
         TVsftpdOptions options;
         options.Tls = true; // require_ssl_reuse=YES is vsftpd's default
         options.ImplicitTls = kind == "vsftpd-implicit";
         made.Server = StartVsftpd({}, options);
-        if (options.ImplicitTls)
-            made.Encryption = "implicit";
+        made.Encryption = options.ImplicitTls ? "implicit" : "require";
     } else if (kind.startsWith("proftpd")) {
         TProftpdOptions options;
         options.Tls = true;
         options.Tls12Only = kind == "proftpd-tls1.2";
         made.Server = StartProftpd({}, options);
-        if (options.Tls12Only)
-            made.Version = "TLS 1.2";
+        made.Version = options.Tls12Only ? "TLS 1.2" : "TLS 1.3";
     } else {
         TPureFtpdOptions options;
         options.Tls = true;
         made.Server = StartPureFtpd({}, options);
     }
     return made;
-}
-
-// Each file's path and a digest of its bytes: a readable failure when they differ.
-QStringList Digests(const QString &root)
-{
-    QStringList digests;
-    const QMap<QString, QByteArray> tree = TreeOf(root);
-    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
-        digests << it.key() + ' '
-                       + QCryptographicHash::hash(it.value(), QCryptographicHash::Sha256).toHex();
-    return digests;
 }
 
 } // namespace
@@ -64,36 +47,39 @@ class TlsServers : public SiteTest,
 {
 };
 
-TEST_P(TlsServers, AFirstUploadAndACompareMoveEveryByteOverTls)
+TEST_P(TlsServers, TheCertificateIsTrustedOnceAndEveryByteMovesOverTls)
 {
     const auto [kind, connections] = GetParam();
     TTlsServer tls = StartTlsServer(kind);
     ASSERT_TRUE(tls.Server);
-    auto project = MakeTestProject(site, tls.Server.get(), connections);
+    project = MakeTestProject(site, tls.Server.get(), connections);
     Set(*project, "Encryption", tls.Encryption);
-    Set(*project, "TrustedCertificate", tls.Server->CertificateFingerprint);
     // More data connections per session than the server hands out tickets at the login (two).
     for (int i = 0; i < 7; ++i)
         Write(QString("%1/f%2.bin").arg(i % 2 ? "a" : "b/c").arg(i),
               RandomBytes(i == 3 ? 300000 : 1000 * i, quint32(i)));
     Write("index.html", "<p>home</p>\n");
 
-    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
-    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-    EXPECT_EQ(frontEnd.Lines.filter("connected with " + tls.Version).size(), 1)
-        << frontEnd.Lines.join('\n').toStdString();
-    EXPECT_EQ(Digests(tls.Server->Root), Digests(site));
+    // Not trusted: the operation ends before the login, nothing changes.
+    Run(pkUpload);
+    ASSERT_EQ(frontEnd.Certificates.size(), 1);
+    EXPECT_EQ(frontEnd.Certificates[0].Fingerprint, tls.Server->CertificateFingerprint);
+    ASSERT_EQ(frontEnd.Errors.size(), 1);
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith("The server's certificate is not trusted"));
+    EXPECT_EQ(ProtocolCount(*tls.Server, "USER "), 0);
+    EXPECT_TRUE(project->Nodes("TrustedCertificate")->AsString().isEmpty());
 
-    // A compare lists every folder over protected data connections as well.
-    ASSERT_TRUE(frontEnd.Run(list, pkCompare, *project));
-    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-    for (int i = 0; i < list.Count(); ++i)
-        EXPECT_TRUE(list.Items(i)->Synchronous) << list.Items(i)->RelativeName.toStdString();
-    // proftpd's own logs say why it refused a data connection.
-    for (const char *log : {"tls.log", "system.log"}) {
-        if (HasFailure() && QFileInfo::exists(tls.Server->TempDir->filePath(log)))
-            std::cerr << ReadWholeFile(tls.Server->TempDir->filePath(log)).toStdString();
-    }
+    frontEnd.TrustThem = true;
+    RunClean(pkUpload);
+    EXPECT_EQ(frontEnd.Certificates.size(), 2);
+    EXPECT_EQ(project->Nodes("TrustedCertificate")->AsString(), tls.Server->CertificateFingerprint);
+    EXPECT_EQ(frontEnd.Lines.filter("connected with " + tls.Version).size(), 1) << frontEnd.Dump();
+    EXPECT_TRUE(TreeOf(tls.Server->Root) == TreeOf(site));
+    // Trusted from now on: no question; a compare lists every folder over protected data
+    // connections as well.
+    RunClean(pkCompare);
+    EXPECT_EQ(frontEnd.Certificates.size(), 2);
+    EXPECT_EQ(list.CountOutdated(false), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, TlsServers,
@@ -110,18 +96,14 @@ INSTANTIATE_TEST_SUITE_P(Servers, TlsServers,
 
 TEST_F(SiteTest, ImplicitTlsAgainstAPlainServerNeverSendsTheLogin)
 {
-    auto server = StartPyftpdlib();
-    ASSERT_TRUE(server);
-    QDir().mkpath(site);
-    auto project = MakeTestProject(site, server.get());
+    Serve("pyftpdlib");
     Set(*project, "Encryption", "implicit");
     Set(*project, "Timeout", "3");
     Write("a.html", "a");
-    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+    Run(pkUpload);
     EXPECT_TRUE(frontEnd.HadErrors);
-    EXPECT_TRUE(server->ProtocolLog().filter("USER").isEmpty())
+    EXPECT_TRUE(server->ProtocolLog().filter(QRegularExpression("^(USER|PASS)")).isEmpty())
         << server->ProtocolLog().join('\n').toStdString();
-    EXPECT_TRUE(server->ProtocolLog().filter("PASS").isEmpty());
     EXPECT_TRUE(TreeOf(server->Root).isEmpty());
 }
 
@@ -129,25 +111,19 @@ TEST_F(SiteTest, ImplicitTlsAgainstAPlainServerNeverSendsTheLogin)
 class Downgrade : public SiteTest
 {
 protected:
-    std::unique_ptr<TFtpTestServer> server;
-    std::unique_ptr<TProject> project;
-
     void SetUp() override
     {
         TPyftpdlibOptions options;
         options.Tls = true;
-        server = StartPyftpdlib({}, options);
-        ASSERT_TRUE(server);
-        QDir().mkpath(site);
+        Serve("pyftpdlib", options);
         Write("index.html", "<p>home</p>\n");
-        project = MakeTestProject(site, server.get());
         ASSERT_EQ(ProjectEncryption(*project), "auto");
     }
     // Points the project at `relay` and runs an upload.
     void UploadThrough(const TFtpRelay &relay)
     {
         Set(*project, "Port", QString::number(relay.Host.Port));
-        ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
+        Run(pkUpload);
     }
 };
 
@@ -162,53 +138,33 @@ TEST_F(Downgrade, AProjectThatHadTlsRefusesAServerWithoutItUntilTheUserAllowsIt)
         EXPECT_FALSE(honest.Sent().contains("PASS"));
         EXPECT_EQ(project->Nodes("TlsOffered")->AsString(), "1");
     }
-    // Either mark is enough: the server seen with TLS, or a certificate trusted for it.
+    // Either mark is enough: the server seen with TLS, or a certificate trusted for it. The
+    // user is asked; only a Yes sends the login in clear, this once.
     const QString fingerprint = project->Nodes("TrustedCertificate")->AsString();
-    for (const bool keepCertificate : {false, true}) {
-        SCOPED_TRACE(keepCertificate ? "a trusted certificate" : "TLS seen before");
-        Set(*project, "TrustedCertificate", keepCertificate ? fingerprint : QString());
-        Set(*project, "TlsOffered", keepCertificate ? "0" : "1");
+    for (const int round : {0, 1, 2}) {
+        SCOPED_TRACE(round);
+        Set(*project, "TrustedCertificate", round == 1 ? fingerprint : QString());
+        Set(*project, "TlsOffered", round == 1 ? "0" : "1");
+        frontEnd.AllowPlain = round == 2;
         frontEnd.PlainQuestions.clear();
-        Write("index.html", "<p>something to upload</p>\n");
+        Write("index.html", "round " + QByteArray::number(round));
         TFtpRelay attacker(server->Port, true);
         UploadThrough(attacker);
-        EXPECT_TRUE(frontEnd.HadErrors);
         ASSERT_EQ(frontEnd.PlainQuestions.size(), 1);
         EXPECT_TRUE(frontEnd.PlainQuestions[0].contains("downgrade"))
             << frontEnd.PlainQuestions[0].toStdString();
-        ASSERT_EQ(frontEnd.Errors.size(), 1);
-        EXPECT_TRUE(frontEnd.Errors[0].startsWith("The server no longer offers TLS"))
-            << frontEnd.Errors[0].toStdString();
         const QByteArray sent = attacker.Sent();
         EXPECT_TRUE(sent.startsWith("AUTH TLS\r\n")) << sent.toStdString();
-        EXPECT_FALSE(sent.contains("USER"));
-        EXPECT_FALSE(sent.contains("PASS"));
+        if (round < 2) {
+            ASSERT_EQ(frontEnd.Errors.size(), 1);
+            EXPECT_TRUE(frontEnd.Errors[0].startsWith("The server no longer offers TLS"))
+                << frontEnd.Errors[0].toStdString();
+            EXPECT_FALSE(sent.contains("USER") || sent.contains("PASS"));
+        } else {
+            EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+            EXPECT_TRUE(sent.contains("PASS " + server->Password.toUtf8()));
+            EXPECT_EQ(ReadWholeFile(OnServer("index.html")), "round 2");
+            EXPECT_TRUE(ProjectExpectsTls(*project));
+        }
     }
-
-    // The user's Yes: this once in clear; the project still expects TLS.
-    Write("index.html", "<p>home, changed</p>\n");
-    frontEnd.AllowPlain = true;
-    frontEnd.PlainQuestions.clear();
-    TFtpRelay attacker(server->Port, true);
-    UploadThrough(attacker);
-    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-    EXPECT_EQ(frontEnd.PlainQuestions.size(), 1);
-    EXPECT_TRUE(attacker.Sent().contains("PASS " + server->Password.toUtf8()));
-    EXPECT_EQ(ReadWholeFile(server->LocalPath("/index.html")), "<p>home, changed</p>\n");
-    EXPECT_TRUE(ProjectExpectsTls(*project));
-}
-
-TEST_F(SiteTest, ANewProjectOnAServerWithoutTlsGetsTheNoticeAndNoQuestion)
-{
-    auto plain = StartPyftpdlib();
-    ASSERT_TRUE(plain);
-    Write("index.html", "<p>home</p>\n");
-    auto project = MakeTestProject(site, plain.get());
-    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
-    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-    EXPECT_TRUE(frontEnd.PlainQuestions.isEmpty());
-    EXPECT_TRUE(frontEnd.Lines.contains("the connection is not encrypted: the server offers no "
-                                        "TLS, so the password went in clear"));
-    EXPECT_FALSE(ProjectExpectsTls(*project));
-    EXPECT_LT(project->IndexOf("TlsOffered"), 0);
 }

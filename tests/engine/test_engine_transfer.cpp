@@ -1,13 +1,9 @@
 // Servers that report success for transfers they did not make whole: no such file is recorded
 // as uploaded or downloaded, each gets an error line naming it, and once the server is sound
 // again the next upload leaves it byte-identical to the site. Real servers pass the size check.
-#include "engine/FileLib.h"
 #include "tests/engine/EngineTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <ostream>
 
 namespace {
 
@@ -30,20 +26,11 @@ std::string CaseName(const TTransferCase &c)
     return name;
 }
 
-void PrintTo(const TTransferCase &c, std::ostream *out)
-{
-    *out << CaseName(c);
-}
-
 } // namespace
 
 class TransferFault : public SiteTest, public ::testing::WithParamInterface<TTransferCase>
 {
 protected:
-    QTemporaryDir serverRoot;
-    std::unique_ptr<TFtpTestServer> server;
-    std::unique_ptr<TProject> project;
-
     void SetUp() override
     {
         const TTransferCase &c = GetParam();
@@ -54,42 +41,25 @@ protected:
         Write("deep/er/d.bin", RandomBytes(1, 4));
         Write("index.html", QByteArray("<p>line\n").repeated(500));
         Write("deep/dos.html", QByteArray("<p>line\r\n").repeated(300) + "end\r\r\n\n");
-        QDir().mkpath(site);
-        server = Start(c.Fault);
-        ASSERT_TRUE(server);
-        project = MakeTestProject(site, server.get(), c.Connections);
+        Serve(c.Fault);
         Set(*project, "SafeUpload", c.Safe ? "1" : "0");
         Set(*project, "CheckSize", c.CheckSize ? "1" : "0");
     }
-    std::unique_ptr<TFtpTestServer> Start(const char *fault)
+    void Serve(const char *fault)
     {
-        if (QString::fromLatin1(GetParam().Server) == "vsftpd")
-            return StartVsftpd(serverRoot.path());
         TPyftpdlibOptions options;
         options.TransferFault = QString::fromLatin1(fault);
-        return StartPyftpdlib(serverRoot.path(), options);
+        SiteTest::Serve(GetParam().Server, options, GetParam().Connections);
     }
     // Both servers drop the CR of each CR LF of a text file sent in ASCII mode.
-    QByteArray AsStored(const QString &relative, QByteArray data) const
-    {
-        const TFileListItem *item = FindItem(list, relative);
-        return item && item->IsAscii ? data.replace("\r\n", "\n") : data;
-    }
     QMap<QString, QByteArray> SiteAsStored() const
     {
         QMap<QString, QByteArray> tree = TreeOf(site);
-        for (auto it = tree.begin(); it != tree.end(); ++it)
-            it.value() = AsStored(QString(it.key()).replace('/', '\\'), it.value());
-        return tree;
-    }
-    QStringList Files() const
-    {
-        QStringList files;
-        for (int i = 0; i < list.Count(); ++i) {
-            if (!list.Items(i)->IsFolder)
-                files << list.Items(i)->RelativeName;
+        for (auto it = tree.begin(); it != tree.end(); ++it) {
+            if (FindItem(list, QString(it.key()).replace('/', '\\'))->IsAscii)
+                it.value().replace("\r\n", "\n");
         }
-        return files;
+        return tree;
     }
 };
 
@@ -99,36 +69,37 @@ TEST_P(TransferFault, NothingShortIsRecordedAndTheNextUploadMendsTheServer)
     // What the server held before: the safe upload must leave it there.
     const QByteArray before = "the live copy";
     for (const char *name : {"a.bin", "img/c.jpg", "index.html"})
-        WriteWholeFile(serverRoot.path() + "/" + name, before);
+        WriteWholeFile(OnServer(name), before);
 
-    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
-    const QStringList files = Files();
+    Run(pkUpload);
+    QStringList files;
+    for (const QString &name : SiteAsStored().keys())
+        if (!name.endsWith('/'))
+            files << QString(name).replace('/', '\\');
     ASSERT_EQ(files.size(), 6);
     if (!*c.Fault) {
         // A sound server passes the check in both modes; every file was asked about.
         EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
-        EXPECT_EQ(TreeOf(serverRoot.path()), SiteAsStored());
-        const QStringList log = server->ProtocolLog();
-        EXPECT_EQ(log.filter(QRegularExpression("^(SIZE|MLST) ")).size(), 6)
-            << log.join('\n').toStdString();
+        EXPECT_EQ(TreeOf(server->Root), SiteAsStored());
+        EXPECT_EQ(server->ProtocolLog().filter(QRegularExpression("^(SIZE|MLST) ")).size(), 6);
         return;
     }
 
-    EXPECT_TRUE(frontEnd.HadErrors);
     EXPECT_FALSE(frontEnd.Aborted);
     ASSERT_EQ(frontEnd.Errors.size(), files.size()) << frontEnd.Errors.join('\n').toStdString();
     const bool truncated = QString::fromLatin1(c.Fault) == "stor-truncate";
     for (const QString &file : files) {
         const QString local = site + QString(file).replace('\\', '/');
         EXPECT_EQ(project->Versions.FindOrAdd(file)->Date, 0) << file.toStdString();
-        EXPECT_FALSE(Sync(list, file.toUtf8().constData()));
+        EXPECT_FALSE(Sync(list, file));
         // One error line names the file and, for a short copy, both sizes.
         const QString expected
             = truncated
                   ? local
                         + QString(" did not reach the server whole: it holds %1 bytes "
                                   "of the %2 sent")
-                              .arg(AsStored(file, ReadWholeFile(local)).size() / 2)
+                              .arg(SiteAsStored().value(QString(file).replace('\\', '/')).size()
+                                   / 2)
                               .arg(QFileInfo(local).size())
                   : "The server received no data for " + local + " although it reported success";
         EXPECT_EQ(frontEnd.Errors.count(expected), 1) << expected.toStdString() << "\n"
@@ -137,7 +108,7 @@ TEST_P(TransferFault, NothingShortIsRecordedAndTheNextUploadMendsTheServer)
     EXPECT_TRUE(frontEnd.LastLine().endsWith(" and 0 file(s) have been uploaded"));
     // The live copies stay as they were unless they were written to directly.
     for (const char *name : {"a.bin", "img/c.jpg", "index.html"}) {
-        const QByteArray now = ReadWholeFile(serverRoot.path() + "/" + name);
+        const QByteArray now = ReadWholeFile(OnServer(name));
         if (c.Safe || !truncated)
             EXPECT_EQ(now, before) << name;
         else
@@ -145,16 +116,11 @@ TEST_P(TransferFault, NothingShortIsRecordedAndTheNextUploadMendsTheServer)
     }
 
     // The same folder behind a sound server: the next upload sends every file again.
-    server.reset();
-    server = Start("");
-    ASSERT_TRUE(server);
-    Set(*project, "Port", QString::number(server->Port));
-    ASSERT_TRUE(frontEnd.Run(list, pkUpload, *project));
-    EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+    ASSERT_NO_FATAL_FAILURE(Serve(""));
+    Upload();
     EXPECT_EQ(Uploaded().size(), files.size());
-    EXPECT_EQ(TreeOf(serverRoot.path()), SiteAsStored());
-    for (const QString &file : files)
-        EXPECT_TRUE(Sync(list, file.toUtf8().constData()));
+    EXPECT_EQ(TreeOf(server->Root), SiteAsStored());
+    EXPECT_EQ(list.CountOutdated(true), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -170,23 +136,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return CaseName(info.param); });
 
 // A RETR answered with success but no data leaves the local file as it was, unrecorded.
-TEST(TransferFaultDownload, ABareReplyToRetrDownloadsNothing)
+TEST_F(SiteTest, ABareReplyToRetrDownloadsNothing)
 {
-    QTemporaryDir dir;
-    const QString site = dir.path() + "/site/";
-    const QString root = dir.path() + "/server";
     WriteWholeFile(site + "keep.txt", "local");
-    WriteWholeFile(root + "/keep.txt", "server copy");
-    WriteWholeFile(root + "/only/new.bin", RandomBytes(5000, 9));
+    WriteWholeFile(serverRoot.path() + "/keep.txt", "server copy");
+    WriteWholeFile(serverRoot.path() + "/only/new.bin", RandomBytes(5000, 9));
     TPyftpdlibOptions options;
     options.TransferFault = "retr-bare-226";
-    auto server = StartPyftpdlib(root, options);
-    ASSERT_TRUE(server);
-    auto project = MakeTestProject(site, server.get());
-    TFileList list;
-    TTestFrontEnd frontEnd;
+    Serve("pyftpdlib", options);
     frontEnd.Answers = {mrYesToAll};
-    ASSERT_TRUE(frontEnd.Run(list, pkDownload, *project));
+    Run(pkDownload);
     EXPECT_EQ(
         frontEnd.Errors,
         QStringList{"The server sent no data for /only/new.bin although it reported success"});
