@@ -66,8 +66,7 @@ int ReservePortBlock(int &lockFd)
             free = QTcpServer().listen(QHostAddress::LocalHost, static_cast<quint16>(port));
         if (free)
             return base;
-        if (lockFd >= 0)
-            ::close(lockFd);
+        ::close(lockFd);
     }
     lockFd = -1;
     return 0;
@@ -367,10 +366,9 @@ bool ProcessAlive(qint64 pid)
 QList<qint64> ProcessTree(qint64 pid)
 {
     QList<qint64> tree;
-    for (const pid_t member : pid > 0 ? Descendants(pid_t(pid)) : std::vector<pid_t>()) {
-        if (ProcessAlive(member))
+    for (const pid_t member : Descendants(pid_t(pid)))
+        if (pid > 0 && Running(member))
             tree.append(member);
-    }
     return tree;
 }
 

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -62,9 +61,6 @@ QString RunTestOnTinyDisk()
 {
     if (::geteuid() != 0)
         return "mounting a small tmpfs needs root";
-    const QString unshare = QStandardPaths::findExecutable("unshare");
-    if (unshare.isEmpty())
-        return "unshare is not installed";
     const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
     QTemporaryDir mountPoint;
     QProcess inner;
@@ -72,11 +68,13 @@ QString RunTestOnTinyDisk()
     environment.insert("ZANDREL_TEST_TINY_DISK", mountPoint.path());
     inner.setProcessEnvironment(environment);
     inner.setProcessChannelMode(QProcess::MergedChannels);
-    inner.start(unshare,
+    inner.start("unshare",
                 {"--mount", "--propagation", "private", "sh", "-c",
                  "mount -t tmpfs -o size=64k,mode=0755 zandrel-tiny \"$0\" && exec \"$@\"",
                  mountPoint.path(), QFileInfo("/proc/self/exe").symLinkTarget(),
                  QString("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+    if (!inner.waitForStarted())
+        return "unshare is not installed";
     if (!inner.waitForFinished(240000))
         inner.kill();
     const QString output = QString::fromLocal8Bit(inner.readAll());
