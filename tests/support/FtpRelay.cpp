@@ -12,21 +12,14 @@ namespace {
 
 sockaddr_in Loopback(quint16 port)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
+    return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 bool WriteAll(int fd, const char *data, size_t size)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written <= 0)
+    for (ssize_t written = 0; size > 0; data += written, size -= size_t(written)) {
+        if ((written = ::write(fd, data, size)) <= 0)
             return false;
-        data += written;
-        size -= size_t(written);
     }
     return true;
 }
@@ -69,7 +62,7 @@ QByteArray TFtpRelay::Sent() const
 int TFtpRelay::Connections() const
 {
     std::lock_guard lock(m_mutex);
-    return m_connections;
+    return int(m_relays.size());
 }
 
 void TFtpRelay::Accept()
@@ -82,7 +75,6 @@ void TFtpRelay::Accept()
         if (client < 0)
             return;
         std::lock_guard lock(m_mutex);
-        ++m_connections;
         m_relays.emplace_back([this, client, strip = StripTls.load()] { Serve(client, strip); });
     }
 }
@@ -96,39 +88,26 @@ void TFtpRelay::Serve(int client, bool stripTls)
     QByteArray line; // with StripTls: the client's command being read
     char buffer[16384];
     while (open) {
-        pollfd fds[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+        pollfd fds[3] = {{server, POLLIN, 0}, {client, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
         if (::poll(fds, 3, 60000) <= 0 || fds[2].revents)
             break;
-        for (int side = 0; side < 2 && open; ++side) {
-            if (!fds[side].revents)
-                continue;
-            const ssize_t got = ::read(fds[side].fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                open = false;
-                break;
-            }
-            if (side == 1) {
-                open = WriteAll(client, buffer, size_t(got));
-                continue;
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                m_sent.append(buffer, got);
-            }
-            if (!stripTls) {
-                open = WriteAll(server, buffer, size_t(got));
-                continue;
-            }
-            // Whole command lines: AUTH never reaches the server, everything else does.
-            line.append(buffer, got);
-            for (qsizetype end; open && (end = line.indexOf('\n')) >= 0;) {
-                const QByteArray command = line.left(end + 1);
-                line.remove(0, end + 1);
-                if (command.toUpper().startsWith("AUTH"))
-                    open = WriteAll(client, "500 Unknown command.\r\n", 22);
-                else
-                    open = WriteAll(server, command.constData(), size_t(command.size()));
-            }
+        const ssize_t got = ::read(fds[0].revents ? server : client, buffer, sizeof buffer);
+        if (got <= 0 || fds[0].revents) {
+            open = got > 0 && WriteAll(client, buffer, size_t(got));
+            continue;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_sent.append(buffer, got);
+        }
+        line.append(buffer, got);
+        // With StripTls whole command lines: AUTH never reaches the server, everything else does.
+        for (qsizetype end; open && (end = stripTls ? line.indexOf('\n') : line.size() - 1) >= 0;) {
+            const QByteArray command = line.left(end + 1);
+            line.remove(0, end + 1);
+            open = stripTls && command.toUpper().startsWith("AUTH")
+                       ? WriteAll(client, "500 Unknown command.\r\n", 22)
+                       : WriteAll(server, command.constData(), size_t(command.size()));
         }
     }
     ::close(client);

@@ -39,5 +39,4 @@ private:
     std::vector<std::thread> m_relays;
     mutable std::mutex m_mutex;
     QByteArray m_sent;
-    int m_connections = 0;
 };

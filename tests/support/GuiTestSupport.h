@@ -1,7 +1,5 @@
 #pragma once
 
-// Helpers for GUI tests: answering modal dialogs that a tested call opens and waits on.
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -13,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 
 // Calls `answer` with the next modal widget that becomes active and is shown (polled from the
 // event loop the modal call runs), once. Keep the returned object alive until the modal call has
@@ -22,27 +19,23 @@ class TModalAnswer
 {
 public:
     explicit TModalAnswer(std::function<void(QWidget *modal)> answer, QWidget *ignore = nullptr)
-        : m_timer(std::make_unique<QTimer>())
     {
-        m_timer->setInterval(10);
-        QObject::connect(m_timer.get(), &QTimer::timeout, [this, answer, ignore] {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, answer, ignore] {
             QWidget *modal = QApplication::activeModalWidget();
-            if (!modal || modal == ignore || m_answered)
-                return;
             // Clicks reach only a window that is shown and laid out.
-            if (!modal->isVisible() || !modal->windowHandle()
-                || !modal->windowHandle()->isExposed())
+            if (!modal || modal == ignore || m_answered || !modal->isVisible()
+                || !modal->windowHandle() || !modal->windowHandle()->isExposed())
                 return;
             m_answered = true;
-            m_timer->stop();
+            m_timer.stop();
             answer(modal);
         });
-        m_timer->start();
+        m_timer.start(10);
     }
     bool Answered() const { return m_answered; }
 
 private:
-    std::unique_ptr<QTimer> m_timer;
+    QTimer m_timer;
     bool m_answered = false;
 };
 
@@ -50,11 +43,9 @@ private:
 inline bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 20000)
 {
     QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
+    for (timer.start(); !condition(); QApplication::processEvents(QEventLoop::AllEvents, 20)) {
         if (timer.elapsed() > timeoutMs)
             return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
 }
@@ -63,7 +54,7 @@ inline bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 20
 template <class W> W *Child(QWidget *parent, const char *name)
 {
     W *child = parent->findChild<W *>(QString::fromLatin1(name));
-    EXPECT_NE(child, nullptr) << name;
+    EXPECT_TRUE(child) << name;
     return child;
 }
 
@@ -75,9 +66,8 @@ struct TBoxAnswer
     explicit TBoxAnswer(QMessageBox::StandardButton button)
         : Answer([this, button](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
-            ASSERT_TRUE(box);
-            Text = box->text();
-            ASSERT_TRUE(box->button(button)) << Text.toStdString();
+            Text = box ? box->text() : QString();
+            ASSERT_TRUE(box && box->button(button)) << Text.toStdString();
             box->button(button)->click();
         })
     {

@@ -1,5 +1,6 @@
-// Test entry point: every test process gets its own home, config, data and runtime
-// folders, so no test reads or writes the real user's state.
+// Test entry point: every test process gets its own home, config, data, cache, runtime and
+// temporary folders, so no test reads or writes the real user's state, nor another test's
+// (the FTP window's "FTPWinTemp" lies in the temporary folder).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -9,38 +10,33 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/zandrel-test-home-XXXXXX"));
-    if (!home.isValid())
+    QTemporaryDir home(QDir::tempPath() + "/zandrel-test-home-XXXXXX");
+    QTemporaryDir temporary(QDir::tempPath() + "/zandrel-test-tmp-XXXXXX");
+    if (!home.isValid() || !temporary.isValid())
         return 2;
     const QByteArray root = home.path().toUtf8();
-    ::setenv("HOME", root.constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
-    ::setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
-    ::setenv("XDG_CACHE_HOME", (root + "/cache").constData(), 1);
-    QDir().mkpath(home.path() + QStringLiteral("/runtime"));
-    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    ::setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
-    // No session bus either, so no test reaches the user's keyring; the keyring tests start
-    // their own (tests/support/PrivateKeyring.h).
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + root + "/runtime/no-bus").constData(), 1);
-    // Temporary files too: the FTP window's "FTPWinTemp" would be shared by parallel tests.
-    // Servers that drop root keep their folders in there, so others may pass through it.
-    QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/zandrel-test-tmp-XXXXXX"));
-    if (!temporary.isValid())
-        return 2;
-    QFile::setPermissions(temporary.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                                | QFileDevice::ExeOther | QFileDevice::ReadGroup
-                                                | QFileDevice::ExeGroup);
-    ::setenv("TMPDIR", temporary.path().toUtf8().constData(), 1);
+    ::mkdir((root + "/runtime").constData(), 0700);
+    // Servers that drop root keep their folders in the temporary folder: others pass through.
+    ::chmod(temporary.path().toUtf8().constData(), 0755);
+    for (const auto &[name, value] : std::initializer_list<std::pair<const char *, QByteArray>>{
+             {"HOME", root},
+             {"XDG_CONFIG_HOME", root + "/config"},
+             {"XDG_DATA_HOME", root + "/data"},
+             {"XDG_CACHE_HOME", root + "/cache"},
+             {"XDG_RUNTIME_DIR", root + "/runtime"},
+             // No session bus, so no test reaches the user's keyring (see PrivateKeyring.h).
+             {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root + "/runtime/no-bus"},
+             {"TMPDIR", temporary.path().toUtf8()}})
+        ::setenv(name, value.constData(), 1);
 
-    QCoreApplication::setOrganizationName(QStringLiteral("morvate"));
-    QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
+    QCoreApplication::setOrganizationName("morvate");
+    QCoreApplication::setApplicationName("Zandrel");
 #ifdef ZANDREL_TEST_GUI
     // Offscreen unless the caller picked a platform: CTest's test discovery runs the
     // executable without the tests' environment, and CI has no display.

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -14,9 +13,7 @@
 QByteArray ReadWholeFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void WriteWholeFile(const QString &path, const QByteArray &data)
@@ -55,46 +52,36 @@ void SetFileAge(const QString &path, qint64 secondsAgo)
                          QFileDevice::FileModificationTime);
 }
 
-namespace {
-const char *const TinyDiskVariable = "ZANDREL_TEST_TINY_DISK";
-}
-
 QString TinyDisk()
 {
-    return qEnvironmentVariable(TinyDiskVariable);
+    return qEnvironmentVariable("ZANDREL_TEST_TINY_DISK");
 }
 
 QString RunTestOnTinyDisk()
 {
     if (::geteuid() != 0)
-        return QStringLiteral("mounting a small tmpfs needs root");
-    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
-    if (unshare.isEmpty())
-        return QStringLiteral("unshare is not installed");
+        return "mounting a small tmpfs needs root";
     const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
     QTemporaryDir mountPoint;
     QProcess inner;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(TinyDiskVariable), mountPoint.path());
+    environment.insert("ZANDREL_TEST_TINY_DISK", mountPoint.path());
     inner.setProcessEnvironment(environment);
     inner.setProcessChannelMode(QProcess::MergedChannels);
-    inner.start(
-        unshare,
-        {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
-         QStringLiteral("sh"), QStringLiteral("-c"),
-         QStringLiteral("mount -t tmpfs -o size=64k,mode=0755 zandrel-tiny \"$0\" && "
-                        "exec \"$@\""),
-         mountPoint.path(), QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(),
-         QStringLiteral("--gtest_filter=%1.%2")
-             .arg(QString::fromUtf8(test->test_suite_name()), QString::fromUtf8(test->name()))});
+    inner.start("unshare",
+                {"--mount", "--propagation", "private", "sh", "-c",
+                 "mount -t tmpfs -o size=64k,mode=0755 zandrel-tiny \"$0\" && exec \"$@\"",
+                 mountPoint.path(), QFileInfo("/proc/self/exe").symLinkTarget(),
+                 QString("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+    if (!inner.waitForStarted())
+        return "unshare is not installed";
     if (!inner.waitForFinished(240000))
         inner.kill();
     const QString output = QString::fromLocal8Bit(inner.readAll());
-    if (output.contains(QLatin1String("unshare failed"))
-        || output.contains(QLatin1String("mount: ")))
-        return QStringLiteral("no private mount namespace here: ") + output.trimmed();
+    if (output.contains("unshare failed") || output.contains("mount: "))
+        return "no private mount namespace here: " + output.trimmed();
     EXPECT_TRUE(inner.exitStatus() == QProcess::NormalExit && inner.exitCode() == 0
-                && output.contains(QLatin1String("[  PASSED  ] 1 test")))
+                && output.contains("[  PASSED  ] 1 test"))
         << output.toStdString();
     return {};
 }
@@ -104,8 +91,8 @@ void FillDisk(const QString &folder)
     QFile filler(folder + QStringLiteral("/filler"));
     ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
     const QByteArray block(4096, 'f');
-    while (filler.write(block) > 0) {
-    }
+    while (filler.write(block) > 0)
+        ;
     // Full to the last page: one more byte has nowhere to go.
     ASSERT_EQ(filler.write("f", 1), -1);
 }

@@ -15,7 +15,6 @@ inline void PrintTo(const QString &text, std::ostream *os)
     *os << '"' << text.toStdString() << '"';
 }
 
-// Small helpers shared by the tests.
 QByteArray ReadWholeFile(const QString &path);
 void WriteWholeFile(const QString &path, const QByteArray &data); // creates missing folders
 QString TestDataPath(const QString &name);                        // tests/data/<name>

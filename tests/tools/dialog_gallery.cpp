@@ -3,6 +3,7 @@
 // scripts/dialog-screenshots.sh; it changes the projects folder of the XDG home it runs in.
 #include "store/DataLib.h"
 #include "store/PrjCls.h"
+#include "tests/tools/Gallery.h"
 #include "ui/dialogs/MasksEditor.h"
 #include "ui/dialogs/Options.h"
 #include "ui/dialogs/ProjectOrganizer.h"
@@ -10,14 +11,9 @@
 #include "ui/dialogs/Sounds.h"
 #include "ui/ftpwindow/FtpWinOptions.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QScreen>
 #include <QTabWidget>
-#include <QTest>
-#include <QTimer>
-#include <QWindow>
 
 #include <cstdio>
 #include <functional>
@@ -30,45 +26,31 @@ int Failures = 0;
 void Capture(const QString &name, const std::function<void()> &open,
              const std::function<void(QWidget *)> &prepare = {})
 {
-    QTimer poll;
-    poll.setInterval(50);
-    bool done = false;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (done || !modal || !modal->windowHandle() || !modal->windowHandle()->isExposed())
-            return;
-        done = true;
+    TModalAnswer answer([&](QWidget *modal) {
         if (prepare)
             prepare(modal);
-        QTest::qWait(600); // fonts, icons and the focus frame settle
-        const QPixmap shot = modal->screen()->grabWindow(modal->winId());
-        const QString file = OutputFolder + u'/' + name + QStringLiteral(".png");
-        if (shot.isNull() || !shot.save(file)) {
-            std::fprintf(stderr, "dialog_gallery: could not save %s\n", qPrintable(file));
-            ++Failures;
-        } else {
-            std::printf("%s\n", qPrintable(file));
-        }
+        Failures += !SaveShot(modal, OutputFolder, name);
         static_cast<QDialog *>(modal)->reject();
     });
-    poll.start();
     open();
 }
 
-QString DemoProject(const QString &title, const QString &host, const QString &user,
-                    const QString &site)
+QString DemoProject(const QString &title, const QString &host, const QString &user)
 {
     TProject project;
     project.InitDefaults();
-    project.Nodes(QStringLiteral("Path"))->SetAsString(site);
-    project.Nodes(QStringLiteral("Host"))->SetAsString(host);
-    project.Nodes(QStringLiteral("User"))->SetAsString(user);
-    project.Nodes(QStringLiteral("RemotePath"))->SetAsString(QStringLiteral("/public_html"));
-    TXMLStore *filter = project.Nodes(QStringLiteral("Filters"))->Add();
-    filter->Name = QStringLiteral("Filter");
-    filter->Nodes(QStringLiteral("Mask"))->SetAsString(QStringLiteral("drafts\\*"));
-    filter->Nodes(QStringLiteral("Options"))->SetAsString(QStringLiteral(":no"));
-    project.FileName = ProjectsFolder() + title + QStringLiteral(".zdx");
+    // Shown only, never scanned: a fixed path keeps the pictures the same on every machine.
+    const std::pair<const char *, QString> values[] = {{"Path", "/home/anna/Sites/bakery"},
+                                                       {"RemotePath", "/public_html"},
+                                                       {"Host", host},
+                                                       {"User", user}};
+    for (const auto &[name, value] : values)
+        project.Nodes(name)->SetAsString(value);
+    TXMLStore *filter = project.Nodes("Filters")->Add();
+    filter->Name = "Filter";
+    filter->Nodes("Mask")->SetAsString("drafts\\*");
+    filter->Nodes("Options")->SetAsString(":no");
+    project.FileName = ProjectsFolder() + title + ".zdx";
     project.Save(false);
     return project.FileName;
 }
@@ -77,8 +59,8 @@ QString DemoProject(const QString &title, const QString &host, const QString &us
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("morvate"));
-    QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
+    QCoreApplication::setOrganizationName("morvate");
+    QCoreApplication::setApplicationName("Zandrel");
     if (argc != 2) {
         std::fprintf(stderr, "usage: dialog_gallery OUTPUT_FOLDER\n");
         return 2;
@@ -86,51 +68,41 @@ int main(int argc, char **argv)
     OutputFolder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(OutputFolder);
 
-    // Shown only, never scanned: a fixed path keeps the pictures the same on every machine.
-    const QString site = QStringLiteral("/home/anna/Sites/bakery");
     QDir().mkpath(ProjectsFolder());
-    const QString open = DemoProject(QStringLiteral("bakery"), QStringLiteral("ftp.bakery.example"),
-                                     QStringLiteral("anna"), site);
-    DemoProject(QStringLiteral("Club pages"), QStringLiteral("ftp.club.example"),
-                QStringLiteral("webmaster"), site);
-    DemoProject(QStringLiteral("photos"), QStringLiteral("home.example.net"), QStringLiteral("pat"),
-                site);
+    const QString open = DemoProject("bakery", "ftp.bakery.example", "anna");
+    DemoProject("Club pages", "ftp.club.example", "webmaster");
+    DemoProject("photos", "home.example.net", "pat");
 
     TProject project;
     project.Load(open);
-    const std::pair<const char *, int> pages[]
-        = {{"options-main", 0}, {"options-ignore-list", 1}, {"options-settings", 2}};
-    for (const auto &[name, page] : pages) {
-        const int index = page;
+    const char *const pages[] = {"options-main", "options-ignore-list", "options-settings"};
+    for (int page = 0; page < 3; ++page) {
         Capture(
-            QString::fromLatin1(name),
+            pages[page],
             [&project] {
                 TfrmOptions dialog;
                 dialog.Execute(project);
             },
-            [index](QWidget *modal) {
-                modal->findChild<QTabWidget *>(QStringLiteral("PageControl"))
-                    ->setCurrentIndex(index);
+            [page](QWidget *modal) {
+                modal->findChild<QTabWidget *>("PageControl")->setCurrentIndex(page);
             });
     }
-    Capture(QStringLiteral("project-organizer"), [&open] { OrganizeProjects(open); });
-    Capture(QStringLiteral("masks-editor"), [] {
-        QStringList masks{QStringLiteral("*.htm"), QStringLiteral("*.html"),
-                          QStringLiteral("*.css"), QStringLiteral("*.js"),
-                          QStringLiteral("*.txt"), QStringLiteral("*.xml")};
-        EditMasks(masks, nullptr, QStringLiteral("ASCII Files"));
+    Capture("project-organizer", [&open] { OrganizeProjects(open); });
+    Capture("masks-editor", [] {
+        QStringList masks{"*.htm", "*.html", "*.css", "*.js", "*.txt", "*.xml"};
+        EditMasks(masks, nullptr, "ASCII Files");
     });
-    Capture(QStringLiteral("firewall-settings"), [] { EditFirewallSettings(); });
-    Capture(QStringLiteral("connection-settings"), [] {
+    Capture("firewall-settings", [] { EditFirewallSettings(); });
+    Capture("connection-settings", [] {
         TProperties connection;
-        connection.Items(QStringLiteral("ServerName"))
-            ->SetAsString(QStringLiteral("ftp.bakery.example"));
-        connection.Items(QStringLiteral("ServerPort"))->SetAsString(QStringLiteral("21"));
-        connection.Items(QStringLiteral("UserName"))->SetAsString(QStringLiteral("anna"));
-        connection.Items(QStringLiteral("UsePassive"))->SetAsBoolean(true);
-        QString name = QStringLiteral("bakery");
+        const std::pair<const char *, const char *> values[]
+            = {{"ServerName", "ftp.bakery.example"}, {"ServerPort", "21"}, {"UserName", "anna"}};
+        for (const auto &[name, value] : values)
+            connection.Items(name)->SetAsString(value);
+        connection.Items("UsePassive")->SetAsBoolean(true);
+        QString name = "bakery";
         EditConnection(connection, name);
     });
-    Capture(QStringLiteral("alert-sounds"), [] { EditAlertSounds(); });
+    Capture("alert-sounds", [] { EditAlertSounds(); });
     return Failures == 0 ? 0 : 1;
 }
