@@ -152,6 +152,9 @@ TEST(OptionsDialog, CancelChangesNoValueWhateverTheControlsWereMadeToDo)
         EXPECT_EQ(Encryption(dialog.cbxEncryption), "off");
     }));
     EXPECT_EQ(sparse.SaveToBytes(), sparseBytes);
+    sparse.Nodes("SafeUploadSize")->SetAsString("big"); // not a number: an error, no dialog
+    TfrmOptions dialog;
+    EXPECT_THROW(dialog.Execute(sparse), EStoreError);
 }
 
 TEST(OptionsDialog, OkRefusesInOrderThenSavesWhatTheCommandLineWrites)
