@@ -8,24 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <QUrl>
-
-// Stands in for the desktop's handler of file URLs.
-class TOpenedUrls : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> Urls;
-public slots:
-    void Open(const QUrl &url) { Urls << url; }
-};
 
 namespace {
 
@@ -38,7 +25,8 @@ protected:
         QDir().mkpath(ProjectsFolder());
     }
 
-    static QString AddProject(const QString &title, const QString &host, const QString &user)
+    static QString AddProject(const QString &title, const QString &host = "h",
+                              const QString &user = "u")
     {
         TProject project;
         project.InitDefaults();
@@ -56,63 +44,54 @@ protected:
         Dialog->CurrentProject = currentProject;
         Dialog->FillList();
         Dialog->show();
-        Dialog->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(Dialog.get()));
     }
 
-    QStringList Rows() const
+    QStringList Rows(bool selectedOnly = false) const
     {
         QStringList rows;
-        QTreeWidget *list = Dialog->lvwProjects;
-        for (int i = 0; i < list->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem *row = list->topLevelItem(i);
-            rows << row->text(0) + "|" + row->text(1) + "|" + row->text(2);
+        for (QTreeWidgetItem *row : Dialog->lvwProjects->findItems("*", Qt::MatchWildcard)) {
+            if (!selectedOnly || row->isSelected())
+                rows << row->text(0) + "|" + row->text(1) + "|" + row->text(2);
         }
         return rows;
     }
+    QString Selected() const { return Rows(true).value(0).section('|', 0, 0); }
 
-    QString Selected() const
-    {
-        const QList<QTreeWidgetItem *> selected = Dialog->lvwProjects->selectedItems();
-        return selected.isEmpty() ? QString() : selected.first()->text(0);
-    }
-
-    void ClickRow(const QString &caption)
-    {
-        QTreeWidget *list = Dialog->lvwProjects;
-        const QList<QTreeWidgetItem *> found = list->findItems(caption, Qt::MatchExactly, 0);
-        ASSERT_EQ(found.size(), 1) << caption.toStdString();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(found.first()).center());
-    }
-
-    // Click, Delete, and `answer` to the question; returns the question's text.
-    QString DeleteRow(const QString &caption, QMessageBox::StandardButton answer)
-    {
-        ClickRow(caption);
-        TBoxAnswer box(answer);
-        QTest::keyClick(Dialog->lvwProjects, Qt::Key_Delete);
-        return box.Text;
-    }
-
-    // F2, the new name typed over the old, Enter; returns the refusal's text, if any.
-    QString Rename(const QString &caption, const QString &newName)
+    // Clicks the row and presses `key` (F2: types `name` into the editor, then Enter); answers
+    // the message box that shows, if any, and returns its text.
+    QString Press(const QString &caption, Qt::Key key, QMessageBox::StandardButton answer,
+                  const QString &name = {})
     {
         Dialog->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(Dialog.get()));
-        ClickRow(caption);
-        QTest::keyClick(Dialog->lvwProjects, Qt::Key_F2);
-        EXPECT_TRUE(
-            WaitUntil([] { return qobject_cast<QLineEdit *>(QApplication::focusWidget()); }));
-        auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
-        if (!editor)
-            return "no editor";
-        editor->selectAll();
-        QTest::keyClicks(editor, newName);
-        TBoxAnswer box(QMessageBox::Ok);
-        QTest::keyClick(editor, Qt::Key_Return);
-        WaitUntil([&] { return box.Answer.Answered(); }, 500);
-        return box.Text;
+        QTreeWidget *list = Dialog->lvwProjects;
+        const QList<QTreeWidgetItem *> found = list->findItems(caption, Qt::MatchExactly, 0);
+        if (found.size() != 1)
+            return "no row " + caption;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(found.first()).center());
+        // A box without that button gets its first one, so that a wrong box fails, not hangs.
+        QString text;
+        TModalAnswer box([&](QWidget *modal) {
+            auto *shown = qobject_cast<QMessageBox *>(modal);
+            text = shown->text();
+            (shown->button(answer) ? shown->button(answer) : shown->buttons().first())->click();
+        });
+        QTest::keyClick(list, key);
+        if (key == Qt::Key_F2) {
+            QLineEdit *editor = nullptr;
+            EXPECT_TRUE(WaitUntil(
+                [&] { return editor = qobject_cast<QLineEdit *>(QApplication::focusWidget()); }));
+            editor->selectAll();
+            QTest::keyClicks(editor, name);
+            QTest::keyClick(editor, Qt::Key_Return);
+        }
+        WaitUntil([&] { return box.Answered(); }, 500);
+        return text;
+    }
+    QString Rename(const QString &caption, const QString &name)
+    {
+        return Press(caption, Qt::Key_F2, QMessageBox::Ok, name);
     }
 
     std::unique_ptr<TfrmProjectOrganizer> Dialog;
@@ -120,93 +99,58 @@ protected:
 
 } // namespace
 
-TEST_F(Organizer, ListsTheProjectsSortedWithSiteAndLoginAndSelectsTheOpenOne)
+TEST_F(Organizer, DeleteAndRenameNeverLoseOrMisplaceAFile)
 {
+    const QString open = AddProject("open");
     AddProject("beta", "ftp.b.org", "bob");
-    const QString alpha = AddProject("Alpha", "ftp.a.org", "ann");
-    AddProject("gamma", "ftp.c.org", "cy");
+    const QString site = AddProject("Site", "ftp.s.org", "sam");
+    AddProject("taken");
     WriteWholeFile(ProjectsFolder() + "broken.zdx", "<project><Host>"); // still listed
-    Open(alpha);
-    EXPECT_EQ(Rows(), QStringList({"Alpha|ftp.a.org|ann", "beta|ftp.b.org|bob", "broken||",
-                                   "gamma|ftp.c.org|cy"}));
-    EXPECT_EQ(Selected(), "Alpha");
-
-    Dialog.reset();
-    Open(ProjectsFolder() + "none.zdx"); // not listed: the first row
-    EXPECT_EQ(Selected(), "Alpha");
-}
-
-TEST_F(Organizer, DeleteAsksAndSelectsTheRowAtThePlaceOrTheLastRow)
-{
-    const QString open = AddProject("a", "h", "u");
-    AddProject("b", "h", "u");
-    AddProject("c", "h", "u");
     Open(open);
+    EXPECT_EQ(Rows(), QStringList({"beta|ftp.b.org|bob", "broken||", "open|h|u",
+                                   "Site|ftp.s.org|sam", "taken|h|u"}));
+    EXPECT_EQ(Selected(), "open");
 
-    EXPECT_EQ(DeleteRow("c", QMessageBox::No), "Do you want to delete \"c\" project?");
-    EXPECT_TRUE(QFile::exists(ProjectsFolder() + "c.zdx"));
-    {
-        TBoxAnswer yes(QMessageBox::Yes);
-        QTest::mouseClick(Dialog->btnDelete, Qt::LeftButton);
-        EXPECT_TRUE(yes.Answer.Answered());
-    }
-    EXPECT_FALSE(QFile::exists(ProjectsFolder() + "c.zdx"));
-    EXPECT_EQ(Rows(), QStringList({"a|h|u", "b|h|u"}));
-    EXPECT_EQ(Selected(), "b");
-
-    // The main window's open project is not deleted behind its back.
-    Dialog->activateWindow();
-    ClickRow("a");
-    {
-        TBoxAnswer refused(QMessageBox::Ok);
-        QTest::mouseClick(Dialog->btnDelete, Qt::LeftButton);
-        EXPECT_EQ(refused.Text, "The project \"a\" is open and can not be deleted");
-    }
+    // Delete asks, then selects the row at the place or the last row.
+    EXPECT_EQ(Press("taken", Qt::Key_Delete, QMessageBox::No),
+              "Do you want to delete \"taken\" project?");
+    EXPECT_TRUE(QFile::exists(ProjectsFolder() + "taken.zdx"));
+    Press("taken", Qt::Key_Delete, QMessageBox::Yes);
+    EXPECT_FALSE(QFile::exists(ProjectsFolder() + "taken.zdx"));
+    EXPECT_EQ(Selected(), "Site");
+    Press("beta", Qt::Key_Delete, QMessageBox::Yes);
+    EXPECT_EQ(Selected(), "broken");
+    EXPECT_EQ(Press("open", Qt::Key_Delete, QMessageBox::Yes),
+              "The project \"open\" is open and can not be deleted");
     EXPECT_TRUE(QFile::exists(open));
-
-    // Deleting the only row leaves nothing selected and the buttons off.
-    Dialog.reset();
-    Open();
-    DeleteRow("b", QMessageBox::Yes);
-    DeleteRow("a", QMessageBox::Yes);
-    EXPECT_TRUE(Rows().isEmpty());
-    EXPECT_EQ(Selected(), "");
-    EXPECT_FALSE(Dialog->btnDelete->isEnabled());
-    EXPECT_FALSE(Dialog->btnRename->isEnabled());
-    EXPECT_FALSE(Dialog->btnCreateShortcut->isEnabled());
-    EXPECT_TRUE(Dialog->btnOpenProjectsFolder->isEnabled());
-}
-
-TEST_F(Organizer, RenameRefusesWhatWouldLoseOrMisplaceAFileAndKeepsBlanks)
-{
-    const QString open = AddProject("open", "h", "u");
-    AddProject("taken", "h", "u");
-    const QString site = AddProject("site", "ftp.s.org", "sam");
-    Open(open);
 
     const std::pair<QString, QString> refusals[] = {
         {"  ", "The project name must be defined"},
-        {"taken", "The project \"taken\" already exists"},
+        {"broken", "The project \"broken\" already exists"},
         {"../away", "The project name can not contain \"/\""},
     };
     for (const auto &[name, message] : refusals) {
-        EXPECT_EQ(Rename("site", name), message);
+        EXPECT_EQ(Rename("Site", name), message);
         EXPECT_TRUE(QFile::exists(site));
-        EXPECT_TRUE(Rows().contains("site|ftp.s.org|sam"));
     }
     EXPECT_EQ(Rename("open", "other"), "The project \"open\" is open and can not be renamed");
-    EXPECT_TRUE(QFile::exists(open));
 
-    // Unchanged text is no rename; blanks are kept as typed; the row moves to its place.
-    EXPECT_EQ(Rename("site", "site"), "");
-    EXPECT_EQ(Rename("site", " a site "), "");
-    EXPECT_FALSE(QFile::exists(site));
-    EXPECT_TRUE(QFile::exists(ProjectsFolder() + " a site .zdx"));
+    // Unchanged text is no rename; blanks are kept as typed; the row moves to its place and
+    // follows its file.
+    EXPECT_EQ(Rename("Site", "Site"), "");
+    EXPECT_EQ(Rename("Site", " a site "), "");
     EXPECT_EQ(Rows().first(), " a site |ftp.s.org|sam");
-    // The row follows its file: a second rename moves the new file.
     EXPECT_EQ(Rename(" a site ", "b"), "");
-    EXPECT_TRUE(QFile::exists(ProjectsFolder() + "b.zdx"));
-    EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files),
+              QStringList({"b.zdx", "broken.zdx", "open.zdx"}));
+
+    // With no row left, the row buttons are off.
+    Open();
+    for (const QString caption : {"b", "broken", "open"})
+        Press(caption, Qt::Key_Delete, QMessageBox::Yes);
+    EXPECT_TRUE(Rows().isEmpty());
+    EXPECT_FALSE(Dialog->btnDelete->isEnabled() || Dialog->btnRename->isEnabled()
+                 || Dialog->btnCreateShortcut->isEnabled());
 }
 
 TEST_F(Organizer, CreateShortcutWritesALauncherThatStartsTheProgramWithTheProject)
@@ -215,64 +159,36 @@ TEST_F(Organizer, CreateShortcutWritesALauncherThatStartsTheProgramWithTheProjec
     EXPECT_EQ(WithShortcutExtension("/d/site.DESKTOP"), "/d/site.DESKTOP");
     EXPECT_EQ(WithShortcutExtension("/d/site.lnk"), "/d/site.lnk.desktop");
 
-    const QString project = AddProject("my site", "h", "u");
-    QDir().mkpath(GetCommonDesktopFolder());
-    Open();
+    const QString project = AddProject("my site");
     const QString launcher = GetCommonDesktopFolder() + "/my site.desktop";
-    const auto save = [this](const std::function<void(QFileDialog *)> &answer) {
-        TModalAnswer pick([&](QWidget *modal) {
-            auto *dialog = qobject_cast<QFileDialog *>(modal);
-            ASSERT_TRUE(dialog);
-            answer(dialog);
-        });
-        QTest::mouseClick(Dialog->btnCreateShortcut, Qt::LeftButton);
-        EXPECT_TRUE(pick.Answered());
-    };
-    save([](QFileDialog *dialog) {
-        EXPECT_EQ(QDir(dialog->directory()).absolutePath(),
-                  QDir(GetCommonDesktopFolder()).absolutePath());
+    WriteWholeFile(launcher, "old");
+    Open();
+    // An existing launcher is replaced only on Yes; No keeps the save dialog open.
+    QString question;
+    TModalAnswer pick([&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        ASSERT_TRUE(dialog);
         EXPECT_EQ(dialog->findChild<QLineEdit *>("fileNameEdit")->text(), "my site");
-        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            TModalAnswer box(
+                [&](QWidget *box) {
+                    question = qobject_cast<QMessageBox *>(box)->text();
+                    qobject_cast<QMessageBox *>(box)->button(answer)->click();
+                },
+                dialog);
+            QMetaObject::invokeMethod(dialog, "accept");
+            EXPECT_TRUE(WaitUntil([&] { return box.Answered(); }, 5000));
+            EXPECT_EQ(ReadWholeFile(launcher), "old"); // not yet written
+            EXPECT_EQ(dialog->isVisible(), answer == QMessageBox::No);
+        }
     });
+    QTest::mouseClick(Dialog->btnCreateShortcut, Qt::LeftButton);
+    EXPECT_TRUE(pick.Answered());
+    EXPECT_EQ(question, launcher + " already exists. Do you want to replace it?");
     const QByteArray written = ReadWholeFile(launcher);
     const QByteArray exec
         = "Exec=" + DesktopExecArgument(QCoreApplication::applicationFilePath()).toUtf8() + " "
           + DesktopExecArgument(project).toUtf8() + "\n";
     EXPECT_TRUE(written.contains(exec)) << written.toStdString();
     EXPECT_TRUE(written.contains("\"" + project.toUtf8() + "\"")); // quoted: it holds a blank
-
-    // An existing launcher is replaced only on Yes; No keeps the dialog open.
-    WriteWholeFile(launcher, "old");
-    save([&](QFileDialog *dialog) {
-        QString question;
-        TModalAnswer no(
-            [&](QWidget *box) {
-                question = qobject_cast<QMessageBox *>(box)->text();
-                qobject_cast<QMessageBox *>(box)->button(QMessageBox::No)->click();
-            },
-            dialog);
-        QMetaObject::invokeMethod(dialog, "accept");
-        EXPECT_TRUE(WaitUntil([&] { return no.Answered(); }, 5000));
-        EXPECT_EQ(question, launcher + " already exists. Do you want to replace it?");
-        EXPECT_TRUE(dialog->isVisible());
-        dialog->reject();
-    });
-    EXPECT_EQ(ReadWholeFile(launcher), "old");
 }
-
-TEST_F(Organizer, ProjectsFolderAsksTheDesktopToOpenItAndEscCloses)
-{
-    AddProject("a", "h", "u");
-    Open();
-    TOpenedUrls opened;
-    QDesktopServices::setUrlHandler("file", &opened, "Open");
-    QTest::mouseClick(Dialog->btnOpenProjectsFolder, Qt::LeftButton);
-    QDesktopServices::unsetUrlHandler("file");
-    EXPECT_EQ(opened.Urls, QList<QUrl>{QUrl::fromLocalFile(ProjectsFolder())});
-
-    QTest::keyClick(Dialog->lvwProjects, Qt::Key_Escape);
-    EXPECT_EQ(Dialog->result(), QDialog::Rejected);
-    EXPECT_FALSE(Dialog->isVisible());
-}
-
-#include "test_organizer.moc"
