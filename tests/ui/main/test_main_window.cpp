@@ -1,5 +1,4 @@
 // The main window driven through its own widgets against real FTP servers on loopback.
-#include "app/keyring/SecretServiceKeyring.h"
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
@@ -7,29 +6,20 @@
 #include "tests/support/FtpRelay.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
-#include "tests/support/PrivateKeyring.h"
 #include "tests/support/TestSupport.h"
-#include "ui/dialogs/Options.h"
 #include "ui/dialogs/PassDlg.h"
 #include "ui/main/FileViewModels.h"
-#include "ui/main/FolderProp.h"
 #include "ui/main/main.h"
 
-#include <QAbstractItemModel>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStandardPaths>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -42,62 +32,52 @@
 
 namespace {
 
+using S = QStringList;
+
 // A site on disk, a server, and a project file that joins them.
 struct TSite
 {
     QTemporaryDir Folder;
     std::unique_ptr<TFtpTestServer> Server;
-    QString Local;
-    QString ProjectFile;
+    QString Local, ProjectFile;
 
     explicit TSite(const TPyftpdlibOptions &options = {})
         : Server(StartPyftpdlib({}, options))
-        , Local(Folder.path() + QStringLiteral("/site"))
+        , Local(Folder.path() + "/site")
     {
-        WriteWholeFile(Local + QStringLiteral("/index.html"), "<html>home</html>\n");
-        WriteWholeFile(Local + QStringLiteral("/big.bin"), QByteArray(300000, 'b'));
-        WriteWholeFile(Local + QStringLiteral("/css/style.css"), "body { color: red }\n");
-        WriteWholeFile(Local + QStringLiteral("/img/logo.png"), QByteArray(1500, 'p'));
-        WriteWholeFile(Local + QStringLiteral("/img/empty.gif"), QByteArray());
+        WriteWholeFile(Local + "/index.html", "<html>home</html>\n");
+        WriteWholeFile(Local + "/big.bin", QByteArray(300000, 'b'));
+        WriteWholeFile(Local + "/css/style.css", "body { color: red }\n");
+        WriteWholeFile(Local + "/img/logo.png", QByteArray(1500, 'p'));
+        WriteWholeFile(Local + "/img/empty.gif", QByteArray());
     }
-
     QString MakeProject(bool storePassword = true, int connections = NewProjectConnections)
     {
         TProject project;
-        project.Clear();
         project.InitDefaults();
-        TProjectOptions options;
-        options.Load(project);
-        options.Path = Local;
-        options.IncSubDirs = true;
-        options.Host = Server->Host;
-        options.Port = QString::number(Server->Port);
-        options.User = Server->User;
-        options.Pass = storePassword ? Server->Password : QString();
-        options.RemotePath = QStringLiteral("/");
-        options.Passive = true;
-        options.Connections = connections;
-        options.Save(project);
+        project.Nodes("Path")->SetAsString(Local);
+        project.Nodes("Host")->SetAsString(Server->Host);
+        project.Nodes("Port")->SetAsInteger(Server->Port);
+        project.Nodes("User")->SetAsString(Server->User);
+        project.Nodes("RemotePath")->SetAsString("/");
+        project.Nodes("Connections")->SetAsInteger(connections);
+        if (storePassword)
+            project.SetStoredPassword(Server->Password);
         QDir().mkpath(ProjectsFolder());
-        project.FileName = ProjectsFolder() + QStringLiteral("site.zdx");
+        project.FileName = ProjectFile = ProjectsFolder() + "site.zdx";
         project.Save(false);
-        ProjectFile = project.FileName;
         return ProjectFile;
     }
-
-    // As if `name` had been uploaded as it is now.
-    void RecordUploaded(const QString &name)
+    qint32 Record(const QString &name) const
     {
         TProject project;
         project.Load(ProjectFile);
-        project.Versions.FindOrAdd(name)->Date = GetFileAge(Local + u'/' + name);
-        project.Save(false);
+        return project.Versions.FindOrAdd(name)->Date;
     }
-
     bool ServerInStep() const { return TreeOf(Server->Root) == TreeOf(Local); }
 };
 
-// A shown main window with its first operation finished.
+// A shown main window that counts its finished operations.
 struct TWindow
 {
     std::unique_ptr<TfrmMain> Window;
@@ -108,9 +88,7 @@ struct TWindow
     {
         QObject::connect(Window.get(), &TfrmMain::OperationFinished, [this] { ++Finished; });
         Window->show();
-        if (waitForFirst) {
-            EXPECT_TRUE(WaitForOperations(1));
-        }
+        EXPECT_TRUE(!waitForFirst || WaitForOperations(1));
     }
     ~TWindow()
     {
@@ -121,19 +99,17 @@ struct TWindow
     {
         return WaitUntil([&] { return Finished >= count && !Window->Running(); }, timeoutMs);
     }
-    bool Run(QToolButton *button)
+    // Clicks the button (or triggers the action) and waits for the operation it starts.
+    template <class T> bool Run(T *what)
     {
         const int before = Finished;
-        QTest::mouseClick(button, Qt::LeftButton);
+        if constexpr (std::is_same_v<T, QAction>)
+            what->trigger();
+        else
+            QTest::mouseClick(what, Qt::LeftButton);
         return WaitForOperations(before + 1);
     }
-    QStringList LogLines() const
-    {
-        QStringList lines;
-        for (QTextBlock b = Window->retLog->document()->begin(); b.isValid(); b = b.next())
-            lines << b.text();
-        return lines;
-    }
+    QStringList LogLines() const { return Window->retLog->toPlainText().split(u'\n'); }
     QColor LineColour(int line) const
     {
         const QTextBlock block = Window->retLog->document()->findBlockByNumber(line);
@@ -147,278 +123,208 @@ struct TWindow
             texts << model->index(row, column).data().toString();
         return texts;
     }
+    // The folder tree's indexes, depth first, whose names match `pattern`.
+    QModelIndexList FolderIndexes(const QString &pattern = ".*") const
+    {
+        auto *model = Window->tvwFolders->model();
+        return model->match(model->index(0, 0), Qt::DisplayRole,
+                            QRegularExpression(QRegularExpression::anchoredPattern(pattern)), -1,
+                            Qt::MatchRegularExpression | Qt::MatchRecursive);
+    }
     QStringList Folders() const
     {
         QStringList names;
-        auto *model = Window->tvwFolders->model();
-        std::function<void(const QModelIndex &)> walk = [&](const QModelIndex &parent) {
-            for (int row = 0; row < model->rowCount(parent); ++row) {
-                const QModelIndex index = model->index(row, 0, parent);
-                names << index.data().toString();
-                walk(index);
-            }
-        };
-        walk({});
+        for (const QModelIndex &index : FolderIndexes())
+            names << index.data().toString();
         return names;
     }
     QModelIndex FolderIndex(const QString &name) const
     {
-        const auto found = Window->tvwFolders->model()->match(
-            Window->tvwFolders->model()->index(0, 0), Qt::DisplayRole, name, 1,
-            Qt::MatchExactly | Qt::MatchRecursive);
-        return found.isEmpty() ? QModelIndex() : found.first();
+        return FolderIndexes(QRegularExpression::escape(name)).value(0);
     }
     void SelectFolder(const QString &name)
     {
-        const QModelIndex index = FolderIndex(name);
-        ASSERT_TRUE(index.isValid()) << name.toStdString();
-        const QRect rect = Window->tvwFolders->visualRect(index);
-        QTest::mouseClick(Window->tvwFolders->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseClick(Window->tvwFolders->viewport(), Qt::LeftButton, {},
+                          Window->tvwFolders->visualRect(FolderIndex(name)).center());
     }
-    void ClickRow(int row)
+    // A click on the row, or with `column`, on that column's first pixels.
+    void ClickRow(int row, int column = -1)
     {
-        const QRect rect = Window->lvwFiles->visualRect(Window->lvwFiles->model()->index(row, 0));
-        QTest::mouseClick(Window->lvwFiles->viewport(), Qt::LeftButton, {}, rect.center());
+        QPoint at = Window->lvwFiles->visualRect(Window->lvwFiles->model()->index(row, 0)).center();
+        if (column >= 0)
+            at.setX(Window->lvwFiles->header()->sectionViewportPosition(column) + 8);
+        QTest::mouseClick(Window->lvwFiles->viewport(), Qt::LeftButton, {}, at);
     }
-    void ClickHeader(int column)
+    // The folder's pop-up menu, then its item.
+    void FolderMenu(const QString &folder, QAction *item)
     {
-        QHeaderView *header = Window->lvwFiles->header();
-        const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
-    }
-    // Right-click on a folder, then the pop-up menu's item.
-    void FolderMenu(const QString &folder, const char *item)
-    {
-        const QModelIndex index = FolderIndex(folder);
-        ASSERT_TRUE(index.isValid());
-        const QPoint at = Window->tvwFolders->visualRect(index).center();
-        QTest::mouseClick(Window->tvwFolders->viewport(), Qt::RightButton, {}, at);
+        const QPoint at = Window->tvwFolders->visualRect(FolderIndex(folder)).center();
         emit Window->tvwFolders->customContextMenuRequested(at);
-        ASSERT_TRUE(WaitUntil([&] { return Window->ppmFolders->isVisible(); }, 5000));
-        QAction *action = Window->findChild<QAction *>(QString::fromLatin1(item));
-        ASSERT_TRUE(action && Window->ppmFolders->actions().contains(action)) << item;
-        action->trigger();
+        ASSERT_TRUE(Window->ppmFolders->isVisible()
+                    && Window->ppmFolders->actions().contains(item));
+        item->trigger();
         Window->ppmFolders->close();
     }
 };
 
-// A site with its project, open in a shown window.
-struct TOpenSite : TSite
-{
-    std::unique_ptr<TWindow> W;
-    explicit TOpenSite(const TPyftpdlibOptions &options = {},
-                       int connections = NewProjectConnections)
-        : TSite(options)
-    {
-        if (!Server)
-            return;
-        MakeProject(true, connections);
-        W = std::make_unique<TWindow>(QStringList{ProjectFile});
-    }
-};
-
-qint32 RecordOf(const QString &projectFile, const QString &name)
-{
-    TProject project;
-    project.Load(projectFile);
-    return project.Versions.FindOrAdd(name)->Date;
-}
-
 } // namespace
 
-TEST(MainWindow, OpensTheProjectRefreshesAndShowsEachStatusWithItsIcon)
-{
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    site.RecordUploaded(QStringLiteral("index.html"));
-    TWindow w({site.ProjectFile});
-    TfrmMain &window = *w.Window;
-    EXPECT_EQ(window.PageControl->currentWidget(), window.tstFiles); // a refresh stays on the files
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Zandrel - site - ") + site.Local
-                                        + QStringLiteral("/ --> ftp://127.0.0.1/"));
-    EXPECT_EQ(w.Folders(), (QStringList{site.Local, QStringLiteral("css"), QStringLiteral("img")}));
-    // Status order: need upload first, then scan order.
-    EXPECT_EQ(w.Column(TFileListModel::colName),
-              (QStringList{QStringLiteral("big.bin"), QStringLiteral("index.html")}));
-    EXPECT_EQ(w.Column(TFileListModel::colStatus),
-              (QStringList{QStringLiteral("Need Upload"), QStringLiteral("Synchronous")}));
-    EXPECT_EQ(w.Column(TFileListModel::colSize),
-              (QStringList{QStringLiteral("292 KB"), QStringLiteral("1 KB")}));
-    auto *model = window.lvwFiles->model();
-    const auto icon = [&](int row) {
-        return model->index(row, TFileListModel::colStatus).data(Qt::DecorationRole).value<QIcon>();
-    };
-    EXPECT_FALSE(icon(0).isNull());
-    EXPECT_NE(icon(0).cacheKey(), icon(1).cacheKey());
-    // A folder whose files all need upload shows the changed-folder image; an empty file 0 KB.
-    w.SelectFolder(QStringLiteral("img"));
-    EXPECT_EQ(w.Column(TFileListModel::colSize),
-              (QStringList{QStringLiteral("0 KB"), QStringLiteral("1 KB")}));
-    EXPECT_EQ(window.pnlStat->text(), QStringLiteral(" 4 of 5 files (294.45 KB) need uploading"));
-}
-
-TEST(MainWindow, MarkingAFolderWritesItsRecordsSavesTheProjectAndUpdatesTheTree)
-{
-    TOpenSite site;
-    ASSERT_TRUE(site.W);
-    TWindow &w = *site.W;
-    TfrmMain &window = *w.Window;
-    const auto folderIcon = [&](const QString &name) {
-        return w.FolderIndex(name).data(Qt::DecorationRole).value<QIcon>().cacheKey();
-    };
-    const qint64 changedIcon = folderIcon(QStringLiteral("img"));
-
-    w.FolderMenu(QStringLiteral("img"), "miFolderSync");
-    EXPECT_EQ(RecordOf(site.ProjectFile, QStringLiteral("img\\")), 1);
-    EXPECT_EQ(RecordOf(site.ProjectFile, QStringLiteral("img\\logo.png")),
-              GetFileAge(site.Local + QStringLiteral("/img/logo.png")));
-    EXPECT_NE(folderIcon(QStringLiteral("img")), changedIcon);
-    EXPECT_EQ(
-        window.pnlStat->text(),
-        QStringLiteral(" 3 of 5 files (%1) need uploading").arg(FormatSize(300000 + 18 + 21)));
-
-    // Every file inside synchronous makes the folder itself synchronous.
-    w.SelectFolder(QStringLiteral("css"));
-    w.ClickRow(0);
-    window.mimSetAsSynchronous->trigger();
-    EXPECT_EQ(RecordOf(site.ProjectFile, QStringLiteral("css\\style.css")),
-              GetFileAge(site.Local + QStringLiteral("/css/style.css")));
-    EXPECT_EQ(folderIcon(QStringLiteral("css")), folderIcon(QStringLiteral("img")));
-
-    w.FolderMenu(QStringLiteral("img"), "miFolderUpload");
-    EXPECT_EQ(RecordOf(site.ProjectFile, QStringLiteral("img\\logo.png")), 0);
-    EXPECT_EQ(folderIcon(QStringLiteral("img")), changedIcon);
-
-    // A plain click on a row's status icon flips that file.
-    w.SelectFolder(QStringLiteral("css"));
-    QHeaderView *header = window.lvwFiles->header();
-    const QRect row = window.lvwFiles->visualRect(window.lvwFiles->model()->index(0, 0));
-    QTest::mouseClick(
-        window.lvwFiles->viewport(), Qt::LeftButton, {},
-        QPoint(header->sectionViewportPosition(TFileListModel::colStatus) + 8, row.center().y()));
-    EXPECT_EQ(w.Column(TFileListModel::colStatus), QStringList{QStringLiteral("Need Upload")});
-    EXPECT_EQ(RecordOf(site.ProjectFile, QStringLiteral("css\\style.css")), 0);
-}
-
-TEST(MainWindow, SortsByEveryColumnTogglesOnTheSameHeaderAndArrangesAscending)
-{
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    WriteWholeFile(site.Local + QStringLiteral("/a.txt"), QByteArray(5000, 'a'));
-    SetFileAge(site.Local + QStringLiteral("/a.txt"), 3600);
-    SetFileAge(site.Local + QStringLiteral("/big.bin"), 7200);
-    site.MakeProject();
-    site.RecordUploaded(QStringLiteral("big.bin"));
-    TWindow w({site.ProjectFile});
-    const QStringList scanOrder{QStringLiteral("a.txt"), QStringLiteral("big.bin"),
-                                QStringLiteral("index.html")};
-    EXPECT_EQ(w.Column(0), (QStringList{QStringLiteral("a.txt"), QStringLiteral("index.html"),
-                                        QStringLiteral("big.bin")}));
-    w.ClickHeader(TFileListModel::colName);
-    EXPECT_EQ(w.Window->SortColumn(), 1);
-    EXPECT_EQ(w.Column(0), scanOrder);
-    w.ClickHeader(TFileListModel::colName);
-    EXPECT_EQ(w.Window->SortColumn(), -1);
-    EXPECT_EQ(w.Column(0), (QStringList{scanOrder[2], scanOrder[1], scanOrder[0]}));
-    w.ClickHeader(TFileListModel::colName);
-    EXPECT_EQ(w.Column(0), scanOrder);
-    w.ClickHeader(TFileListModel::colSize);
-    EXPECT_EQ(w.Column(0), (QStringList{QStringLiteral("index.html"), QStringLiteral("a.txt"),
-                                        QStringLiteral("big.bin")}));
-    w.ClickHeader(TFileListModel::colModified);
-    EXPECT_EQ(w.Column(0), (QStringList{QStringLiteral("big.bin"), QStringLiteral("a.txt"),
-                                        QStringLiteral("index.html")}));
-    w.ClickHeader(TFileListModel::colModified);
-    EXPECT_EQ(w.Column(0), (QStringList{QStringLiteral("index.html"), QStringLiteral("a.txt"),
-                                        QStringLiteral("big.bin")}));
-    EXPECT_EQ(w.Window->lvwFiles->header()->sortIndicatorOrder(), Qt::DescendingOrder);
-    w.ClickHeader(TFileListModel::colStatus);
-    EXPECT_EQ(w.Column(1),
-              (QStringList{QStringLiteral("Need Upload"), QStringLiteral("Need Upload"),
-                           QStringLiteral("Synchronous")}));
-    w.ClickHeader(TFileListModel::colStatus);
-    EXPECT_EQ(w.Column(1).first(), QStringLiteral("Synchronous"));
-    // "Arrange by" after a descending header: ascending again.
-    w.Window->miArrangeByRemoteDate->trigger();
-    EXPECT_EQ(w.Window->SortColumn(), 3);
-    EXPECT_EQ(w.Column(0).last(), QStringLiteral("big.bin"));
-}
-
-TEST(MainWindow, SynchronousFilesOffHidesSynchronousFilesAndFoldersAndIsStored)
-{
-    TOpenSite site;
-    ASSERT_TRUE(site.W);
-    TWindow &w = *site.W;
-    TfrmMain &window = *w.Window;
-    w.FolderMenu(QStringLiteral("css"), "miFolderSync");
-    w.SelectFolder(site.Local);
-    w.ClickRow(0); // big.bin; the list has the focus now, so the mark is for its rows
-    window.mimSetAsSynchronous->trigger();
-    w.SelectFolder(QStringLiteral("css"));
-    ASSERT_TRUE(window.miViewSyncFiles->isChecked());
-
-    window.miViewSyncFiles->trigger();
-    EXPECT_EQ(w.Folders(), (QStringList{site.Local, QStringLiteral("img")}));
-    // The selected folder is gone: the root is selected instead.
-    EXPECT_EQ(window.tvwFolders->currentIndex().data().toString(), site.Local);
-    EXPECT_EQ(w.Column(0), QStringList{QStringLiteral("index.html")});
-    window.SaveProject(true);
-    TProject stored;
-    stored.Load(site.ProjectFile);
-    EXPECT_FALSE(stored.Nodes(QStringLiteral("ViewSyncFiles"))->AsBoolean());
-
-    window.miViewSyncFiles->trigger();
-    EXPECT_EQ(w.Folders().size(), 3);
-    EXPECT_EQ(w.Column(0).size(), 2);
-}
-
-TEST(MainWindow, UploadLogsItsLinesInOrderWithColoursReplacesThePercentageAndLeavesTheServerInStep)
+// One working session: open, inspect, sort, mark, hide, upload, remove what only the server
+// holds, abort, close, and open again.
+TEST(MainWindow, Session)
 {
     TPyftpdlibOptions slow;
     slow.BandwidthLimit = 100000; // big.bin takes about 3 s, so its percentage shows
-    // One connection: with more, later files' lines come under big.bin's while it runs.
-    TOpenSite site(slow, 1);
-    ASSERT_TRUE(site.W);
-    TWindow &w = *site.W;
-    TfrmMain &window = *w.Window;
+    TSite site(slow);
+    ASSERT_TRUE(site.Server);
+    WriteWholeFile(site.Local + "/a.txt", QByteArray(5000, 'a'));
+    WriteWholeFile(site.Server->LocalPath("/old.html"), "gone from the site");
+    // One connection: with more, later files' lines come under big.bin's while it runs. No
+    // password: the first operation that needs it asks.
+    site.MakeProject(false, 1);
+    auto w = std::make_unique<TWindow>(S{site.ProjectFile});
+    TfrmMain *window = w->Window.get();
+    EXPECT_EQ(w->Folders(), (S{site.Local, "css", "img"}));
+    EXPECT_EQ(w->Column(TFileListModel::colName), (S{"a.txt", "big.bin", "index.html"}));
+    // A plain click on a row's status icon flips that file; the project is saved at once.
+    w->ClickRow(2, TFileListModel::colStatus);
+    EXPECT_EQ(w->Column(TFileListModel::colStatus),
+              (S{"Need Upload", "Need Upload", "Synchronous"}));
+    EXPECT_EQ(site.Record("index.html"), GetFileAge(site.Local + "/index.html"));
+    EXPECT_EQ(window->pnlStat->text(),
+              QString(" 5 of 6 files (%1) need uploading").arg(FormatSize(306521)));
+    w->ClickRow(2, TFileListModel::colStatus); // and back
+    EXPECT_EQ(site.Record("index.html"), 0);
 
-    // Watch the last line while the upload runs.
+    // Marking a folder saves at once, its folders recorded as present.
+    w->FolderMenu("img", window->miFolderSync);
+    EXPECT_EQ(site.Record("img\\"), 1);
+    EXPECT_EQ(site.Record("img\\logo.png"), GetFileAge(site.Local + "/img/logo.png"));
+    EXPECT_EQ(window->pnlStat->text(),
+              QString(" 4 of 6 files (%1) need uploading").arg(FormatSize(305039)));
+    // Every file inside synchronous makes the folder itself synchronous.
+    w->SelectFolder("css");
+    w->ClickRow(0);
+    window->mimSetAsSynchronous->trigger();
+    EXPECT_EQ(site.Record("css\\style.css"), GetFileAge(site.Local + "/css/style.css"));
+    // Synchronous files off hides them and their folders, and the project keeps the switch.
+    ASSERT_TRUE(window->miViewSyncFiles->isChecked());
+    window->miViewSyncFiles->trigger();
+    EXPECT_EQ(w->Folders(), S{site.Local});
+    EXPECT_EQ(window->tvwFolders->currentIndex().data().toString(), site.Local);
+    EXPECT_EQ(w->Column(0), (S{"a.txt", "big.bin", "index.html"}));
+    window->SaveProject(true);
+    {
+        TProject stored;
+        stored.Load(site.ProjectFile);
+        EXPECT_FALSE(stored.Nodes("ViewSyncFiles")->AsBoolean());
+    }
+    window->miViewSyncFiles->trigger();
+    EXPECT_EQ(w->Folders().size(), 3);
+    w->FolderMenu("img", window->miFolderUpload);
+    EXPECT_EQ(site.Record("img\\logo.png"), 0);
+
+    // Upload: the last line whenever it shows a percentage.
     QStringList tails;
-    QObject::connect(window.retLog->document(), &QTextDocument::contentsChanged, [&] {
-        const QString last = window.retLog->document()->lastBlock().text();
-        if (last.contains(QLatin1String("% completed...")))
+    QObject::connect(window->retLog->document(), &QTextDocument::contentsChanged, [&] {
+        const QString last = window->retLog->document()->lastBlock().text();
+        if (last.contains("% completed..."))
             tails << last;
     });
-    ASSERT_TRUE(w.Run(window.sbUpload));
-    EXPECT_EQ(window.PageControl->currentWidget(), window.tstLog);
-    EXPECT_TRUE(site.ServerInStep());
-
-    const QStringList lines = w.LogLines();
-    ASSERT_GE(lines.size(), 3);
-    EXPECT_EQ(lines.first(), QStringLiteral("Upload from ") + site.Local
-                                 + QStringLiteral("/ to ftp://127.0.0.1/"));
-    EXPECT_EQ(lines.last(), QStringLiteral("Operation was successfully completed"));
-    EXPECT_EQ(w.LineColour(int(lines.size()) - 1), QColor(0, 0, 255));
-    EXPECT_EQ(w.LineColour(0), QColor(0, 0, 0));
-    const QString bigLine = QStringLiteral("uploading ") + site.Local + QStringLiteral("/big.bin");
-    EXPECT_TRUE(lines.contains(bigLine));
-    EXPECT_LT(lines.indexOf(bigLine), lines.indexOf(QStringLiteral("uploading ") + site.Local
-                                                    + QStringLiteral("/index.html")));
-    // Percentages replaced each other on the file's line and are gone once the next line came.
-    ASSERT_FALSE(tails.isEmpty());
-    for (const QString &tail : tails) {
-        EXPECT_TRUE(tail.startsWith(bigLine + QStringLiteral(" - "))) << tail.toStdString();
-        EXPECT_EQ(tail.count(QLatin1String("% completed...")), 1) << tail.toStdString();
+    {
+        TModalAnswer password([&](QWidget *modal) {
+            auto *dialog = qobject_cast<TfrmPasswordDlg *>(modal);
+            ASSERT_TRUE(dialog);
+            QTest::keyClicks(dialog->edtPassword, site.Server->Password);
+            QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+        });
+        ASSERT_TRUE(w->Run(window->sbUpload));
+        EXPECT_TRUE(password.Answered());
     }
-    for (const QString &line : lines)
-        EXPECT_FALSE(line.contains(QLatin1String("completed..."))) << line.toStdString();
-    EXPECT_EQ(window.pnlStat->text(), QStringLiteral(" 0 of 5 files need uploading"));
-    // Each file's report made its folders synchronous, up to the root.
-    for (int i = 0; i < window.FileList().Count(); ++i)
-        EXPECT_TRUE(window.FileList().Items(i)->Synchronous) << i;
-    EXPECT_EQ(RecordOf(site.ProjectFile, QStringLiteral("big.bin")),
-              GetFileAge(site.Local + QStringLiteral("/big.bin")));
+    window->retLog->document()->disconnect();
+    const QStringList lines = w->LogLines();
+    EXPECT_EQ(lines.first(), "Upload from " + site.Local + "/ to ftp://127.0.0.1/");
+    EXPECT_EQ(lines.last(), "Operation was successfully completed");
+    EXPECT_EQ(w->LineColour(int(lines.size()) - 1), QColor(0, 0, 255));
+    const QString bigLine = "uploading " + site.Local + "/big.bin";
+    EXPECT_LT(lines.indexOf("uploading " + site.Local + "/a.txt"), lines.indexOf(bigLine));
+    // Percentages replaced each other on the file's line and went once the next line came.
+    ASSERT_FALSE(tails.isEmpty());
+    for (const QString &tail : tails)
+        EXPECT_TRUE(tail.startsWith(bigLine + " - ") && tail.count("% completed...") == 1)
+            << tail.toStdString();
+    EXPECT_TRUE(lines.filter("completed...").isEmpty());
+    EXPECT_EQ(window->pnlStat->text(), " 0 of 6 files need uploading");
+    EXPECT_EQ(site.Record("big.bin"), GetFileAge(site.Local + "/big.bin"));
+
+    // Removing what only the server holds asks first.
+    for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
+        TBoxAnswer answer(button);
+        ASSERT_TRUE(w->Run(window->miRemove));
+        EXPECT_TRUE(answer.Text.startsWith("The file \"/old.html\" exists on the server but"))
+            << answer.Text.toStdString();
+        EXPECT_EQ(QFileInfo::exists(site.Server->LocalPath("/old.html")),
+                  button == QMessageBox::No);
+    }
+    EXPECT_EQ(ReadWholeFile(site.Server->LocalPath("/big.bin")),
+              ReadWholeFile(site.Local + "/big.bin"));
+
+    // The server browser gets the password outside its command line, as this process has it.
+    // (Servers and other tests' programs may have it on their command lines: they don't count.)
+    window->ProgramFile = ZANDREL_BINARY_DIR "/app/zandrel";
+    const auto listings = [&] { return site.Server->ProtocolLog().filter("MLSD").size(); };
+    const auto listedBefore = listings();
+    QTest::mouseClick(window->sbBrowseServer, Qt::LeftButton);
+    const QString program = QFileInfo(window->ProgramFile).canonicalFilePath();
+    const QByteArray password = site.Server->Password.toUtf8();
+    bool shown = ReadWholeFile(QString("/proc/%1/cmdline").arg(QCoreApplication::applicationPid()))
+                     .contains(password);
+    qint64 child = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
+            if (QFileInfo("/proc/" + pid + "/exe").canonicalFilePath() != program)
+                continue;
+            const QByteArray arguments = ReadWholeFile("/proc/" + pid + "/cmdline");
+            if (arguments.contains("FTPWindow") && arguments.contains(site.ProjectFile.toUtf8())) {
+                child = pid.toLongLong();
+                shown = shown || arguments.contains(password);
+            }
+        }
+        return listings() > listedBefore;
+    }));
+    if (child)
+        ::kill(pid_t(child), SIGTERM);
+    EXPECT_NE(child, 0);
+    EXPECT_FALSE(shown);
+    EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(child); }, 10000));
+    TProject stored; // the password was the run's
+    stored.Load(site.ProjectFile);
+    EXPECT_TRUE(stored.Nodes("Pass")->Value.isEmpty());
+
+    // Closing while a slow upload runs asks; Enter keeps it running, Yes aborts and closes.
+    WriteWholeFile(site.Local + "/huge.bin", QByteArray(4000000, 'h'));
+    ASSERT_TRUE(w->Run(window->sbRefresh));
+    QTest::mouseClick(window->sbUpload, Qt::LeftButton);
+    ASSERT_TRUE(
+        WaitUntil([&] { return w->LogLines().contains("uploading " + site.Local + "/huge.bin"); }));
+    QString question;
+    TModalAnswer enter([&](QWidget *box) {
+        question = static_cast<QMessageBox *>(box)->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(question, "Operation is not completed. Abort ?");
+    EXPECT_TRUE(window->isVisible() && window->Running());
+    TBoxAnswer yes(QMessageBox::Yes);
+    window->close();
+    EXPECT_TRUE(yes.Answer.Answered());
+    ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }, 5000));
+    EXPECT_TRUE(w->LogLines().contains("Operation was aborted by user"));
+    w.reset();
+    // The next start without arguments opens the project closed last.
+    TProject::CommandLineArguments = {};
+    TWindow next({});
+    EXPECT_EQ(next.Window->Project().FileName, site.ProjectFile);
 }
 
 TEST(MainWindow, AFullDiskAtTheEndIsAnErrorLineNamingTheFileAndTheOldFileStays)
@@ -427,146 +333,19 @@ TEST(MainWindow, AFullDiskAtTheEndIsAnErrorLineNamingTheFileAndTheOldFileStays)
     TSite site;
     ASSERT_TRUE(site.Server);
     const QString made = site.MakeProject();
-    site.ProjectFile = TinyDisk() + QStringLiteral("/site.zdx");
+    site.ProjectFile = TinyDisk() + "/site.zdx";
     ASSERT_TRUE(QFile::rename(made, site.ProjectFile));
     TWindow w({site.ProjectFile});
     const QByteArray opened = ReadWholeFile(site.ProjectFile);
     FillDisk(TinyDisk());
     ASSERT_TRUE(w.Run(w.Window->sbUpload));
     const QStringList lines = w.LogLines();
-    EXPECT_TRUE(lines.contains(QStringLiteral("Cannot write file ") + site.ProjectFile
-                               + QStringLiteral(": No space left on device")))
-        << lines.join('\n').toStdString();
-    EXPECT_EQ(lines.last(), QStringLiteral("Operation was completed with errors"));
-    EXPECT_FALSE(lines.contains(QStringLiteral("Operation was successfully completed")));
+    const QString error = "Cannot write file " + site.ProjectFile + ": No space left on device";
+    ASSERT_TRUE(lines.contains(error)) << lines.join('\n').toStdString();
+    EXPECT_EQ(w.LineColour(int(lines.indexOf(error))), QColor(255, 0, 0));
+    EXPECT_EQ(lines.last(), "Operation was completed with errors");
     EXPECT_EQ(ReadWholeFile(site.ProjectFile), opened);
     EXPECT_TRUE(site.ServerInStep());
-}
-
-TEST(MainWindow, LogAppendsReplaceEachOtherAndAFollowingLineDropsThem)
-{
-    TfrmMain window({});
-    window.AddLogLine(0, QStringLiteral("first"));
-    window.AppendLogTextToLog(QStringLiteral(" - 10%"));
-    window.AppendLogTextToLog(QStringLiteral(" - 20%"));
-    EXPECT_EQ(window.retLog->toPlainText(), QStringLiteral("first - 20%"));
-    window.AddLogLine(1, QStringLiteral("second"));
-    EXPECT_EQ(window.retLog->toPlainText(), QStringLiteral("first\nsecond"));
-    const QTextBlock second = window.retLog->document()->lastBlock();
-    EXPECT_EQ(second.begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
-}
-
-TEST(MainWindow, AbortDuringASlowUploadEndsWithinHalfASecondAndRefreshes)
-{
-    TPyftpdlibOptions slow;
-    slow.BandwidthLimit = 20000;
-    TSite site(slow);
-    ASSERT_TRUE(site.Server);
-    WriteWholeFile(site.Local + QStringLiteral("/huge.bin"), QByteArray(4000000, 'h'));
-    site.MakeProject();
-    TWindow w({site.ProjectFile});
-    TfrmMain &window = *w.Window;
-    QTest::mouseClick(window.sbUpload, Qt::LeftButton);
-    ASSERT_TRUE(
-        WaitUntil([&] { return w.LogLines().join(u'\n').contains(QLatin1String("uploading")); }));
-    QTest::qWait(300);
-    ASSERT_TRUE(window.Running());
-
-    QElapsedTimer timer;
-    timer.start();
-    QTest::mouseClick(window.sbAbort, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return w.Finished >= 2; }, 5000));
-    EXPECT_LT(timer.elapsed(), 500);
-    EXPECT_TRUE(w.LogLines().contains(QStringLiteral("Operation was aborted by user")));
-    // The aborted upload is followed by a refresh; the window stays usable.
-    ASSERT_TRUE(w.WaitForOperations(3));
-    EXPECT_TRUE(window.sbUpload->isEnabled());
-    EXPECT_FALSE(window.sbAbort->isEnabled());
-}
-
-TEST(MainWindow, ClosingDuringAnOperationAsksAndOnlyYesAbortsAndCloses)
-{
-    TPyftpdlibOptions slow;
-    slow.BandwidthLimit = 20000;
-    TOpenSite site(slow);
-    ASSERT_TRUE(site.W);
-    TWindow &w = *site.W;
-    TfrmMain &window = *w.Window;
-    QTest::mouseClick(window.sbUpload, Qt::LeftButton);
-    ASSERT_TRUE(
-        WaitUntil([&] { return w.LogLines().join(u'\n').contains(QLatin1String("uploading")); }));
-
-    {
-        TBoxAnswer no(QMessageBox::No);
-        EXPECT_FALSE(window.close());
-        EXPECT_EQ(no.Text, QStringLiteral("Operation is not completed. Abort ?"));
-    }
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_TRUE(window.Running());
-    {
-        TBoxAnswer yes(QMessageBox::Yes);
-        window.close();
-        EXPECT_TRUE(yes.Answer.Answered());
-    }
-    ASSERT_TRUE(WaitUntil([&] { return !window.isVisible(); }, 5000));
-    EXPECT_TRUE(w.LogLines().contains(QStringLiteral("Operation was aborted by user")));
-    EXPECT_EQ(QSettings().value(QStringLiteral("DefaultProject")).toString(), site.ProjectFile);
-}
-
-TEST(MainWindow, AProjectWithoutPasswordAsksForItBeforeUploading)
-{
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject(false);
-    TWindow w({site.ProjectFile});
-    TfrmMain &window = *w.Window;
-    bool asked = false;
-    TModalAnswer answer([&](QWidget *modal) {
-        auto *dialog = qobject_cast<TfrmPasswordDlg *>(modal);
-        ASSERT_TRUE(dialog);
-        asked = true;
-        QTest::keyClicks(dialog->edtPassword, site.Server->Password);
-        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
-    });
-    ASSERT_TRUE(w.Run(window.sbUpload));
-    EXPECT_TRUE(asked);
-    EXPECT_TRUE(site.ServerInStep());
-    // The password is the run's, not stored.
-    TProject stored;
-    stored.Load(site.ProjectFile);
-    EXPECT_TRUE(stored.Nodes(QStringLiteral("Pass"))->Value.isEmpty());
-}
-
-// With a keyring (a private Secret Service), the window's first save of a project whose file
-// holds the password moves it there, says so in the log, and later runs read it from there.
-TEST(MainWindow, APasswordTheFileHoldsMovesIntoTheKeyringWithALogLine)
-{
-    const QString bus = PrivateKeyringBus();
-    ASSERT_FALSE(bus.isEmpty());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject(); // without a keyring: the file holds the password
-    TSecretServiceKeyring keyring;
-    TProject::Keyring = &keyring;
-    const std::shared_ptr<void> uninstall(nullptr, [](void *) { TProject::Keyring = nullptr; });
-    TXMLStore pass;
-    pass.SetAsPassword(site.Server->Password);
-    const QByteArray scrambled = TXMLStore::Escape(pass.Value, true).toUtf8(); // as written
-    ASSERT_TRUE(ReadWholeFile(site.ProjectFile).contains(scrambled));
-    {
-        TWindow w({site.ProjectFile}); // refreshes, then saves the project
-        EXPECT_TRUE(w.LogLines().contains("The FTP password of " + site.ProjectFile
-                                          + " was moved from the project file into the "
-                                            "desktop's keyring"))
-            << w.LogLines().join('\n').toStdString();
-        EXPECT_FALSE(ReadWholeFile(site.ProjectFile).contains(scrambled));
-        ASSERT_TRUE(w.Run(w.Window->sbUpload));
-        EXPECT_TRUE(site.ServerInStep());
-    }
-    TProject stored;
-    stored.Load(site.ProjectFile);
-    EXPECT_TRUE(stored.PasswordInKeyring());
 }
 
 TEST(MainWindow, ACertificateThatDoesNotVerifyIsShownAndTrustedOnlyWhenTheUserSaysSo)
@@ -576,13 +355,12 @@ TEST(MainWindow, ACertificateThatDoesNotVerifyIsShownAndTrustedOnlyWhenTheUserSa
     TSite site(tls);
     ASSERT_TRUE(site.Server);
     site.MakeProject();
-    // Answers the next question box, which must be `name`, with `button`; its details.
-    const auto answerWith = [](TWindow &w, const char *name, QMessageBox::StandardButton button) {
+    // Uploads, answering the box `name`, whose default must be No, with `button`; its details.
+    const auto upload = [](TWindow &w, const char *name, QMessageBox::StandardButton button) {
         QString details;
         TModalAnswer answer([&](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
-            ASSERT_TRUE(box);
-            EXPECT_EQ(box->objectName(), QLatin1String(name));
+            ASSERT_TRUE(box && box->objectName() == name);
             EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
             details = box->informativeText();
             box->button(button)->click();
@@ -590,210 +368,70 @@ TEST(MainWindow, ACertificateThatDoesNotVerifyIsShownAndTrustedOnlyWhenTheUserSa
         EXPECT_TRUE(w.Run(w.Window->sbUpload));
         return details;
     };
-    {
-        TWindow w({site.ProjectFile});
-        for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
-            const QString details = answerWith(w, "TrustCertificateBox", button);
-            EXPECT_TRUE(details.contains(QStringLiteral("SHA-256 fingerprint: ")
-                                         + site.Server->CertificateFingerprint))
-                << details.toStdString();
-            EXPECT_EQ(site.ServerInStep(), button == QMessageBox::Yes);
-            if (button == QMessageBox::No) {
-                EXPECT_TRUE(site.Server->ProtocolLog().filter(QStringLiteral("USER")).isEmpty());
-            }
-        }
-        EXPECT_TRUE(
-            w.LogLines().filter(QRegularExpression(QStringLiteral("^connected with TLS"))).size()
-            == 1);
+    auto w = std::make_unique<TWindow>(S{site.ProjectFile});
+    for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
+        const QString details = upload(*w, "TrustCertificateBox", button);
+        EXPECT_TRUE(details.contains("SHA-256 fingerprint: " + site.Server->CertificateFingerprint))
+            << details.toStdString();
+        EXPECT_EQ(site.ServerInStep(), button == QMessageBox::Yes);
+        EXPECT_EQ(site.Server->ProtocolLog().filter("USER").isEmpty(), button == QMessageBox::No);
     }
+    EXPECT_EQ(w->LogLines().filter(QRegularExpression("^connected with TLS")).size(), 1);
+    w.reset();
     TProject stored;
     stored.Load(site.ProjectFile);
-    EXPECT_EQ(stored.Nodes(QStringLiteral("TrustedCertificate"))->AsString(),
-              site.Server->CertificateFingerprint);
+    EXPECT_EQ(stored.Nodes("TrustedCertificate")->AsString(), site.Server->CertificateFingerprint);
 
     // Someone strips TLS from now on: the window asks, and No sends no login.
     TFtpRelay attacker(site.Server->Port, true);
-    stored.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(attacker.Host.Port));
+    stored.Nodes("Port")->SetAsInteger(attacker.Host.Port);
     stored.Save(false);
-    WriteWholeFile(site.Local + QStringLiteral("/index.html"), "<html>changed</html>\n");
-    TWindow w({site.ProjectFile});
-    EXPECT_TRUE(answerWith(w, "PlainLoginBox", QMessageBox::No).contains("downgrade"));
+    WriteWholeFile(site.Local + "/index.html", "<html>changed</html>\n");
+    w = std::make_unique<TWindow>(S{site.ProjectFile});
+    EXPECT_TRUE(upload(*w, "PlainLoginBox", QMessageBox::No).contains("downgrade"));
     EXPECT_FALSE(attacker.Sent().contains("USER"));
     EXPECT_FALSE(site.ServerInStep());
 }
 
-TEST(MainWindow, StartsTheUploadAtOnceOnlyForArgumentsInsideOneColonTwo)
+// Another program's project is refused; once free it opens, and a second argument inside
+// "1:2" starts the upload at once. The desktop learns to open project files with the program.
+TEST(MainWindow, AProjectInUseElsewhereIsRefusedAndArgumentsInsideOneColonTwoUploadAtOnce)
 {
     TSite site;
     ASSERT_TRUE(site.Server);
     site.MakeProject();
-    for (const QString &argument : {QStringLiteral("3"), QStringLiteral("12")}) {
+    {
+        TProjectLock other; // holds it under another name: a link
+        QString refusal, link = site.Folder.path() + "/link.zdx";
+        ASSERT_TRUE(QFile::link(site.ProjectFile, link) && other.Lock(link, refusal));
+        TBoxAnswer box(QMessageBox::Ok);
+        TWindow w({site.ProjectFile}, false);
+        ASSERT_TRUE(WaitUntil([&] { return box.Answer.Answered(); }));
+        EXPECT_EQ(box.Text, QString("The project %1 is in use by test_main_window (process %2)")
+                                .arg(site.ProjectFile)
+                                .arg(QCoreApplication::applicationPid()));
+        EXPECT_FALSE(w.Window->Project().Opened || w.Window->sbUpload->isEnabled());
+        // Once it is free the window opens it, and then holds it against everyone else.
+        other.Release();
+        w.Window->OpenProject(site.ProjectFile);
+        EXPECT_TRUE(w.WaitForOperations(1));
+        EXPECT_TRUE(w.Window->Project().Opened);
+        EXPECT_FALSE(other.Lock(link, refusal));
+    }
+    // The window wrote the file association for the desktop.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString entry = ReadWholeFile(data + "/applications/zandrel.desktop");
+    EXPECT_TRUE(entry.contains("MimeType=application/x-zandrel-project;\n"));
+    EXPECT_TRUE(entry.contains("Exec=" + QCoreApplication::applicationFilePath() + " %f 1\n"));
+    EXPECT_TRUE(ReadWholeFile(data + "/mime/packages/zandrel.xml").contains("*.zdx"));
+    EXPECT_TRUE(site.Server->ProtocolLog().isEmpty());
+    for (const QString argument : {"", "3", "12"}) {
         TWindow w({site.ProjectFile, argument});
         EXPECT_EQ(w.Window->PageControl->currentWidget(), w.Window->tstFiles)
             << argument.toStdString();
         EXPECT_TRUE(w.LogLines().join(QString()).isEmpty());
     }
-    TWindow w({site.ProjectFile, QStringLiteral(":")});
+    TWindow w({site.ProjectFile, ":"}); // inside "1:2"
     EXPECT_EQ(w.Window->PageControl->currentWidget(), w.Window->tstLog);
-    EXPECT_TRUE(w.LogLines().contains(QStringLiteral("Operation was successfully completed")));
     EXPECT_TRUE(site.ServerInStep());
-}
-
-TEST(MainWindow, ClosingStoresTheDefaultProjectThatTheNextStartOpens)
-{
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    {
-        TWindow w({site.ProjectFile});
-        EXPECT_TRUE(w.Window->close());
-    }
-    TProject::CommandLineArguments = {};
-    TWindow w({});
-    EXPECT_EQ(w.Window->Project().FileName, site.ProjectFile);
-    EXPECT_EQ(w.Folders().size(), 3);
-    // The project list names it, checked.
-    w.Window->miProject->popup(QPoint(0, 0));
-    // Items of earlier builds of the menu may still wait for deletion, so look in the menu.
-    QAction *item = nullptr;
-    for (QAction *action : w.Window->miProject->actions())
-        if (action->objectName() == QStringLiteral("miProjectFile1"))
-            item = action;
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->text(), QStringLiteral("&1 site"));
-    EXPECT_TRUE(item->isChecked());
-    w.Window->miProject->close();
-}
-
-TEST(MainWindow, WritesTheFileAssociationForTheDesktop)
-{
-    TfrmMain window({});
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const QString entry
-        = QString::fromUtf8(ReadWholeFile(data + QStringLiteral("/applications/zandrel.desktop")));
-    EXPECT_TRUE(entry.contains(QStringLiteral("MimeType=application/x-zandrel-project;\n")));
-    EXPECT_TRUE(entry.contains(QStringLiteral("Exec=") + QCoreApplication::applicationFilePath()
-                               + QStringLiteral(" %f 1\n")));
-    EXPECT_TRUE(ReadWholeFile(data + QStringLiteral("/mime/packages/zandrel.xml"))
-                    .contains("<glob pattern=\"*.zdx\"/>"));
-    const QString validate
-        = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-    if (!validate.isEmpty()) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(validate, {data + QStringLiteral("/applications/zandrel.desktop")});
-        ASSERT_TRUE(process.waitForFinished(10000));
-        EXPECT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
-    }
-}
-
-TEST(FolderProperties, CountFilesAndFoldersInsideWithTheirCurrentSizes)
-{
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    TWindow w({site.ProjectFile});
-    TFileList &list = w.Window->FileList();
-    // Grown after the scan: counted with its size now.
-    WriteWholeFile(site.Local + QStringLiteral("/img/logo.png"), QByteArray(2048, 'p'));
-    TfrmFolderProp dialog;
-    dialog.Fill(*list.Items(0));
-    EXPECT_EQ(dialog.lblLocation->text(), site.Local);
-    EXPECT_EQ(dialog.lblContains->text(), QStringLiteral("5 files, 2 folders"));
-    EXPECT_EQ(dialog.lblSize->text(), FormatSize(300000 + 18 + 21 + 2048));
-    EXPECT_EQ(dialog.lblNeedUpload->text(),
-              QStringLiteral("5 files (%1)").arg(FormatSize(300000 + 18 + 21 + 2048)));
-}
-
-TEST(MainWindow, BrowseTheServerFolderHandsThePasswordToTheChildOutsideItsCommandLine)
-{
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject(false);
-    TWindow w({site.ProjectFile});
-    w.Window->ProgramFile = QStringLiteral(ZANDREL_BINARY_DIR "/app/zandrel");
-    TModalAnswer answer([&](QWidget *modal) {
-        auto *dialog = qobject_cast<TfrmPasswordDlg *>(modal);
-        ASSERT_TRUE(dialog);
-        QTest::keyClicks(dialog->edtPassword, site.Server->Password);
-        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
-    });
-    QTest::mouseClick(w.Window->sbBrowseServer, Qt::LeftButton);
-    ASSERT_TRUE(answer.Answered());
-
-    // Neither the window's process nor the child shows the password in its arguments meanwhile.
-    // (Servers and other tests' programs may have it on their command lines: they don't count.)
-    const QString program = QFileInfo(w.Window->ProgramFile).canonicalFilePath();
-    const qint64 self = QCoreApplication::applicationPid();
-    bool shown = ReadWholeFile(QStringLiteral("/proc/%1/cmdline").arg(self))
-                     .contains(site.Server->Password.toUtf8());
-    qint64 child = 0;
-    const bool listed = WaitUntil([&] {
-        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            const QString exe
-                = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath();
-            if (exe != program)
-                continue;
-            const QByteArray arguments = ReadWholeFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
-            if (!arguments.contains("FTPWindow") || !arguments.contains(site.ProjectFile.toUtf8()))
-                continue;
-            child = pid.toLongLong();
-            if (arguments.contains(site.Server->Password.toUtf8()))
-                shown = true;
-        }
-        const QStringList log = site.Server->ProtocolLog();
-        return log.contains(QStringLiteral("MLSD"));
-    });
-    if (child)
-        ::kill(pid_t(child), SIGTERM);
-    EXPECT_TRUE(listed) << site.Server->ProtocolLog().join(u' ').toStdString();
-    EXPECT_NE(child, 0);
-    EXPECT_FALSE(shown);
-    EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(child); }, 10000));
-}
-
-TEST(MainWindow, AProjectInUseElsewhereIsRefusedNamingItsHolderAndStaysClosed)
-{
-    TSite site;
-    ASSERT_TRUE(site.Server);
-    site.MakeProject();
-    // Another program (this test) has it: the window says who, and opens nothing.
-    TProjectLock other;
-    QString refusal;
-    ASSERT_TRUE(other.Lock(site.ProjectFile, refusal)) << refusal.toStdString();
-    TBoxAnswer box(QMessageBox::Ok);
-    TWindow w({site.ProjectFile}, false);
-    ASSERT_TRUE(WaitUntil([&] { return box.Answer.Answered(); }));
-    EXPECT_EQ(box.Text, QStringLiteral("The project %1 is in use by test_main_window (process %2)")
-                            .arg(site.ProjectFile)
-                            .arg(QCoreApplication::applicationPid()));
-    EXPECT_FALSE(w.Window->Project().Opened);
-    EXPECT_FALSE(w.Window->sbUpload->isEnabled());
-    EXPECT_TRUE(site.Server->ProtocolLog().isEmpty());
-    // Once it is free the window opens it, and then holds it against everyone else.
-    other.Release();
-    w.Window->OpenProject(site.ProjectFile);
-    EXPECT_TRUE(w.WaitForOperations(1));
-    EXPECT_TRUE(w.Window->Project().Opened);
-    EXPECT_FALSE(other.Lock(site.ProjectFile, refusal));
-}
-
-TEST(MainWindow, WithoutAProjectTheNewProjectDialogOpensAndCancelLeavesNothingOpen)
-{
-    QSettings().setValue(QStringLiteral("DefaultProject"), QStringLiteral("/nowhere/gone.zdx"));
-    QString caption;
-    TModalAnswer answer([&](QWidget *modal) {
-        caption = modal->windowTitle();
-        ASSERT_TRUE(qobject_cast<TfrmOptions *>(modal));
-        static_cast<QDialog *>(modal)->reject();
-    });
-    TWindow w({}, false);
-    ASSERT_TRUE(WaitUntil([&] { return answer.Answered(); }));
-    EXPECT_EQ(caption, QStringLiteral("Project Options"));
-    EXPECT_FALSE(w.Window->Project().Opened);
-    EXPECT_EQ(w.Window->windowTitle(), QStringLiteral("Zandrel"));
-    EXPECT_FALSE(w.Window->sbUpload->isEnabled());
-    EXPECT_FALSE(w.Window->miTools->menuAction()->isVisible());
-    // The stale default is gone.
-    EXPECT_FALSE(QSettings().contains(QStringLiteral("DefaultProject")));
 }
