@@ -26,7 +26,6 @@ const std::tuple<QByteArray, QByteArray, QString> LongReplies[] = {
     {"DELE x", "550 " + QByteArray(1000, 'x') + "\r\n", QString(255, 'x')},
     {"DELE y", "550-" + QByteArray(100000, 'y') + "\r\n550 " + QByteArray(300, 'z') + "\r\n",
      QString(255, 'z')},
-    {"MKD q", "257 \"/with \"\"quote\"\"\" created\r\n", ""},
 };
 
 // An FTP server on a thread of its own. The name a command acts on asks for a fault: "silent" (no
@@ -41,7 +40,6 @@ public:
         : m_mute(mute)
         , m_ipv6(ipv6)
         , m_size(size)
-        , m_loopback(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost)
     {
         std::promise<quint16> port;
         m_thread = std::thread([this, &port] {
@@ -155,7 +153,7 @@ private:
     const QList<int> m_mute;
     const bool m_ipv6;
     const std::function<QByteArray()> m_size;
-    const QHostAddress m_loopback;
+    const QHostAddress m_loopback{m_ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost};
     std::atomic<bool> m_stopping{false};
     std::thread m_thread;
     std::unique_ptr<QTcpSocket> m_control;
@@ -231,16 +229,11 @@ TEST(FtpFaults, MultiLineAndOverLongRepliesOverIpv6)
     ftp.ServerName = "::1";
     ftp.Connect();
     for (const auto &[command, reply, error] : LongReplies) {
-        const QString name = command.mid(command.indexOf(' ') + 1), verb = command.left(3);
-        const auto call = [&] {
-            verb == "CWD"   ? ftp.SetCurrentDir(name)
-            : verb == "MKD" ? ftp.CreateDir(name)
-                            : ftp.DeleteFile(name);
-        };
-        if (error.isEmpty())
-            EXPECT_NO_THROW(call());
-        else
-            EXPECT_EQ(ErrorOf<EFtpError>(call), error);
+        const QString name = command.mid(command.indexOf(' ') + 1);
+        EXPECT_EQ(ErrorOf<EFtpError>([&] {
+                      command.startsWith("CWD") ? ftp.SetCurrentDir(name) : ftp.DeleteFile(name);
+                  }),
+                  error);
     }
     // Every reply was read to its end: the session is still in step, and data flows over IPv6.
     EXPECT_EQ(ftp.GetCurrentDir(), "/");
@@ -272,7 +265,6 @@ TEST(FtpFaults, ConnectionCutDuringTransfers)
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.PutFile("quota", big, false); }), "Quota exceeded");
     EXPECT_EQ(ftp.GetCurrentDir(), "/");
-    // EPSV was refused once; PASV from then on.
     EXPECT_EQ(sent.filter(QRegularExpression("^(EPSV|PASV)")),
               QStringList({"EPSV", "PASV", "PASV"}));
     ftp.OnCommand = nullptr;
@@ -328,10 +320,4 @@ TEST(FtpFaults, StoredSizeIsAskedAndJudged)
             EXPECT_NO_THROW(put()) << next;
         EXPECT_EQ(sent.contains("SIZE /x"), !sizeReply.isEmpty()) << next;
     }
-    ftp.VerifyStoredSize = false;
-    sent.clear();
-    ftp.Disconnect();
-    ftp.Connect();
-    ftp.PutFile("/x", binary, false);
-    EXPECT_FALSE(sent.contains("SIZE /x"));
 }

@@ -31,7 +31,7 @@ TEST(FtpListParser, CorpusOfRealWorldLinesAndTheEntryDateRule)
             listings.emplace_back();
         listings.back().push_back(r);
     }
-    int checked = 0;
+    EXPECT_GT(listings.size(), 40u); // the whole corpus was read
     for (const auto &records : listings) {
         QByteArray data;
         for (const auto &r : records)
@@ -40,15 +40,12 @@ TEST(FtpListParser, CorpusOfRealWorldLinesAndTheEntryDateRule)
         const auto entries
             = ParseListing(data, records.front()[0].startsWith("MLSD"), Today, &unread);
         int unreadExpected = 0;
-        for (size_t i = 0; i < records.size(); ++i, ++checked) {
+        for (size_t i = 0; i < records.size(); ++i) {
             QString got = "-";
             for (const TFtpListEntry &e : entries) {
                 if (e.Line == int(i))
-                    got = QString("%1|%2|%3|%4 %5")
-                              .arg(e.Name)
-                              .arg(e.Size)
-                              .arg(e.IsFolder ? 'd' : 'f')
-                              .arg(e.Date.toString(Qt::ISODate), e.Time.toString(Qt::ISODate));
+                    got = e.Name + "|" + QString::number(e.Size) + (e.IsFolder ? "|d|" : "|f|")
+                          + e.Date.toString(Qt::ISODate) + " " + e.Time.toString(Qt::ISODate);
             }
             const QString expected = QString::fromUtf8(records[i][2]);
             unreadExpected += expected == "?";
@@ -56,7 +53,6 @@ TEST(FtpListParser, CorpusOfRealWorldLinesAndTheEntryDateRule)
         }
         EXPECT_EQ(unread.Count, unreadExpected) << records.front()[1].constData();
     }
-    EXPECT_GT(checked, 150); // the whole corpus was read
 
     // A time of day other than 00:00 (hour and minute) means this year.
     TFtpListEntry e{QString(), 0, false, QDate(2019, 3, 4), QTime(14, 30)};

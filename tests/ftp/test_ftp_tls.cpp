@@ -46,8 +46,8 @@ TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
     } rows[] = {
         {plain.get(), "require", "", "!The server does not offer TLS"},
         {plain.get(), "auto", "",
-         "the connection is not encrypted: the server offers no TLS, so "
-         "the password went in clear"},
+         "the connection is not encrypted: the server offers no TLS, so the password went in "
+         "clear"},
         {plain.get(), "off", "", "the connection is not encrypted"},
         {own.get(), "require", "own", "connected with TLS 1."},
         {own.get(), "auto", "own", "connected with TLS 1."},
@@ -96,7 +96,6 @@ TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
                 }
             }
             EXPECT_FALSE(ftp.Connected());
-            // Nothing followed the refusal: no login, no PBSZ.
             const QStringList after = server.ProtocolLog().mid(logged);
             EXPECT_TRUE(after.isEmpty() || after == QStringList{"AUTH TLS"})
                 << after.join(" | ").toStdString();

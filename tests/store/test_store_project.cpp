@@ -59,7 +59,6 @@ TEST_F(ProjectTest, NewProjectReadByTheOptionsDialogSavesTheExpectedBytes)
     p.FileName = ProjectsFolder() + "golden.zdx";
     p.Save(false);
     const QByteArray expected = ReadWholeFile(TestDataPath("new_project.zdx"));
-    ASSERT_FALSE(expected.isEmpty());
     EXPECT_EQ(ReadWholeFile(p.FileName), expected);
 }
 
@@ -92,7 +91,6 @@ TEST_F(ProjectTest, EverySaveOnAFullDiskKeepsTheOldFileAndSaysWhichAndWhy)
     const QString disk = TinyDisk();
     TProject project;
     project.InitDefaults();
-    project.Nodes("Pass")->SetAsPassword("secret");
     project.FileName = disk + "/site.zdx";
     project.Save(false);
     TSettings settings;
@@ -104,13 +102,11 @@ TEST_F(ProjectTest, EverySaveOnAFullDiskKeepsTheOldFileAndSaysWhichAndWhy)
                    QByteArray("\r\nStart: then\r\nupload abc.html\r\n").repeated(128).chopped(5));
     const QString launcher = disk + "/site.desktop";
     ASSERT_TRUE(CreateShortcut(launcher, "/usr/bin/zandrel", project.FileName));
-    // The window placement's settings file, written through QSettings.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, disk);
     const auto form = TRegistryAddress{hkeyCurrentUser, "\\Software\\morvate\\Zandrel"}.OpenKey(
         "Forms\\frmMain");
     form->WriteInteger("Top", 10);
     form->Commit();
-    const QString conf = form->FileName();
     const auto before = TreeOf(disk);
     for (int i = 0; i < 2000; ++i)
         project.Versions.FindOrAdd(QString("page%1.html").arg(i))->Date = 1474842634;
@@ -130,7 +126,7 @@ TEST_F(ProjectTest, EverySaveOnAFullDiskKeepsTheOldFileAndSaysWhichAndWhy)
     EXPECT_FALSE(CreateShortcut(launcher, "/usr/bin/zandrel", "other.zdx"));
     form->WriteString("Edit", "typed");
     const QString formError = ErrorOf<EStoreError>([&] { form->Commit(); });
-    EXPECT_TRUE(formError.startsWith("Cannot write file " + conf + ": "))
+    EXPECT_TRUE(formError.startsWith("Cannot write file " + form->FileName() + ": "))
         << formError.toStdString();
     EXPECT_EQ(TreeOf(disk, {"filler"}), before); // no temporary file left either
 }
@@ -215,7 +211,6 @@ TEST_F(ProjectTest, ReadingKeysAFileLacksLeavesItsBytesAndPlainValuesStayAsWritt
     back.LoadFromBytes(password.SaveToBytes());
     EXPECT_EQ(back.Value, password.Value);
 
-    // The records follow the versions marker.
     p.LoadFromBytes("<project><Port>21</Port></project>\r\n1 a\r\n");
     EXPECT_EQ(p.Versions.Count(), 0); // no marker: all of it is the tree
     p.LoadFromBytes("<project><Port>21</Port><!-- versions -->\r\n5 x\r\n");
@@ -265,7 +260,7 @@ TEST_F(ProjectTest, APortOrLocalFolderThatCannotBeUsedIsRefusedWithKeyAndValue)
     EXPECT_FALSE(ProjectRefusal(none, true).isEmpty());
 }
 
-TEST_F(ProjectTest, PathsUrlAndWhereAPasswordComesFrom)
+TEST_F(ProjectTest, PathsUrlWhereAPasswordComesFromAndTlsSeenGoesWithTheServer)
 {
     TProject p;
     EXPECT_EQ(p.GetLocalPath(), "/");
@@ -285,6 +280,25 @@ TEST_F(ProjectTest, PathsUrlAndWhereAPasswordComesFrom)
     stored.Nodes("Pass")->SetAsPassword("fizz");
     EXPECT_TRUE(stored.AskPassword() && fromArgs.AskPassword());
     EXPECT_EQ(stored.GetPassword() + fromArgs.GetPassword(), "fizzcmdline");
+
+    // TLS seen on a server is forgotten with the server; an unknown encryption mode reads "off".
+    TProject seen;
+    seen.LoadFromBytes("<project>\r\n<Host>\r\nftp.example.com\r\n</Host>\r\n<Port>\r\n21\r\n"
+                       "</Port>\r\n<Encryption>\r\nssl\r\n</Encryption>\r\n</project>\r\n");
+    EXPECT_EQ(ProjectEncryption(seen), "off");
+    EXPECT_FALSE(ProjectExpectsTls(seen));
+    EXPECT_LT(seen.IndexOf("TlsOffered"), 0); // reading adds no key
+    SetProjectTlsOffered(seen);
+    TProjectOptions options;
+    options.Load(seen);
+    options.Host = " FTP.example.com ";
+    options.Save(seen);
+    EXPECT_TRUE(ProjectExpectsTls(seen));
+    options.Port = "2121";
+    options.Save(seen);
+    EXPECT_FALSE(ProjectExpectsTls(seen));
+    seen.Nodes("TrustedCertificate")->SetAsString("AB:CD");
+    EXPECT_TRUE(ProjectExpectsTls(seen));
 }
 
 // Against a real Secret Service: an old file's password moves into the keyring on its next save
@@ -325,28 +339,6 @@ TEST_F(ProjectTest, PasswordsLiveInTheKeyringAndAFileHeldOneMovesThereOnItsNextS
             password.isEmpty() ? "PassKeyring" : scrambled.Value.toUtf8().constData()));
     }
     EXPECT_EQ(notices.size(), 1);
-}
-
-// TLS seen on a server is forgotten with the server; an unknown encryption mode reads as "off".
-TEST_F(ProjectTest, TlsSeenIsForgottenWithTheServerAndAnUnknownEncryptionIsOff)
-{
-    TProject p;
-    p.LoadFromBytes("<project>\r\n<Host>\r\nftp.example.com\r\n</Host>\r\n<Port>\r\n21\r\n"
-                    "</Port>\r\n<Encryption>\r\nssl\r\n</Encryption>\r\n</project>\r\n");
-    EXPECT_EQ(ProjectEncryption(p), "off");
-    EXPECT_FALSE(ProjectExpectsTls(p));
-    EXPECT_LT(p.IndexOf("TlsOffered"), 0); // reading adds no key
-    SetProjectTlsOffered(p);
-    TProjectOptions options;
-    options.Load(p);
-    options.Host = " FTP.example.com ";
-    options.Save(p);
-    EXPECT_TRUE(ProjectExpectsTls(p));
-    options.Port = "2121";
-    options.Save(p);
-    EXPECT_FALSE(ProjectExpectsTls(p));
-    p.Nodes("TrustedCertificate")->SetAsString("AB:CD");
-    EXPECT_TRUE(ProjectExpectsTls(p));
 }
 
 TEST(XMLStoreText, WritesTagsAndEscapedValuesAndReadsThemBack)

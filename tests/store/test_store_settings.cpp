@@ -1,5 +1,4 @@
 // The settings file, registry keys, masks and launchers; readers that take any input.
-#include "engine/PublishFilter.h"
 #include "store/PrjCls.h"
 #include "store/RegistryLib.h"
 #include "store/Settings.h"
@@ -33,7 +32,6 @@ TEST_F(SettingsTest, DefaultsAndAFullSampleWriteTheirFilesBackAndAnInvalidOneFal
     EXPECT_FALSE(QFile::exists(s.FileName));
     s.Save();
     const QByteArray defaults = ReadWholeFile(TestDataPath("settings_default.dat"));
-    ASSERT_FALSE(defaults.isEmpty());
     EXPECT_EQ(ReadWholeFile(s.FileName), defaults);
     Write(defaults + "garbage after the object is not read");
     EXPECT_EQ(TSettings().WriteText(), defaults);
@@ -55,9 +53,8 @@ TEST_F(SettingsTest, DefaultsAndAFullSampleWriteTheirFilesBackAndAnInvalidOneFal
     // The first match decides; a bad mask raises only when it is reached.
     const QStringList list{"*.txt", "[a-", "*"};
     EXPECT_TRUE(TSettings::MatchesList({"*.php*"}, "INDEX.PHP3"));
-    EXPECT_TRUE(TSettings::MatchesList(list, "a.txt") && TMaskList(list).Matches("a.txt"));
+    EXPECT_TRUE(TSettings::MatchesList(list, "a.txt"));
     EXPECT_THROW(TSettings::MatchesList(list, "a.gif"), EMaskError);
-    EXPECT_THROW(TMaskList(list).Matches("a.gif"), EMaskError);
 
     // A launcher's command line survives quotes, backslashes and '%' in the project's name.
     QTemporaryDir dir;
@@ -82,7 +79,6 @@ TEST_F(SettingsTest, RegistryKeysAreGroupsOfTheApplicationsSettingsFileOnly)
         key->WriteString("Caption", " two words, with a comma ");
     }
     QSettings fresh("morvate", "Zandrel");
-    EXPECT_FALSE(fresh.contains("Top"));
     EXPECT_EQ(fresh.value("Forms/frmMain/Caption").toString(), " two words, with a comma ");
     const auto key = TRegistryAddress{}.OpenKey("software\\morvate\\Zandrel\\Forms\\frmMain\\");
     EXPECT_EQ(key->ReadInteger("Top"), -12);
