@@ -96,7 +96,8 @@ TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
                 }
             }
             EXPECT_FALSE(ftp.Connected());
-            const QStringList after = server.ProtocolLog().mid(logged);
+            QStringList after = server.ProtocolLog().mid(logged);
+            after.removeAll("QUIT"); // the last session's may be logged late
             EXPECT_TRUE(after.isEmpty() || after == QStringList{"AUTH TLS"})
                 << after.join(" | ").toStdString();
         } else {
