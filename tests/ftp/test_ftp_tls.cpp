@@ -1,6 +1,4 @@
-// FTP over TLS against pyftpdlib's TLS handler and vsftpd with ssl_enable: what each encryption
-// mode does on servers with and without TLS, what crosses the network in clear, certificates that
-// do and do not verify, Abort during a protected upload and writes after a reset.
+// FTP over TLS against pyftpdlib and vsftpd: encryption modes, certificates, what goes in clear.
 #include "ftp/FtpSocket.h"
 #include "ftp/FtpWininet.h"
 #include "tests/support/FtpRelay.h"
@@ -9,13 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <atomic>
 #include <csignal>
-#include <thread>
 
 std::unique_ptr<TFtpTestServer> StartTlsServer(const QString &kind, bool implicit = false)
 {
@@ -26,11 +21,9 @@ std::unique_ptr<TFtpTestServer> StartTlsServer(const QString &kind, bool implici
     return kind == "vsftpd" ? StartVsftpd({}, vsftpd) : StartPyftpdlib({}, pyftpdlib);
 }
 
-// Each encryption mode through a relay that keeps what the client sends, against servers without
-// TLS, with a certificate of their own and with one the trust store vouches for (SSL_CERT_FILE is
-// read at the process's first TLS connection: this test comes first). A certificate is taken when
-// it verifies for the host or its fingerprint is the trusted one; nothing follows a refusal, and
-// with TLS neither the password nor a command crosses in clear. vsftpd needs PROT P to transfer.
+// Each mode through a relay that keeps what the client sends (SSL_CERT_FILE is read at the first
+// TLS connection: this test comes first). A certificate is taken when it verifies for the host or
+// its fingerprint is the trusted one; nothing follows a refusal. vsftpd needs PROT P to transfer.
 TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
 {
     const QTemporaryDir local;
@@ -53,8 +46,8 @@ TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
     } rows[] = {
         {plain.get(), "require", "", "!The server does not offer TLS"},
         {plain.get(), "auto", "",
-         "the connection is not encrypted: the server offers no TLS, so "
-         "the password went in clear"},
+         "the connection is not encrypted: the server offers no TLS, so the password went in "
+         "clear"},
         {plain.get(), "off", "", "the connection is not encrypted"},
         {own.get(), "require", "own", "connected with TLS 1."},
         {own.get(), "auto", "own", "connected with TLS 1."},
@@ -98,17 +91,13 @@ TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
                     EXPECT_FALSE(refused->Certificate.Verified);
                     EXPECT_EQ(refused->Changed, !row.Trusted.isEmpty());
                     EXPECT_EQ(refused->Certificate.Fingerprint, server.CertificateFingerprint);
-                    EXPECT_TRUE(refused->Certificate.Subject.contains("CN=127.0.0.1"));
-                    EXPECT_FALSE(refused->Certificate.ValidUntil.isEmpty());
-                    EXPECT_TRUE(
-                        refused->Certificate.Details().contains(server.CertificateFingerprint));
                     EXPECT_TRUE(error.Message().contains(server.CertificateFingerprint));
                     EXPECT_TRUE(error.Message().contains(row.Trusted));
                 }
             }
             EXPECT_FALSE(ftp.Connected());
-            // Nothing followed the refusal: no login, no PBSZ.
-            const QStringList after = server.ProtocolLog().mid(logged);
+            QStringList after = server.ProtocolLog().mid(logged);
+            after.removeAll("QUIT"); // the last session's may be logged late
             EXPECT_TRUE(after.isEmpty() || after == QStringList{"AUTH TLS"})
                 << after.join(" | ").toStdString();
         } else {
@@ -132,41 +121,8 @@ TEST(Tls, EncryptionModesCertificatesAndWhatCrossesInClear)
     }
 }
 
-TEST(Tls, AbortDuringAProtectedUploadReturnsAtOnce)
-{
-    TPyftpdlibOptions options;
-    options.Tls = true;
-    options.BandwidthLimit = 64 * 1024;
-    auto server = StartPyftpdlib({}, options);
-    ASSERT_TRUE(server);
-    const QTemporaryDir local;
-    WriteWholeFile(local.filePath("big.bin"), QByteArray(4 * 1024 * 1024, 'b'));
-    TFtp ftp;
-    ConfigureFor(ftp, *server);
-    ftp.Encryption = "require";
-    ftp.TrustedFingerprint = server->CertificateFingerprint;
-    ftp.Connect();
-    std::atomic<qint64> moved{0}, returnedAt{-1};
-    ftp.OnProgress = [&](TFtp *, qint64 bytes) { moved += bytes; };
-    QElapsedTimer clock;
-    clock.start();
-    std::thread upload([&] {
-        EXPECT_THROW(ftp.PutFile("/big.bin", local.filePath("big.bin"), false), EFtpError);
-        returnedAt = clock.elapsed();
-    });
-    while (moved < 64 * 1024 && returnedAt < 0 && clock.elapsed() < 20000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const qint64 abortAt = clock.elapsed();
-    ftp.Abort();
-    upload.join();
-    EXPECT_GT(moved, 0);
-    EXPECT_GE(returnedAt - abortAt, 0);
-    EXPECT_LT(returnedAt - abortAt, 500);
-}
-
-// A server that resets the connection right after the handshake. OpenSSL's write after a reset
-// raises SIGPIPE, whose default action ends the program; the writes must fail instead. Qt
-// ignores SIGPIPE once it starts a process, so the default action is put back for the test.
+// OpenSSL's write after a reset raises SIGPIPE, whose default action ends the program: the
+// writes must fail instead. Qt ignores SIGPIPE once it starts a process, so it is put back.
 TEST(Tls, WritesToAConnectionTheServerResetFailNotTheProgram)
 {
     const QTemporaryDir folder;
@@ -198,8 +154,8 @@ tls.close()
         }
     } catch (const EFtpError &) {
     }
-    EXPECT_THROW(socket.Write(QByteArray(65536, 'x'), 5000), EFtpError);
-    EXPECT_THROW(socket.Write(QByteArray(65536, 'x'), 5000), EFtpError);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_THROW(socket.Write(QByteArray(65536, 'x'), 5000), EFtpError);
     socket.ShutdownTls(1000);
     std::signal(SIGPIPE, oldAction);
     server.waitForFinished(5000);
