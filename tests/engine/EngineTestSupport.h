@@ -14,7 +14,6 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -28,20 +27,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Server options are written as designated initializers; the members left out keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 class TTestFrontEnd : public QObject, public IPublishFrontEnd
 {
 public:
-    QStringList Lines, Errors, Questions; // Errors: the log lines of level 1
-    QList<int> Answers;                   // scripted answers, in order; Cancel when they run out
-    int FillViews = 0, Ends = 0;
-    int ReportsAfterEnd = 0;                 // anything that arrived after OperationEnd
-    bool Aborted = false, HadErrors = false; // the operator's flags as OperationEnd saw them
+    QStringList Lines, Errors, Questions, PlainQuestions; // Errors: the log lines of level 1
+    QList<int> Answers; // scripted answers, in order; Cancel when they run out
+    int FillViews = 0, Ends = 0, ReportsAfterEnd = 0, AskDelayMs = 0; // delays the next answer
+    bool Aborted = false, HadErrors = false, SaveRecordsAsItGoes = false;
+    bool TrustThem = false, AllowPlain = false;
     qint32 RecordSaves = 0;
     TFtp::TStats FtpStats;
-    bool SaveRecordsAsItGoes = false;     // given to the operators, as the window does
-    QList<TCertificateInfo> Certificates; // the ones the operator asked about
-    QStringList PlainQuestions;           // what AllowPlainLogin was told
-    bool TrustThem = false, AllowPlain = false;
+    QList<TCertificateInfo> Certificates;
     std::function<void(const QString &text)> OnLogLine; // test hooks (abort, stop a server)
     std::function<void()> OnEnd;
     TPublishOperator *Current = nullptr;
@@ -73,6 +72,7 @@ public:
     int Ask(const QString &text) override
     {
         Questions << Note(text);
+        Idle(std::exchange(AskDelayMs, 0));
         return Answers.isEmpty() ? int(mrCancel) : Answers.takeFirst();
     }
     void OperationEnd(TPublishOperator *sender) override
@@ -107,7 +107,7 @@ public:
             loop.exec();
         return Ends == 1 && !op;
     }
-    static void Idle(int ms) // late reports would show up here
+    static void Idle(int ms)
     {
         QEventLoop loop;
         QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -120,6 +120,7 @@ public:
     }
     QString LastLine() const { return Lines.value(Lines.size() - 1); }
     std::string Dump() const { return Lines.join('\n').toStdString(); }
+    std::string ErrorDump() const { return Errors.join('\n').toStdString(); }
 
 private:
     template <class T> T Note(T value) // counts reports that arrive after OperationEnd
@@ -134,14 +135,14 @@ inline void Set(TProject &project, const char *key, const QString &value)
     project.Nodes(QString::fromLatin1(key))->SetAsString(value);
 }
 
-// A new project as the options dialog leaves it, for `local` (and `server`), one connection.
+// A new project as the options dialog leaves it, for `local` (and `server`).
 inline std::unique_ptr<TProject>
 MakeTestProject(const QString &local, const TFtpTestServer *server = nullptr, int connections = 1)
 {
     auto project = std::make_unique<TProject>();
     project->Clear();
     project->InitDefaults();
-    project->Nodes(QStringLiteral("Connections"))->SetAsInteger(connections);
+    Set(*project, "Connections", QString::number(connections));
     Set(*project, "Path", local);
     Set(*project, "Timeout", "20");
     if (server) {
@@ -191,16 +192,7 @@ inline QByteArray RandomBytes(int size, quint32 seed)
     return data;
 }
 
-// How many commands the server received that start with `prefix`.
-inline int ProtocolCount(const TFtpTestServer &server, const QString &prefix)
-{
-    return int(server.ProtocolLog()
-                   .filter(QRegularExpression("^" + QRegularExpression::escape(prefix)))
-                   .size());
-}
-
-// A local site, its file list, a front end, and a server folder served by a server of a kind
-// ("pyftpdlib" or "vsftpd") with a project that joins them.
+// A local site, a server folder served by "pyftpdlib" or "vsftpd", and a project joining them.
 class SiteTest : public ::testing::Test
 {
 protected:
@@ -237,22 +229,19 @@ protected:
     void RunClean(quint8 kind)
     {
         Run(kind);
-        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.ErrorDump();
     }
     void Upload() { RunClean(pkUpload); }
-    int CommandCount(const QString &prefix) const { return ProtocolCount(*server, prefix); }
+    // How many commands the server received that start with `prefix`.
+    int CommandCount(const QString &prefix) const
+    {
+        return int(server->ProtocolLog()
+                       .filter(QRegularExpression("^" + QRegularExpression::escape(prefix)))
+                       .size());
+    }
 };
 
-// The same on the server the test is instantiated with, over `connections` sessions.
-class ServerSiteTest : public SiteTest, public ::testing::WithParamInterface<const char *>
-{
-protected:
-    int connections = 1;
-    void SetUp() override { Serve(GetParam(), {}, connections); }
-};
-
-// Checks that every file recorded as uploaded is whole on the server and has the recorded time;
-// returns how many files are recorded.
+// Checks every recorded file is whole on the server with its time; returns how many there are.
 inline int RecordsMatchServer(const TProject &project, const QString &site,
                               const TFtpTestServer &server)
 {

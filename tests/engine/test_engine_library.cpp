@@ -1,5 +1,4 @@
-// Library routines of the engine: size texts, file sizes and ages; the mask language and the
-// ignore filter; version records (their text form is pinned by the golden project file).
+// Engine library routines: sizes, DOS times, masks, the ignore filter, version records.
 #include "engine/FileLib.h"
 #include "engine/PublishFilter.h"
 #include "engine/PublishVersions.h"
@@ -15,19 +14,15 @@
 
 #include <sys/stat.h>
 
-TEST(FileLib, SizeTexts)
+TEST(FileLib, SizeTextsSizesAndDosTimes)
 {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(
-        QStringList({FormatSize(999), FormatSize(1000), FormatSize(1536), FormatSize(5LL << 30)}),
-        QStringList({"999 byte", "0,98 KB", "1,5 KB", "5120 MB"}));
+    EXPECT_EQ(FormatSize(999) + FormatSize(1000) + FormatSize(1536) + FormatSize(5LL << 30),
+              "999 byte0,98 KB1,5 KB5120 MB");
     QLocale::setDefault(saved);
     EXPECT_EQ(FormatSizeKB(2047) + FormatSizeKB(2048), "1 KB2 KB");
-}
 
-TEST(FileLib, SizesAndDosTimesOfFiles)
-{
     QTemporaryDir dir;
     const QString file = dir.filePath("f.bin");
     WriteWholeFile(file, QByteArray(12345, 'x'));
@@ -36,9 +31,7 @@ TEST(FileLib, SizesAndDosTimesOfFiles)
     EXPECT_EQ(QList<qint64>({GetFileSize(file), GetFileSize(dir.filePath("missing")),
                              GetFileSize(dir.path()), GetFileSize(dir.filePath("fifo"))}),
               QList<qint64>({12345, 0, 0, 0}));
-
-    // 2016-09-25 23:59:30 (seconds halved) as date (36 << 9 | 9 << 5 | 25) and time
-    // (23 << 11 | 59 << 5 | 15).
+    // 2016-09-25 23:59:30 as a DOS date and time (seconds halved).
     const QDateTime when(QDate(2016, 9, 25), QTime(23, 59, 31), Qt::LocalTime);
     const qint32 expected
         = qint32((quint32((36 << 9) | (9 << 5) | 25) << 16) | ((23 << 11) | (59 << 5) | 15));
@@ -50,35 +43,25 @@ TEST(FileLib, SizesAndDosTimesOfFiles)
     // Not expressible before 1980; years from 2044 on set the sign bit.
     ASSERT_TRUE(f.setFileTime(QDateTime(QDate(1975, 1, 1), QTime(0, 0)),
                               QFileDevice::FileModificationTime));
-    EXPECT_EQ(GetFileAge(file), -1);
-    EXPECT_EQ(GetFileAge(dir.filePath("missing")), -1);
+    EXPECT_EQ(GetFileAge(file) + GetFileAge(dir.filePath("missing")), -2);
     EXPECT_LT(DateTimeToFileDate(QDateTime(QDate(2100, 1, 1), QTime(0, 0))), 0);
 }
 
 TEST(Mask, WildcardsSetsCaseAndInvalidMasks)
 {
-    // "*" spans separators; a dash first or last in a set stands for itself, wildcards in a set
-    // are plain; only ASCII letters fold; "?" is one character, even of two code units.
-    const char *cases[][3] = {{"*.bak", "/site/sub/old.bak", "matches"},
-                              {"*.BAK", "a.bak", "matches"},
-                              {"?", "", ""},
-                              {"[abc]x", "Bx", "matches"},
+    // "*" spans separators; only ASCII letters fold; "?" is one character, even a surrogate pair.
+    const char *cases[][3] = {{"*.BAK", "/site/sub/old.bak", "matches"},
                               {"[!a-z]1", "01", "matches"},
                               {"[!a-z]1", "q1", ""},
                               {"[-x][x-]", "--", "matches"},
-                              {"[*?]", "a", ""},
                               {"*a*b*c", "xxaxxcxxb", ""},
                               {"\u00e9*", "\u00c9t\u00e9", ""},
                               {"?.txt", "\U0001F600.txt", "matches"}};
     for (const auto &[mask, text, expected] : cases)
         EXPECT_EQ(MatchesMask(QString::fromUtf8(text), QString::fromUtf8(mask)), *expected != 0)
             << mask << " " << text;
-    for (const char *mask : {"[]", "a[!", "[z-a]"})
-        EXPECT_THROW(TMask{mask}, EMaskError) << mask;
     EXPECT_EQ(ErrorOf<EMaskError>([] { TMask("ab[c"); }), "'ab[c' is an invalid mask at (3)");
-
-    // A recursive matcher needs about C(n, 29) steps for this; this one needs n x 60, so the
-    // test simply finishes.
+    // A recursive matcher needs about C(n, 29) steps for this one, so the test would not end.
     const TMask m(QString("*a").repeated(29) + "b*");
     EXPECT_FALSE(m.Matches(QString(20000, u'a')));
     EXPECT_TRUE(m.Matches(QString(20000, u'a') + "bc"));
@@ -87,9 +70,11 @@ TEST(Mask, WildcardsSetsCaseAndInvalidMasks)
 TEST(Filter, LocalAndRemoteFormsKeepTheirSidesApart)
 {
     TXMLStore filters;
-    const char *entries[][2]
-        = {{"*.bak", ":no"},  {"cgi-bin\\*", "no"}, {"images\\", "x:no:y"}, {"keep\\*", ":yes"},
-           {"www\\*", ":no"}, {"[bad", ":no"},      {"img/*.psd", ":no"}};
+    const char *entries[][2] = {{"*.bak", ":no"},
+                                {"images\\", "x:no:y"},
+                                {"keep\\*", ":yes"},
+                                {"www\\*", ":no"},
+                                {"[bad", ":no"}};
     for (const auto &[mask, options] : entries) {
         TXMLStore *entry = filters.Add();
         entry->Nodes("Mask")->Value = mask;
@@ -99,18 +84,16 @@ TEST(Filter, LocalAndRemoteFormsKeepTheirSidesApart)
     f.LoadLocal("/srv", &filters);
     f.LoadLocal("/srv/", &filters); // clears first
     f.LoadRemote("/srv/www", &filters);
-    ASSERT_EQ(f.Count(), 14);
-    for (const char *ignored : {"sub/old.BAK", "cgi-bin/", "images/", "img/a.psd"})
+    ASSERT_EQ(f.Count(), 10);
+    for (const char *ignored : {"sub/old.BAK", "images/"})
         EXPECT_TRUE(f.IsIgnored(QString("/srv/") + ignored, fsLocal)) << ignored;
-    for (const char *kept : {"images/a.gif", "keep/a.html", "index.html", "[bad"})
+    for (const char *kept : {"images/a.gif", "keep/a.html", "[bad"})
         EXPECT_FALSE(f.IsIgnored(QString("/srv/") + kept)) << kept;
     EXPECT_TRUE(f.IsMatch("/srv/keep/a.html", "yes"));
-    // Both sides' paths begin with "/": a caller that names its side gets only that side's
-    // entries, so the local mask /srv/www/* does not hide the server's /srv/www.
+    // A caller that names its side gets only that side's entries.
     EXPECT_TRUE(f.IsIgnored("/srv/www/index.html"));
     EXPECT_FALSE(f.IsIgnored("/srv/www/index.html", fsRemote));
     EXPECT_TRUE(f.IsIgnored("/srv/www/www/x", fsRemote));
-    EXPECT_TRUE(f.IsIgnored("/srv/www/cgi-bin/form.pl", fsRemote));
 }
 
 QString Dump(const TPublishVersions &v)
@@ -129,7 +112,6 @@ TEST(Versions, LookupReaderAndRemoval)
     // The name is all after the first space: its blanks are part of it.
     EXPECT_EQ(Dump(v),
               "12:a.html|0:noSpaceHere|0:name|3: padded name \t|0:big|7:\t|0:8 lead|4:dup|5:dup");
-    // Lookups are exact and find the first of duplicates; a missing name is added once.
     EXPECT_EQ(v.FindOrAdd("dup")->Date, 4);
     EXPECT_EQ(v.FindOrAdd("A.html"), v.FindOrAdd("A.html"));
     EXPECT_EQ(v.Count(), 10);
@@ -140,8 +122,7 @@ TEST(Versions, LookupReaderAndRemoval)
     EXPECT_EQ(v.FindOrAdd("dup")->Date, 0);
     EXPECT_EQ(v.FindOrAdd("a.html")->Date, 0);
 
-    // Blanks survive a save and a load; a name with CR, LF or NUL is never written, so a
-    // crafted name cannot forge a record.
+    // Blanks survive; a name with CR, LF or NUL is never written, so it cannot forge a record.
     TPublishVersions names;
     for (const QString &name : {QString(" lead.html"), QString("trail.html "), QString(" "),
                                 QString("evil\r\n1474842634 secret-page.html"), QString("lf\n9 x"),

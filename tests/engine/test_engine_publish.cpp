@@ -1,21 +1,18 @@
-// Every publishing operation through TPublishOperator against real servers on loopback:
-// pyftpdlib (MLSD listings) and vsftpd (LIST listings); servers with rename and listing faults,
-// a file rewritten while it goes and a server lost in the middle of an upload.
+// Every publishing operation against pyftpdlib (MLSD) and vsftpd (LIST), and faulty servers.
 #include "tests/engine/EngineTestSupport.h"
 
 #include <QThread>
 
-namespace {
-
-QStringList Sorted(QStringList list)
+static QSet<QString> SetOf(const QStringList &list)
 {
-    list.sort();
-    return list;
+    return {list.begin(), list.end()};
 }
 
-} // namespace
-
-using Publish = ServerSiteTest;
+class Publish : public SiteTest, public ::testing::WithParamInterface<const char *>
+{
+protected:
+    void SetUp() override { Serve(GetParam()); }
+};
 
 TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)
 {
@@ -31,14 +28,12 @@ TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)
     Set(*project, "LogFile", dir.path() + "/publish.log");
     Upload();
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site, ignored));
-    // Parents are created before their sub-folders; files and folders are recorded.
     EXPECT_EQ(frontEnd.StartingWith("creating of the folder "),
               QStringList({"/docs/", "/emptyfolder/", "/img/", "/docs/deep/"}));
     EXPECT_EQ(frontEnd.LastLine(),
               "4 folder(s) have been created and 4 file(s) have been uploaded");
     EXPECT_EQ(RecordsMatchServer(*project, site, *server), 4);
-    for (const char *folder : {"docs\\", "docs\\deep\\", "emptyfolder\\", "img\\"})
-        EXPECT_EQ(project->Versions.FindOrAdd(folder)->Date, 1) << folder;
+    EXPECT_EQ(project->Versions.FindOrAdd("docs\\deep\\")->Date, 1);
     // A new project on a server without TLS: a notice, no question, nothing expected later.
     EXPECT_TRUE(frontEnd.Lines.contains("the connection is not encrypted: the server offers no "
                                         "TLS, so the password went in clear"));
@@ -49,25 +44,17 @@ TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)
     EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
     EXPECT_EQ(frontEnd.FtpStats.Connections, 0);
 
-    // New content with a time in the past (any other time counts as a change), a new folder,
-    // one the server has already, and a folder removed behind our back (made again when a
-    // transfer into it fails). Known folders are not looked at.
+    // An older time, new folders, and a folder removed behind our back (made again).
     Write("img/logo.gif", RandomBytes(40000, 2));
     SetFileAge(site + "img/logo.gif", 7200);
     SetFileAge(site + "docs/deep/readme.txt", 600);
     QDir(OnServer("docs/deep")).removeRecursively();
-    for (const QString &folder : {site + "docs/new", site + "there", OnServer("there")})
-        QDir().mkpath(folder);
-    const qsizetype before = server->ProtocolLog().size();
+    QDir().mkpath(site + "docs/new");
     Upload();
-    EXPECT_EQ(Sorted(Uploaded()), QStringList({"docs/deep/readme.txt", "img/logo.gif"}));
-    EXPECT_EQ(Sorted(frontEnd.StartingWith("creating of the folder ")),
-              QStringList({"/docs/deep/", "/docs/new/"}));
-    const QStringList commands = server->ProtocolLog().mid(before);
-    EXPECT_EQ(commands.filter(QRegularExpression("^(CWD|MKD|DELE|SIZE|MLST) /img")), QStringList());
-    EXPECT_EQ(commands.filter(QRegularExpression("^STOR ")).size(), 3); // one again after MKD
+    EXPECT_EQ(SetOf(Uploaded()), SetOf({"docs/deep/readme.txt", "img/logo.gif"}));
+    EXPECT_EQ(SetOf(frontEnd.StartingWith("creating of the folder ")),
+              SetOf({"/docs/deep/", "/docs/new/"}));
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site, ignored));
-    EXPECT_EQ(project->Versions.FindOrAdd("there\\")->Date, 1);
     EXPECT_EQ(ReadWholeFile(dir.path() + "/publish.log").count("\r\nStart: "), 3);
 
     // The local folder is gone: every operation refuses before connecting, records kept.
@@ -86,13 +73,9 @@ TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)
 TEST_P(Publish, SafeUploadRenamesAWholeCopyOverTheLiveFile)
 {
     Set(*project, "SetPermission", "1");
-    const QString longName = QString(251, 'n') + ".txt";
-    const QString longUtf8 = "sub/" + QString(125, QChar(0xe9)) + ".jpeg"; // 255 bytes
     Write("big.bin", RandomBytes(30000, 3));
     Write("zero.bin", QByteArray());
     Write("cgi/a.pl", "#!/usr/bin/perl\nprint \"Content-type: text/plain\\n\\n\";\n");
-    Write(longName, "long name\n");
-    Write(longUtf8, RandomBytes(3000, 9));
     // The name a safe upload of the page would take first is a file of the site.
     Write(SafeUploadTemporaryName("page.html", site), "a file of the site\n");
     Write("page.html", "the page\n");
@@ -108,23 +91,15 @@ TEST_P(Publish, SafeUploadRenamesAWholeCopyOverTheLiveFile)
     EXPECT_EQ(log.indexOf("RNTO /big.bin"), log.indexOf("RNFR " + temporary) + 1);
     EXPECT_FALSE(log.contains("STOR /big.bin"));
     EXPECT_TRUE(log.contains("STOR /zero.bin"));
-    // "*.pl" goes in ASCII mode with its line ends kept, and becomes executable.
-    const qsizetype script
-        = log.indexOf("STOR /cgi/" + SafeUploadTemporaryName("a.pl", site + "cgi/"));
-    EXPECT_GT(log.lastIndexOf(QRegularExpression("^TYPE A"), script),
-              log.lastIndexOf(QRegularExpression("^TYPE I"), script));
-    EXPECT_EQ(log.filter("SITE CHMOD"), QStringList{"SITE CHMOD 755 /cgi/a.pl"});
+    EXPECT_EQ(log.filter("SITE CHMOD"), QStringList{"SITE CHMOD 755 /cgi/a.pl"}); // "*.pl"
     EXPECT_TRUE(QFileInfo(OnServer("cgi/a.pl")).permissions() & QFile::ExeOther);
 
-    // Again: the live files are replaced, never deleted; the site's file with the temporary
-    // name stays, and a server scan takes it for the site's, not for a leftover of ours.
+    // Live files are replaced, never deleted; the site's file with the temporary name stays.
     Write("big.bin", RandomBytes(20000, 4));
-    Write(longUtf8, RandomBytes(2000, 10));
-    for (const QString &name : {QString("page.html"), QString("big.bin"), longName, longUtf8})
+    for (const char *name : {"page.html", "big.bin"})
         SetFileAge(site + name, 600);
     Upload();
-    EXPECT_EQ(Uploaded().size(), 4);
-    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    EXPECT_EQ(Uploaded().size(), 2);
     EXPECT_EQ(CommandCount("DELE "), 0);
     EXPECT_EQ(CommandCount("RNTO /big.bin"), 2);
     RunClean(pkCompare);
@@ -136,26 +111,24 @@ TEST_P(Publish, CompareMarksMissingAndResizedFiles)
 {
     Set(*project, "CheckSize", "1");
     Write("a.html", QByteArray(100, 'a'));
-    Write("b.gif", RandomBytes(1000, 6));
-    Write("c.gif", RandomBytes(500, 7));
-    Write("d/e.gif", RandomBytes(300, 8));
+    for (const char *name : {"b.gif", "c.gif", "d/e.gif"})
+        Write(name, RandomBytes(500, 6));
     Upload();
     // The server changes behind our back; sizes of text files are not compared.
     QFile::remove(OnServer("c.gif"));
-    WriteWholeFile(OnServer("b.gif"), RandomBytes(1007, 6));
+    WriteWholeFile(OnServer("b.gif"), RandomBytes(507, 6));
     WriteWholeFile(OnServer("a.html"), QByteArray(105, 'a'));
     WriteWholeFile(OnServer("extra.txt"), QByteArray(10, 'x'));
     WriteWholeFile(OnServer("ignored.bak"), "ignored on the server too");
     QDir().mkpath(OnServer("xdir"));
     RunClean(pkCompare);
-    const QStringList lines = frontEnd.Lines;
-    EXPECT_TRUE(lines.contains("files \"" + site + "b.gif\" and \"/b.gif\" have different size"));
-    EXPECT_TRUE(lines.contains("file " + site + "c.gif is not exists on server"));
     for (const QString &line : QStringList{
+             "files \"" + site + "b.gif\" and \"/b.gif\" have different size",
+             "file " + site + "c.gif is not exists on server",
              "    1 folders exists on the server but does not exist in the local system",
              "    1 files (10 byte) exists on the server but does not exist in the local system",
-             "    2 files (" + FormatSize(1500) + ") need uploading"})
-        EXPECT_TRUE(lines.contains(line)) << frontEnd.Dump();
+             "    2 files (" + FormatSize(1000) + ") need uploading"})
+        EXPECT_TRUE(frontEnd.Lines.contains(line)) << line.toStdString() << "\n" << frontEnd.Dump();
     EXPECT_FALSE(Sync(list, "b.gif") || Sync(list, "c.gif") || Sync(list, ""));
     EXPECT_TRUE(Sync(list, "a.html") && Sync(list, "d\\e.gif"));
     Upload();
@@ -168,9 +141,8 @@ TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
     Write("blocked/page.html", "inside\n");
     WriteWholeFile(OnServer("blocked"), "a file"); // neither entering nor creating it can work
     Run(pkUpload);
-    // Each error line names what it is about: the folder, then its file.
     ASSERT_EQ(frontEnd.Errors.size(), 2);
-    EXPECT_TRUE(frontEnd.Errors[0].startsWith("/blocked/: ")) << frontEnd.Errors[0].toStdString();
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith("/blocked/: ")) << frontEnd.ErrorDump();
     EXPECT_TRUE(frontEnd.Errors[1].startsWith(site + "blocked/page.html: "));
     EXPECT_EQ(project->Versions.FindOrAdd("blocked\\")->Date, 0);
     EXPECT_FALSE(Sync(list, "blocked\\") || Sync(list, "blocked\\page.html"));
@@ -182,13 +154,12 @@ TEST_P(Publish, AFolderTheServerRefusesKeepsNeedingUpload)
 
 TEST_P(Publish, AFolderLinkWhoseTargetVanishedIsAnErrorAndItsServerCopiesStay)
 {
-    // A folder on another drive, linked into the site; then the drive is gone.
     const QString drive = dir.path() + "/drive", away = dir.path() + "/unmounted";
     WriteWholeFile(drive + "/deep/pic.bin", RandomBytes(3000, 1));
     ASSERT_TRUE(QFile::link(drive, site + "media"));
     Write("index.html", "home\n");
     Upload();
-    const auto expected = TreeOf(server->Root);
+    const auto expected = TreeOf(server->Root), siteNow = TreeOf(site);
     ASSERT_EQ(expected.value("media/deep/pic.bin"), RandomBytes(3000, 1));
     ASSERT_TRUE(QDir().rename(drive, away));
     Run(pkUpload);
@@ -196,8 +167,6 @@ TEST_P(Publish, AFolderLinkWhoseTargetVanishedIsAnErrorAndItsServerCopiesStay)
               QStringList{"the link " + site + "media (to " + drive
                           + ") cannot be read: No such file or directory; nothing below it on "
                             "the server is removed or downloaded"});
-    // Neither removal nor download touches what the server holds below it, nor asks about it.
-    const auto siteNow = TreeOf(site);
     for (const quint8 kind : {pkCompare, pkRemove, pkDownload}) {
         frontEnd.Answers = {mrYesToAll};
         Run(kind);
@@ -205,9 +174,8 @@ TEST_P(Publish, AFolderLinkWhoseTargetVanishedIsAnErrorAndItsServerCopiesStay)
         EXPECT_TRUE(frontEnd.Lines.contains(
             "the server's entries below /media are left alone: " + site + "media cannot be read"));
         EXPECT_EQ(TreeOf(server->Root), expected) << int(kind);
-        EXPECT_EQ(TreeOf(site), siteNow) << int(kind);
+        EXPECT_EQ(TreeOf(site).keys(), QStringList({"index.html", "media"})) << int(kind);
     }
-    // The drive is back: its records were kept, nothing needs sending.
     ASSERT_TRUE(QDir().rename(away, drive));
     Upload();
     EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
@@ -226,8 +194,7 @@ TEST_P(Publish, AnEditInTheSameTwoSecondsAsTheUploadIsNeverMissed)
     EXPECT_EQ(ReadWholeFile(OnServer("page.html")), "second\n");
 }
 
-// ---- server-only entries: /only/a.txt, /only/b.txt and /z.txt besides the uploaded keep.txt
-
+// Server-only entries /only/a.txt, /only/b.txt and /z.txt besides the uploaded keep.txt.
 class ServerOnly : public Publish
 {
 protected:
@@ -252,8 +219,7 @@ protected:
                + action + "?";
     }
     bool OnServerNow(const QString &name) const { return QFileInfo::exists(OnServer(name)); }
-    // Names no operation may act on: one that means another path once it is a relative name,
-    // and ones that cannot go back on the wire (pyftpdlib lists bytes that are not UTF-8 as "?").
+    // Names no operation may act on (pyftpdlib lists bytes that are not UTF-8 as "?").
     void WriteHostileNames()
     {
         WriteWholeFile(OnServer("we\\ird.txt"), "w");
@@ -277,11 +243,9 @@ protected:
 
 TEST_P(ServerOnly, RemoveFollowsTheAnswersAndSkipsUnsafeNames)
 {
-    frontEnd.Answers = {mrCancel};
-    Run(pkRemove);
-    EXPECT_EQ(frontEnd.Questions.size(), 1);
-    EXPECT_TRUE(frontEnd.Aborted);
-    EXPECT_TRUE(OnServerNow("only/a.txt") && OnServerNow("only/b.txt") && OnServerNow("z.txt"));
+    Run(pkRemove); // Cancel
+    EXPECT_TRUE(frontEnd.Aborted && frontEnd.Questions.size() == 1);
+    EXPECT_EQ(TreeOf(server->Root).size(), 5);
 
     // Last to first: the folder's contents come before the folder and the top-level file.
     frontEnd.Answers = {mrNo, mrYes, mrNoToAll};
@@ -293,7 +257,6 @@ TEST_P(ServerOnly, RemoveFollowsTheAnswersAndSkipsUnsafeNames)
     EXPECT_EQ(frontEnd.Questions[0], Question("file", first, "remove it from server"));
     EXPECT_EQ(frontEnd.StartingWith("remove "), QStringList{second});
     EXPECT_TRUE(OnServerNow(first) && !OnServerNow(second) && OnServerNow("z.txt"));
-    EXPECT_EQ(frontEnd.LastLine(), "0 folder(s) and 1 file(s) have been removed");
 
     WriteHostileNames();
     auto left = TreeOf(server->Root);
@@ -326,60 +289,41 @@ TEST_P(ServerOnly, DownloadFollowsTheAnswersAndSkipsUnsafeNamesAndTemporaries)
     EXPECT_GT(
         frontEnd.Questions.indexOf(Question("folder", "/only", "create it in local system")),
         frontEnd.Questions.indexOf(Question("file", "/only/a.txt", "download it from server")));
-    EXPECT_EQ(TreeOf(site), (QMap<QString, QByteArray>{{"keep.txt", "keep"},
-                                                       {"only/", ""},
-                                                       {"only/a.txt", "aaaa"},
-                                                       {"only/b.txt", "bbbbbb"},
-                                                       {"z.txt", "zz"}}));
-    // The refresh that follows shows them as being in step with the server.
+    EXPECT_EQ(TreeOf(site).keys(),
+              QStringList({"keep.txt", "only/", "only/a.txt", "only/b.txt", "z.txt"}));
+    EXPECT_EQ(ReadWholeFile(site + "only/b.txt"), "bbbbbb");
     EXPECT_EQ(frontEnd.FillViews, 1);
     for (const char *name : {"only\\", "only\\a.txt", "z.txt", ""})
         EXPECT_TRUE(Sync(list, name)) << name;
-    QFile::remove(OnServer("we\\ird.txt"));
-    Run(pkDownload); // nothing is left to do: no question, no refresh
-    EXPECT_TRUE(frontEnd.Questions.isEmpty());
-    EXPECT_EQ(frontEnd.FillViews, 0);
 }
 
 TEST_P(ServerOnly, AFolderHoldingAnEntryTheUserKeptIsNeitherAskedAboutNorRemoved)
 {
-    // No for the deepest file first, then Yes one by one or Yes to All, over one session or four.
-    const QList<int> scripts[] = {{mrNo, mrYesToAll}, {mrNo, mrYes, mrYes, mrYes}};
-    for (const int sessions : {1, 4}) {
-        for (const QList<int> &answers : scripts) {
-            for (const char *name : {"only/a.txt", "only/b.txt", "only/deep/c.txt", "z.txt"})
-                WriteWholeFile(OnServer(name), "x");
-            Set(*project, "Connections", QString::number(sessions));
-            frontEnd.Answers = answers;
-            RunClean(pkRemove);
-            EXPECT_EQ(frontEnd.Questions.value(0),
-                      Question("file", "/only/deep/c.txt", "remove it from server"));
-            EXPECT_EQ(frontEnd.Questions.size(), answers.size())
-                << frontEnd.Questions.join('\n').toStdString();
-            EXPECT_EQ(TreeOf(server->Root), (QMap<QString, QByteArray>{{"keep.txt", "keep"},
-                                                                       {"only/", ""},
-                                                                       {"only/deep/", ""},
-                                                                       {"only/deep/c.txt", "x"}}));
-        }
+    // No for the deepest file first, then Yes to All over one session or Yes one by one over four.
+    const std::pair<int, QList<int>> runs[]
+        = {{1, {mrNo, mrYesToAll}}, {4, {mrNo, mrYes, mrYes, mrYes}}};
+    for (const auto &[sessions, answers] : runs) {
+        for (const char *name : {"only/a.txt", "only/b.txt", "only/deep/c.txt", "z.txt"})
+            WriteWholeFile(OnServer(name), "x");
+        Set(*project, "Connections", QString::number(sessions));
+        frontEnd.Answers = answers;
+        RunClean(pkRemove);
+        EXPECT_EQ(frontEnd.Questions.value(0),
+                  Question("file", "/only/deep/c.txt", "remove it from server"));
+        EXPECT_EQ(frontEnd.Questions.size(), answers.size())
+            << frontEnd.Questions.join('\n').toStdString();
+        EXPECT_EQ(TreeOf(server->Root).keys(),
+                  QStringList({"keep.txt", "only/", "only/deep/", "only/deep/c.txt"}));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Publish, ::testing::Values("pyftpdlib", "vsftpd"));
 INSTANTIATE_TEST_SUITE_P(Servers, ServerOnly, ::testing::Values("pyftpdlib", "vsftpd"));
 
-// Servers that refuse to rename over an existing file: some keep the copy whole, others lose it
-// or keep half of it after their 226. The live file goes only for a whole copy; afterwards a
-// server without the fault puts everything in step.
+// Servers that refuse to rename over a file, keeping the copy whole, losing it or half of it:
+// the live file goes only for a whole copy.
 class RenameFault : public SiteTest, public ::testing::WithParamInterface<const char *>
 {
-protected:
-    void Serve(const QString &fault = {}, const QString &listingFault = {})
-    {
-        TPyftpdlibOptions options;
-        options.RenameFault = fault;
-        options.ListingFault = listingFault;
-        SiteTest::Serve("pyftpdlib", options);
-    }
 };
 
 TEST_P(RenameFault, TheLiveFileGoesOnlyForAWholeCopy)
@@ -388,10 +332,10 @@ TEST_P(RenameFault, TheLiveFileGoesOnlyForAWholeCopy)
     const QStringList names{"page.html", "img/photo.bin"};
     Write(names[0], "first page\n");
     Write(names[1], RandomBytes(3000, 11));
-    ASSERT_NO_FATAL_FAILURE(Serve());
+    ASSERT_NO_FATAL_FAILURE(Serve("pyftpdlib"));
     Upload();
     const auto before = TreeOf(server->Root);
-    ASSERT_NO_FATAL_FAILURE(Serve(GetParam()));
+    ASSERT_NO_FATAL_FAILURE(Serve("pyftpdlib", {.RenameFault = GetParam()}));
     Write(names[0], "second page, a longer one\n");
     Write(names[1], RandomBytes(2500, 12));
     for (const QString &name : names)
@@ -408,16 +352,13 @@ TEST_P(RenameFault, TheLiveFileGoesOnlyForAWholeCopy)
             continue;
         }
         EXPECT_EQ(dele, -1) << name.toStdString();
-        EXPECT_EQ(frontEnd.Errors
-                      .filter("the file /" + name
-                              + " has been left as it was on the server: the rename refused (")
-                      .size(),
+        EXPECT_EQ(frontEnd.Errors.filter("the file /" + name + " has been left as it was").size(),
                   1);
         EXPECT_FALSE(Sync(list, QString(name).replace('/', '\\')));
     }
     // The live files as they were, and no copy of ours left behind.
     EXPECT_EQ(TreeOf(server->Root), whole ? TreeOf(site) : before);
-    ASSERT_NO_FATAL_FAILURE(Serve());
+    ASSERT_NO_FATAL_FAILURE(Serve("pyftpdlib"));
     Upload();
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
     EXPECT_EQ(list.CountOutdated(true), 0);
@@ -426,19 +367,18 @@ TEST_P(RenameFault, TheLiveFileGoesOnlyForAWholeCopy)
 INSTANTIATE_TEST_SUITE_P(Faults, RenameFault,
                          ::testing::Values("refuse-replace", "lose-temporary", "short-temporary"));
 
-// A server whose every listing line is one no form explains: the scan says so in one line, and
-// Remove and Download, answered Yes to All, remove and download nothing.
-using UnreadableListing = RenameFault;
+// Listing lines no form explains: one line says so, and nothing is removed or downloaded.
+using UnreadableListing = SiteTest;
 
 TEST_F(UnreadableListing, IsLoggedAndNothingIsRemovedOrDownloaded)
 {
     Write("keep.txt", "keep");
-    ASSERT_NO_FATAL_FAILURE(Serve());
+    ASSERT_NO_FATAL_FAILURE(Serve("pyftpdlib"));
     Upload();
     WriteWholeFile(OnServer("only/a.txt"), "aaaa");
     WriteWholeFile(OnServer("z.txt"), "zz");
     const auto onServer = TreeOf(server->Root);
-    ASSERT_NO_FATAL_FAILURE(Serve({}, "unreadable"));
+    ASSERT_NO_FATAL_FAILURE(Serve("pyftpdlib", {.ListingFault = "unreadable"}));
     for (const quint8 kind : {quint8(pkRemove), quint8(pkDownload)}) {
         frontEnd.Answers = {mrYesToAll};
         Run(kind);
@@ -447,18 +387,16 @@ TEST_F(UnreadableListing, IsLoggedAndNothingIsRemovedOrDownloaded)
         EXPECT_TRUE(frontEnd.Questions.isEmpty()) << frontEnd.Questions.join('\n').toStdString();
     }
     EXPECT_EQ(TreeOf(server->Root), onServer);
-    EXPECT_EQ(TreeOf(site), (QMap<QString, QByteArray>{{"keep.txt", "keep"}}));
+    EXPECT_EQ(TreeOf(site).keys(), QStringList{"keep.txt"});
 }
 
-// A file rewritten during its upload, then the server lost during the next one: nothing that did
-// not arrive as it is now is recorded, and a server back on the same folder gets exactly the rest.
+// A file rewritten during its upload, then the server lost: only what arrived as it is now is
+// recorded, and a server back on the same folder gets exactly the rest.
 using Interrupted = SiteTest;
 
 TEST_F(Interrupted, AFileRewrittenDuringItsUploadOrLostWithTheServerStillNeedsUpload)
 {
-    TPyftpdlibOptions slow;
-    slow.BandwidthLimit = 128 * 1024;
-    Serve("pyftpdlib", slow);
+    Serve("pyftpdlib", {.BandwidthLimit = 128 * 1024});
     Write("a.txt", "first");
     Write("b.bin", QByteArray(300 * 1024, 'a'));      // about 2 s
     SetFileAge(site + "b.bin", 3600);                 // the rewrite below then changes its time
@@ -474,9 +412,8 @@ TEST_F(Interrupted, AFileRewrittenDuringItsUploadOrLostWithTheServerStillNeedsUp
     };
     Run(pkUpload);
     EXPECT_FALSE(frontEnd.Aborted);
-    // Every later file fails on its own, named, and the one never tried says so rather than
-    // repeating the lost file's failure. (The first name's mode goes first: text here.)
-    ASSERT_EQ(frontEnd.Errors.size(), 3) << frontEnd.Errors.join('\n').toStdString();
+    // Each failure is named; the one never tried says so. (Text files go first here.)
+    ASSERT_EQ(frontEnd.Errors.size(), 3) << frontEnd.ErrorDump();
     EXPECT_EQ(frontEnd.Errors[0],
               "the file " + site + "b.bin was changed during its upload and still needs upload");
     EXPECT_TRUE(frontEnd.Errors[1].startsWith(site + "d.bin: "))

@@ -1,46 +1,9 @@
-// FTP over TLS through the engine: the server configurations users meet (session reuse as each
-// one demands it, implicit TLS, TLS 1.2 and 1.3, one and four sessions), and a project that once
-// had TLS refusing to send its login in clear when someone strips it.
+// FTP over TLS through the engine on the servers users meet, and TLS stripped by a relay.
 #include "store/ProjectOptions.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/FtpRelay.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-// The server of a kind, with the encryption a project needs for it and the TLS version it speaks.
-struct TTlsServer
-{
-    std::unique_ptr<TFtpTestServer> Server;
-    QString Encryption = "require";
-    QString Version = "TLS 1.3";
-};
-
-TTlsServer StartTlsServer(const QString &kind)
-{
-    TTlsServer made;
-    if (kind.startsWith("vsftpd")) {
-        TVsftpdOptions options;
-        options.Tls = true; // require_ssl_reuse=YES is vsftpd's default
-        options.ImplicitTls = kind == "vsftpd-implicit";
-        made.Server = StartVsftpd({}, options);
-        made.Encryption = options.ImplicitTls ? "implicit" : "require";
-    } else if (kind.startsWith("proftpd")) {
-        TProftpdOptions options;
-        options.Tls = true;
-        options.Tls12Only = kind == "proftpd-tls1.2";
-        made.Server = StartProftpd({}, options);
-        made.Version = options.Tls12Only ? "TLS 1.2" : "TLS 1.3";
-    } else {
-        TPureFtpdOptions options;
-        options.Tls = true;
-        made.Server = StartPureFtpd({}, options);
-    }
-    return made;
-}
-
-} // namespace
 
 class TlsServers : public SiteTest,
                    public ::testing::WithParamInterface<std::tuple<const char *, int>>
@@ -50,10 +13,29 @@ class TlsServers : public SiteTest,
 TEST_P(TlsServers, TheCertificateIsTrustedOnceAndEveryByteMovesOverTls)
 {
     const auto [kind, connections] = GetParam();
-    TTlsServer tls = StartTlsServer(kind);
-    ASSERT_TRUE(tls.Server);
-    project = MakeTestProject(site, tls.Server.get(), connections);
-    Set(*project, "Encryption", tls.Encryption);
+    const QString name(kind);
+    QString encryption = "require", version = "TLS 1.3";
+    std::unique_ptr<TFtpTestServer> tls;
+    if (name.startsWith("vsftpd")) { // require_ssl_reuse=YES is vsftpd's default
+        TVsftpdOptions options;
+        options.Tls = true;
+        options.ImplicitTls = name == "vsftpd-implicit";
+        tls = StartVsftpd({}, options);
+        encryption = options.ImplicitTls ? "implicit" : "require";
+    } else if (name.startsWith("proftpd")) {
+        TProftpdOptions options;
+        options.Tls = true;
+        options.Tls12Only = name == "proftpd-tls1.2";
+        tls = StartProftpd({}, options);
+        version = options.Tls12Only ? "TLS 1.2" : "TLS 1.3";
+    } else {
+        TPureFtpdOptions options;
+        options.Tls = true;
+        tls = StartPureFtpd({}, options);
+    }
+    ASSERT_TRUE(tls);
+    project = MakeTestProject(site, tls.get(), connections);
+    Set(*project, "Encryption", encryption);
     // More data connections per session than the server hands out tickets at the login (two).
     for (int i = 0; i < 7; ++i)
         Write(QString("%1/f%2.bin").arg(i % 2 ? "a" : "b/c").arg(i),
@@ -63,20 +45,18 @@ TEST_P(TlsServers, TheCertificateIsTrustedOnceAndEveryByteMovesOverTls)
     // Not trusted: the operation ends before the login, nothing changes.
     Run(pkUpload);
     ASSERT_EQ(frontEnd.Certificates.size(), 1);
-    EXPECT_EQ(frontEnd.Certificates[0].Fingerprint, tls.Server->CertificateFingerprint);
+    EXPECT_EQ(frontEnd.Certificates[0].Fingerprint, tls->CertificateFingerprint);
     ASSERT_EQ(frontEnd.Errors.size(), 1);
     EXPECT_TRUE(frontEnd.Errors[0].startsWith("The server's certificate is not trusted"));
-    EXPECT_EQ(ProtocolCount(*tls.Server, "USER "), 0);
+    EXPECT_TRUE(tls->ProtocolLog().filter("USER ").isEmpty());
     EXPECT_TRUE(project->Nodes("TrustedCertificate")->AsString().isEmpty());
 
     frontEnd.TrustThem = true;
     RunClean(pkUpload);
-    EXPECT_EQ(frontEnd.Certificates.size(), 2);
-    EXPECT_EQ(project->Nodes("TrustedCertificate")->AsString(), tls.Server->CertificateFingerprint);
-    EXPECT_EQ(frontEnd.Lines.filter("connected with " + tls.Version).size(), 1) << frontEnd.Dump();
-    EXPECT_TRUE(TreeOf(tls.Server->Root) == TreeOf(site));
-    // Trusted from now on: no question; a compare lists every folder over protected data
-    // connections as well.
+    EXPECT_EQ(project->Nodes("TrustedCertificate")->AsString(), tls->CertificateFingerprint);
+    EXPECT_EQ(frontEnd.Lines.filter("connected with " + version).size(), 1) << frontEnd.Dump();
+    EXPECT_TRUE(TreeOf(tls->Root) == TreeOf(site));
+    // Trusted from now on; a compare lists every folder over protected data connections.
     RunClean(pkCompare);
     EXPECT_EQ(frontEnd.Certificates.size(), 2);
     EXPECT_EQ(list.CountOutdated(false), 0);
@@ -86,13 +66,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, TlsServers,
                          ::testing::Combine(::testing::Values("vsftpd-implicit", "vsftpd",
                                                               "proftpd", "proftpd-tls1.2",
                                                               "pure-ftpd"),
-                                            ::testing::Values(1, 4)),
-                         [](const auto &info) {
-                             QString name = QString("%1_%2_connections")
-                                                .arg(std::get<0>(info.param))
-                                                .arg(std::get<1>(info.param));
-                             return name.replace('-', '_').replace('.', '_').toStdString();
-                         });
+                                            ::testing::Values(1, 4)));
 
 TEST_F(SiteTest, ImplicitTlsAgainstAPlainServerNeverSendsTheLogin)
 {
@@ -108,38 +82,23 @@ TEST_F(SiteTest, ImplicitTlsAgainstAPlainServerNeverSendsTheLogin)
 }
 
 // A project on a server with TLS, then someone between it and the server who strips AUTH TLS.
-class Downgrade : public SiteTest
-{
-protected:
-    void SetUp() override
-    {
-        TPyftpdlibOptions options;
-        options.Tls = true;
-        Serve("pyftpdlib", options);
-        Write("index.html", "<p>home</p>\n");
-        ASSERT_EQ(ProjectEncryption(*project), "auto");
-    }
-    // Points the project at `relay` and runs an upload.
-    void UploadThrough(const TFtpRelay &relay)
-    {
-        Set(*project, "Port", QString::number(relay.Host.Port));
-        Run(pkUpload);
-    }
-};
+using Downgrade = SiteTest;
 
 TEST_F(Downgrade, AProjectThatHadTlsRefusesAServerWithoutItUntilTheUserAllowsIt)
 {
+    Serve("pyftpdlib", {.Tls = true});
+    Write("index.html", "<p>home</p>\n");
+    ASSERT_EQ(ProjectEncryption(*project), "auto");
     // The first connection: the certificate is trusted once, TLS from then on.
     {
         TFtpRelay honest(server->Port);
+        Set(*project, "Port", QString::number(honest.Host.Port));
         frontEnd.TrustThem = true;
-        UploadThrough(honest);
-        EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+        RunClean(pkUpload);
         EXPECT_FALSE(honest.Sent().contains("PASS"));
         EXPECT_EQ(project->Nodes("TlsOffered")->AsString(), "1");
     }
-    // Either mark is enough: the server seen with TLS, or a certificate trusted for it. The
-    // user is asked; only a Yes sends the login in clear, this once.
+    // Either mark (TLS seen, a certificate trusted) makes it ask; only a Yes sends the login.
     const QString fingerprint = project->Nodes("TrustedCertificate")->AsString();
     for (const int round : {0, 1, 2}) {
         SCOPED_TRACE(round);
@@ -149,7 +108,8 @@ TEST_F(Downgrade, AProjectThatHadTlsRefusesAServerWithoutItUntilTheUserAllowsIt)
         frontEnd.PlainQuestions.clear();
         Write("index.html", "round " + QByteArray::number(round));
         TFtpRelay attacker(server->Port, true);
-        UploadThrough(attacker);
+        Set(*project, "Port", QString::number(attacker.Host.Port));
+        Run(pkUpload);
         ASSERT_EQ(frontEnd.PlainQuestions.size(), 1);
         EXPECT_TRUE(frontEnd.PlainQuestions[0].contains("downgrade"))
             << frontEnd.PlainQuestions[0].toStdString();
@@ -161,7 +121,7 @@ TEST_F(Downgrade, AProjectThatHadTlsRefusesAServerWithoutItUntilTheUserAllowsIt)
                 << frontEnd.Errors[0].toStdString();
             EXPECT_FALSE(sent.contains("USER") || sent.contains("PASS"));
         } else {
-            EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.Errors.join('\n').toStdString();
+            EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.ErrorDump();
             EXPECT_TRUE(sent.contains("PASS " + server->Password.toUtf8()));
             EXPECT_EQ(ReadWholeFile(OnServer("index.html")), "round 2");
             EXPECT_TRUE(ProjectExpectsTls(*project));
