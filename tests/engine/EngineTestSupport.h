@@ -18,6 +18,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <functional>
@@ -232,12 +233,20 @@ protected:
         EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.ErrorDump();
     }
     void Upload() { RunClean(pkUpload); }
-    // How many commands the server received that start with `prefix`.
+    // How many commands the server received that start with `prefix`. vsftpd's session
+    // processes may still be writing their log after the client has gone: read it until it
+    // stays the same for a moment.
     int CommandCount(const QString &prefix) const
     {
-        return int(server->ProtocolLog()
-                       .filter(QRegularExpression("^" + QRegularExpression::escape(prefix)))
-                       .size());
+        QStringList log = server->ProtocolLog();
+        for (int i = 0; i < 30; ++i) {
+            QThread::msleep(100);
+            QStringList again = server->ProtocolLog();
+            if (again == log)
+                break;
+            log = std::move(again);
+        }
+        return int(log.filter(QRegularExpression("^" + QRegularExpression::escape(prefix))).size());
     }
 };
 

@@ -398,15 +398,15 @@ TEST_F(Interrupted, AFileRewrittenDuringItsUploadOrLostWithTheServerStillNeedsUp
 {
     Serve("pyftpdlib", {.BandwidthLimit = 128 * 1024});
     Write("a.txt", "first");
-    Write("b.bin", QByteArray(300 * 1024, 'a'));      // about 2 s
+    Write("b.bin", QByteArray(640 * 1024, 'a'));      // about 5 s
     SetFileAge(site + "b.bin", 3600);                 // the rewrite below then changes its time
     Write("d.bin", QByteArray(3 * 1024 * 1024, 'x')); // about 25 s
     Write("c.txt", "third");
     Write("e/f.txt", "fourth");
     frontEnd.OnLogLine = [&](const QString &text) {
         if (text == "uploading " + site + "b.bin")
-            QTimer::singleShot(500, &frontEnd,
-                               [&] { Write("b.bin", QByteArray(300 * 1024, 'b')); });
+            QTimer::singleShot(300, &frontEnd,
+                               [&] { Write("b.bin", QByteArray(640 * 1024, 'b')); });
         if (text == "uploading " + site + "d.bin")
             QTimer::singleShot(700, &frontEnd, [&] { server->Stop(); });
     };
