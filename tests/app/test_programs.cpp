@@ -46,10 +46,9 @@ bool WaitUntil(const std::function<bool()> &condition)
     return condition();
 }
 
-// zandrel-cli with `args` separated by "|" and ZANDREL_PASSWORD set to `password`; args that
-// start with "zandrel" or "xvfb-run" run the desktop program (without a display, or on an X
-// server of its own). Stdin is at end of file unless it is a pseudo terminal (tInput; stderr with
-// tError). With a `home`, it runs as the user nobody living there.
+// zandrel-cli (or with "zandrel" or "xvfb-run" first, the desktop program) with `args` split at
+// "|" and ZANDREL_PASSWORD `password`. Stdin is at end of file unless a pseudo terminal (tInput;
+// stderr with tError) takes its place. With a `home`, it runs as the user nobody living there.
 enum TTerminalUse { tNone, tInput, tError };
 class TCli
 {
@@ -148,8 +147,8 @@ TCliResult RunCli(const QString &args, const QString &password = {}, const QStri
     return TCli(args, password, tNone, home).Finish();
 }
 
-// Each test starts with an empty projects folder and a small site: pages, a style sheet, an
-// image, a sub folder, an empty folder and an ignored "*.bak" file.
+// Each test starts with no projects and a small site with a sub folder, an empty folder and an
+// ignored "*.bak" file.
 class Cli : public ::testing::Test
 {
 protected:

@@ -1,6 +1,5 @@
-// The settings file, registry keys, masks and launchers; readers that take any input.
+// The settings file, masks and launchers; readers that take any input.
 #include "store/PrjCls.h"
-#include "store/RegistryLib.h"
 #include "store/Settings.h"
 #include "store/ShellLib.h"
 #include "store/XMLStore.h"
@@ -64,30 +63,6 @@ TEST_F(SettingsTest, DefaultsAndAFullSampleWriteTheirFilesBackAndAnInvalidOneFal
               QByteArray("[Desktop Entry]\nType=Application\nName=My Site\n"
                          "Exec=/opt/zandrel \"/p/it's 100%% \\\\\"a\\\\\\\\b\\\\\".zdx\"\n"));
     EXPECT_TRUE(QFileInfo(link).isExecutable());
-}
-
-// Keys are groups of the application's own QSettings file, which keeps no types.
-TEST_F(SettingsTest, RegistryKeysAreGroupsOfTheApplicationsSettingsFileOnly)
-{
-    const QString app = "\\Software\\morvate\\Zandrel";
-    EXPECT_THROW(RegistryLocationOf(hkeyCurrentUser, "\\Software\\morvate"), EStoreError);
-    EXPECT_THROW(RegistryLocationOf(hkeyLocalMachine, app), EStoreError);
-    {
-        const auto key = TRegistryAddress{hkeyCurrentUser, app}.OpenKey("Forms\\frmMain");
-        key->WriteInteger("Top", -12);
-        key->WriteBool("Details", true);
-        key->WriteString("Caption", " two words, with a comma ");
-    }
-    QSettings fresh("morvate", "Zandrel");
-    EXPECT_EQ(fresh.value("Forms/frmMain/Caption").toString(), " two words, with a comma ");
-    const auto key = TRegistryAddress{}.OpenKey("software\\morvate\\Zandrel\\Forms\\frmMain\\");
-    EXPECT_EQ(key->ReadInteger("Top"), -12);
-    EXPECT_TRUE(key->ReadBool("Details"));
-    EXPECT_EQ(key->ReadString("Caption"), " two words, with a comma ");
-    EXPECT_EQ(ErrorOf<EStoreError>([&] { key->ReadInteger("Caption"); }),
-              "Invalid data type for 'Caption'");
-    EXPECT_EQ(ErrorOf<EStoreError>([&] { key->ReadBool("Absent"); }),
-              "Failed to get data for 'Absent'");
 }
 
 // Mangled samples read as a project and as settings: what is written reads back the same.

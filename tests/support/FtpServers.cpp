@@ -104,9 +104,8 @@ std::vector<pid_t> Descendants(pid_t root)
     return all;
 }
 
-// Freezes the tree first so nothing can fork or be reparented away while it is collected (the
-// tree follows parent links, so vsftpd's setsid() children stay in it), then kills all of it and
-// waits until it is gone (the root stays a zombie for its QProcess to reap).
+// Freezes the tree (parent links: vsftpd's setsid() children too) so nothing forks away, kills
+// it and waits until it is gone; the root stays a zombie for its QProcess to reap.
 void KillTree(pid_t root)
 {
     const auto waitGone = [](const std::set<pid_t> &tree, const char *gone, auto timeout) {
@@ -127,10 +126,8 @@ void KillTree(pid_t root)
     waitGone(frozen, "ZXx", 10s);
 }
 
-// Starts args[0] in its own process group with its output in outputFile. The child dies with the
-// thread that started it (PR_SET_PDEATHSIG). The kernel forgets that request when a process
-// changes its user, so a daemon that drops privileges runs under a guard shell that kills the
-// group when the test dies.
+// Starts args[0] in its own process group; it dies with the thread that started it. A daemon
+// that changes its user loses PR_SET_PDEATHSIG, so a guard shell kills its group instead.
 std::unique_ptr<QProcess> Spawn(QStringList args, const QString &outputFile, bool dropsPrivileges)
 {
     if (dropsPrivileges)
@@ -160,8 +157,7 @@ std::unique_ptr<QProcess> Spawn(QStringList args, const QString &outputFile, boo
     return process;
 }
 
-// Waits until the port accepts a connection (and, with `greeting`, says "220") while the process
-// still runs; "" when it is ready.
+// "" once the port accepts a connection (with `greeting`: and says "220"), else what is wrong.
 QString WaitReady(QProcess &process, int port, bool greeting)
 {
     const auto ended = [&process] {
@@ -191,10 +187,8 @@ QString Fill(QString text, const TVars &vars)
     return text;
 }
 
-// How a fixture starts: Command (arguments without blanks) and the configuration template Config
-// from tests/support, copied to the fixture's folder with ExtraConfig appended, get "{port}",
-// "{pasv-min}", "{pasv-max}", "{dir}" (the fixture's folder), "{unpacked}" and the fixture's
-// own placeholders filled in.
+// Command (arguments without blanks) and the template Config plus ExtraConfig get "{port}",
+// "{pasv-min}", "{pasv-max}", "{dir}", "{unpacked}" and the fixture's own placeholders filled in.
 struct TLaunch
 {
     QString Command;
@@ -265,9 +259,8 @@ template <class T> std::unique_ptr<T> MakeFixture(const QString &kind)
     return fixture;
 }
 
-// A server for the test user on `root` (or a new folder in its own) with "{root}" and, with
-// `tls`, "{cert}" and "{key}" (the `given` certificate or one of its own) in `vars`. With
-// `ftpUser` the local user "ftp" takes the root over.
+// A server on `root` (or a new folder) with "{root}", and with `tls` "{cert}" and "{key}", in
+// `vars`; with `ftpUser` the local user "ftp" takes the root over.
 std::unique_ptr<TFtpTestServer> MakeServer(const QString &kind, const QString &root, bool ftpUser,
                                            bool tls, TVars &vars, TTestCertificate given = {})
 {

@@ -1,6 +1,5 @@
-// Test entry point: every test process gets its own home, config, data, cache, runtime and
-// temporary folders, so no test reads or writes the real user's state, nor another test's
-// (the FTP window's "FTPWinTemp" lies in the temporary folder).
+// Every test process gets its own home, config, data, cache, runtime and temporary folders, so
+// no test touches the real user's state or another test's (the temporary one holds FTPWinTemp).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
