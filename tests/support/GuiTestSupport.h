@@ -58,7 +58,8 @@ template <class W> W *Child(QWidget *parent, const char *name)
     return child;
 }
 
-// Answers the next message box with `button` and keeps its text.
+// Answers the next message box with `button` (NoButton: its default, as Enter would) and keeps
+// its text.
 struct TBoxAnswer
 {
     QString Text;
@@ -67,8 +68,11 @@ struct TBoxAnswer
         : Answer([this, button](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
             Text = box ? box->text() : QString();
-            ASSERT_TRUE(box && box->button(button)) << Text.toStdString();
-            box->button(button)->click();
+            QAbstractButton *pressed = !box                              ? nullptr
+                                       : button == QMessageBox::NoButton ? box->defaultButton()
+                                                                         : box->button(button);
+            ASSERT_TRUE(pressed) << Text.toStdString();
+            pressed->click();
         })
     {
     }

@@ -998,7 +998,7 @@ int TfrmMain::Ask(const QString &text)
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel | QMessageBox::YesToAll
                         | QMessageBox::NoToAll,
                     this);
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(QMessageBox::No); // Enter must never delete or overwrite
     switch (box.exec()) {
     case QMessageBox::Yes:
         return mrYes;

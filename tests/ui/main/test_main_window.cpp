@@ -169,8 +169,7 @@ struct TWindow
 
 } // namespace
 
-// One working session: open, inspect, sort, mark, hide, upload, remove what only the server
-// holds, abort, close, and open again.
+// One working session: open, mark, hide, upload, remove what only the server holds, close, reopen.
 TEST(MainWindow, Session)
 {
     TPyftpdlibOptions slow;
@@ -257,20 +256,19 @@ TEST(MainWindow, Session)
     EXPECT_EQ(window->pnlStat->text(), " 0 of 6 files need uploading");
     EXPECT_EQ(site.Record("big.bin"), GetFileAge(site.Local + "/big.bin"));
 
-    // Removing what only the server holds asks first.
-    for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
+    // Removing what only the server holds asks first; Enter keeps the file.
+    for (const auto button : {QMessageBox::NoButton, QMessageBox::Yes}) {
         TBoxAnswer answer(button);
         ASSERT_TRUE(w->Run(window->miRemove));
         EXPECT_TRUE(answer.Text.startsWith("The file \"/old.html\" exists on the server but"))
             << answer.Text.toStdString();
         EXPECT_EQ(QFileInfo::exists(site.Server->LocalPath("/old.html")),
-                  button == QMessageBox::No);
+                  button == QMessageBox::NoButton);
     }
     EXPECT_EQ(ReadWholeFile(site.Server->LocalPath("/big.bin")),
               ReadWholeFile(site.Local + "/big.bin"));
 
-    // The server browser gets the password outside its command line, as this process has it.
-    // (Servers and other tests' programs may have it on their command lines: they don't count.)
+    // The server browser gets the password outside its command line (other programs' don't count).
     window->ProgramFile = ZANDREL_BINARY_DIR "/app/zandrel";
     const auto listings = [&] { return site.Server->ProtocolLog().filter("MLSD").size(); };
     const auto listedBefore = listings();
