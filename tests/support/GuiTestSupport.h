@@ -67,10 +67,9 @@ struct TBoxAnswer
     explicit TBoxAnswer(QMessageBox::StandardButton button)
         : Answer([this, button](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
-            Text = box ? box->text() : QString();
-            QAbstractButton *pressed = !box                              ? nullptr
-                                       : button == QMessageBox::NoButton ? box->defaultButton()
-                                                                         : box->button(button);
+            ASSERT_TRUE(box);
+            Text = box->text();
+            QAbstractButton *pressed = button ? box->button(button) : box->defaultButton();
             ASSERT_TRUE(pressed) << Text.toStdString();
             pressed->click();
         })

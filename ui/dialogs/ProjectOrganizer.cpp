@@ -263,7 +263,7 @@ void TfrmProjectOrganizer::btnDeleteClick()
     if (QMessageBox::question(
             this, windowTitle(),
             QStringLiteral("Do you want to delete \"%1\" project?").arg(row->text(0)),
-            QMessageBox::Yes | QMessageBox::No)
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         != QMessageBox::Yes)
         return;
     if (!QFile::remove(PathOf(row))) {

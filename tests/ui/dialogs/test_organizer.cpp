@@ -70,12 +70,13 @@ protected:
             return "no row " + caption;
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualItemRect(found.first()).center());
-        // A box without that button gets its first one, so that a wrong box fails, not hangs.
+        // NoButton takes the default, as Enter would; a box without the button gets its first.
         QString text;
         TModalAnswer box([&](QWidget *modal) {
             auto *shown = qobject_cast<QMessageBox *>(modal);
             text = shown->text();
-            (shown->button(answer) ? shown->button(answer) : shown->buttons().first())->click();
+            QAbstractButton *button = answer ? shown->button(answer) : shown->defaultButton();
+            (button ? button : shown->buttons().first())->click();
         });
         QTest::keyClick(list, key);
         if (key == Qt::Key_F2) {
@@ -111,8 +112,8 @@ TEST_F(Organizer, DeleteAndRenameNeverLoseOrMisplaceAFile)
                                    "Site|ftp.s.org|sam", "taken|h|u"}));
     EXPECT_EQ(Selected(), "open");
 
-    // Delete asks, then selects the row at the place or the last row.
-    EXPECT_EQ(Press("taken", Qt::Key_Delete, QMessageBox::No),
+    // Delete asks (Enter keeps the file), then selects the row at the place or the last row.
+    EXPECT_EQ(Press("taken", Qt::Key_Delete, QMessageBox::NoButton),
               "Do you want to delete \"taken\" project?");
     EXPECT_TRUE(QFile::exists(ProjectsFolder() + "taken.zdx"));
     Press("taken", Qt::Key_Delete, QMessageBox::Yes);
