@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
 #include <QTreeView>
@@ -215,3 +216,13 @@ private:
     std::function<void(const QString &)> m_previousNotice;
     QHash<const TFileListItem *, size_t> m_syncChildrenFrom; // children known synchronous
 };
+
+// Runs `call`, turning a failure into an error box: nothing may unwind into the event loop.
+template <class Call> void Guarded(QWidget *parent, Call call)
+{
+    try {
+        call();
+    } catch (const std::exception &error) {
+        QMessageBox::critical(parent, QStringLiteral("Zandrel"), QString::fromUtf8(error.what()));
+    }
+}
