@@ -112,13 +112,14 @@ void TProject::Save(bool onlyIfExists)
         if (Trimmed(Nodes(QStringLiteral("User"))->Value).isEmpty()
             || Trimmed(Nodes(QStringLiteral("Host"))->Value).isEmpty())
             return;
-        // The login and host go into the name as stored.
+        // The login and host go into the name as stored. A second project for them is
+        // "user@host (2)": a bare digit would read as part of the address.
         const QString folder = ProjectsFolder();
         const QString base = folder + Nodes(QStringLiteral("User"))->Value + u'@'
                              + Nodes(QStringLiteral("Host"))->Value;
         QString name = base + QStringLiteral(".zdx");
-        for (int suffix = 1; QFileInfo::exists(name); ++suffix)
-            name = base + QString::number(suffix) + QStringLiteral(".zdx");
+        for (int suffix = 2; QFileInfo::exists(name); ++suffix)
+            name = base + QStringLiteral(" (%1).zdx").arg(suffix);
         MakePrivatePath(folder);
         FileName = name;
     } else if (onlyIfExists && !QFileInfo::exists(FileName)) {

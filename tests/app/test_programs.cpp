@@ -228,9 +228,9 @@ TEST_F(Cli, NewWritesTheProjectListFindsItAndUsageErrorsExitWithTwo)
     EXPECT_EQ(
         ReadWholeFile(made.Last()),
         ReadWholeFile(TestDataPath("cli_new_project.zdx")).replace("@SITE@", m_site.toUtf8()));
-    // The same login and host again: the first free suffix.
+    // The same login and host again: the first free suffix, set apart from the address.
     const QString second = RunCli(site + "|--host|127.0.0.1|--user|me|--connections|10").Last();
-    EXPECT_EQ(second, ProjectsFolder() + "me@127.0.0.11.zdx");
+    EXPECT_EQ(second, ProjectsFolder() + "me@127.0.0.1 (2).zdx");
     EXPECT_TRUE(ReadWholeFile(second).contains("<Connections>\r\n10\r\n</Connections>"));
 
     // Found by file or title, exact first, then ignoring case; listed by title.

@@ -191,7 +191,7 @@ bool DeleteSelectedRows(QListWidget *list, QWidget *parent)
         return false;
     if (QMessageBox::question(parent, parent->window()->windowTitle(),
                               QStringLiteral("Remove selected?"),
-                              QMessageBox::Yes | QMessageBox::No)
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         != QMessageBox::Yes)
         return false;
     int first = list->count();

@@ -65,17 +65,23 @@ public:
     }
 };
 
-// The "Host" and "User" of a project file; empty when the file cannot be read.
-QPair<QString, QString> SiteAndLoginOf(const QString &fileName)
+// What tells a project file's row apart from the others: the site as host:port, the login,
+// the local folder and the remote folder; empty when the file cannot be read.
+QStringList DetailsOf(const QString &fileName)
 {
     TProject project;
     try {
         project.Load(fileName);
     } catch (const EStoreError &) {
-        return {};
+        return {QString(), QString(), QString(), QString()};
     }
-    return {project.Nodes(QStringLiteral("Host"))->AsString(),
-            project.Nodes(QStringLiteral("User"))->AsString()};
+    const auto value
+        = [&](const char *key) { return project.Nodes(QLatin1String(key))->AsString().trimmed(); };
+    const QString host = value("Host");
+    const QString site = host.isEmpty()        ? QString()
+                         : host.contains(u':') ? QStringLiteral("[%1]:%2").arg(host, value("Port"))
+                                               : host + u':' + value("Port");
+    return {site, value("User"), QDir::toNativeSeparators(value("Path")), value("RemotePath")};
 }
 
 // The save dialog of a launcher: the extension rule and the replace question come before it
@@ -103,7 +109,7 @@ public:
                 && QMessageBox::warning(
                        this, windowTitle(),
                        name + QStringLiteral(" already exists. Do you want to replace it?"),
-                       QMessageBox::Yes | QMessageBox::No)
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                        != QMessageBox::Yes)
                 return;
         }
@@ -127,9 +133,10 @@ TfrmProjectOrganizer::TfrmProjectOrganizer(QWidget *parent)
 
     lvwProjects = new QTreeWidget(this);
     lvwProjects->setObjectName(QStringLiteral("lvwProjects"));
-    lvwProjects->setColumnCount(3);
-    lvwProjects->setHeaderLabels(
-        {QStringLiteral("Name"), QStringLiteral("Site"), QStringLiteral("Login")});
+    lvwProjects->setColumnCount(5);
+    lvwProjects->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Site"),
+                                  QStringLiteral("Login"), QStringLiteral("Local Folder"),
+                                  QStringLiteral("Remote Folder")});
     lvwProjects->setRootIsDecorated(false);
     lvwProjects->setUniformRowHeights(true);
     lvwProjects->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -162,7 +169,7 @@ TfrmProjectOrganizer::TfrmProjectOrganizer(QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->addWidget(lvwProjects, 1);
     layout->addLayout(buttons);
-    resize(520, 300);
+    resize(820, 320);
 
     connect(btnDelete, &QPushButton::clicked, this, &TfrmProjectOrganizer::btnDeleteClick);
     connect(btnRename, &QPushButton::clicked, this, &TfrmProjectOrganizer::btnRenameClick);
@@ -184,8 +191,7 @@ void TfrmProjectOrganizer::FillList()
     QTreeWidgetItem *selected = nullptr;
     for (int i = 0; i < ProjectPaths.size(); ++i) {
         const QString &path = ProjectPaths.at(i);
-        const auto [site, login] = SiteAndLoginOf(path);
-        auto *row = new TProjectRow(QStringList{ProjectTitle(path), site, login});
+        auto *row = new TProjectRow(QStringList{ProjectTitle(path)} + DetailsOf(path));
         row->setData(0, Qt::UserRole, i);
         row->setFlags(row->flags() | Qt::ItemIsEditable);
         lvwProjects->addTopLevelItem(row);
@@ -198,8 +204,8 @@ void TfrmProjectOrganizer::FillList()
         lvwProjects->setCurrentItem(
             selected, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 
-    const int minimum[] = {150, 50, 50};
-    for (int column = 0; column < 3; ++column) {
+    const int minimum[] = {150, 50, 50, 80, 80};
+    for (int column = 0; column < lvwProjects->columnCount(); ++column) {
         lvwProjects->resizeColumnToContents(column);
         if (lvwProjects->columnWidth(column) < minimum[column])
             lvwProjects->setColumnWidth(column, minimum[column]);

@@ -460,8 +460,13 @@ void TfrmMain::UpdateTitle()
     QString caption = FProject->FileName.isEmpty()
                           ? QStringLiteral("Zandrel")
                           : QStringLiteral("Zandrel - ") + ProjectTitle(FProject->FileName);
-    caption += QStringLiteral(" - ") + FProject->GetLocalPath() + QStringLiteral(" --> ")
-               + FProject->GetUrl();
+    // A port of its own goes into the address, so two projects on one host are told apart.
+    QString url = FProject->GetUrl();
+    const QString port = FProject->Nodes(QStringLiteral("Port"))->AsString().trimmed();
+    if (!port.isEmpty() && port != QLatin1String("21"))
+        url.insert(int(qstrlen("ftp://")) + FProject->Nodes(QStringLiteral("Host"))->Value.size(),
+                   u':' + port);
+    caption += QStringLiteral(" - ") + FProject->GetLocalPath() + QStringLiteral(" --> ") + url;
     setWindowTitle(caption);
     miViewSyncFiles->setChecked(FProject->Nodes(QStringLiteral("ViewSyncFiles"))->AsBoolean());
 }

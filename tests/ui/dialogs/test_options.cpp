@@ -260,9 +260,14 @@ TEST(OptionsDialog, IgnoreRowsAreUniqueRelativeMasksWrittenBackAsIgnoreEntries)
         EXPECT_EQ(Rows(list),
                   QStringList({"*.bak", "*.tmp", "b.txt", "c.css", "cgi\\*", "img\\a.gif"}));
 
-        // Delete the last two: the new last row is selected.
+        // Delete the last two (Enter keeps them): the new last row is selected.
         list->setCurrentRow(4, QItemSelectionModel::ClearAndSelect);
         list->item(5)->setSelected(true);
+        {
+            TBoxAnswer enter(QMessageBox::NoButton);
+            QTest::mouseClick(dialog.btnDeleteIgnore, Qt::LeftButton);
+        }
+        EXPECT_EQ(Rows(list).size(), 6);
         TBoxAnswer yes(QMessageBox::Yes);
         QTest::mouseClick(dialog.btnDeleteIgnore, Qt::LeftButton);
         EXPECT_EQ(yes.Text, "Remove selected?");

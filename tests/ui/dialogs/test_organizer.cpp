@@ -26,12 +26,17 @@ protected:
     }
 
     static QString AddProject(const QString &title, const QString &host = "h",
-                              const QString &user = "u")
+                              const QString &user = "u", const QString &port = "21",
+                              const QString &local = "", const QString &remote = "")
     {
         TProject project;
         project.InitDefaults();
-        project.Nodes("Host")->SetAsString(host);
-        project.Nodes("User")->SetAsString(user);
+        for (const auto &[key, value] : {std::pair{"Host", host},
+                                         {"User", user},
+                                         {"Port", port},
+                                         {"Path", local},
+                                         {"RemotePath", remote}})
+            project.Nodes(key)->SetAsString(value);
         project.FileName = ProjectsFolder() + title + ".zdx";
         project.Save(false);
         return project.FileName;
@@ -50,8 +55,11 @@ protected:
     {
         QStringList rows;
         for (QTreeWidgetItem *row : Dialog->lvwProjects->findItems("*", Qt::MatchWildcard)) {
+            QStringList columns;
+            for (int column = 0; column < row->columnCount(); ++column)
+                columns << row->text(column);
             if (!selectedOnly || row->isSelected())
-                rows << row->text(0) + "|" + row->text(1) + "|" + row->text(2);
+                rows << columns.join('|');
         }
         return rows;
     }
@@ -103,13 +111,15 @@ protected:
 TEST_F(Organizer, DeleteAndRenameNeverLoseOrMisplaceAFile)
 {
     const QString open = AddProject("open");
-    AddProject("beta", "ftp.b.org", "bob");
-    const QString site = AddProject("Site", "ftp.s.org", "sam");
+    AddProject("beta", "fd00::b", "bob");
+    const QString site = AddProject("Site", "ftp.s.org", "sam", "2121", "/home/sam/site", "/www");
     AddProject("taken");
     WriteWholeFile(ProjectsFolder() + "broken.zdx", "<project><Host>"); // still listed
     Open(open);
-    EXPECT_EQ(Rows(), QStringList({"beta|ftp.b.org|bob", "broken||", "open|h|u",
-                                   "Site|ftp.s.org|sam", "taken|h|u"}));
+    // Projects of one login told apart by port and folders; an IPv6 address in brackets.
+    EXPECT_EQ(Rows(),
+              QStringList({"beta|[fd00::b]:21|bob||", "broken||||", "open|h:21|u||",
+                           "Site|ftp.s.org:2121|sam|/home/sam/site|/www", "taken|h:21|u||"}));
     EXPECT_EQ(Selected(), "open");
 
     // Delete asks (Enter keeps the file), then selects the row at the place or the last row.
@@ -140,7 +150,7 @@ TEST_F(Organizer, DeleteAndRenameNeverLoseOrMisplaceAFile)
     // follows its file.
     EXPECT_EQ(Rename("Site", "Site"), "");
     EXPECT_EQ(Rename("Site", " a site "), "");
-    EXPECT_EQ(Rows().first(), " a site |ftp.s.org|sam");
+    EXPECT_EQ(Rows().first(), " a site |ftp.s.org:2121|sam|/home/sam/site|/www");
     EXPECT_EQ(Rename(" a site ", "b"), "");
     EXPECT_EQ(QDir(ProjectsFolder()).entryList(QDir::Files),
               QStringList({"b.zdx", "broken.zdx", "open.zdx"}));
@@ -160,23 +170,24 @@ TEST_F(Organizer, CreateShortcutWritesALauncherThatStartsTheProgramWithTheProjec
     const QString launcher = GetCommonDesktopFolder() + "/my site.desktop";
     WriteWholeFile(launcher, "old");
     Open();
-    // An existing launcher is replaced only on Yes; No keeps the save dialog open.
+    // An existing launcher is replaced only on Yes; Enter (No) keeps the save dialog open.
     QString question;
     TModalAnswer pick([&](QWidget *modal) {
         auto *dialog = qobject_cast<QFileDialog *>(modal);
         ASSERT_TRUE(dialog);
         EXPECT_EQ(dialog->findChild<QLineEdit *>("fileNameEdit")->text(), "my site");
-        for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        for (const auto answer : {QMessageBox::NoButton, QMessageBox::Yes}) {
             TModalAnswer box(
                 [&](QWidget *box) {
-                    question = qobject_cast<QMessageBox *>(box)->text();
-                    qobject_cast<QMessageBox *>(box)->button(answer)->click();
+                    auto *message = qobject_cast<QMessageBox *>(box);
+                    question = message->text();
+                    (answer ? message->button(answer) : message->defaultButton())->click();
                 },
                 dialog);
             QMetaObject::invokeMethod(dialog, "accept");
             EXPECT_TRUE(WaitUntil([&] { return box.Answered(); }, 5000));
             EXPECT_EQ(ReadWholeFile(launcher), "old"); // not yet written
-            EXPECT_EQ(dialog->isVisible(), answer == QMessageBox::No);
+            EXPECT_EQ(dialog->isVisible(), answer != QMessageBox::Yes);
         }
     });
     QTest::mouseClick(Dialog->btnCreateShortcut, Qt::LeftButton);

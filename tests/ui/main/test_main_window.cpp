@@ -184,6 +184,8 @@ TEST(MainWindow, Session)
     auto w = std::make_unique<TWindow>(S{site.ProjectFile});
     TfrmMain *window = w->Window.get();
     EXPECT_EQ(w->Folders(), (S{site.Local, "css", "img"}));
+    EXPECT_TRUE(
+        window->windowTitle().contains(QString("ftp://127.0.0.1:%1/").arg(site.Server->Port)));
     EXPECT_EQ(w->Column(TFileListModel::colName), (S{"a.txt", "big.bin", "index.html"}));
     // A plain click on a row's status icon flips that file; the project is saved at once.
     w->ClickRow(2, TFileListModel::colStatus);
