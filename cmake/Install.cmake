@@ -16,6 +16,9 @@ endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/manual/index.html
         DESTINATION ${zandrel_docdir}/manual)
+# The manual's pictures, at 100% and 200% scale, where it finds them (../screenshots).
+file(GLOB manual_pictures ${PROJECT_SOURCE_DIR}/docs/screenshots/*.png)
+install(FILES ${manual_pictures} DESTINATION ${zandrel_docdir}/screenshots)
 install(FILES ${zandrel_share}/zandrel.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${zandrel_share}/zandrel-mime.xml

@@ -78,6 +78,8 @@ expected=(
     ./usr/bin/zandrel
     ./usr/bin/zandrel-cli
     ./usr/share/doc/zandrel/manual/index.html
+    ./usr/share/doc/zandrel/screenshots/main-upload.png
+    ./usr/share/doc/zandrel/screenshots/main-upload@2x.png
     ./usr/share/applications/zandrel.desktop
     ./usr/share/mime/packages/zandrel.xml
     ./usr/share/icons/hicolor/scalable/apps/zandrel.svg

@@ -15,22 +15,11 @@ if [ ! -x "$build/tests/tools/dialog_gallery" ]; then
     cmake --build "$build" --target dialog_gallery
 fi
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/zandrel-dialogs-XXXXXX")"
-xvfb=""
-cleanup() {
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+# shellcheck source=scripts/demo-lib.sh
+. "$here/scripts/demo-lib.sh"
+demo_workspace dialogs
 export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
 mkdir -p "$HOME"
 
-display=":$((90 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1024x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-export DISPLAY="$display"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-unset QT_QPA_PLATFORM
+demo_display
 "$build/tests/tools/dialog_gallery" "$out"

@@ -50,12 +50,7 @@ if [ -z "$screenshot" ]; then
     exit 0
 fi
 
-display=":$((90 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1024x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY="$display"
-for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
-unset QT_QPA_PLATFORM
+demo_display
 ZANDREL_PASSWORD_ON_STDIN=1 "$build/app/zandrel" "$project" FTPWindow <<<"$password" &
 app=$!
 pids+=($app)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Pictures of the main window (file view after a refresh, log view after an upload) on a demo
-# site published to pyftpdlib on loopback, drawn by a private Xvfb display:
+# Pictures of the main window (file view after a refresh, during an upload, log view after it)
+# on a demo site published to pyftpdlib on loopback, drawn by a private Xvfb display:
 #
 #   scripts/main-window-screenshots.sh [FOLDER]    (default docs/screenshots; needs xvfb)
 set -euo pipefail
@@ -21,7 +21,8 @@ export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME
 mkdir -p "$HOME" "$work/server" "$out"
 
 password="shots-$$"
-demo_server "$work/server" "$password"
+# Throttled, so the upload runs long enough to be seen.
+demo_server "$work/server" "$password" --bandwidth 400000
 
 site="$work/my-site"
 mkdir -p "$site/css" "$site/images" "$site/blog"
@@ -35,15 +36,12 @@ printf '%s\n' "$password" >"$work/password"
 project="$("$build/app/zandrel-cli" new --path "$site" --host 127.0.0.1 --port "$port" \
     --user demo --password-file "$work/password" | tail -n 1)"
 "$build/app/zandrel-cli" upload "$project" >/dev/null
-# Two edits and a new page since that upload.
+# Two edits, a new page and a new video since that upload.
 echo '<p>News</p>' >>"$site/index.html"
 echo 'h1 { color: #336 }' >>"$site/css/style.css"
 echo '<p>Second post</p>' >"$site/blog/second-post.html"
+mkdir -p "$site/video"
+head -c 4000000 /dev/urandom >"$site/video/tour.mp4"
 
-display=":$((90 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1024x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY="$display"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-unset QT_QPA_PLATFORM
+demo_display
 "$build/tests/tools/main_window_gallery" "$out" "$project"

@@ -1,9 +1,10 @@
-// Pictures of the main window as the X server draws it: the file view after a refresh, and the
-// log view after an upload. main_window_gallery OUTPUT_FOLDER PROJECT_FILE; run on a private
-// display by scripts/main-window-screenshots.sh.
+// Pictures of the main window as the X server draws it: the file view after a refresh, the
+// window during an upload, and the log view after it. main_window_gallery OUTPUT_FOLDER
+// PROJECT_FILE; run on a private display by scripts/main-window-screenshots.sh.
 #include "tests/tools/Gallery.h"
 #include "ui/main/main.h"
 
+#include <QProgressBar>
 #include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
@@ -24,7 +25,6 @@ int main(int argc, char **argv)
     const auto finish = [&](int operations) {
         return WaitUntil([&] { return finished >= operations && !window.Running(); }, 60000);
     };
-    window.resize(820, 480);
     window.show();
     bool ok = finish(1);
     // A folder with changes inside, so the tree shows both kinds of folder.
@@ -32,6 +32,8 @@ int main(int argc, char **argv)
     window.splFiles->setSizes({250, 570});
     ok = ok && SaveShot(&window, folder, "main-file-view");
     QTest::mouseClick(window.sbUpload, Qt::LeftButton);
+    ok = ok && WaitUntil([&] { return window.pgbUpload->value() >= 40; }, 60000)
+         && SaveShot(&window, folder, "main-upload");
     ok = ok && finish(2) && SaveShot(&window, folder, "main-log-view");
     window.close();
     return ok ? 0 : 1;
