@@ -23,7 +23,8 @@ demo_server() {
     pids+=($!)
     port=""
     for _ in $(seq 100); do
-        port="$(sed -n 's/^port \([0-9][0-9]*\)$/\1/p' "$work/server.out")"
+        # The server may not have opened its output yet.
+        port="$(sed -n 's/^port \([0-9][0-9]*\)$/\1/p' "$work/server.out" 2>/dev/null || true)"
         [ -n "$port" ] && return 0
         sleep 0.1
     done

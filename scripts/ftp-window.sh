@@ -57,7 +57,7 @@ pids+=($app)
 for _ in $(seq 100); do grep -q '^MLSD' "$work/commands.log" 2>/dev/null && break; sleep 0.1; done
 sleep 1.5 # let the window paint the listing
 # The window itself, not the 1x1 group leader that carries the same title.
-id="$(xwininfo -root -tree | awk '/"FTP Window/ && !/ 1x1\+/ { print $1; exit }')"
+id="$(xwininfo -root -tree | awk '/"FTP Window/ && !/ 1x1\+/ && !id { id = $1 } END { print id }')"
 [ -n "$id" ] || { echo "ftp-window: no FTP window on $display" >&2; exit 1; }
 geometry="$(xwininfo -id "$id" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
     /Width:/ { w = $2 } /Height:/ { h = $2 } END { printf "%dx%d+%d+%d", w, h, x, y }')"
