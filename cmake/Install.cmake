@@ -16,6 +16,10 @@ endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/manual/index.html
         DESTINATION ${zandrel_docdir}/manual)
+# The notice and licence of the Breeze icons compiled into the program.
+install(FILES ${zandrel_share}/icons/zandrel-fallback/COPYING
+        DESTINATION ${zandrel_docdir} RENAME icons.COPYING)
+install(FILES ${zandrel_share}/icons/zandrel-fallback/LGPL-3.txt DESTINATION ${zandrel_docdir})
 install(FILES ${zandrel_share}/zandrel.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${zandrel_share}/zandrel-mime.xml
