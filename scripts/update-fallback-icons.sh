@@ -11,9 +11,9 @@ command -v rsvg-convert >/dev/null || { echo "rsvg-convert not found: apt-get in
 
 # context/name[=breeze-name]: the name the program asks for, and Breeze's where it differs.
 icons="
-actions/application-exit actions/document-new actions/document-properties actions/document-save
-actions/document-send actions/edit-delete actions/edit-rename actions/edit-select-all
-actions/folder-new actions/go-down actions/go-up actions/help-about actions/help-contents
+actions/application-exit actions/cloud-download actions/cloud-upload actions/document-new
+actions/document-properties actions/edit-delete actions/edit-rename actions/edit-select-all
+actions/folder-new actions/go-up actions/help-about actions/help-contents
 actions/network-connect actions/object-select=checkmark actions/process-stop actions/view-refresh
 actions/view-list-details
 places/folder places/folder-open places/folder-remote
@@ -38,7 +38,8 @@ pick() { # context name sizes...
     exit 1
 }
 
-rm -rf "$out"
+# The notice (COPYING, LGPL-3.txt) stays; the rendered sizes are made afresh.
+rm -rf "$out"/[0-9]*x[0-9]*
 for entry in $icons; do
     context=${entry%%/*}
     rest=${entry#*/}

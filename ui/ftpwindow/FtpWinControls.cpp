@@ -46,9 +46,9 @@ void TfrmFtpWindow::CreateControls()
     acnAbort = makeAction("acnAbort", QStringLiteral("Abort"),
                           ThemeIcon(QStringLiteral("process-stop")));
     acnDownload = makeAction("acnDownload", QStringLiteral("Download"),
-                             ThemeIcon(QStringLiteral("document-save")));
+                             ThemeIcon(QStringLiteral("cloud-download")));
     acnUpload = makeAction("acnUpload", QStringLiteral("Upload"),
-                           ThemeIcon(QStringLiteral("document-send")));
+                           ThemeIcon(QStringLiteral("cloud-upload")));
     acnDelete = makeAction("acnDelete", QStringLiteral("Delete"),
                            ThemeIcon(QStringLiteral("edit-delete")));
     acnRename = makeAction("acnRename", QStringLiteral("Rename"),

@@ -241,8 +241,8 @@ void TfrmMain::CreateActions()
              {miSelectAllRows, "edit-select-all"},
              {miRefresh, "view-refresh"},
              {miRefreshList, "view-refresh"},
-             {miUpload, "go-up"},
-             {miDownload, "go-down"},
+             {miUpload, "cloud-upload"},
+             {miDownload, "cloud-download"},
              {miRemove, "edit-delete"},
              {miProjectOptions, "document-properties"},
              {miFolderProperties, "document-properties"},
@@ -358,7 +358,7 @@ void TfrmMain::CreateToolBar()
     sbOptions = button("sbOptions", QStringLiteral("Edit project options"),
                        QStringLiteral("document-properties"));
     separator();
-    sbUpload = button("sbUpload", QStringLiteral("Upload"), QStringLiteral("go-up"));
+    sbUpload = button("sbUpload", QStringLiteral("Upload"), QStringLiteral("cloud-upload"));
     sbAbort = button("sbAbort", QStringLiteral("Abort"), QStringLiteral("process-stop"));
     sbRefresh = button("sbRefresh", QStringLiteral("Refresh"), QStringLiteral("view-refresh"));
     separator();
