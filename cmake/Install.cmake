@@ -19,6 +19,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/manual/index.html
 # The manual's pictures, at 100% and 200% scale, where it finds them (../screenshots).
 file(GLOB manual_pictures ${PROJECT_SOURCE_DIR}/docs/screenshots/*.png)
 install(FILES ${manual_pictures} DESTINATION ${zandrel_docdir}/screenshots)
+# The notice and licence of the Breeze icons compiled into the program.
+install(FILES ${zandrel_share}/icons/zandrel-fallback/COPYING
+        DESTINATION ${zandrel_docdir} RENAME icons.COPYING)
+install(FILES ${zandrel_share}/icons/zandrel-fallback/LGPL-3.txt DESTINATION ${zandrel_docdir})
 install(FILES ${zandrel_share}/zandrel.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${zandrel_share}/zandrel-mime.xml

@@ -243,11 +243,6 @@ void PreviewKeys(QWidget *dialog)
     }
 }
 
-QIcon ThemeIcon(const QString &name, QStyle::StandardPixmap fallback)
-{
-    return QIcon::fromTheme(name, QApplication::style()->standardIcon(fallback));
-}
-
 QString DateTimeText(const QDateTime &date)
 {
     if (!date.isValid())

@@ -113,9 +113,6 @@ void ShowButtonFaceWhenDisabled(QWidget *edit);
 // that previews keys: every child of the dialog's own window, created so far.
 void PreviewKeys(QWidget *dialog);
 
-// The desktop theme's icon, the style's own where the theme has none.
-QIcon ThemeIcon(const QString &name, QStyle::StandardPixmap fallback);
-
 // Short date and long time in the user's locale, the time left out at exactly midnight;
 // empty for an invalid date.
 QString DateTimeText(const QDateTime &date);

@@ -3,11 +3,10 @@
 
 #include "engine/FileLib.h"
 #include "ui/dialogs/EditLib.h"
+#include "ui/dialogs/Icons.h"
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QMimeDatabase>
-#include <QStyle>
 
 #include <algorithm>
 
@@ -108,7 +107,7 @@ TFtpFileModel::TRow TFtpFileModel::MakeRow(std::unique_ptr<TFtpFileData> data)
     row.DateText = DateTimeText(data->Date);
     if (data->IsFolder) {
         if (m_folderIcon.isNull())
-            m_folderIcon = ThemeIcon(QStringLiteral("folder"), QStyle::SP_DirIcon);
+            m_folderIcon = FolderIcon();
         row.TypeText = QStringLiteral("Folder");
         row.Icon = m_folderIcon;
     } else {
@@ -122,10 +121,7 @@ TFtpFileModel::TRow TFtpFileModel::MakeRow(std::unique_ptr<TFtpFileData> data)
             TTypeInfo info;
             info.Name = type.isDefault() || type.comment().isEmpty() ? QStringLiteral("File")
                                                                      : type.comment();
-            info.Icon = QIcon::fromTheme(
-                type.iconName(),
-                QIcon::fromTheme(type.genericIconName(),
-                                 QApplication::style()->standardIcon(QStyle::SP_FileIcon)));
+            info.Icon = FileTypeIcon(data->Name);
             found = m_types.insert(suffix, info);
         }
         row.TypeText = found->Name;

@@ -2,6 +2,7 @@
 
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/FormKeeper.h"
+#include "ui/dialogs/Icons.h"
 #include "ui/dialogs/PathDialog.h"
 #include "ui/ftpwindow/FtpWinOptions.h"
 #include "ui/ftpwindow/FtpWinReplace.h"
@@ -30,7 +31,7 @@ void TfrmFtpWindow::CreateControls()
 {
     setMinimumSize(400, 300);
     resize(560, 420);
-    setWindowIcon(ThemeIcon(QStringLiteral("folder-remote"), QStyle::SP_DriveNetIcon));
+    setWindowIcon(ThemeIcon(QStringLiteral("folder-remote")));
 
     auto makeAction = [this](const char *name, const QString &text, const QIcon &icon) {
         auto *action = new QAction(icon, text, this);
@@ -40,23 +41,22 @@ void TfrmFtpWindow::CreateControls()
         return action;
     };
     acnRefresh = makeAction("acnRefresh", QStringLiteral("Refresh"),
-                            ThemeIcon(QStringLiteral("view-refresh"), QStyle::SP_BrowserReload));
+                            ThemeIcon(QStringLiteral("view-refresh")));
     acnRefresh->setShortcut(QKeySequence(Qt::Key_F5));
     acnAbort = makeAction("acnAbort", QStringLiteral("Abort"),
-                          ThemeIcon(QStringLiteral("process-stop"), QStyle::SP_BrowserStop));
+                          ThemeIcon(QStringLiteral("process-stop")));
     acnDownload = makeAction("acnDownload", QStringLiteral("Download"),
-                             ThemeIcon(QStringLiteral("document-save"), QStyle::SP_ArrowDown));
+                             ThemeIcon(QStringLiteral("cloud-download")));
     acnUpload = makeAction("acnUpload", QStringLiteral("Upload"),
-                           ThemeIcon(QStringLiteral("document-send"), QStyle::SP_ArrowUp));
+                           ThemeIcon(QStringLiteral("cloud-upload")));
     acnDelete = makeAction("acnDelete", QStringLiteral("Delete"),
-                           ThemeIcon(QStringLiteral("edit-delete"), QStyle::SP_TrashIcon));
-    acnRename = makeAction("acnRename", QStringLiteral("Rename"), QIcon());
+                           ThemeIcon(QStringLiteral("edit-delete")));
+    acnRename = makeAction("acnRename", QStringLiteral("Rename"),
+                           ThemeIcon(QStringLiteral("edit-rename")));
     acnRename->setShortcut(QKeySequence(Qt::Key_F2));
-    acnNewFolder
-        = makeAction("acnNewFolder", QStringLiteral("New Folder"),
-                     ThemeIcon(QStringLiteral("folder-new"), QStyle::SP_FileDialogNewFolder));
-    acnUpper = makeAction("acnUpper", QStringLiteral("Up"),
-                          ThemeIcon(QStringLiteral("go-up"), QStyle::SP_FileDialogToParent));
+    acnNewFolder = makeAction("acnNewFolder", QStringLiteral("New Folder"),
+                              ThemeIcon(QStringLiteral("folder-new")));
+    acnUpper = makeAction("acnUpper", QStringLiteral("Up"), ThemeIcon(QStringLiteral("go-up")));
     acnUpper->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
     connect(acnRefresh, &QAction::triggered, this, &TfrmFtpWindow::acnRefreshExecute);
     connect(acnAbort, &QAction::triggered, this, &TfrmFtpWindow::acnAbortExecute);
@@ -79,9 +79,8 @@ void TfrmFtpWindow::CreateControls()
             button->setDefaultAction(action);
         return std::make_pair(button, ToolBar->addWidget(button));
     };
-    QAction *connectAction
-        = new QAction(ThemeIcon(QStringLiteral("network-connect"), QStyle::SP_DriveNetIcon),
-                      QStringLiteral("Connect"), this);
+    QAction *connectAction = new QAction(ThemeIcon(QStringLiteral("network-connect")),
+                                         QStringLiteral("Connect"), this);
     connect(connectAction, &QAction::triggered, this, &TfrmFtpWindow::tbnConnectClick);
     std::tie(tbnConnect, tbnConnectAction) = addButton("tbnConnect", connectAction);
     tbnConnectBreak = ToolBar->addSeparator();
@@ -102,8 +101,7 @@ void TfrmFtpWindow::CreateControls()
     ToolBar->addSeparator();
     View = addButton("View", nullptr).first;
     View->setText(QStringLiteral("View"));
-    View->setIcon(
-        ThemeIcon(QStringLiteral("view-list-details"), QStyle::SP_FileDialogDetailedView));
+    View->setIcon(ThemeIcon(QStringLiteral("view-list-details")));
     View->setPopupMode(QToolButton::MenuButtonPopup);
     View->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     connect(View, &QToolButton::clicked, this, [this] { SetDetails(!DetailsView()); });

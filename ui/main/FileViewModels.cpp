@@ -4,12 +4,10 @@
 #include "engine/PublishFilter.h"
 #include "engine/PublishList.h"
 #include "ui/dialogs/EditLib.h"
+#include "ui/dialogs/Icons.h"
 
-#include <QApplication>
 #include <QFileInfo>
-#include <QMimeDatabase>
 #include <QPainter>
-#include <QStyle>
 
 #include <algorithm>
 
@@ -42,8 +40,8 @@ QIcon ChangedFolderIcon(const QIcon &folder)
 TFolderTreeModel::TFolderTreeModel(QObject *parent)
     : QAbstractItemModel(parent)
 {
-    const QIcon closed = ThemeIcon(QStringLiteral("folder"), QStyle::SP_DirClosedIcon);
-    const QIcon open = ThemeIcon(QStringLiteral("folder-open"), QStyle::SP_DirOpenIcon);
+    const QIcon closed = FolderIcon();
+    const QIcon open = FolderIcon(true);
     for (int size : {16, 22, 32}) {
         m_syncIcon.addPixmap(closed.pixmap(size, size), QIcon::Normal);
         m_syncIcon.addPixmap(open.pixmap(size, size), QIcon::Selected);
@@ -189,8 +187,8 @@ void TFolderTreeModel::ItemChanged(const TFileListItem *item)
 
 TFileListModel::TFileListModel(QObject *parent)
     : QAbstractTableModel(parent)
-    , m_needUploadIcon(ThemeIcon(QStringLiteral("go-up"), QStyle::SP_ArrowUp))
-    , m_synchronousIcon(ThemeIcon(QStringLiteral("object-select"), QStyle::SP_DialogApplyButton))
+    , m_needUploadIcon(ThemeIcon(QStringLiteral("go-up")))
+    , m_synchronousIcon(ThemeIcon(QStringLiteral("object-select")))
 {
 }
 
@@ -238,15 +236,8 @@ QIcon TFileListModel::TypeIcon(const QString &name) const
 {
     const QString suffix = QFileInfo(name).suffix().toLower();
     auto found = m_typeIcons.constFind(suffix);
-    if (found == m_typeIcons.constEnd()) {
-        static const QMimeDatabase database;
-        const QMimeType type = database.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-        found = m_typeIcons.insert(
-            suffix,
-            QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName(),
-                                                               QApplication::style()->standardIcon(
-                                                                   QStyle::SP_FileIcon))));
-    }
+    if (found == m_typeIcons.constEnd())
+        found = m_typeIcons.insert(suffix, FileTypeIcon(name));
     return *found;
 }
 

@@ -4,6 +4,7 @@
 #include "store/ShellLib.h"
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/FormKeeper.h"
+#include "ui/dialogs/Icons.h"
 #include "ui/dialogs/MasksEditor.h"
 #include "ui/dialogs/Options.h"
 #include "ui/dialogs/PassDlg.h"
@@ -231,6 +232,24 @@ void TfrmMain::CreateActions()
         if (FPopupFolder)
             ShowFolderProperties(*FPopupFolder, this);
     });
+
+    // The menu items that do what a toolbar button does wear its icon.
+    for (const auto &[action, icon] : std::initializer_list<std::pair<QAction *, const char *>>{
+             {miNew, "document-new"},
+             {miExit, "application-exit"},
+             {miSelectAll, "edit-select-all"},
+             {miSelectAllRows, "edit-select-all"},
+             {miRefresh, "view-refresh"},
+             {miRefreshList, "view-refresh"},
+             {miUpload, "cloud-upload"},
+             {miDownload, "cloud-download"},
+             {miRemove, "edit-delete"},
+             {miProjectOptions, "document-properties"},
+             {miFolderProperties, "document-properties"},
+             {miBrowseFolder, "folder-open"},
+             {miHelpTopics, "help-contents"},
+             {miAbout, "help-about"}})
+        action->setIcon(ThemeIcon(QString::fromLatin1(icon)));
 }
 
 void TfrmMain::CreateMenus()
@@ -314,13 +333,12 @@ void TfrmMain::CreateToolBar()
     auto *layout = new QHBoxLayout(pnlTools);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(0);
-    auto button = [this, layout](const char *name, const QString &hint, const QString &icon,
-                                 QStyle::StandardPixmap fallback) {
+    auto button = [this, layout](const char *name, const QString &hint, const QString &icon) {
         auto *b = new QToolButton(pnlTools);
         b->setObjectName(QString::fromLatin1(name));
         b->setToolTip(hint);
         b->setAccessibleName(hint);
-        b->setIcon(ThemeIcon(icon, fallback));
+        b->setIcon(ThemeIcon(icon));
         b->setIconSize(QSize(22, 22));
         b->setFixedSize(32, 30);
         b->setAutoRaise(true);
@@ -336,22 +354,18 @@ void TfrmMain::CreateToolBar()
         layout->addWidget(line);
         layout->addSpacing(3);
     };
-    sbNew = button("sbNew", QStringLiteral("New project"), QStringLiteral("document-new"),
-                   QStyle::SP_FileIcon);
+    sbNew = button("sbNew", QStringLiteral("New project"), QStringLiteral("document-new"));
     sbOptions = button("sbOptions", QStringLiteral("Edit project options"),
-                       QStringLiteral("document-properties"), QStyle::SP_FileDialogDetailedView);
+                       QStringLiteral("document-properties"));
     separator();
-    sbUpload
-        = button("sbUpload", QStringLiteral("Upload"), QStringLiteral("go-up"), QStyle::SP_ArrowUp);
-    sbAbort = button("sbAbort", QStringLiteral("Abort"), QStringLiteral("process-stop"),
-                     QStyle::SP_BrowserStop);
-    sbRefresh = button("sbRefresh", QStringLiteral("Refresh"), QStringLiteral("view-refresh"),
-                       QStyle::SP_BrowserReload);
+    sbUpload = button("sbUpload", QStringLiteral("Upload"), QStringLiteral("cloud-upload"));
+    sbAbort = button("sbAbort", QStringLiteral("Abort"), QStringLiteral("process-stop"));
+    sbRefresh = button("sbRefresh", QStringLiteral("Refresh"), QStringLiteral("view-refresh"));
     separator();
     sbOpenInExplorer = button("sbOpenInExplorer", QStringLiteral("Browse the local folder"),
-                              QStringLiteral("folder-open"), QStyle::SP_DirOpenIcon);
+                              QStringLiteral("folder-open"));
     sbBrowseServer = button("sbBrowseServer", QStringLiteral("Browse the server folder"),
-                            QStringLiteral("folder-remote"), QStyle::SP_DriveNetIcon);
+                            QStringLiteral("folder-remote"));
     cbxFilter = new QComboBox(pnlTools);
     cbxFilter->setObjectName(QStringLiteral("cbxFilter"));
     cbxFilter->setToolTip(QStringLiteral("View filter"));

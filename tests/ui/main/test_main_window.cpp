@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -33,6 +34,17 @@
 namespace {
 
 using S = QStringList;
+
+// How far an icon stands out from a light background: opacity times darkness, summed.
+double Ink(const QIcon &icon, QIcon::Mode mode)
+{
+    const QImage image = icon.pixmap(22, 22, mode).toImage().convertToFormat(QImage::Format_ARGB32);
+    double ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ink += qAlpha(image.pixel(x, y)) * (255 - qGray(image.pixel(x, y))) / 65025.0;
+    return ink;
+}
 
 // A site on disk, a server, and a project file that joins them.
 struct TSite
@@ -187,6 +199,23 @@ TEST(MainWindow, Session)
     EXPECT_TRUE(
         window->windowTitle().contains(QString("ftp://127.0.0.1:%1/").arg(site.Server->Port)));
     EXPECT_EQ(w->Column(TFileListModel::colName), (S{"a.txt", "big.bin", "index.html"}));
+    // Without a desktop icon theme every button still has its icon, clearly dimmer when
+    // disabled; a page, an image and a folder look different.
+    for (auto *button : window->pnlTools->findChildren<QToolButton *>()) {
+        EXPECT_FALSE(button->icon().isNull()) << button->objectName().toStdString();
+        EXPECT_LT(Ink(button->icon(), QIcon::Disabled), Ink(button->icon(), QIcon::Normal) / 2)
+            << button->objectName().toStdString();
+    }
+    const auto look = [](const QModelIndex &index) {
+        return index.data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage();
+    };
+    const QImage page = look(window->lvwFiles->model()->index(2, 0)),
+                 folder = look(w->FolderIndex("img"));
+    w->SelectFolder("img");
+    const QImage image = look(window->lvwFiles->model()->index(1, 0));
+    EXPECT_EQ(w->Column(TFileListModel::colName), (S{"empty.gif", "logo.png"}));
+    EXPECT_TRUE(page != image && image != folder && folder != page);
+    w->SelectFolder(site.Local);
     // A plain click on a row's status icon flips that file; the project is saved at once.
     w->ClickRow(2, TFileListModel::colStatus);
     EXPECT_EQ(w->Column(TFileListModel::colStatus),
