@@ -13,6 +13,8 @@ constexpr qint64 SampleIntervalMs = 200;
 constexpr qint64 SteadyMinimumMs = 3000;
 constexpr qint64 SteadyCheckMs = 1000;
 constexpr double SteadyChange = 0.2;
+// A bursty link may never settle: the estimate is shown from then on whatever it does.
+constexpr qint64 SteadyLatestMs = 10000;
 // Speeds are averages over at least this long.
 constexpr qint64 SpeedMinimumMs = 2000;
 
@@ -80,8 +82,9 @@ void TTransferProgress::Update(qint64 ms, qint64 bytesDone, qint64 totalBytes, q
 
     const double total = ProjectedTotal();
     if (ms - m_checkMs >= SteadyCheckMs) {
-        if (ms >= m_firstMs + SteadyMinimumMs && m_checkTotal > 0
-            && std::abs(total - m_checkTotal) <= SteadyChange * total)
+        if (ms >= m_firstMs + SteadyMinimumMs
+            && ((m_checkTotal > 0 && std::abs(total - m_checkTotal) <= SteadyChange * total)
+                || ms >= m_firstMs + SteadyLatestMs))
             m_steady = true;
         m_checkMs = ms;
         m_checkTotal = total;

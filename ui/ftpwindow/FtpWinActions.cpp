@@ -58,8 +58,14 @@ struct TFtpOperatorShared : std::enable_shared_from_this<TFtpOperatorShared>
     qint64 EndedBytes = 0, AllBytes = 0;
     qint32 EndedFiles = 0, AllFiles = 0;
     void StartOverall(qint64 bytes, qint32 files);
-    void FileEnded(); // done or skipped: its bytes count as moved
-    QString OverallText() const;
+    void FileEnded();            // done or skipped: its bytes count as moved
+    QString TransferText;        // "Upload the file ..."
+    QString OverallText() const; // the figures first: a narrow window cuts the path instead
+    void TransferStatus(const QString &text)
+    {
+        TransferText = text;
+        Status(OverallText(), Overall.Percent());
+    }
 
     void ThreadMain();
     void RunOne();
@@ -167,7 +173,8 @@ void TFtpOperatorShared::FileEnded()
 QString TFtpOperatorShared::OverallText() const
 {
     return Overall.StatusText(Work.Kind == fakUpload ? QStringLiteral("uploaded")
-                                                     : QStringLiteral("downloaded"));
+                                                     : QStringLiteral("downloaded"))
+           + QStringLiteral(" - ") + TransferText;
 }
 
 void TFtpOperatorShared::OnProgress(qint64 bytes)
@@ -183,7 +190,7 @@ void TFtpOperatorShared::OnProgress(qint64 bytes)
         return;
     SinceShown.start();
     Percent = percent;
-    const QString text = StatusText + QStringLiteral(" - ") + OverallText();
+    const QString text = OverallText();
     if (!Deliver([text, percent](TFtpOperator *owner) {
             if (owner->OnStatus)
                 owner->OnStatus(owner, text, percent);
@@ -430,7 +437,7 @@ void TFtpOperatorShared::Download()
                  qint32(Work.Items.size()));
     for (int i = 0; i < Work.Items.size() && !cancelled; ++i, FileEnded()) {
         const QString entry = Work.Items[i];
-        Status(QStringLiteral("Download the file ") + entry, Overall.Percent());
+        TransferStatus(QStringLiteral("Download the file ") + entry);
         BytesDone = 0;
         BytesTotal = Work.ItemSize(i);
         const QString local = DownloadTarget(Work.LocalFolder, Work.Path, entry);
@@ -547,7 +554,7 @@ void TFtpOperatorShared::Upload()
         allBytes += GetFileSize(file.Path);
     StartOverall(allBytes, qint32(files.size()));
     for (const TLocalEntry &file : files) {
-        Status(QStringLiteral("Upload the file ") + file.Path, Overall.Percent());
+        TransferStatus(QStringLiteral("Upload the file ") + file.Path);
         BytesDone = 0;
         BytesTotal = GetFileSize(file.Path);
         Ftp.PutFile(remoteBase + file.Relative, file.Path, false);
