@@ -174,14 +174,13 @@ void TPublishOperator::Upload()
         return;
     }
     ConnectStep();
-    BytesDone = 1;
+    BytesDone = 0;
+    m_progress = {};
     TotalBytes = FileList->OutdatedSize();
     StartTime = QDateTime::currentDateTime();
     m_sinceStart.start();
     m_sinceUpdate.start();
     FilesTotal = FileList->CountOutdated(true);
-    if (TotalBytes == 0)
-        TotalBytes = 1;
     FolderPass();
     FilePass();
     AddLog(0, QStringLiteral("%1 folder(s) have been created and %2 file(s) have been uploaded")

@@ -481,6 +481,18 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
     // ASCII mode sends the bytes as they are: local text files end lines with LF already.
     SetType(asAscii ? 'A' : 'I');
     TLineEnds sent;
+    // Progress counts what the server has taken: what went out less what still waits in the
+    // kernel's send queue (up to megabytes). The last byte counts only with the server's reply.
+    const qint64 size = m_remaining;
+    qint64 confirmed = 0;
+    const auto confirm = [&](qint64 upTo) {
+        if (upTo > confirmed) {
+            Progress(upTo - confirmed);
+            confirmed = upTo;
+        }
+    };
+    const auto taken
+        = [&](const TFtpSocket &socket) { confirm(qMin(sent.Bytes - socket.Unsent(), size - 1)); };
     const auto send = [&](TFtpSocket &socket) {
         char chunk[ChunkSize];
         for (;;) {
@@ -494,13 +506,15 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
                 break;
             socket.Write(chunk, got, m_timeout);
             sent.Add(chunk, got, asAscii);
-            Progress(got);
+            taken(socket);
         }
+        socket.WaitSent(m_timeout, [&] { taken(socket); });
     };
     if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, true))
         throw EFtpIncompleteError(
             QStringLiteral("The server received no data for %1 although it reported success")
                 .arg(localName));
+    confirm(sent.Bytes);
     if (m_owner.VerifyStoredSize)
         VerifyStored(remoteName, localName, sent, asAscii);
 }
