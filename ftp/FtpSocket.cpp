@@ -625,7 +625,7 @@ qint64 TFtpSocket::Unsent() const
     return qMin<qint64>(m_written, queued);
 }
 
-void TFtpSocket::WaitSent(int timeoutMs, const std::function<void()> &tick)
+void TFtpSocket::WaitSent(qint64 leave, int timeoutMs, const std::function<void()> &tick)
 {
     const bool limited = timeoutMs > 0;
     int last = -1;
@@ -633,7 +633,7 @@ void TFtpSocket::WaitSent(int timeoutMs, const std::function<void()> &tick)
     for (;;) {
         m_canceller.ThrowIfAborted();
         int queued = 0;
-        if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued <= 0)
+        if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued <= leave)
             return;
         if (queued != last) {
             last = queued;

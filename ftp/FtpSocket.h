@@ -115,9 +115,9 @@ public:
     // Bytes given to Write that the peer has not acknowledged yet (the kernel's send queue);
     // for TLS in payload bytes, the queue holding records a little longer than what they carry.
     qint64 Unsent() const;
-    // Waits until the peer has acknowledged everything written, calling `tick` now and then;
-    // times out when nothing moves for timeoutMs.
-    void WaitSent(int timeoutMs, const std::function<void()> &tick);
+    // Waits until the peer has acknowledged all but `leave` bytes of what was written, calling
+    // `tick` now and then; times out when nothing moves for timeoutMs.
+    void WaitSent(qint64 leave, int timeoutMs, const std::function<void()> &tick);
     // True when a read (or accept) would not wait.
     bool ReadyNow() const;
     // Waits until this socket or `other` can be read (or accepted from): true for this one.

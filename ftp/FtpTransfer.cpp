@@ -18,6 +18,8 @@
 namespace {
 
 constexpr qint64 ChunkSize = 64 * 1024;
+// Unsent bytes that may remain at a file's end without the upload waiting for them to drain.
+constexpr qint64 UnsentLeftToReply = 128 * 1024;
 
 // A failure of the local file, as opposed to one of the server or the network.
 class ELocalFileError : public EFtpError
@@ -508,7 +510,9 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
             sent.Add(chunk, got, asAscii);
             taken(socket);
         }
-        socket.WaitSent(m_timeout, [&] { taken(socket); });
+        // A long queue drains with the progress moving; a short one is left to the reply, as
+        // waiting for its acknowledgement would cost every small file a round trip.
+        socket.WaitSent(UnsentLeftToReply, m_timeout, [&] { taken(socket); });
     };
     if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, true))
         throw EFtpIncompleteError(
