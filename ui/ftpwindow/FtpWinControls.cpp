@@ -146,6 +146,8 @@ void TfrmFtpWindow::CreateControls()
     lvwFilesList->setWrapping(true);
     lvwFilesList->setResizeMode(QListView::Adjust);
     lvwFilesList->setUniformItemSizes(true);
+    const int smallIcon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, lvwFilesList);
+    lvwFilesList->setIconSize(QSize(smallIcon, smallIcon));
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(lvwFiles),
                                     static_cast<QAbstractItemView *>(lvwFilesList)}) {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);

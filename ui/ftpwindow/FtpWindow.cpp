@@ -326,11 +326,14 @@ void TfrmFtpWindow::FitColumns()
             lvwFiles->setColumnWidth(column, widest + 2 * metrics.averageCharWidth() + 8);
             continue;
         }
-        // The list is as wide as its longest name (the name column stretches by itself).
-        const int icon
-            = lvwFilesList->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, lvwFilesList);
-        const int height = std::max(icon, metrics.height()) + 4;
-        lvwFilesList->setGridSize(QSize(widest + icon + 3 * metrics.averageCharWidth(), height));
+        // The list is as wide as its longest name (the name column stretches by itself): the
+        // text, the icon and the margins the style puts around both.
+        const int icon = lvwFilesList->iconSize().width();
+        const int margin = lvwFilesList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr,
+                                                              lvwFilesList)
+                           + 1;
+        lvwFilesList->setGridSize(QSize(widest + icon + 4 * margin + metrics.averageCharWidth(),
+                                        std::max(icon, metrics.height()) + 2 * margin));
     }
 }
 
