@@ -97,8 +97,10 @@ void TfrmFtpWindow::acnNewFolderExecute()
     box.setObjectName(QStringLiteral("MakeFolderBox"));
     box.setWindowTitle(QStringLiteral("Make Folder"));
     box.setLabelText(QStringLiteral("Enter the name for new folder"));
+    box.setTextValue(QString()); // makes its edit
     // Room for a usual folder name; the box alone would fit only a few letters.
-    box.setMinimumWidth(box.fontMetrics().averageCharWidth() * 48);
+    if (auto *edit = box.findChild<QLineEdit *>())
+        edit->setMinimumWidth(box.fontMetrics().averageCharWidth() * 40);
     const bool ok = box.exec() == QDialog::Accepted;
     const QString name = box.textValue().trimmed();
     if (!ok || name.isEmpty() || FOperator->Busy())
