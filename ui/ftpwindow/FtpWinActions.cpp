@@ -216,9 +216,21 @@ void TFtpOperatorShared::ThreadMain()
     }
 }
 
+QString TransferSummary(const TFtpAction &action)
+{
+    const int files = action.TransferredFiles;
+    return QStringLiteral("%1 %2 %3, %4")
+        .arg(action.Kind == fakUpload ? QStringLiteral("Uploaded") : QStringLiteral("Downloaded"))
+        .arg(files)
+        .arg(files == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+             FormatSize(action.TransferredBytes));
+}
+
 void TFtpOperatorShared::RunOne()
 {
     SkippedNames.clear();
+    Work.TransferredFiles = 0;
+    Work.TransferredBytes = 0;
     try {
         EnsureConnection();
         switch (Work.Kind) {
@@ -491,6 +503,8 @@ void TFtpOperatorShared::Download()
         QDir().mkpath(QFileInfo(local).path());
         Ftp.GetFile(entry, local, false, BytesTotal);
         CheckDiscarded();
+        ++Work.TransferredFiles;
+        Work.TransferredBytes += QFileInfo(local).size();
     }
     if (!SkippedNames.isEmpty())
         Error(QStringLiteral("These server entries were not downloaded, their names are not safe "
@@ -559,6 +573,8 @@ void TFtpOperatorShared::Upload()
         BytesTotal = GetFileSize(file.Path);
         Ftp.PutFile(remoteBase + file.Relative, file.Path, false);
         CheckDiscarded();
+        ++Work.TransferredFiles;
+        Work.TransferredBytes += BytesTotal;
         FileEnded();
     }
     Work.ClearItems();
