@@ -11,12 +11,12 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTimer>
 
 #include <utility>
