@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCollator>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QStyle>
@@ -41,7 +42,12 @@ QIcon ChangedFolderIcon(const QIcon &folder)
 std::vector<int> NameRanks(const std::vector<TFileListItem *> &items)
 {
     // Sort keys: a large folder costs one key per name instead of a collation per comparison.
-    QCollator collator;
+    // The C locale (LANG=C.UTF-8 on a plain install) would compare code points; English
+    // uses the neutral order of every language's letters.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English);
+    QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::vector<QCollatorSortKey> keys;

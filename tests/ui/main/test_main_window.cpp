@@ -363,7 +363,7 @@ TEST(MainWindow, Session)
 // letters, case ignored; both in the folder tree and in the file list.
 TEST(MainWindow, NamesSortNaturallyInTheDesktopsLanguage)
 {
-    for (const char *language : {"de_DE", "fr_FR"}) {
+    for (const char *language : {"de_DE", "fr_FR", "C"}) {
         QLocale::setDefault(QLocale(language));
         TFileList list; // as a scan leaves it: in code-point order
         list.LocalRoot = "/site/";
