@@ -34,6 +34,7 @@ namespace {
 
 constexpr int NameStatusIconFrom = 3; // the status icon's span right of the Name column
 constexpr int NameStatusIconTo = 16;
+constexpr int MinNameWidth = 160;
 
 // Calls `resized` whenever the watched widget changes size (a view's viewport: its scroll bars
 // come and go without the view itself changing size).
@@ -361,13 +362,15 @@ void TfrmMain::FitColumns()
 
 void TfrmMain::StretchNameColumn()
 {
-    // Names take the width the other columns leave, and never less than the longest needs.
+    // Names take the width the other columns leave: a name longer than that is cut (its tip
+    // shows it whole) rather than pushing the status out of sight, unless the list is too
+    // narrow to show a useful part of it.
     QHeaderView *header = lvwFiles->header();
     int others = 0;
     for (int column = TFileListModel::colStatus; column < TFileListModel::ColumnCount; ++column)
         others += header->sectionSize(column);
-    header->resizeSection(TFileListModel::colName,
-                          std::max(FNameWidth, lvwFiles->viewport()->width() - others));
+    header->resizeSection(TFileListModel::colName, std::max(lvwFiles->viewport()->width() - others,
+                                                            std::min(FNameWidth, MinNameWidth)));
 }
 
 void TfrmMain::FitFolderColumn()

@@ -303,6 +303,8 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return Text(index.row(), index.column());
+    case Qt::ToolTipRole:
+        return index.column() == colName ? item.Name : QVariant();
     case Qt::DecorationRole:
         if (index.column() == colName)
             return TypeIcon(item.Name);
