@@ -282,6 +282,8 @@ TEST(MainWindow, Session)
     EXPECT_EQ(window->pnlStat->text(), " 0 of 6 files need uploading");
     EXPECT_EQ(site.Record("big.bin"), GetFileAge(site.Local + "/big.bin"));
     // Ctrl+A selects the log's text in the log view, the files in the file view.
+    window->activateWindow(); // the window's own Ctrl+A is in play only then
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     window->PageControl->setCurrentWidget(window->tstLog);
     QTest::keyClick(window->retLog, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(window->retLog->textCursor().selectedText().size(),
