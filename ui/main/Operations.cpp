@@ -11,12 +11,12 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <utility>
