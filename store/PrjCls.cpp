@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-std::function<bool(QString &password)> TProject::PasswordPrompt;
+std::function<bool(TProject &project, QString &password)> TProject::PasswordPrompt;
 QStringList TProject::CommandLineArguments;
 TPasswordKeyring *TProject::Keyring = nullptr;
 std::function<void(const QString &line)> TProject::Notice;
@@ -269,7 +269,7 @@ bool TProject::AskPassword()
         if (CommandLineArguments.size() >= 3) {
             password = CommandLineArguments.at(2);
         } else {
-            if (!PasswordPrompt || !PasswordPrompt(password))
+            if (!PasswordPrompt || !PasswordPrompt(*this, password))
                 return false;
         }
     }

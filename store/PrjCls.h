@@ -53,7 +53,7 @@ public:
     // argument, else the front end's prompt. False only when the prompt was cancelled.
     bool AskPassword();
     // The prompt used by AskPassword; the front end installs it. Returns false on cancel.
-    static std::function<bool(QString &password)> PasswordPrompt;
+    static std::function<bool(TProject &project, QString &password)> PasswordPrompt;
     // Command-line arguments after the program name, as the password rule reads them.
     static QStringList CommandLineArguments;
     // The desktop's keyring, installed by the front end; none means passwords stay in "Pass".

@@ -456,7 +456,7 @@ int OperationCommand(const TArguments &args)
         case gpNone:
             break;
         }
-        TProject::PasswordPrompt = [&](QString &prompted) -> bool {
+        TProject::PasswordPrompt = [&](TProject &, QString &prompted) -> bool {
             switch (GivenPassword(args, prompted, error, true)) {
             case gpGiven:
                 return true;

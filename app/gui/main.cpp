@@ -73,8 +73,9 @@ int main(int argc, char **argv)
         arguments.append(*handedPassword);
     TProject::CommandLineArguments = arguments;
     AlertBeep = [] { QApplication::beep(); };
-    TProject::PasswordPrompt
-        = [](QString &password) { return AskForPassword(password, QApplication::activeWindow()); };
+    TProject::PasswordPrompt = [](TProject &project, QString &password) {
+        return AskForPassword(password, QApplication::activeWindow(), &project);
+    };
     TSecretServiceKeyring keyring;
     TProject::Keyring = &keyring;
     // The main window shows these in its log; the FTP window has none.

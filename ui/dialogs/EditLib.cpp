@@ -243,6 +243,17 @@ void PreviewKeys(QWidget *dialog)
     }
 }
 
+QCollator NameCollator()
+{
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
 QString DateTimeText(const QDateTime &date)
 {
     if (!date.isValid())

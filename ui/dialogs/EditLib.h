@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractSpinBox>
+#include <QCollator>
 #include <QListWidgetItem>
 #include <QString>
 #include <QStyle>
@@ -112,6 +113,11 @@ void ShowButtonFaceWhenDisabled(QWidget *edit);
 // Lets `dialog` see the key presses of its controls before they do (eventFilter), as a form
 // that previews keys: every child of the dialog's own window, created so far.
 void PreviewKeys(QWidget *dialog);
+
+// Names as people read them: "Bild 3" before "Bild 13", case ignored, accents by the user's
+// language. The C locale (LANG=C.UTF-8 on a plain install) would compare code points, numbers
+// and all: it gets English, the neutral order of every language's letters.
+QCollator NameCollator();
 
 // Short date and long time in the user's locale, the time left out at exactly midnight;
 // empty for an invalid date.

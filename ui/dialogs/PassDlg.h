@@ -5,6 +5,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TProject;
 
 // Asks for the FTP password of a project that stores none.
 class TfrmPasswordDlg : public QDialog
@@ -13,11 +14,16 @@ class TfrmPasswordDlg : public QDialog
 public:
     explicit TfrmPasswordDlg(QWidget *parent = nullptr);
 
+    // Names the login asked for.
+    void SetServer(const QString &user, const QString &host, int port);
+
     QLabel *lblText;
+    QLabel *lblServer;
     QLineEdit *edtPassword;
     QPushButton *btnOK;
     QPushButton *btnCancel;
 };
 
-// True and the typed text in `password` on OK; false and `password` unchanged on Cancel.
-bool AskForPassword(QString &password, QWidget *parent = nullptr);
+// True and the typed text in `password` on OK; false and `password` unchanged on Cancel. With
+// `project`, the dialog names its user, server and port.
+bool AskForPassword(QString &password, QWidget *parent = nullptr, TProject *project = nullptr);

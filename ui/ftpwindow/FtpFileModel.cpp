@@ -6,9 +6,7 @@
 #include "ui/dialogs/Icons.h"
 
 #include <QApplication>
-#include <QCollator>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMimeDatabase>
 
 #include <algorithm>
@@ -148,11 +146,7 @@ void TFtpFileModel::AppendAll(std::vector<std::unique_ptr<TFtpFileData>> batch)
 
 void TFtpFileModel::Sort(int column, bool inverted)
 {
-    // Names and types as people read them: "Bild 3" before "Bild 13", accents by the locale.
-    // The C locale would compare code points, numbers and all: it gets the common order.
-    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale());
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QCollator collator = NameCollator();
     auto compare = [column, &collator](const TRow &a, const TRow &b) -> int {
         if (a.Data->IsFolder != b.Data->IsFolder)
             return a.Data->IsFolder ? -1 : 1;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -52,7 +53,11 @@ TAboutForm::TAboutForm(QWidget *parent)
 void ShowAbout(QWidget *parent)
 {
     TAboutForm box(parent);
-    box.ProductImage->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+    // The application has no icon of its own; the main window has the program's.
+    QIcon icon = parent ? parent->window()->windowIcon() : QApplication::windowIcon();
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QStringLiteral("zandrel"), QIcon(QStringLiteral(":/zandrel.png")));
+    box.ProductImage->setPixmap(icon.pixmap(QSize(32, 32), box.devicePixelRatioF()));
     box.lblProduct->setText(ProductText());
     box.exec();
 }

@@ -21,10 +21,12 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSet>
 #include <QSplitter>
 #include <QTabWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -32,6 +34,31 @@ namespace {
 
 constexpr int NameStatusIconFrom = 3; // the status icon's span right of the Name column
 constexpr int NameStatusIconTo = 16;
+constexpr int MinNameWidth = 160;
+
+// Calls `resized` whenever the watched widget changes size (a view's viewport: its scroll bars
+// come and go without the view itself changing size).
+class TResizeWatch : public QObject
+{
+public:
+    TResizeWatch(QWidget *widget, std::function<void()> resized)
+        : QObject(widget)
+        , m_resized(std::move(resized))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            m_resized();
+        return false;
+    }
+
+private:
+    std::function<void()> m_resized;
+};
 
 } // namespace
 
@@ -87,6 +114,9 @@ void TfrmMain::CreatePages()
     tvwFolders->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tvwFolders->setContextMenuPolicy(Qt::CustomContextMenu);
     tvwFolders->setMinimumWidth(100);
+    // One column as wide as the widest open name: a deep tree scrolls instead of cutting names.
+    tvwFolders->header()->setStretchLastSection(false);
+    tvwFolders->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     lvwFiles = new TFileListView(splFiles);
     lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
     lvwFiles->setModel(m_listModel);
@@ -105,7 +135,7 @@ void TfrmMain::CreatePages()
     header->setSortIndicatorShown(true);
     header->setSectionsMovable(false);
     header->setMinimumSectionSize(50);
-    header->resizeSection(TFileListModel::colName, 100);
+    header->resizeSection(TFileListModel::colName, 100); // StretchNameColumn sets its width
     // Wide enough for the icon and "Need Upload" in the desktop's font; it keeps this width.
     header->resizeSection(
         TFileListModel::colStatus,
@@ -127,7 +157,8 @@ void TfrmMain::CreatePages()
     retLog->setReadOnly(true);
     retLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     retLog->setContextMenuPolicy(Qt::CustomContextMenu);
-    retLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Selectable and copyable (Ctrl+C, the menu), but no text cursor: nothing here is typed.
+    retLog->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *logLayout = new QVBoxLayout(tstLog);
     logLayout->setContentsMargins(0, 0, 0, 0);
     logLayout->addWidget(retLog);
@@ -182,6 +213,11 @@ void TfrmMain::CreatePages()
         if (!FTreeUpdating)
             tvwFoldersChange();
     });
+    connect(tvwFolders, &QTreeView::expanded, this, &TfrmMain::FitFolderColumn);
+    connect(tvwFolders, &QTreeView::collapsed, this, &TfrmMain::FitFolderColumn);
+    connect(m_treeModel, &QAbstractItemModel::modelReset, this, &TfrmMain::FitFolderColumn);
+    new TResizeWatch(tvwFolders->viewport(), [this] { FitFolderColumn(); });
+    new TResizeWatch(lvwFiles->viewport(), [this] { StretchNameColumn(); });
     connect(header, &QHeaderView::sectionClicked, this, &TfrmMain::lvwFilesColumnClick);
     connect(lvwFiles, &TFileListView::StatusIconClicked, this, [this](const QModelIndex &index) {
         if (Running())
@@ -317,13 +353,31 @@ void TfrmMain::FitColumns()
                 m_listModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
         return widest + 20;
     };
-    const int name = textWidth(TFileListModel::colName) + 32;
-    const int current = header->sectionSize(TFileListModel::colName);
-    if (current < name || current > 2 * name)
-        header->resizeSection(TFileListModel::colName, name);
+    FNameWidth = textWidth(TFileListModel::colName) + 32;
     header->resizeSection(TFileListModel::colSize,
                           std::max(70, textWidth(TFileListModel::colSize)));
     header->resizeSection(TFileListModel::colModified, textWidth(TFileListModel::colModified));
+    StretchNameColumn();
+}
+
+void TfrmMain::StretchNameColumn()
+{
+    // Names take the width the other columns leave: a name longer than that is cut (its tip
+    // shows it whole) rather than pushing the status out of sight, unless the list is too
+    // narrow to show a useful part of it.
+    QHeaderView *header = lvwFiles->header();
+    int others = 0;
+    for (int column = TFileListModel::colStatus; column < TFileListModel::ColumnCount; ++column)
+        others += header->sectionSize(column);
+    header->resizeSection(TFileListModel::colName, std::max(lvwFiles->viewport()->width() - others,
+                                                            std::min(FNameWidth, MinNameWidth)));
+}
+
+void TfrmMain::FitFolderColumn()
+{
+    tvwFolders->resizeColumnToContents(0);
+    QHeaderView *header = tvwFolders->header();
+    header->resizeSection(0, std::max(header->sectionSize(0), tvwFolders->viewport()->width()));
 }
 
 void TfrmMain::UpdateItemView(TFileListItem *item)
@@ -395,6 +449,7 @@ void TfrmMain::MarkRows(bool synchronous)
     PropagateUpward(parent);
     SaveProject(false);
     UpdateStatistics();
+    ApplyViewFilter();
 }
 
 void TfrmMain::MarkFolder(TFileListItem *folder, bool synchronous)
@@ -423,6 +478,57 @@ void TfrmMain::MarkFolder(TFileListItem *folder, bool synchronous)
         PropagateUpward(folder->Parent);
     SaveProject(false);
     UpdateStatistics();
+    ApplyViewFilter();
+}
+
+void TfrmMain::ApplyViewFilter()
+{
+    if (miViewSyncFiles->isChecked())
+        return;
+    // The tree keeps its open folders and its current folder, or the nearest one still shown.
+    QSet<const TFileListItem *> expanded;
+    for (int i = 0; i < FFileList->Count(); ++i) {
+        const TFileListItem *item = FFileList->Items(i);
+        if (item->IsFolder && item->TreeNode && tvwFolders->isExpanded(m_treeModel->IndexOf(item)))
+            expanded.insert(item);
+    }
+    const TFileListItem *current = m_treeModel->Item(tvwFolders->currentIndex());
+    while (current && current->Parent && current->Synchronous)
+        current = current->Parent;
+    // The list keeps what stays selected, else selects the row after those that went.
+    QSet<const TFileListItem *> selected;
+    int firstSelected = -1;
+    for (const QModelIndex &index : lvwFiles->selectionModel()->selectedRows()) {
+        selected.insert(m_listModel->Item(index.row()));
+        firstSelected = firstSelected < 0 ? index.row() : std::min(firstSelected, index.row());
+    }
+    FPopupFolder = nullptr; // its tree node is about to go
+    FTreeUpdating = true;
+    m_treeModel->Build(*FFileList, false);
+    for (const TFileListItem *item : std::as_const(expanded))
+        tvwFolders->expand(m_treeModel->IndexOf(item));
+    QModelIndex currentIndex = m_treeModel->IndexOf(current);
+    if (!currentIndex.isValid())
+        currentIndex = m_treeModel->index(0, 0);
+    tvwFolders->setCurrentIndex(currentIndex);
+    FTreeUpdating = false;
+    FillFileList();
+    QItemSelection keep;
+    for (int row = 0; row < m_listModel->rowCount(); ++row) {
+        if (selected.contains(m_listModel->Item(row)))
+            keep.select(m_listModel->index(row, 0),
+                        m_listModel->index(row, TFileListModel::ColumnCount - 1));
+    }
+    if (keep.isEmpty() && firstSelected >= 0 && m_listModel->rowCount() > 0) {
+        const int row = std::min(firstSelected, m_listModel->rowCount() - 1);
+        keep.select(m_listModel->index(row, 0),
+                    m_listModel->index(row, TFileListModel::ColumnCount - 1));
+    }
+    if (!keep.isEmpty()) {
+        lvwFiles->selectionModel()->setCurrentIndex(keep.first().topLeft(),
+                                                    QItemSelectionModel::NoUpdate);
+        lvwFiles->selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
+    }
 }
 
 void TfrmMain::miSetAsNeedUpdateClick()
@@ -443,6 +549,12 @@ void TfrmMain::miSetAsSynchronousClick()
 
 void TfrmMain::miSelectAllClick()
 {
+    // The window's Ctrl+A: the log's text when the log is shown.
+    if (PageControl->currentWidget() == tstLog) {
+        retLog->setFocus();
+        retLog->selectAll();
+        return;
+    }
     lvwFiles->selectAll();
 }
 

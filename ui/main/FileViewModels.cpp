@@ -6,7 +6,9 @@
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/Icons.h"
 
+#include <QApplication>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QPainter>
 
 #include <algorithm>
@@ -34,6 +36,28 @@ QIcon ChangedFolderIcon(const QIcon &folder)
 }
 
 } // namespace
+
+std::vector<int> NameRanks(const std::vector<TFileListItem *> &items)
+{
+    // Sort keys: a large folder costs one key per name instead of a collation per comparison.
+    const QCollator collator = NameCollator();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(items.size());
+    for (const TFileListItem *item : items)
+        keys.push_back(collator.sortKey(item->Name));
+    std::vector<int> order(items.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = int(i);
+    // Names equal but for case keep scan order.
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const int compared = keys[size_t(a)].compare(keys[size_t(b)]);
+        return compared != 0 ? compared < 0 : items[size_t(a)]->Index < items[size_t(b)]->Index;
+    });
+    std::vector<int> ranks(items.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        ranks[size_t(order[i])] = int(i);
+    return ranks;
+}
 
 // ---- folder tree --------------------------------------------------------------------------
 
@@ -149,6 +173,20 @@ void TFolderTreeModel::Build(TFileList &fileList, bool showSync)
             item->TreeNode = node.get();
             m_nodes.push_back(std::move(node));
         }
+        std::vector<TFileListItem *> items;
+        items.reserve(m_nodes.size());
+        for (const auto &node : m_nodes)
+            items.push_back(node->Item);
+        const std::vector<int> ranks = NameRanks(items);
+        for (size_t i = 0; i < m_nodes.size(); ++i)
+            m_nodes[i]->Row = ranks[i]; // the name's place until the rows are numbered
+        for (const auto &node : m_nodes) {
+            std::sort(node->Children.begin(), node->Children.end(),
+                      [](const TFolderNode *a, const TFolderNode *b) { return a->Row < b->Row; });
+            for (size_t row = 0; row < node->Children.size(); ++row)
+                node->Children[row]->Row = int(row);
+        }
+        m_nodes[0]->Row = 0;
     }
     endResetModel();
 }
@@ -249,6 +287,8 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return Text(index.row(), index.column());
+    case Qt::ToolTipRole:
+        return index.column() == colName ? item.Name : QVariant();
     case Qt::DecorationRole:
         if (index.column() == colName)
             return TypeIcon(item.Name);
@@ -316,7 +356,12 @@ void TFileListModel::Sort(int sortColumn)
 {
     const bool descending = sortColumn < 0;
     const int key = std::abs(sortColumn);
-    auto less = [key](const TFileListItem *a, const TFileListItem *b) {
+    const std::vector<int> ranks = NameRanks(m_rows);
+    QHash<const TFileListItem *, int> rankOf;
+    rankOf.reserve(qsizetype(m_rows.size()));
+    for (size_t row = 0; row < m_rows.size(); ++row)
+        rankOf.insert(m_rows[row], ranks[row]);
+    auto less = [key, &rankOf](const TFileListItem *a, const TFileListItem *b) {
         switch (key) {
         case 2:
             // Need upload first.
@@ -334,7 +379,7 @@ void TFileListModel::Sort(int sortColumn)
         default:
             break;
         }
-        return a->Index < b->Index;
+        return rankOf.value(a) < rankOf.value(b);
     };
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();

@@ -16,6 +16,10 @@ class TFileList;
 class TFileListItem;
 class TMask;
 
+// Each item's place when sorted by name as the desktop's language sorts: numbers by value
+// ("Bild 3" before "Bild 13"), case ignored, accented letters beside their base letters.
+std::vector<int> NameRanks(const std::vector<TFileListItem *> &items);
+
 // One node of the folder tree; a folder item's TreeNode points at its node.
 struct TFolderNode
 {
@@ -73,7 +77,7 @@ public:
     // The files of `folder`, synchronous ones only with `showSync`, whose full local path
     // matches `mask`; in file-list order.
     void Fill(TFileList &fileList, const TFileListItem *folder, bool showSync, const TMask &mask);
-    // 1 scan order, 2 status, 3 size, 4 date; negative reverses (ties by scan order).
+    // 1 name, 2 status, 3 size, 4 date; negative reverses (ties by name).
     void Sort(int sortColumn);
     TFileListItem *Item(int row) const { return m_rows[size_t(row)]; }
     int RowOf(const TFileListItem *item) const; // -1 when not listed

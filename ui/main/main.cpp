@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
@@ -33,10 +34,14 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTimer>
@@ -56,8 +61,8 @@ TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
     // The default project and the run's password are read from this command line.
     TProject::CommandLineArguments = arguments;
     if (!TProject::PasswordPrompt) {
-        TProject::PasswordPrompt = [](QString &password) {
-            return AskForPassword(password, QApplication::activeWindow());
+        TProject::PasswordPrompt = [](TProject &project, QString &password) {
+            return AskForPassword(password, QApplication::activeWindow(), &project);
         };
     }
     // Where a saved password went (the keyring, or the project file without one) goes to the log.
@@ -68,7 +73,12 @@ TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
     setWindowIcon(
         QIcon::fromTheme(QStringLiteral("zandrel"), QIcon(QStringLiteral(":/zandrel.png"))));
     setMinimumSize(500, 300);
-    resize(760, 520);
+    // Until a placement is saved: two thirds of the screen, centred.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize first = QSize(screen.width() * 2 / 3, screen.height() * 2 / 3)
+                            .expandedTo(minimumSize())
+                            .boundedTo(screen.size());
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, first, screen));
 
     m_treeModel = new TFolderTreeModel(this);
     m_listModel = new TFileListModel(this);
@@ -76,6 +86,7 @@ TfrmMain::TfrmMain(const QStringList &arguments, QWidget *parent)
     CreateMenus();
     CreateToolBar();
     CreatePages();
+    splFiles->setSizes({width() / 4, width() - width() / 4});
 
     m_formKeeper = new TFormKeeper(this);
     m_formKeeper->FormName = QStringLiteral("frmMain");
@@ -597,6 +608,8 @@ void TfrmMain::miNewClick()
     project->Clear();
     project->InitDefaults();
     TfrmOptions dialog(this);
+    // Over this window even when it is not yet placed (the first start asks at once).
+    dialog.move(frameGeometry().center() - dialog.rect().center());
     if (dialog.Execute(*project)) {
         m_listModel->Clear();
         m_treeModel->Clear();
@@ -724,7 +737,45 @@ QString TfrmMain::ManualPath()
 void TfrmMain::miHelpTopicsClick()
 {
     const QString manual = ManualPath();
-    if (manual.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
-        QMessageBox::warning(this, QStringLiteral("Zandrel"),
-                             QStringLiteral("The manual could not be opened"));
+    const auto fail = [this, manual](const QString &cause) {
+        QMessageBox::warning(
+            this, QStringLiteral("Zandrel"),
+            manual.isEmpty()
+                ? QStringLiteral("The manual could not be found: %1").arg(cause)
+                : QStringLiteral("The manual %1 could not be opened: %2").arg(manual, cause));
+    };
+    if (manual.isEmpty())
+        return fail(QStringLiteral("it is not installed beside the program"));
+    // QDesktopServices reports success once the opener has started, whatever becomes of it;
+    // xdg-open's own exit status says whether a browser took the page.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
+            fail(QStringLiteral("no program to open it was found (xdg-open is not installed)"));
+        return;
+    }
+    auto *process = new QProcess(this);
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    connect(process, &QProcess::errorOccurred, this, [process, fail](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        fail(QStringLiteral("%1 could not be started: %2")
+                 .arg(process->program(), process->errorString()));
+        process->deleteLater();
+    });
+    connect(
+        process, &QProcess::finished, this, [process, fail](int code, QProcess::ExitStatus status) {
+            process->deleteLater();
+            if (status == QProcess::NormalExit && code == 0)
+                return;
+            const QString said = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+            QString cause = status == QProcess::NormalExit
+                                ? QStringLiteral("xdg-open ended with status %1").arg(code)
+                                : QStringLiteral("xdg-open crashed");
+            if (!said.isEmpty())
+                cause += QStringLiteral(" (%1)").arg(said.section(u'\n', -1));
+            fail(cause);
+        });
+    process->start(opener, {QUrl::fromLocalFile(manual).toString()});
 }

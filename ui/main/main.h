@@ -82,9 +82,14 @@ public:
     void UpdateItemView(TFileListItem *item);
     void UpdateStatistics();
     void FitColumns();
+    void StretchNameColumn();
+    void FitFolderColumn();
     void SortFileList();
     void MarkRows(bool synchronous);
     void MarkFolder(TFileListItem *folder, bool synchronous);
+    // With synchronous files hidden, hides what marking made synchronous and shows what it
+    // marked for upload, without a refresh.
+    void ApplyViewFilter();
 
     // Log.
     void AddLogLine(int kind, const QString &text);
@@ -202,6 +207,7 @@ private:
     TFileListItem *FPopupFolder = nullptr;
     QString FSelectedFolder;
     bool FTreeUpdating = false;
+    int FNameWidth = 0; // the Name column's width for its longest name
     QPointer<TPublishOperator> FLastThread;
 
     TFolderTreeModel *m_treeModel;

@@ -287,7 +287,9 @@ TEST(OptionsDialog, BrowseListsTheTypedServerAndAsksForTheMissingPassword)
     auto server = StartPyftpdlib();
     ASSERT_TRUE(server);
     QDir().mkpath(server->LocalPath("/www/docs"));
-    TProject::PasswordPrompt = [](QString &password) { return AskForPassword(password); };
+    TProject::PasswordPrompt = [](TProject &project, QString &password) {
+        return AskForPassword(password, nullptr, &project);
+    };
     TProject::CommandLineArguments = {};
     TProject project;
     project.InitDefaults();

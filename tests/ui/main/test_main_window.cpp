@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -154,10 +156,15 @@ struct TWindow
     {
         return FolderIndexes(QRegularExpression::escape(name)).value(0);
     }
+    // On the folder's icon: a long name runs past the tree's visible width.
+    QPoint FolderPoint(const QString &name) const
+    {
+        const QRect rect = Window->tvwFolders->visualRect(FolderIndex(name));
+        return {rect.left() + 8, rect.center().y()};
+    }
     void SelectFolder(const QString &name)
     {
-        QTest::mouseClick(Window->tvwFolders->viewport(), Qt::LeftButton, {},
-                          Window->tvwFolders->visualRect(FolderIndex(name)).center());
+        QTest::mouseClick(Window->tvwFolders->viewport(), Qt::LeftButton, {}, FolderPoint(name));
     }
     // A click on the row, or with `column`, on that column's first pixels.
     void ClickRow(int row, int column = -1)
@@ -170,7 +177,7 @@ struct TWindow
     // The folder's pop-up menu, then its item.
     void FolderMenu(const QString &folder, QAction *item)
     {
-        const QPoint at = Window->tvwFolders->visualRect(FolderIndex(folder)).center();
+        const QPoint at = FolderPoint(folder);
         emit Window->tvwFolders->customContextMenuRequested(at);
         ASSERT_TRUE(Window->ppmFolders->isVisible()
                     && Window->ppmFolders->actions().contains(item));
@@ -195,6 +202,10 @@ TEST(MainWindow, Session)
     site.MakeProject(false, 1);
     auto w = std::make_unique<TWindow>(S{site.ProjectFile});
     TfrmMain *window = w->Window.get();
+    // The first start: two thirds of the screen, centred.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window->size(), QSize(screen.width() * 2 / 3, screen.height() * 2 / 3));
+    EXPECT_LE((window->geometry().center() - screen.center()).manhattanLength(), 2);
     EXPECT_EQ(w->Folders(), (S{site.Local, "css", "img"}));
     EXPECT_TRUE(
         window->windowTitle().contains(QString("ftp://127.0.0.1:%1/").arg(site.Server->Port)));
@@ -243,6 +254,16 @@ TEST(MainWindow, Session)
     EXPECT_EQ(w->Folders(), S{site.Local});
     EXPECT_EQ(window->tvwFolders->currentIndex().data().toString(), site.Local);
     EXPECT_EQ(w->Column(0), (S{"a.txt", "big.bin", "index.html"}));
+    // Marking hides at once what turned synchronous, the next row selected; marking the root
+    // for upload brings everything back.
+    w->ClickRow(0);
+    window->mimSetAsSynchronous->trigger();
+    EXPECT_EQ(w->Column(0), (S{"big.bin", "index.html"}));
+    EXPECT_EQ(window->lvwFiles->selectionModel()->selectedRows().value(0).data().toString(),
+              "big.bin");
+    w->FolderMenu(site.Local, window->miFolderUpload);
+    EXPECT_EQ(w->Folders(), (S{site.Local, "css", "img"}));
+    EXPECT_EQ(w->Column(0), (S{"a.txt", "big.bin", "index.html"}));
     window->SaveProject(true);
     {
         TProject stored;
@@ -265,6 +286,11 @@ TEST(MainWindow, Session)
         TModalAnswer password([&](QWidget *modal) {
             auto *dialog = qobject_cast<TfrmPasswordDlg *>(modal);
             ASSERT_TRUE(dialog);
+            QStringList texts;
+            for (const QLabel *label : dialog->findChildren<QLabel *>())
+                texts << label->text();
+            EXPECT_TRUE(texts.join(' ').contains(
+                QString("%1 at 127.0.0.1:%2").arg(site.Server->User).arg(site.Server->Port)));
             QTest::keyClicks(dialog->edtPassword, site.Server->Password);
             QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
         });
@@ -286,6 +312,16 @@ TEST(MainWindow, Session)
     EXPECT_TRUE(lines.filter("completed...").isEmpty());
     EXPECT_EQ(window->pnlStat->text(), " 0 of 6 files need uploading");
     EXPECT_EQ(site.Record("big.bin"), GetFileAge(site.Local + "/big.bin"));
+    // Ctrl+A selects the log's text in the log view, the files in the file view.
+    window->activateWindow(); // the window's own Ctrl+A is in play only then
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    window->PageControl->setCurrentWidget(window->tstLog);
+    QTest::keyClick(window->retLog, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(window->retLog->textCursor().selectedText().size(),
+              window->retLog->toPlainText().size());
+    window->PageControl->setCurrentWidget(window->tstFiles);
+    QTest::keyClick(window->lvwFiles, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(window->lvwFiles->selectionModel()->selectedRows().size(), 2); // img's files
 
     // Removing what only the server holds asks first; Enter keeps the file.
     for (const auto button : {QMessageBox::NoButton, QMessageBox::Yes}) {
@@ -354,6 +390,42 @@ TEST(MainWindow, Session)
     TProject::CommandLineArguments = {};
     TWindow next({});
     EXPECT_EQ(next.Window->Project().FileName, site.ProjectFile);
+}
+
+// Names sort as the desktop's language sorts them: numbers by value, accents beside their
+// letters, case ignored; both in the folder tree and in the file list.
+TEST(MainWindow, NamesSortNaturallyInTheDesktopsLanguage)
+{
+    for (const char *language : {"de_DE", "fr_FR", "C"}) {
+        QLocale::setDefault(QLocale(language));
+        TFileList list; // as a scan leaves it: in code-point order
+        list.LocalRoot = "/site/";
+        TFileListItem *root = list.Add();
+        root->IsFolder = true;
+        for (const QString name :
+             {"Bild 13", "Bild 13.png", "Bild 3", "Straße.html", "bild 3.png", "été", "été.html"}) {
+            TFileListItem *item = list.Add();
+            item->Name = item->RelativeName = name;
+            item->IsFolder = !name.contains('.');
+            item->Index = list.Count() - 1;
+            item->Parent = root;
+            root->Children.push_back(item);
+        }
+        TFolderTreeModel tree;
+        tree.Build(list, true);
+        QStringList folders;
+        for (int row = 0; row < tree.rowCount(tree.index(0, 0)); ++row)
+            folders << tree.index(row, 0, tree.index(0, 0)).data().toString();
+        EXPECT_EQ(folders, (S{"Bild 3", "Bild 13", "été"})) << language;
+        TFileListModel files;
+        files.Fill(list, root, true, TMask("/site/*"));
+        files.Sort(1);
+        QStringList names;
+        for (int row = 0; row < files.rowCount(); ++row)
+            names << files.Text(row, TFileListModel::colName);
+        EXPECT_EQ(names, (S{"bild 3.png", "Bild 13.png", "été.html", "Straße.html"})) << language;
+    }
+    QLocale::setDefault(QLocale::system());
 }
 
 TEST(MainWindow, AFullDiskAtTheEndIsAnErrorLineNamingTheFileAndTheOldFileStays)
