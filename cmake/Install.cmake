@@ -17,7 +17,7 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/docs/manual/index.html
         DESTINATION ${zandrel_docdir}/manual)
 # The manual's pictures, at 100% and 200% scale, where it finds them (../screenshots).
-file(GLOB manual_pictures ${PROJECT_SOURCE_DIR}/docs/screenshots/*.png)
+file(GLOB manual_pictures CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/screenshots/*.png)
 install(FILES ${manual_pictures} DESTINATION ${zandrel_docdir}/screenshots)
 # The notice and licence of the Breeze icons compiled into the program.
 install(FILES ${zandrel_share}/icons/zandrel-fallback/COPYING

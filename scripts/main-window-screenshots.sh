@@ -41,7 +41,7 @@ echo '<p>News</p>' >>"$site/index.html"
 echo 'h1 { color: #336 }' >>"$site/css/style.css"
 echo '<p>Second post</p>' >"$site/blog/second-post.html"
 mkdir -p "$site/video"
-head -c 4000000 /dev/urandom >"$site/video/tour.mp4"
+head -c 8000000 /dev/urandom >"$site/video/tour.mp4"
 
 demo_display
 "$build/tests/tools/main_window_gallery" "$out" "$project"

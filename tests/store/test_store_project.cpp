@@ -74,10 +74,10 @@ TEST_F(ProjectTest, FirstSaveNamesTheFileAfterLoginAndHost)
     p.Nodes("User")->Value = "web master"; // kept as stored
     const QString base = ProjectsFolder() + "web master@ftp.example.org";
     WriteWholeFile(base + ".zdx", "old");
-    WriteWholeFile(base + "1.zdx", "old");
+    WriteWholeFile(base + " (2).zdx", "old");
     p.Save(true);
-    EXPECT_EQ(p.FileName, base + "2.zdx");
-    EXPECT_EQ(ProjectTitle(p.FileName), "web master@ftp.example.org2");
+    EXPECT_EQ(p.FileName, base + " (3).zdx");
+    EXPECT_EQ(ProjectTitle(p.FileName), "web master@ftp.example.org (3)");
     QFile::remove(p.FileName); // recreated only when asked
     p.Save(true);
     EXPECT_FALSE(QFile::exists(p.FileName));

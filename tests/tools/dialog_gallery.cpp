@@ -35,14 +35,16 @@ void Capture(const QString &name, const std::function<void()> &open,
     open();
 }
 
-QString DemoProject(const QString &title, const QString &host, const QString &user)
+QString DemoProject(const QString &title, const QString &host, const QString &user,
+                    const QString &remote = "/public_html", const QString &port = "21")
 {
     TProject project;
     project.InitDefaults();
     // Shown only, never scanned: a fixed path keeps the pictures the same on every machine.
-    const std::pair<const char *, QString> values[] = {{"Path", "/home/anna/Sites/bakery"},
-                                                       {"RemotePath", "/public_html"},
+    const std::pair<const char *, QString> values[] = {{"Path", "/home/anna/Sites/" + title},
+                                                       {"RemotePath", remote},
                                                        {"Host", host},
+                                                       {"Port", port},
                                                        {"User", user}};
     for (const auto &[name, value] : values)
         project.Nodes(name)->SetAsString(value);
@@ -70,8 +72,9 @@ int main(int argc, char **argv)
 
     QDir().mkpath(ProjectsFolder());
     const QString open = DemoProject("bakery", "ftp.bakery.example", "anna");
-    DemoProject("Club pages", "ftp.club.example", "webmaster");
-    DemoProject("photos", "home.example.net", "pat");
+    DemoProject("bakery (staging)", "ftp.bakery.example", "anna", "/staging", "2121");
+    DemoProject("Club pages", "ftp.club.example", "webmaster", "/www");
+    DemoProject("photos", "home.example.net", "pat", "/");
 
     TProject project;
     project.Load(open);

@@ -4,6 +4,7 @@
 #include "tests/tools/Gallery.h"
 #include "ui/main/main.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QSplitter>
 #include <QToolButton>
@@ -32,7 +33,14 @@ int main(int argc, char **argv)
     window.splFiles->setSizes({250, 570});
     ok = ok && SaveShot(&window, folder, "main-file-view");
     QTest::mouseClick(window.sbUpload, Qt::LeftButton);
-    ok = ok && WaitUntil([&] { return window.pgbUpload->value() >= 40; }, 60000)
+    // Half way, once the estimate has settled.
+    ok = ok
+         && WaitUntil(
+             [&] {
+                 return window.pgbUpload->value() >= 50
+                        && window.pnlStat->text().contains("seconds");
+             },
+             60000)
          && SaveShot(&window, folder, "main-upload");
     ok = ok && finish(2) && SaveShot(&window, folder, "main-log-view");
     window.close();

@@ -146,7 +146,7 @@ TfrmProjectOrganizer::TfrmProjectOrganizer(QWidget *parent)
     lvwProjects->sortByColumn(0, Qt::AscendingOrder);
     lvwProjects->header()->setSectionsClickable(false);
     lvwProjects->header()->setSortIndicatorShown(false);
-    lvwProjects->header()->setStretchLastSection(false);
+    lvwProjects->header()->setStretchLastSection(true);
     auto *delegate = new TCaptionDelegate(lvwProjects);
     delegate->Edited = [this](const QModelIndex &index, const QString &text) {
         lvwProjectsEdited(lvwProjects->topLevelItem(index.row()), text);
@@ -169,7 +169,7 @@ TfrmProjectOrganizer::TfrmProjectOrganizer(QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->addWidget(lvwProjects, 1);
     layout->addLayout(buttons);
-    resize(820, 320);
+    resize(900, 320);
 
     connect(btnDelete, &QPushButton::clicked, this, &TfrmProjectOrganizer::btnDeleteClick);
     connect(btnRename, &QPushButton::clicked, this, &TfrmProjectOrganizer::btnRenameClick);
