@@ -6,7 +6,6 @@
 #include "store/ProjectOptions.h"
 
 #include <QFileInfo>
-#include <QLocale>
 #include <QTimer>
 
 #include <exception>
@@ -29,40 +28,7 @@ int Percent(qint64 done, qint64 total)
     return int(done / qMax<qint64>(total / 100, 1));
 }
 
-// Delphi's "0.##": at most two decimals, no trailing zeros, no grouping.
-QString FormatFloat2(double value)
-{
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    QString text = locale.toString(value, 'f', 2);
-    const QString point = locale.decimalPoint();
-    if (text.contains(point)) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(point))
-            text.chop(point.size());
-    }
-    return text;
-}
-
 } // namespace
-
-QString DurationText(double seconds)
-{
-    if (!(seconds > 0))
-        seconds = 0;
-    // Only the time of day counts; large values are clamped before the conversion.
-    seconds = qMin(seconds, 1e12);
-    qint64 ms = qint64(seconds * 1000.0 + 0.5) % (qint64(24) * 3600 * 1000);
-    const qint64 hours = ms / 3600000;
-    const qint64 minutes = ms / 60000 % 60;
-    const qint64 secs = ms / 1000 % 60;
-    if (hours > 0)
-        return QString::number(hours + (minutes > 30 ? 1 : 0)) + QStringLiteral(" hours");
-    if (minutes > 0)
-        return QString::number(minutes + (secs > 30 ? 1 : 0)) + QStringLiteral(" minutes");
-    return QString::number(secs) + QStringLiteral(" seconds");
-}
 
 TPublishOperator::TPublishOperator(TFileList *fileList, quint8 kind, TProject *project,
                                    IPublishFrontEnd *frontEnd, QObject *parent)
@@ -466,24 +432,15 @@ void TPublishOperator::ProgressReport(qint64 bytes, qint64 fileBytes)
 {
     BytesDone += bytes;
     FileBytesDone = qMin(fileBytes, FileSize);
-    BytesDone = qMax<qint64>(BytesDone, 2);
+    m_progress.Update(m_sinceStart.isValid() ? m_sinceStart.elapsed() : 0, BytesDone, TotalBytes,
+                      FilesDone, FilesTotal);
     if (m_sinceUpdate.isValid() && m_sinceUpdate.elapsed() < ProgressIntervalMs)
         return;
     m_sinceUpdate.start();
 
-    const qint64 total = TotalBytes > 0 ? TotalBytes : 1;
-    SetProgress(Percent(BytesDone, total));
-    const double elapsed = m_sinceStart.isValid() ? m_sinceStart.elapsed() / 1000.0 : 0.0;
-    const double remaining = (double(total) / double(BytesDone) - 1.0) * elapsed;
-    const QString verb
-        = Kind == pkUpload ? QStringLiteral("uploaded") : QStringLiteral("downloaded");
-    QString text
-        = QStringLiteral("Estimated time left: ") + DurationText(remaining)
-          + QStringLiteral(" (%1 of %2 files %3).").arg(FilesDone).arg(FilesTotal).arg(verb);
-    if (elapsed > 0.1 && BytesDone > 10)
-        text += QStringLiteral("  Transfer speed ")
-                + FormatFloat2(double(BytesDone) / 1024.0 / elapsed) + QStringLiteral(" KB/s");
-    SetStatusText(text);
+    SetProgress(m_progress.Percent());
+    SetStatusText(m_progress.StatusText(Kind == pkUpload ? QStringLiteral("uploaded")
+                                                         : QStringLiteral("downloaded")));
     if (fileBytes >= 0 && m_sinceFile.isValid() && m_sinceFile.elapsed() > 1000 && FileSize > 0)
         AppendLogText(QStringLiteral(" - ") + QString::number(Percent(FileBytesDone, FileSize))
                       + QStringLiteral("% completed..."));

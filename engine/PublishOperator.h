@@ -3,6 +3,7 @@
 #include "engine/PublishFilter.h"
 #include "engine/PublishList.h"
 #include "engine/SessionPool.h"
+#include "engine/TransferProgress.h"
 #include "ftp/FtpWininet.h"
 #include "store/Settings.h"
 
@@ -149,9 +150,10 @@ private:
     qint64 FileBytesDone = 0;
     qint64 FileSize = 0;
     QDateTime StartTime;
-    QElapsedTimer m_sinceStart;  // StartTime, for elapsed times
-    QElapsedTimer m_sinceUpdate; // LastUpdate
-    QElapsedTimer m_sinceFile;   // FileStart
+    QElapsedTimer m_sinceStart;   // StartTime, for elapsed times
+    QElapsedTimer m_sinceUpdate;  // LastUpdate
+    QElapsedTimer m_sinceFile;    // FileStart
+    TTransferProgress m_progress; // of the running upload or download, from the counts above
     TProject *Project;
     QStringList LogLines;
 
@@ -300,10 +302,6 @@ private:
     void RemovalPass();
     void DownloadPass();
 };
-
-// "2 hours", "3 minutes", "7 seconds": the remaining-time text of the progress report
-// (whole days are dropped).
-QString DurationText(double seconds);
 
 // The name a safe upload sends `name` under, in the same server folder: one that no file of
 // the local folder (ending in "/") has.

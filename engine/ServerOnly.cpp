@@ -189,6 +189,7 @@ void TPublishOperator::DownloadPass()
 {
     const TServerCounts counts = CountServer();
     BytesDone = 0;
+    m_progress = {};
     TotalBytes = counts.OnlySize;
     FilesDone = 0;
     FilesTotal = qint32(counts.OnlyFiles);

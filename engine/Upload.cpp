@@ -186,14 +186,13 @@ void TPublishOperator::Upload()
         return;
     }
     ConnectStep();
-    BytesDone = 1;
+    BytesDone = 0;
+    m_progress = {};
     TotalBytes = FileList->OutdatedSize();
     StartTime = QDateTime::currentDateTime();
     m_sinceStart.start();
     m_sinceUpdate.start();
     FilesTotal = FileList->CountOutdated(true);
-    if (TotalBytes == 0)
-        TotalBytes = 1;
     // The other sessions log in while the first makes the folders.
     Pool().Open(qMin(m_connections, FilesTotal));
     FilePass();

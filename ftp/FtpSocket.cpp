@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,6 +22,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 void ThrowFtpError(const QString &text)
@@ -387,6 +389,7 @@ void TFtpSocket::Close()
         m_ssl = nullptr;
     }
     m_latestSession.reset();
+    m_written = m_wireAtStart = 0;
     if (m_fd < 0)
         return;
     m_canceller.Unregister(m_fd);
@@ -583,6 +586,7 @@ void TFtpSocket::Write(const char *data, qint64 size, int timeoutMs)
         if (sent > 0) {
             data += sent;
             size -= sent;
+            m_written += sent;
         } else if (!TlsContinue(sent, timeoutMs)) {
             Fail(EPIPE);
         }
@@ -593,6 +597,7 @@ void TFtpSocket::Write(const char *data, qint64 size, int timeoutMs)
         if (sent > 0) {
             data += sent;
             size -= sent;
+            m_written += sent;
             continue;
         }
         if (sent < 0 && errno == EINTR)
@@ -604,6 +609,51 @@ void TFtpSocket::Write(const char *data, qint64 size, int timeoutMs)
         Fail(sent < 0 ? errno : EPIPE);
     }
     m_canceller.ThrowIfAborted();
+}
+
+qint64 TFtpSocket::Unsent() const
+{
+    int queued = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued <= 0)
+        return 0;
+    if (m_ssl) {
+        // The records' overhead is spread evenly over what they carry.
+        const qint64 wire = qint64(BIO_number_written(SSL_get_wbio(m_ssl))) - m_wireAtStart;
+        if (wire > 0 && m_written > 0)
+            return qMin(m_written, qint64(double(queued) * double(m_written) / double(wire)));
+    }
+    return qMin<qint64>(m_written, queued);
+}
+
+void TFtpSocket::WaitSent(qint64 leave, int timeoutMs, const std::function<void()> &tick)
+{
+    const bool limited = timeoutMs > 0;
+    int last = -1;
+    Clock::time_point deadline;
+    for (;;) {
+        m_canceller.ThrowIfAborted();
+        int queued = 0;
+        if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued <= leave)
+            return;
+        if (queued != last) {
+            last = queued;
+            deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        } else if (limited && RemainingMs(true, deadline) == 0) {
+            ThrowFtpError(FtpText::TimedOut());
+        }
+        tick();
+        // Only errors and the hang-up wake this poll: a reset peer never takes the rest.
+        pollfd fds[2] = {{m_fd, 0, 0}, {m_canceller.WakeFd(), POLLIN, 0}};
+        if (::poll(fds, 2, 50) < 0 && errno != EINTR)
+            Fail(errno);
+        m_canceller.ThrowIfAborted();
+        if (fds[0].revents & (POLLERR | POLLHUP)) {
+            int err = 0;
+            socklen_t length = sizeof err;
+            ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &length);
+            Fail(err != 0 ? err : EPIPE);
+        }
+    }
 }
 
 void TFtpSocket::SetNoDelay()
@@ -694,8 +744,11 @@ void TFtpSocket::StartTls(const QString &host, const TTlsSession &reuse, int tim
         ERR_clear_error();
         errno = 0;
         const int result = WithoutSigPipe([&] { return SSL_connect(m_ssl); });
-        if (result == 1)
+        if (result == 1) {
+            m_wireAtStart = qint64(BIO_number_written(SSL_get_wbio(m_ssl)));
+            m_written = 0;
             return;
+        }
         if (!TlsContinue(result, timeoutMs))
             ThrowFtpError(FtpText::ClosedByServer());
     }

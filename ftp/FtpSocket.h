@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -111,6 +112,12 @@ public:
     {
         Write(data.constData(), data.size(), timeoutMs);
     }
+    // Bytes given to Write that the peer has not acknowledged yet (the kernel's send queue);
+    // for TLS in payload bytes, the queue holding records a little longer than what they carry.
+    qint64 Unsent() const;
+    // Waits until the peer has acknowledged all but `leave` bytes of what was written, calling
+    // `tick` now and then; times out when nothing moves for timeoutMs.
+    void WaitSent(qint64 leave, int timeoutMs, const std::function<void()> &tick);
     // True when a read (or accept) would not wait.
     bool ReadyNow() const;
     // Waits until this socket or `other` can be read (or accepted from): true for this one.
@@ -127,7 +134,7 @@ public:
     TCertificateInfo TlsCertificate() const;
     TTlsSession TlsSession() const;
     TTlsSession NewestTicket() const { return m_latestSession; } // null until one came
-    QString TlsVersion() const; // "TLS 1.3"
+    QString TlsVersion() const;                                  // "TLS 1.3"
     bool TlsResumed() const;
     TSockAddr LocalAddress() const;
     TSockAddr PeerAddress() const;
@@ -144,4 +151,6 @@ private:
     int m_fd = -1;
     ssl_st *m_ssl = nullptr;
     TTlsSession m_latestSession; // the last resumable session the server handed out
+    qint64 m_written = 0;        // payload bytes Write has handed on
+    qint64 m_wireAtStart = 0;    // TLS: bytes on the wire when the handshake was done
 };

@@ -18,6 +18,8 @@
 namespace {
 
 constexpr qint64 ChunkSize = 64 * 1024;
+// Unsent bytes that may remain at a file's end without the upload waiting for them to drain.
+constexpr qint64 UnsentLeftToReply = 128 * 1024;
 
 // A failure of the local file, as opposed to one of the server or the network.
 class ELocalFileError : public EFtpError
@@ -481,6 +483,18 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
     // ASCII mode sends the bytes as they are: local text files end lines with LF already.
     SetType(asAscii ? 'A' : 'I');
     TLineEnds sent;
+    // Progress counts what the server has taken: what went out less what still waits in the
+    // kernel's send queue (up to megabytes). The last byte counts only with the server's reply.
+    const qint64 size = m_remaining;
+    qint64 confirmed = 0;
+    const auto confirm = [&](qint64 upTo) {
+        if (upTo > confirmed) {
+            Progress(upTo - confirmed);
+            confirmed = upTo;
+        }
+    };
+    const auto taken
+        = [&](const TFtpSocket &socket) { confirm(qMin(sent.Bytes - socket.Unsent(), size - 1)); };
     const auto send = [&](TFtpSocket &socket) {
         char chunk[ChunkSize];
         for (;;) {
@@ -494,13 +508,17 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
                 break;
             socket.Write(chunk, got, m_timeout);
             sent.Add(chunk, got, asAscii);
-            Progress(got);
+            taken(socket);
         }
+        // A long queue drains with the progress moving; a short one is left to the reply, as
+        // waiting for its acknowledgement would cost every small file a round trip.
+        socket.WaitSent(UnsentLeftToReply, m_timeout, [&] { taken(socket); });
     };
     if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, true))
         throw EFtpIncompleteError(
             QStringLiteral("The server received no data for %1 although it reported success")
                 .arg(localName));
+    confirm(sent.Bytes);
     if (m_owner.VerifyStoredSize)
         VerifyStored(remoteName, localName, sent, asAscii);
 }

@@ -54,7 +54,12 @@ public:
         if (OnLogLine)
             OnLogLine(text);
     }
-    void SetProgress(int) override { Note(0); }
+    std::function<void(int percent)> OnProgress;
+    void SetProgress(int percent) override
+    {
+        if (OnProgress)
+            OnProgress(Note(percent));
+    }
     void SetStatusText(const QString &) override { Note(0); }
     void AppendLogText(const QString &) override { Note(0); }
     void ClearView(TPublishOperator *) override { Note(0); }

@@ -1,7 +1,9 @@
-// Engine library routines: sizes, DOS times, masks, the ignore filter, version records.
+// Engine library routines: sizes, DOS times, masks, the ignore filter, version records, the
+// progress figures.
 #include "engine/FileLib.h"
 #include "engine/PublishFilter.h"
 #include "engine/PublishVersions.h"
+#include "engine/TransferProgress.h"
 #include "store/XMLStore.h"
 #include "tests/support/TestSupport.h"
 
@@ -132,4 +134,52 @@ TEST(Versions, LookupReaderAndRemoval)
     TPublishVersions back;
     back.LoadFromText(names.SaveToText());
     EXPECT_EQ(Dump(back), "11: lead.html|11:trail.html |11: ");
+}
+
+// Runs fed every 200 ms: files one after another at 100,000 bytes/s, each costing 0.1 s more.
+// The estimate waits, then counts the bytes and the files left; the bar counts the files too.
+TEST(TransferProgress, CalculatingFirstThenBytesAndFilesLeft)
+{
+    const struct
+    {
+        QList<qint64> Sizes;
+        double CheckAt; // seconds
+    } runs[] = {{QList<qint64>{5000000, 5000000} + QList<qint64>(1000, 1000), 120},
+                {QList<qint64>(100, 100000), 50},
+                {{3000000}, 10}};
+    for (const auto &run : runs) {
+        const auto at = [&](double t, qint64 &bytes, qint32 &files) {
+            double clock = 0;
+            bytes = files = 0;
+            for (const qint64 size : run.Sizes) {
+                if (clock + 0.1 + double(size) / 1e5 > t) {
+                    bytes += qint64(qMax(0.0, t - clock - 0.1) * 1e5);
+                    return clock + 0.1 + double(size) / 1e5;
+                }
+                clock += 0.1 + double(size) / 1e5;
+                bytes += size;
+                ++files;
+            }
+            return clock;
+        };
+        qint64 total = 0, bytes = 0;
+        qint32 files = 0;
+        const double end = at(1e9, total, files);
+        TTransferProgress progress;
+        for (qint64 ms = 0; ms <= qint64(run.CheckAt * 1000); ms += 200) {
+            at(double(ms) / 1000, bytes, files);
+            progress.Update(ms, bytes, total, files, qint32(run.Sizes.size()));
+            if (ms == 1000) {
+                EXPECT_TRUE(progress.StatusText("uploaded")
+                                .startsWith("Estimated time left: calculating... (0 of "));
+            }
+        }
+        const double left = end - run.CheckAt;
+        EXPECT_NEAR(progress.SecondsLeft(), left, 0.2 * left) << run.Sizes.size();
+        EXPECT_NEAR(progress.Percent(), 100 * run.CheckAt / end, 10) << run.Sizes.size();
+        EXPECT_TRUE(
+            progress.StatusText("uploaded")
+                .startsWith("Estimated time left: " + DurationText(progress.SecondsLeft()) + " ("))
+            << progress.StatusText("uploaded").toStdString();
+    }
 }

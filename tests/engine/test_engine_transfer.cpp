@@ -1,5 +1,6 @@
 // Servers that report success for transfers they did not make whole: no such file is recorded,
-// each gets an error line naming it, and a sound server then gets the whole site.
+// each gets an error line naming it, and a sound server then gets the whole site. Progress
+// shows what a slow server holds, not what the system's send buffer took.
 #include "tests/engine/EngineTestSupport.h"
 
 struct TTransferCase
@@ -125,3 +126,31 @@ TEST_F(SiteTest, ABareReplyToRetrDownloadsNothing)
     EXPECT_EQ(TreeOf(site), (QMap<QString, QByteArray>{{"keep.txt", "local"}, {"only/", ""}}));
     EXPECT_EQ(project->Versions.FindOrAdd("only\\new.bin")->Date, 0);
 }
+
+class SlowServer : public SiteTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+// Every percentage shown while 6 MB go to a server taking 1 MB/s, plain and over TLS, is held
+// against the size of the file on the server's disk at that moment.
+TEST_P(SlowServer, ProgressNeverRunsAheadOfWhatTheServerHolds)
+{
+    const qint64 size = 6 << 20;
+    Write("big.bin", RandomBytes(int(size), 5));
+    Serve("pyftpdlib", {.BandwidthLimit = 1 << 20, .Tls = GetParam()});
+    Set(*project, "SafeUpload", "0");
+    Set(*project, "Encryption", GetParam() ? "require" : "off");
+    frontEnd.TrustThem = true;
+    int samples = 0, ahead = -100;
+    frontEnd.OnProgress = [&](int percent) {
+        const qint64 held = QFileInfo(OnServer("big.bin")).size();
+        ahead = qMax(ahead, percent - int(held * 100 / size));
+        samples += percent > 0 && percent < 100;
+    };
+    Upload();
+    EXPECT_LE(ahead, 5);
+    EXPECT_GE(samples, 5);
+    EXPECT_EQ(QFileInfo(OnServer("big.bin")).size(), size);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, SlowServer, ::testing::Bool());

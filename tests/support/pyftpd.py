@@ -6,6 +6,7 @@
 import argparse
 import logging
 import os
+import socket
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -175,7 +176,12 @@ def main():
         if args.certfile:
             from pyftpdlib.handlers import TLS_DTPHandler
             bases = (TLS_DTPHandler, ThrottledDTPHandler)
-        dtp = type('Throttled', bases, {})
+        def small_receive_buffer(self, sock, cmd_channel):
+            # As behind a slow link: what the server has not written yet stays with the client,
+            # not in megabytes of this side's kernel buffer filled between throttled reads.
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 64 * 1024)
+            bases[0].__init__(self, sock, cmd_channel)
+        dtp = type('Throttled', bases, {'__init__': small_receive_buffer})
         dtp.read_limit = args.bandwidth
         dtp.write_limit = args.bandwidth
         Handler.dtp_handler = dtp

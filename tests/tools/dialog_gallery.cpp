@@ -100,8 +100,7 @@ int main(int argc, char **argv)
         for (const auto &[name, value] : values)
             connection.Items(name)->SetAsString(value);
         connection.Items("UsePassive")->SetAsBoolean(true);
-        QString name = "bakery";
-        EditConnection(connection, name);
+        EditConnection(connection);
     });
     Capture("alert-sounds", [] { EditAlertSounds(); });
     return Failures == 0 ? 0 : 1;

@@ -5,7 +5,10 @@
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/Icons.h"
 
+#include <QApplication>
+#include <QCollator>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMimeDatabase>
 
 #include <algorithm>
@@ -145,18 +148,23 @@ void TFtpFileModel::AppendAll(std::vector<std::unique_ptr<TFtpFileData>> batch)
 
 void TFtpFileModel::Sort(int column, bool inverted)
 {
-    auto compare = [column](const TRow &a, const TRow &b) -> int {
+    // Names and types as people read them: "Bild 3" before "Bild 13", accents by the locale.
+    // The C locale would compare code points, numbers and all: it gets the common order.
+    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale());
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    auto compare = [column, &collator](const TRow &a, const TRow &b) -> int {
         if (a.Data->IsFolder != b.Data->IsFolder)
             return a.Data->IsFolder ? -1 : 1;
         switch (column) {
         case 1:
             return a.Data->Size < b.Data->Size ? -1 : (a.Data->Size > b.Data->Size ? 1 : 0);
         case 2:
-            return a.TypeText.compare(b.TypeText, Qt::CaseInsensitive);
+            return collator.compare(a.TypeText, b.TypeText);
         case 3:
             return a.Data->Date < b.Data->Date ? -1 : (a.Data->Date > b.Data->Date ? 1 : 0);
         default:
-            return a.Data->Name.compare(b.Data->Name, Qt::CaseInsensitive);
+            return collator.compare(a.Data->Name, b.Data->Name);
         }
     };
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);

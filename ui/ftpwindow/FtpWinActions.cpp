@@ -1,10 +1,12 @@
 #include "ui/ftpwindow/FtpWinActions.h"
 
 #include "engine/FileLib.h"
+#include "engine/TransferProgress.h"
 #include "ftp/FtpListParser.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
 
@@ -12,6 +14,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 namespace {
@@ -49,6 +52,20 @@ struct TFtpOperatorShared : std::enable_shared_from_this<TFtpOperatorShared>
     int Percent = 0;
     qint64 BytesDone = 0;
     qint64 BytesTotal = 0;
+    // Of the whole download or upload: the figures the main window shows.
+    TTransferProgress Overall;
+    QElapsedTimer OverallClock, SinceShown;
+    qint64 EndedBytes = 0, AllBytes = 0;
+    qint32 EndedFiles = 0, AllFiles = 0;
+    void StartOverall(qint64 bytes, qint32 files);
+    void FileEnded();            // done or skipped: its bytes count as moved
+    QString TransferText;        // "Upload the file ..."
+    QString OverallText() const; // the figures first: a narrow window cuts the path instead
+    void TransferStatus(const QString &text)
+    {
+        TransferText = text;
+        Status(OverallText(), Overall.Percent());
+    }
 
     void ThreadMain();
     void RunOne();
@@ -134,18 +151,46 @@ void TFtpOperatorShared::Error(const QString &text)
     });
 }
 
+void TFtpOperatorShared::StartOverall(qint64 bytes, qint32 files)
+{
+    Overall = {};
+    OverallClock.start();
+    SinceShown.start();
+    EndedBytes = BytesDone = 0;
+    EndedFiles = 0;
+    AllBytes = bytes;
+    AllFiles = files;
+}
+
+void TFtpOperatorShared::FileEnded()
+{
+    EndedBytes += BytesTotal;
+    ++EndedFiles;
+    BytesDone = BytesTotal = 0;
+    Overall.Update(OverallClock.elapsed(), EndedBytes, AllBytes, EndedFiles, AllFiles);
+}
+
+QString TFtpOperatorShared::OverallText() const
+{
+    return Overall.StatusText(Work.Kind == fakUpload ? QStringLiteral("uploaded")
+                                                     : QStringLiteral("downloaded"))
+           + QStringLiteral(" - ") + TransferText;
+}
+
 void TFtpOperatorShared::OnProgress(qint64 bytes)
 {
     if (!LastEventWasStatus || (Work.Kind != fakDownload && Work.Kind != fakUpload))
         return;
     BytesDone += bytes;
-    const int percent
-        = BytesTotal < 1 ? 0 : int(std::clamp<qint64>(BytesDone * 100 / BytesTotal, 0, 100));
-    // Re-delivering an unchanged figure would only cost the window repaints.
-    if (percent == Percent)
+    Overall.Update(OverallClock.elapsed(), EndedBytes + qMin(BytesDone, BytesTotal), AllBytes,
+                   EndedFiles, AllFiles);
+    const int percent = Overall.Percent();
+    // Re-delivering unchanged figures would only cost the window repaints.
+    if (percent == Percent && SinceShown.elapsed() < 500)
         return;
+    SinceShown.start();
     Percent = percent;
-    const QString text = StatusText;
+    const QString text = OverallText();
     if (!Deliver([text, percent](TFtpOperator *owner) {
             if (owner->OnStatus)
                 owner->OnStatus(owner, text, percent);
@@ -171,9 +216,21 @@ void TFtpOperatorShared::ThreadMain()
     }
 }
 
+QString TransferSummary(const TFtpAction &action)
+{
+    const int files = action.TransferredFiles;
+    return QStringLiteral("%1 %2 %3, %4")
+        .arg(action.Kind == fakUpload ? QStringLiteral("Uploaded") : QStringLiteral("Downloaded"))
+        .arg(files)
+        .arg(files == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+             FormatSize(action.TransferredBytes));
+}
+
 void TFtpOperatorShared::RunOne()
 {
     SkippedNames.clear();
+    Work.TransferredFiles = 0;
+    Work.TransferredBytes = 0;
     try {
         EnsureConnection();
         switch (Work.Kind) {
@@ -388,9 +445,11 @@ void TFtpOperatorShared::Download()
     bool replaceAll = false;
     bool keepAll = false;
     bool cancelled = false;
-    for (int i = 0; i < Work.Items.size() && !cancelled; ++i) {
+    StartOverall(std::accumulate(Work.ItemSizes.begin(), Work.ItemSizes.end(), qint64(0)),
+                 qint32(Work.Items.size()));
+    for (int i = 0; i < Work.Items.size() && !cancelled; ++i, FileEnded()) {
         const QString entry = Work.Items[i];
-        Status(QStringLiteral("Download the file ") + entry, 0);
+        TransferStatus(QStringLiteral("Download the file ") + entry);
         BytesDone = 0;
         BytesTotal = Work.ItemSize(i);
         const QString local = DownloadTarget(Work.LocalFolder, Work.Path, entry);
@@ -444,6 +503,8 @@ void TFtpOperatorShared::Download()
         QDir().mkpath(QFileInfo(local).path());
         Ftp.GetFile(entry, local, false, BytesTotal);
         CheckDiscarded();
+        ++Work.TransferredFiles;
+        Work.TransferredBytes += QFileInfo(local).size();
     }
     if (!SkippedNames.isEmpty())
         Error(QStringLiteral("These server entries were not downloaded, their names are not safe "
@@ -502,12 +563,19 @@ void TFtpOperatorShared::Upload()
             // An existing folder is no error; a real failure shows at its files.
         }
     }
+    qint64 allBytes = 0;
+    for (const TLocalEntry &file : files)
+        allBytes += GetFileSize(file.Path);
+    StartOverall(allBytes, qint32(files.size()));
     for (const TLocalEntry &file : files) {
-        Status(QStringLiteral("Upload the file ") + file.Path, 0);
+        TransferStatus(QStringLiteral("Upload the file ") + file.Path);
         BytesDone = 0;
         BytesTotal = GetFileSize(file.Path);
         Ftp.PutFile(remoteBase + file.Relative, file.Path, false);
         CheckDiscarded();
+        ++Work.TransferredFiles;
+        Work.TransferredBytes += BytesTotal;
+        FileEnded();
     }
     Work.ClearItems();
     List();

@@ -41,6 +41,9 @@ public:
     // A download asks before it replaces an existing local file (OnAskReplace). Off only for
     // the window's own temporary copies.
     bool ConfirmReplace = true;
+    // What a download or upload has moved so far: whole files and their bytes.
+    int TransferredFiles = 0;
+    qint64 TransferredBytes = 0;
 
     void AddItem(const QString &name, qint64 size = 0, const QDateTime &date = {})
     {
@@ -60,6 +63,9 @@ public:
         return index < ItemDates.size() ? ItemDates[index] : QDateTime();
     }
 };
+
+// "Downloaded 12 files, 3.4 MB" (fakDownload) or "Uploaded 1 file, 20 byte" (fakUpload).
+QString TransferSummary(const TFtpAction &action);
 
 // A download met an existing local file: what the user is shown to decide about replacing it.
 struct TFtpReplaceQuestion

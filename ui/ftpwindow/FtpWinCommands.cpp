@@ -9,10 +9,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTreeView>
+
+#include <utility>
 
 // ---- commands ---------------------------------------------------------------------------
 
@@ -29,9 +32,24 @@ void TfrmFtpWindow::tbnUpperClick()
 {
     if (FOperator->Busy() || FAction->Path.size() < 2)
         return;
+    QString path = FAction->Path;
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    m_folderLeft = path.section(QLatin1Char('/'), -1);
     FAction->Kind = fakList;
     FAction->ClearItems();
     FAction->AddItem(QStringLiteral(".."));
+    Run();
+}
+
+void TfrmFtpWindow::GoToPath()
+{
+    const QString path = edtPath->text().trimmed();
+    if (FOperator->Busy() || path.isEmpty() || !edtPath->isEnabled())
+        return;
+    FAction->Kind = fakList;
+    FAction->ClearItems();
+    FAction->AddItem(path);
     Run();
 }
 
@@ -75,11 +93,16 @@ void TfrmFtpWindow::acnNewFolderExecute()
 {
     if (FOperator->Busy() || !acnNewFolder->isEnabled())
         return;
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, QStringLiteral("Make Folder"),
-                                               QStringLiteral("Enter the name for new folder"),
-                                               QLineEdit::Normal, QString(), &ok)
-                             .trimmed();
+    QInputDialog box(this);
+    box.setObjectName(QStringLiteral("MakeFolderBox"));
+    box.setWindowTitle(QStringLiteral("Make Folder"));
+    box.setLabelText(QStringLiteral("Enter the name for new folder"));
+    box.setTextValue(QString()); // makes its edit
+    // Room for a usual folder name; the box alone would fit only a few letters.
+    if (auto *edit = box.findChild<QLineEdit *>())
+        edit->setMinimumWidth(box.fontMetrics().averageCharWidth() * 40);
+    const bool ok = box.exec() == QDialog::Accepted;
+    const QString name = box.textValue().trimmed();
     if (!ok || name.isEmpty() || FOperator->Busy())
         return;
     FAction->Kind = fakMakeFolder;
@@ -202,13 +225,23 @@ void TfrmFtpWindow::tbnConnectClick()
 {
     if (FOperator->Busy())
         return;
-    FConnection.Items(QStringLiteral("ServerName"))->SetAsString(QStringLiteral("localhost"));
-    FConnection.Items(QStringLiteral("UserName"))->SetAsString(QStringLiteral("admin"));
-    FConnection.Items(QStringLiteral("ServerPort"))->SetAsString(QStringLiteral("21"));
-    FConnection.Items(QStringLiteral("Password"))->SetAsString(QStringLiteral("vrund"));
-    FConnection.Items(QStringLiteral("InitialPath"))->SetAsString(QStringLiteral("ftptest"));
-    if (!EditConnection(FConnection, FConnectionName, this) || FOperator->Busy())
+    // A window not yet connected starts from where the last one went.
+    if (FConnection.Items(QStringLiteral("ServerName"))->AsString().isEmpty()) {
+        try {
+            LoadLastConnection(FConnection);
+        } catch (const std::exception &) {
+            // An unreadable settings file only means the fields start empty.
+        }
+        if (FConnection.Items(QStringLiteral("ServerPort"))->AsString().isEmpty())
+            FConnection.Items(QStringLiteral("ServerPort"))->SetAsString(QStringLiteral("21"));
+    }
+    if (!EditConnection(FConnection, this) || FOperator->Busy())
         return;
+    try {
+        SaveLastConnection(FConnection);
+    } catch (const std::exception &error) {
+        QMessageBox::warning(this, windowTitle(), QString::fromLocal8Bit(error.what()));
+    }
     m_model.Clear();
     FOperator->DropConnection();
     ApplyConnection();
@@ -262,11 +295,27 @@ void TfrmFtpWindow::FtpEnd(TFtpOperator *sender)
     ProgressBar->setValue(0);
     UpdateStatusLine();
     UpdateCaption();
+    edtPath->setText(FAction->Path);
     QAbstractItemView *view = CurrentView();
     view->setFocus();
-    // The picker selects nothing by itself: a selected row is what its OK returns.
-    if (m_model.rowCount() > 0 && !m_browseMode) {
-        QItemSelectionModel *selection = lvwFiles->selectionModel();
+    QItemSelectionModel *selection = lvwFiles->selectionModel();
+    // After going up, the folder left is where the user stands; in the picker it is only the
+    // current row, as a selected one is what its OK returns.
+    const QString left = std::exchange(m_folderLeft, QString());
+    int leftRow = -1;
+    for (int row = 0; !left.isEmpty() && row < m_model.rowCount() && leftRow < 0; ++row) {
+        if (m_model.Data(row)->IsFolder && m_model.Data(row)->Name == left)
+            leftRow = row;
+    }
+    if (leftRow >= 0) {
+        const QModelIndex index = m_model.index(leftRow, 0);
+        selection->setCurrentIndex(index, m_browseMode ? QItemSelectionModel::NoUpdate
+                                                       : QItemSelectionModel::ClearAndSelect
+                                                             | QItemSelectionModel::Rows);
+        lvwFiles->scrollTo(index);
+        lvwFilesList->scrollTo(index);
+    } else if (m_model.rowCount() > 0 && !m_browseMode) {
+        // The picker selects nothing by itself: a selected row is what its OK returns.
         if (!selection->currentIndex().isValid())
             selection->setCurrentIndex(m_model.index(0, 0), QItemSelectionModel::NoUpdate);
         if (!selection->hasSelection())
@@ -277,6 +326,9 @@ void TfrmFtpWindow::FtpEnd(TFtpOperator *sender)
         OpenDownloadedFile();
     FOpenFileName.clear();
     UpdateControls();
+    // What a transfer moved stays in the status line until the user acts again.
+    if (FAction->Kind == fakDownload || FAction->Kind == fakUpload)
+        ShowStatusText(TransferSummary(*FAction));
     if (m_cursorSet) {
         QApplication::restoreOverrideCursor();
         m_cursorSet = false;

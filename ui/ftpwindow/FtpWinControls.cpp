@@ -12,10 +12,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QToolBar>
@@ -30,7 +32,6 @@
 void TfrmFtpWindow::CreateControls()
 {
     setMinimumSize(400, 300);
-    resize(560, 420);
     setWindowIcon(ThemeIcon(QStringLiteral("folder-remote")));
 
     auto makeAction = [this](const char *name, const QString &text, const QIcon &icon) {
@@ -118,9 +119,21 @@ void TfrmFtpWindow::CreateControls()
     lvwFiles->header()->setSortIndicatorShown(true);
     lvwFiles->header()->setSortIndicator(0, Qt::AscendingOrder);
     lvwFiles->header()->setStretchLastSection(false);
-    lvwFiles->setColumnWidth(0, 150);
-    for (int column = 1; column < TFtpFileModel::ColumnCount; ++column)
-        lvwFiles->setColumnWidth(column, 100);
+    // The name takes what the other columns leave, so the date never hides behind a scroll bar.
+    lvwFiles->header()->setSectionResizeMode(TFtpFileModel::colName, QHeaderView::Stretch);
+    {
+        const QFontMetrics metrics(lvwFiles->font());
+        const int padding = 2 * metrics.averageCharWidth() + 8;
+        lvwFiles->setColumnWidth(TFtpFileModel::colSize,
+                                 metrics.horizontalAdvance(QStringLiteral("999.99 MB")) + padding);
+        lvwFiles->setColumnWidth(TFtpFileModel::colType,
+                                 metrics.horizontalAdvance(QStringLiteral("plain text document"))
+                                     + padding);
+        lvwFiles->setColumnWidth(
+            TFtpFileModel::colModified,
+            metrics.horizontalAdvance(DateTimeText(QDateTime(QDate(2026, 12, 28), QTime(23, 59))))
+                + padding);
+    }
     connect(lvwFiles->header(), &QHeaderView::sectionClicked, this,
             &TfrmFtpWindow::lvwFilesColumnClick);
     lvwFilesList = new QListView(this);
@@ -131,6 +144,8 @@ void TfrmFtpWindow::CreateControls()
     lvwFilesList->setWrapping(true);
     lvwFilesList->setResizeMode(QListView::Adjust);
     lvwFilesList->setUniformItemSizes(true);
+    const int smallIcon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, lvwFilesList);
+    lvwFilesList->setIconSize(QSize(smallIcon, smallIcon));
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(lvwFiles),
                                     static_cast<QAbstractItemView *>(lvwFilesList)}) {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -148,6 +163,19 @@ void TfrmFtpWindow::CreateControls()
             UpdateControls();
         }
     });
+    // The folder shown, and where Enter goes.
+    pnlPath = new QWidget(this);
+    pnlPath->setObjectName(QStringLiteral("pnlPath"));
+    auto *pathLayout = new QHBoxLayout(pnlPath);
+    pathLayout->setContentsMargins(4, 2, 4, 2);
+    edtPath = new QLineEdit(pnlPath);
+    edtPath->setObjectName(QStringLiteral("edtPath"));
+    edtPath->installEventFilter(this);
+    auto *pathLabel = new QLabel(QStringLiteral("&Folder:"), pnlPath);
+    pathLabel->setBuddy(edtPath);
+    pathLayout->addWidget(pathLabel);
+    pathLayout->addWidget(edtPath, 1);
+
     m_views = new QStackedWidget(this);
     m_views->addWidget(lvwFiles);
     m_views->addWidget(lvwFilesList);
@@ -195,6 +223,7 @@ void TfrmFtpWindow::CreateControls()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(ToolBar);
+    layout->addWidget(pnlPath);
     layout->addWidget(m_views, 1);
     layout->addWidget(pnlStatus);
     layout->addWidget(pnlDialog);
@@ -275,4 +304,18 @@ void TfrmFtpWindow::CreateControls()
     addAction(miSelectAll);
 
     setAcceptDrops(true);
+}
+
+QSize TfrmFtpWindow::DesignSize() const
+{
+    // The whole toolbar and every column of a usual listing; on a large screen a little more.
+    const QHeaderView *header = lvwFiles->header();
+    int columns = 32 * fontMetrics().averageCharWidth(); // the name
+    for (int column = 1; column < TFtpFileModel::ColumnCount; ++column)
+        columns += header->sectionSize(column);
+    columns += 2 * lvwFiles->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QSize screenSize = screen() ? screen()->availableSize() : QSize(1024, 768);
+    QSize size(std::max({ToolBar->sizeHint().width(), columns, screenSize.width() * 9 / 20}), 0);
+    size.setHeight(std::max(size.width() * 2 / 3, 360));
+    return size.boundedTo(screenSize);
 }

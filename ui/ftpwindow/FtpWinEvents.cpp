@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
@@ -18,6 +19,14 @@
 
 bool TfrmFtpWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // Enter in the folder bar goes there; it never reaches the picker's OK.
+    if (watched == edtPath && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            GoToPath();
+            return true;
+        }
+    }
     if ((watched == lvwFiles || watched == lvwFilesList) && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         // An open caption editor passes Enter on to the view after it has taken it.

@@ -1,7 +1,10 @@
 #include "ui/ftpwindow/FtpWinOptions.h"
 
 #include "store/DataLib.h"
+#include "store/PasswordKeyring.h"
+#include "store/PrjCls.h"
 #include "store/ProjectOptions.h"
+#include "store/RegistryLib.h"
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/ProxyDlg.h"
 
@@ -43,6 +46,19 @@ QLabel *NewLabel(const QString &name, const QString &text, QWidget *buddy, QWidg
     label->setBuddy(buddy);
     return label;
 }
+
+const char *const LastConnectionKey = "\\Software\\morvate\\Zandrel\\FtpConnection";
+// The keyring entry of the last connection's password (one for the window, not per server).
+const char *const LastPasswordId = "ftp-window-last-connection";
+const char *const RememberedTexts[]
+    = {"ServerName", "ServerPort", "UserName", "InitialPath", "Encryption"};
+const char *const RememberedSwitches[] = {"UsePassive", "UseFirewall"};
+
+TPasswordKeyring *AvailableKeyring()
+{
+    QString why;
+    return TProject::Keyring && TProject::Keyring->Available(why) ? TProject::Keyring : nullptr;
+}
 } // namespace
 
 TfrmSettings::TfrmSettings(QWidget *parent)
@@ -51,24 +67,21 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Connection settings"));
 
-    cbxConnectionName = Named(new QComboBox(this), QStringLiteral("cbxConnectionName"));
-    cbxConnectionName->setEditable(true);
-    auto *connectionLabel = NewLabel(QStringLiteral("lblConnectionName"),
-                                     QStringLiteral("Connection name"), cbxConnectionName, this);
     auto *general = Named(new QGroupBox(QStringLiteral(" General settings "), this),
                           QStringLiteral("gbxGeneral"));
     edtServerName = Named(new QLineEdit(general), QStringLiteral("edtServerName"));
     edtServerPort = Named(new TNaturalEdit(general), QStringLiteral("edtServerPort"));
     edtUserName = Named(new QLineEdit(general), QStringLiteral("edtUserName"));
     edtPassword = Named(new QLineEdit(general), QStringLiteral("edtPassword"));
+    edtPassword->setEchoMode(QLineEdit::Password);
     auto *additional = Named(new QGroupBox(QStringLiteral(" Additinal settings "), this),
                              QStringLiteral("gbxAdditional"));
     edtInitinalPath = Named(new QLineEdit(additional), QStringLiteral("edtInitinalPath"));
-    cbxUsePassive = Named(new QCheckBox(QStringLiteral("Use passive mode"), additional),
+    cbxUsePassive = Named(new QCheckBox(QStringLiteral("Use &passive mode"), additional),
                           QStringLiteral("cbxUsePassive"));
-    cbxUseFirewall = Named(new QCheckBox(QStringLiteral("Use firewall settings"), additional),
+    cbxUseFirewall = Named(new QCheckBox(QStringLiteral("Use &firewall settings"), additional),
                            QStringLiteral("cbxUseFirewall"));
-    btnProxy = Named(new QPushButton(QStringLiteral("Firewall settings"), additional),
+    btnProxy = Named(new QPushButton(QStringLiteral("Firewall se&ttings"), additional),
                      QStringLiteral("btnProxy"));
     cbxEncryption = NewEncryptionBox(additional, "cbxEncryption");
     QDialogButtonBox *buttons = NewOkCancelButtons(this, btnOK, Cancel, "btnOK", "Cancel");
@@ -76,20 +89,20 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     // The fixed client area is small: labels over their edits in pairs, tight spacing.
     auto *generalGrid = new QGridLayout(general);
     generalGrid->setVerticalSpacing(2);
-    generalGrid->addWidget(NewLabel(QStringLiteral("lblServerName"), QStringLiteral("Server name"),
+    generalGrid->addWidget(NewLabel(QStringLiteral("lblServerName"), QStringLiteral("&Server name"),
                                     edtServerName, general),
                            0, 0);
-    generalGrid->addWidget(NewLabel(QStringLiteral("lblServerPort"), QStringLiteral("Server port"),
+    generalGrid->addWidget(NewLabel(QStringLiteral("lblServerPort"), QStringLiteral("Server p&ort"),
                                     edtServerPort, general),
                            0, 1);
     generalGrid->addWidget(edtServerName, 1, 0);
     generalGrid->addWidget(edtServerPort, 1, 1);
     generalGrid->setRowMinimumHeight(2, 4);
     generalGrid->addWidget(
-        NewLabel(QStringLiteral("lblUserName"), QStringLiteral("User name"), edtUserName, general),
+        NewLabel(QStringLiteral("lblUserName"), QStringLiteral("&User name"), edtUserName, general),
         3, 0);
     generalGrid->addWidget(
-        NewLabel(QStringLiteral("lblPassword"), QStringLiteral("Password"), edtPassword, general),
+        NewLabel(QStringLiteral("lblPassword"), QStringLiteral("Pass&word"), edtPassword, general),
         3, 1);
     generalGrid->addWidget(edtUserName, 4, 0);
     generalGrid->addWidget(edtPassword, 4, 1);
@@ -99,30 +112,26 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     auto *additionalGrid = new QGridLayout(additional);
     additionalGrid->setVerticalSpacing(4);
     additionalGrid->addWidget(NewLabel(QStringLiteral("lblInitialPath"),
-                                       QStringLiteral("Initial path"), edtInitinalPath, additional),
+                                       QStringLiteral("&Initial path"), edtInitinalPath,
+                                       additional),
                               0, 0);
     additionalGrid->addWidget(edtInitinalPath, 0, 1, 1, 2);
     additionalGrid->addWidget(cbxUsePassive, 1, 0, 1, 2);
     additionalGrid->addWidget(cbxUseFirewall, 2, 0, 1, 2);
     additionalGrid->addWidget(btnProxy, 2, 2);
     additionalGrid->addWidget(NewLabel(QStringLiteral("lblEncryption"),
-                                       QStringLiteral("Encryption"), cbxEncryption, additional),
+                                       QStringLiteral("&Encryption"), cbxEncryption, additional),
                               3, 0);
     additionalGrid->addWidget(cbxEncryption, 3, 1, 1, 2);
     additionalGrid->setColumnStretch(1, 1);
 
-    auto *connectionName = new QVBoxLayout;
-    connectionName->setSpacing(2);
-    connectionName->addWidget(connectionLabel);
-    connectionName->addWidget(cbxConnectionName);
-
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(connectionName);
     layout->addWidget(general);
     layout->addWidget(additional);
-    layout->addStretch();
     layout->addWidget(buttons);
-    setFixedSize(332, 403);
+    // As tall as its rows, wide enough for a long host name.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumWidth(fontMetrics().averageCharWidth() * 52);
 
     connect(btnProxy, &QPushButton::clicked, this, [this] { EditFirewallSettings(this); });
     // A port that is not a number is refused here, not read as 21 later.
@@ -138,10 +147,9 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-bool EditConnection(TProperties &connection, QString &connectionName, QWidget *parent)
+bool EditConnection(TProperties &connection, QWidget *parent)
 {
     TfrmSettings dialog(parent);
-    dialog.cbxConnectionName->setEditText(connectionName);
     dialog.edtServerName->setText(TextOf(connection, QStringLiteral("ServerName")));
     dialog.edtServerPort->SetText(TextOf(connection, QStringLiteral("ServerPort")));
     dialog.edtUserName->setText(TextOf(connection, QStringLiteral("UserName")));
@@ -168,4 +176,51 @@ bool EditConnection(TProperties &connection, QString &connectionName, QWidget *p
         ->SetAsBoolean(dialog.cbxUseFirewall->isChecked());
     connection.Items(QStringLiteral("Encryption"))->SetAsString(Encryption(dialog.cbxEncryption));
     return true;
+}
+
+void LoadLastConnection(TProperties &connection)
+{
+    const auto key = TRegistryAddress().OpenKey(QString::fromLatin1(LastConnectionKey));
+    for (const char *name : RememberedTexts) {
+        if (key->ValueExists(QString::fromLatin1(name)))
+            connection.Items(QString::fromLatin1(name))
+                ->SetAsString(key->ReadString(QString::fromLatin1(name)));
+    }
+    for (const char *name : RememberedSwitches) {
+        if (key->ValueExists(QString::fromLatin1(name)))
+            connection.Items(QString::fromLatin1(name))
+                ->SetAsBoolean(key->ReadBool(QString::fromLatin1(name)));
+    }
+    QString password, error;
+    if (TPasswordKeyring *keyring = AvailableKeyring();
+        keyring
+        && keyring->Lookup(QString::fromLatin1(LastPasswordId), password, error)
+               == TPasswordKeyring::klFound)
+        connection.Items(QStringLiteral("Password"))->SetAsString(password);
+}
+
+void SaveLastConnection(const TProperties &connection)
+{
+    const auto key = TRegistryAddress().OpenKey(QString::fromLatin1(LastConnectionKey));
+    for (const char *name : RememberedTexts)
+        key->WriteString(QString::fromLatin1(name), TextOf(connection, QString::fromLatin1(name)));
+    for (const char *name : RememberedSwitches)
+        key->WriteBool(QString::fromLatin1(name), BooleanOf(connection, QString::fromLatin1(name)));
+    key->Commit();
+    // Without a keyring the password is typed again: it never goes into the settings file. A
+    // keyring that refuses it only means the same.
+    TPasswordKeyring *keyring = AvailableKeyring();
+    if (!keyring)
+        return;
+    const QString password = TextOf(connection, QStringLiteral("Password"));
+    const QString id = QString::fromLatin1(LastPasswordId);
+    QString error;
+    if (password.isEmpty())
+        keyring->Remove(id, error);
+    else
+        keyring->Store(id,
+                       QStringLiteral("Zandrel FTP window password for %1@%2")
+                           .arg(TextOf(connection, QStringLiteral("UserName")),
+                                TextOf(connection, QStringLiteral("ServerName"))),
+                       password, error);
 }

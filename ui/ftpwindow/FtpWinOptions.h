@@ -11,14 +11,13 @@ class TNaturalEdit;
 class TProperties;
 
 // The FTP window's connection: server, login, start folder and the two switches. It edits
-// the window's in-memory connection list only.
+// the window's in-memory connection list only; the password shows as dots.
 class TfrmSettings : public QDialog
 {
     Q_OBJECT
 public:
     explicit TfrmSettings(QWidget *parent = nullptr);
 
-    QComboBox *cbxConnectionName;
     QLineEdit *edtServerName;
     TNaturalEdit *edtServerPort;
     QLineEdit *edtUserName;
@@ -36,5 +35,12 @@ public:
 // typed), "UsePassive", "UseFirewall" (booleans) and "Encryption" ("auto", "require", "implicit"
 // or "off"; missing means off) of `connection`; writes them on OK only. Another server or port
 // clears "ExpectTls" (a server known to offer TLS).
-// `connectionName` is shown but never changed. True exactly when OK was chosen.
-bool EditConnection(TProperties &connection, QString &connectionName, QWidget *parent = nullptr);
+// True exactly when OK was chosen.
+bool EditConnection(TProperties &connection, QWidget *parent = nullptr);
+
+// The connection the window's Connect button last went to: every setting above but the password
+// from the settings file; the password from the desktop's keyring, and nowhere when there is
+// none. Reading fills only keys the settings file holds.
+void LoadLastConnection(TProperties &connection);
+// Throws EStoreError when the settings file cannot be written.
+void SaveLastConnection(const TProperties &connection);

@@ -24,6 +24,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QLocale>
 #include <QMenu>
@@ -92,6 +93,7 @@ TfrmFtpWindow::TfrmFtpWindow(QWidget *parent, const QStringList &arguments)
         miSelectAll->setVisible(false);
         miSelectAll->setEnabled(false);
     }
+    resize(DesignSize()); // a saved placement wins
     try {
         FormKeeper->Load();
     } catch (const std::exception &) {
@@ -313,12 +315,25 @@ void TfrmFtpWindow::FitColumns()
 {
     const QFontMetrics metrics(lvwFiles->font());
     const int rows = m_model.rowCount();
+    if (rows == 0)
+        return;
     for (int column = 0; column < TFtpFileModel::ColumnCount; ++column) {
-        int widest = 0;
+        int widest = metrics.horizontalAdvance(
+            m_model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
         for (int row = 0; row < rows; ++row)
             widest = std::max(widest, metrics.horizontalAdvance(m_model.Text(row, column)));
-        const int width = rows == 0 ? 50 : std::max(50, widest + (column == 0 ? 40 : 20));
-        lvwFiles->setColumnWidth(column, width);
+        if (column != TFtpFileModel::colName) {
+            lvwFiles->setColumnWidth(column, widest + 2 * metrics.averageCharWidth() + 8);
+            continue;
+        }
+        // The list is as wide as its longest name (the name column stretches by itself): the
+        // text, the icon and the margins the style puts around both.
+        const int icon = lvwFilesList->iconSize().width();
+        const int margin = lvwFilesList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr,
+                                                              lvwFilesList)
+                           + 1;
+        lvwFilesList->setGridSize(QSize(widest + icon + 4 * margin + metrics.averageCharWidth(),
+                                        std::max(icon, metrics.height()) + 2 * margin));
     }
 }
 
@@ -400,6 +415,7 @@ void TfrmFtpWindow::UpdateControls()
     acnDelete->setEnabled(idle && !rows.isEmpty());
     acnRename->setEnabled(idle && rows.size() == 1);
     pnlDialogStatus->setVisible(!idle);
+    edtPath->setEnabled(idle && configured);
     if (m_browseMode) {
         const QString chosen = idle ? ChosenFolder() : QString();
         btnOK->setEnabled(!chosen.isEmpty());

@@ -20,6 +20,7 @@ class QAction;
 class QActionGroup;
 class QFileDialog;
 class QLabel;
+class QLineEdit;
 class QListView;
 class QMenu;
 class QProgressBar;
@@ -108,6 +109,8 @@ private:
     void UpdateCaption();
     void ShowStatusText(const QString &text);
     void FitColumns();
+    QSize DesignSize() const;
+    void GoToPath();
     void SortList();
     void SetDetails(bool details);
     void OpenDownloadedFile();
@@ -121,7 +124,6 @@ private:
     bool RenameRow(int row, const QString &oldName, const QString &newName);
 
     TProperties FConnection;
-    QString FConnectionName;
     std::unique_ptr<TFtpAction> FAction;
     std::unique_ptr<TFtpOperator> FOperator;
     QString FOpenFileName;
@@ -148,7 +150,10 @@ private:
     QStackedWidget *m_views = nullptr;
     QTreeView *lvwFiles = nullptr;     // report style
     QListView *lvwFilesList = nullptr; // list style, same rows and selection
-    QWidget *pnlStatus = nullptr, *pnlDialog = nullptr;
+    QWidget *pnlStatus = nullptr, *pnlDialog = nullptr, *pnlPath = nullptr;
+    QLineEdit *edtPath = nullptr;
+    // The folder that going up leaves: selected in the listing of its parent.
+    QString m_folderLeft;
     QLabel *lblStatus = nullptr, *pnlDialogStatus = nullptr;
     QProgressBar *ProgressBar = nullptr;
     QPushButton *btnOK = nullptr, *btnCancel = nullptr;

@@ -1,11 +1,14 @@
 // The FTP window driven through its real controls against real servers on loopback.
+#include "app/keyring/SecretServiceKeyring.h"
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
+#include "tests/support/PrivateKeyring.h"
 #include "tests/support/TestSupport.h"
 #include "ui/dialogs/EditLib.h"
+#include "ui/ftpwindow/FtpWinOptions.h"
 #include "ui/ftpwindow/FtpWindow.h"
 
 #include <QDesktopServices>
@@ -14,11 +17,14 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -193,10 +199,29 @@ TEST_P(FtpWindowOnServers, Session)
     EXPECT_EQ(Names(*window).mid(0, 2), (S{"index.html", "old.txt"}));
     clickHeader(0);
 
+    // List mode cuts no name.
+    auto *names = window->findChild<QListView *>("lvwFilesList");
+    for (int row = 0; row < window->Model().rowCount(); ++row)
+        EXPECT_GE(names->visualRect(window->Model().index(row, 0)).width(),
+                  names->sizeHintForIndex(window->Model().index(row, 0)).width());
+
+    // Up selects the folder left; the folder bar goes where it is told, or says why not.
     auto *upper = window->findChild<QToolButton *>("tbnUpper");
     EXPECT_FALSE(upper->isEnabled()); // a path of one character is the root
-    ClickRow(*window, "docs", {}, true);
-    EXPECT_EQ(window->Action().Path, "/docs");
+    ClickRow(*window, "t", {}, true);
+    QTest::mouseClick(upper, Qt::LeftButton);
+    ASSERT_TRUE(Idle(*window));
+    EXPECT_EQ(list->selectionModel()->selectedRows(), QModelIndexList{list->currentIndex()});
+    EXPECT_EQ(Names(*window).value(list->currentIndex().row()), "t");
+    auto *bar = window->findChild<QLineEdit *>("edtPath");
+    for (const char *typed : {"/docs", "/nowhere"}) {
+        TBoxAnswer error(QMessageBox::Ok);
+        bar->setText(typed);
+        QTest::keyClick(bar, Qt::Key_Return);
+        ASSERT_TRUE(Idle(*window));
+        EXPECT_EQ(error.Answer.Answered(), typed == QString("/nowhere"));
+        EXPECT_EQ(window->Action().Path + bar->text(), "/docs/docs");
+    }
     EXPECT_EQ(Names(*window), S{"a.txt"});
     QTest::mouseClick(upper, Qt::LeftButton);
     ASSERT_TRUE(Idle(*window));
@@ -246,6 +271,8 @@ TEST_P(FtpWindowOnServers, Session)
     ASSERT_TRUE(drop.isAccepted() && Idle(*window));
     EXPECT_EQ(TreeOf(site.Server->LocalPath("/site")), TreeOf(local.path() + "/site"));
     EXPECT_EQ(ReadWholeFile(site.Server->LocalPath("/notes.txt")), "notes");
+    auto *status = window->findChild<QLabel *>("lblStatus");
+    EXPECT_EQ(status->text(), "Uploaded 4 files, " + FormatSize(5013));
 
     // Download the folder through the real folder picker: only folders that hold files come.
     QTemporaryDir target;
@@ -260,6 +287,7 @@ TEST_P(FtpWindowOnServers, Session)
     ASSERT_TRUE(pick.Answered() && Idle(*window));
     EXPECT_EQ(TreeOf(target.path() + "/site"),
               TreeOf(local.path() + "/site", {"empty", "empty/deeper"}));
+    EXPECT_EQ(status->text(), "Downloaded 3 files, " + FormatSize(5008));
     EXPECT_EQ(site.Server->ProtocolLog().filter(QRegularExpression("^USER ")).size(), 1);
 
     // The folder picker of the project options: OK returns the folder shown unless the user
@@ -454,6 +482,43 @@ TEST(FtpWindow, DownloadAsksBeforeReplacingALocalFileAndNeverReplacesANewerOneUn
     EXPECT_EQ(content("b.txt") + content("c.txt") + content("d.txt") + content("e.txt")
                   + content("f.txt"),
               "server bserver clocal edits of dlocal eserver f");
+}
+
+// Connect starts from the last connection; its password (as dots) only from the keyring.
+TEST(FtpWindow, ConnectRemembersTheLastConnectionAndKeepsItsPasswordInTheKeyring)
+{
+    qputenv("DBUS_SESSION_BUS_ADDRESS", PrivateKeyringBus().toUtf8());
+    TSecretServiceKeyring keyring;
+    TProject::Keyring = &keyring;
+    TWindowSite site(StartPyftpdlib());
+    ASSERT_TRUE(site.Server);
+    site.Put("/docs/a.txt");
+    const S typed{site.Server->Host, QString::number(site.Server->Port), site.Server->User,
+                  site.Server->Password, "/docs"};
+    for (const bool first : {true, false}) {
+        TfrmFtpWindow window;
+        window.show();
+        S shown;
+        TModalAnswer answer([&](QWidget *modal) {
+            auto *dialog = static_cast<TfrmSettings *>(modal);
+            EXPECT_EQ(dialog->edtPassword->echoMode(), QLineEdit::Password);
+            shown << dialog->edtServerName->text() << dialog->edtServerPort->text()
+                  << dialog->edtUserName->text() << dialog->edtPassword->text()
+                  << dialog->edtInitinalPath->text();
+            dialog->edtServerName->setText(typed[0]);
+            dialog->edtServerPort->SetText(typed[1]);
+            dialog->edtUserName->setText(typed[2]);
+            dialog->edtPassword->setText(typed[3]);
+            dialog->edtInitinalPath->setText(typed[4]);
+            QTest::mouseClick(first ? dialog->btnOK : dialog->Cancel, Qt::LeftButton);
+        });
+        QTest::mouseClick(window.findChild<QToolButton *>("tbnConnect"), Qt::LeftButton);
+        ASSERT_TRUE(answer.Answered() && Idle(window));
+        EXPECT_EQ(shown, first ? S({"", "21", "", "", ""}) : typed);
+        EXPECT_EQ(window.Action().Path, first ? "/docs" : "");
+    }
+    EXPECT_FALSE(ReadWholeFile(QSettings().fileName()).contains(site.Server->Password.toUtf8()));
+    TProject::Keyring = nullptr;
 }
 
 // A project held by another program, or whose port is no number, is refused with a message
