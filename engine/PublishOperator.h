@@ -288,12 +288,14 @@ private:
         TFileListItem *Item = nullptr;
         qint32 Age = 0;
         TWriteStamp Stamp;
+        bool Again = false; // sent for the second time
     };
     std::vector<TSettling> m_settling;
     std::vector<TFileListItem *> m_sendAgain; // written meanwhile: sent once their slot is over
     static TWriteStamp WriteStampOf(const QString &local);
     void SettleRecords();
-    void SendAgain(TFileListItem *item);
+    // Once; a file written again after that keeps needing upload.
+    void SendAgain(TFileListItem *item, bool again);
 
     // Server-only files (ServerOnly.cpp).
     void RemoveOperation();

@@ -368,8 +368,13 @@ void TPublishOperator::RecordUploaded(TFileListItem *item, qint32 age)
     NotifyItem(item);
 }
 
-void TPublishOperator::SendAgain(TFileListItem *item)
+void TPublishOperator::SendAgain(TFileListItem *item, bool again)
 {
+    if (again) {
+        AddError(QStringLiteral("the file ") + item->GetLocalPath()
+                 + QStringLiteral(" was changed during its upload and still needs upload"));
+        return;
+    }
     m_sendAgain.push_back(item);
     ++FilesTotal;
     TotalBytes += item->Size;
@@ -390,7 +395,7 @@ void TPublishOperator::SettleRecords()
                   RecordUploaded(file.Item, file.Age);
                   RecordsChanged();
               } else {
-                  SendAgain(file.Item);
+                  SendAgain(file.Item, file.Again);
               }
               return true;
           });
@@ -432,8 +437,7 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
             outcome->Stamp = WriteStampOf(local);
             outcome->Age = GetFileAge(local);
             const QDateTime now = QDateTime::currentDateTime();
-            outcome->InSlot
-                = !again && outcome->Age != -1 && outcome->Age == DateTimeToFileDate(now);
+            outcome->InSlot = outcome->Age != -1 && outcome->Age == DateTimeToFileDate(now);
             const qint64 since = now.toMSecsSinceEpoch()
                                  - qMax(outcome->Stamp.Modified, outcome->Stamp.Changed) / 1000000;
             outcome->StampTells = outcome->Stamp.Size >= 0 && since >= FreshStampMs;
@@ -480,9 +484,9 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
             AddError(failure);
         } else if (outcome->InSlot) {
             if (outcome->StampTells && WriteStampOf(local) == outcome->Stamp)
-                m_settling.push_back({item, outcome->Age, outcome->Stamp});
+                m_settling.push_back({item, outcome->Age, outcome->Stamp, again});
             else
-                SendAgain(item);
+                SendAgain(item, again);
         } else if (outcome->Age == -1 || GetFileAge(local) != outcome->Age) {
             AddError(QStringLiteral("the file ") + local
                      + QStringLiteral(" was changed during its upload and still needs upload"));
