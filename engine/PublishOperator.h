@@ -33,6 +33,13 @@ enum TPublishKind : quint8 {
     pkUpload = 4
 };
 
+// What a file's status said before it was sent: its record must match it afterwards.
+struct TWriteStamp
+{
+    qint64 Modified = 0, Changed = 0, Size = -1, Node = 0; // nanoseconds; -1 unreadable
+    bool operator==(const TWriteStamp &) const = default;
+};
+
 // Answers of the operator's question box.
 enum TAskResult : int { mrCancel = 2, mrYes = 6, mrNo = 7, mrNoToAll = 9, mrYesToAll = 10 };
 
@@ -266,12 +273,29 @@ private:
 
     // Upload (Upload.cpp).
     void Upload();
-    void FolderPass();
+    // Folders and files in one pass: a folder goes once its parent is on the server, a file
+    // once its folder is.
     void FilePass();
-    void WaitForTwoSecondSlot(const QString &local);
-    void CreateRemoteFolder(const QString &remote);
-    TStep UploadStep(TFileListItem *item);
+    TStep FolderStep(TFileListItem *item, std::function<void()> settled);
+    void FolderThere(TFileListItem *item);
+    TStep UploadStep(TFileListItem *item, bool again);
+    void RecordUploaded(TFileListItem *item, qint32 age);
     QSet<const TFileListItem *> m_foldersEnsured; // created again after a failed transfer
+    // Files sent in the two-second slot of their last write: their records wait for the slot
+    // to pass, so a later write in the same slot cannot hide behind the record's time.
+    struct TSettling
+    {
+        TFileListItem *Item = nullptr;
+        qint32 Age = 0;
+        TWriteStamp Stamp;
+        bool Again = false; // sent for the second time
+    };
+    std::vector<TSettling> m_settling;
+    std::vector<TFileListItem *> m_sendAgain; // written meanwhile: sent once their slot is over
+    static TWriteStamp WriteStampOf(const QString &local);
+    void SettleRecords();
+    // Once; a file written again after that keeps needing upload.
+    void SendAgain(TFileListItem *item, bool again);
 
     // Server-only files (ServerOnly.cpp).
     void RemoveOperation();

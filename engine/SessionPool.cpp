@@ -65,23 +65,39 @@ quint64 TSessionPool::Submit(TBody body)
     if (m_sessions.empty()) {
         Spawn(nullptr, &m_primary);
     } else if (qsizetype(m_queue.size()) > m_free && m_alive < m_limit) {
-        auto own = std::make_unique<TFtp>();
-        own->ServerName = m_primary.ServerName;
-        own->ServerPort = m_primary.ServerPort;
-        own->UserName = m_primary.UserName;
-        own->Password = m_primary.Password;
-        own->Passive = m_primary.Passive;
-        own->Timeout = m_primary.Timeout;
-        own->Proxy = m_primary.Proxy;
-        own->Encryption = m_primary.Encryption;
-        own->TrustedFingerprint = m_primary.TrustedFingerprint;
-        own->ExpectTls = m_primary.ExpectTls;
-        own->VerifyStoredSize = m_primary.VerifyStoredSize;
-        TFtp *ftp = own.get();
-        Spawn(std::move(own), ftp);
+        SpawnExtra();
     }
     m_jobsChanged.notify_one();
     return id;
+}
+
+void TSessionPool::Open(int sessions)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_aborted || m_closing)
+        return;
+    if (m_sessions.empty())
+        Spawn(nullptr, &m_primary);
+    while (m_alive < qMin(sessions, m_limit))
+        SpawnExtra();
+}
+
+void TSessionPool::SpawnExtra()
+{
+    auto own = std::make_unique<TFtp>();
+    own->ServerName = m_primary.ServerName;
+    own->ServerPort = m_primary.ServerPort;
+    own->UserName = m_primary.UserName;
+    own->Password = m_primary.Password;
+    own->Passive = m_primary.Passive;
+    own->Timeout = m_primary.Timeout;
+    own->Proxy = m_primary.Proxy;
+    own->Encryption = m_primary.Encryption;
+    own->TrustedFingerprint = m_primary.TrustedFingerprint;
+    own->ExpectTls = m_primary.ExpectTls;
+    own->VerifyStoredSize = m_primary.VerifyStoredSize;
+    TFtp *ftp = own.get();
+    Spawn(std::move(own), ftp);
 }
 
 void TSessionPool::Spawn(std::unique_ptr<TFtp> own, TFtp *ftp)

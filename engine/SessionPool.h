@@ -17,7 +17,8 @@
 // The first session is the caller's own, already logged in; the others log in when there is
 // work waiting for them, so a small job opens no more connections than it can use. A server
 // that refuses another connection leaves the work on the sessions it has; a session that loses
-// its connection opens it again once.
+// its connection opens it again once. A caller that knows the work to come may open them all
+// at once (Open).
 //
 // Job bodies run on the session threads: they get the session's TFtp and must touch nothing
 // else of the caller's but what they were given. Their failures come back as text.
@@ -44,6 +45,9 @@ public:
     // (with no session left it ends at once as not tried).
     int Capacity() const;
     quint64 Submit(TBody body);
+    // Logs in up to `sessions` sessions now, before their work is queued, so their logins
+    // overlap the work that has to come first.
+    void Open(int sessions);
     // Waits up to timeoutMs for the next event; false when none came.
     bool NextEvent(TEvent &event, int timeoutMs);
     // Any thread: every running call fails at once and every queued job ends as aborted. The
@@ -74,6 +78,7 @@ private:
     };
 
     void Spawn(std::unique_ptr<TFtp> own, TFtp *ftp); // with m_mutex held
+    void SpawnExtra();                                // with m_mutex held
     void Serve(TSession &session);
     bool LogIn(TSession &session);
     QString Attempt(TSession &session, const TJob &job);

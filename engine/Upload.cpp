@@ -8,9 +8,13 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <queue>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -150,6 +154,10 @@ bool IsSafeUploadTemporary(const QString &name)
 
 namespace {
 
+// Clearly longer than the file system's clock step: a status older than this shows any later
+// write.
+constexpr qint64 FreshStampMs = 50;
+
 // What a session did for one file besides the transfer, for the log.
 struct TUploadOutcome
 {
@@ -157,6 +165,10 @@ struct TUploadOutcome
     QStringList CreatedFolders; // by the repair
     QString MissingFolder;      // the repair could neither create nor find it
     bool PermissionSet = false; // CHMOD was sent
+    TWriteStamp Stamp;          // the file's status as it was sent
+    qint32 Age = -1;            // its time as the record keeps it
+    bool InSlot = false;        // written in the current two-second slot
+    bool StampTells = false;    // a later write would change the status
 };
 
 } // namespace
@@ -181,76 +193,73 @@ void TPublishOperator::Upload()
     m_sinceStart.start();
     m_sinceUpdate.start();
     FilesTotal = FileList->CountOutdated(true);
-    FolderPass();
+    // The other sessions log in while the first makes the folders.
+    Pool().Open(qMin(m_connections, FilesTotal));
     FilePass();
     AddLog(0, QStringLiteral("%1 folder(s) have been created and %2 file(s) have been uploaded")
                   .arg(FoldersCount)
                   .arg(FilesCount));
 }
 
-void TPublishOperator::FolderPass()
+TPublishOperator::TStep TPublishOperator::FolderStep(TFileListItem *item,
+                                                     std::function<void()> settled)
 {
-    SetStatusText(QStringLiteral("checking of the folders "));
-    for (int i = 1; i < FileList->Count(); ++i) {
-        if (Terminated())
-            break;
-        TFileListItem *item = FileList->Items(i);
-        if (!item->IsFolder || item->Synchronous)
-            continue;
-        TVersionItem *record = Project->Versions.FindOrAdd(item->RelativeName);
-        // A folder recorded as on the server costs nothing here; should it be gone after all,
-        // the first transfer into it fails and creates it (UploadFile).
-        if (record->Date != 1) {
-            try {
-                CreateRemoteFolder(item->GetRemotePath());
-                m_foldersEnsured.insert(item);
-            } catch (const std::exception &error) {
-                // Not on the server: the folder keeps needing upload.
-                AddError(item->GetRemotePath() + QStringLiteral(": ") + ErrorText(error));
-                continue;
-            }
+    const QString remote = item->GetRemotePath();
+    auto created = std::make_shared<bool>(false);
+    TStep step;
+    step.What = TStep::Job;
+    step.Body = [remote, created](TFtp &ftp) { *created = EnsureRemoteFolder(ftp, remote); };
+    step.Done = [this, item, remote, created, settled](const QString &failure) {
+        if (!failure.isEmpty() || *created)
+            AddLog(0, QStringLiteral("creating of the folder ") + remote);
+        if (!failure.isEmpty()) {
+            // Not on the server: the folder keeps needing upload.
+            AddError(remote + QStringLiteral(": ") + failure);
+        } else {
+            m_foldersEnsured.insert(item);
+            if (*created)
+                ++FoldersCount;
+            FolderThere(item);
         }
-        if (!item->HasOutdatedChildren()) {
-            item->Synchronous = true;
-            NotifyItem(item);
-        }
-        record->Date = 1;
-        RecordsChanged();
-        SaveRecordsIfDue();
-    }
+        settled();
+    };
+    return step;
 }
 
-void TPublishOperator::CreateRemoteFolder(const QString &remote)
+void TPublishOperator::FolderThere(TFileListItem *item)
 {
-    bool created = false;
-    try {
-        Remote([&] { created = EnsureRemoteFolder(Ftp, remote); });
-    } catch (const std::exception &) {
-        AddLog(0, QStringLiteral("creating of the folder ") + remote);
-        throw;
+    if (!item->HasOutdatedChildren()) {
+        item->Synchronous = true;
+        NotifyItem(item);
     }
-    if (created) {
-        AddLog(0, QStringLiteral("creating of the folder ") + remote);
-        ++FoldersCount;
-    }
+    Project->Versions.FindOrAdd(item->RelativeName)->Date = 1;
+    RecordsChanged();
+    SaveRecordsIfDue();
 }
 
 void TPublishOperator::FilePass()
 {
+    SetStatusText(QStringLiteral("checking of the folders "));
     // Within a folder the files of one transfer mode go together, so a session changes its
     // mode at most twice per folder; a folder's files are consecutive in the list.
-    std::vector<TFileListItem *> order;
-    int i = 0;
+    std::vector<TFileListItem *> folders, order;
+    QSet<const TFileListItem *> waiting; // folders not settled yet
+    int i = 1;
     while (i < FileList->Count()) {
-        const TFileListItem *parent = FileList->Items(i)->Parent;
+        TFileListItem *item = FileList->Items(i);
+        if (item->IsFolder) {
+            if (!item->Synchronous) {
+                folders.push_back(item);
+                waiting.insert(item);
+            }
+            ++i;
+            continue;
+        }
+        const TFileListItem *parent = item->Parent;
         int end = i;
         while (end < FileList->Count() && !FileList->Items(end)->IsFolder
                && FileList->Items(end)->Parent == parent)
             ++end;
-        if (end == i) {
-            ++i;
-            continue;
-        }
         int first = -1;
         for (int j = i; j < end && first < 0; ++j) {
             if (!FileList->Items(j)->Synchronous)
@@ -260,9 +269,9 @@ void TPublishOperator::FilePass()
             const bool firstMode = FileList->Items(first)->IsAscii;
             for (const bool sameMode : {true, false}) {
                 for (int j = first; j < end; ++j) {
-                    TFileListItem *item = FileList->Items(j);
-                    if (!item->Synchronous && (item->IsAscii == firstMode) == sameMode)
-                        order.push_back(item);
+                    TFileListItem *file = FileList->Items(j);
+                    if (!file->Synchronous && (file->IsAscii == firstMode) == sameMode)
+                        order.push_back(file);
                 }
             }
         }
@@ -276,23 +285,131 @@ void TPublishOperator::FilePass()
             return item->IsAscii == firstMode;
         });
     }
-    size_t next = 0;
-    RunParallel([&] { return next < order.size() ? UploadStep(order[next++]) : TStep{}; }, true);
+
+    // Folders go first, in list order as their parents allow (one session makes them exactly
+    // as listed); a file goes as soon as its own folder is settled, whatever the rest do.
+    using TReady = std::priority_queue<size_t, std::vector<size_t>, std::greater<>>;
+    TReady readyFolders, readyFiles;
+    QHash<const TFileListItem *, std::vector<size_t>> foldersBelow, filesBelow;
+    for (size_t j = 0; j < folders.size(); ++j) {
+        if (waiting.contains(folders[j]->Parent))
+            foldersBelow[folders[j]->Parent].push_back(j);
+        else
+            readyFolders.push(j);
+    }
+    for (size_t j = 0; j < order.size(); ++j) {
+        if (waiting.contains(order[j]->Parent))
+            filesBelow[order[j]->Parent].push_back(j);
+        else
+            readyFiles.push(j);
+    }
+    // A folder that failed settles too: what is below it tries, and fails, as before.
+    const auto settled = [&](const TFileListItem *folder) {
+        waiting.remove(folder);
+        for (const size_t j : foldersBelow.take(folder))
+            readyFolders.push(j);
+        for (const size_t j : filesBelow.take(folder))
+            readyFiles.push(j);
+    };
+    const auto next = [&]() -> TStep {
+        while (!readyFolders.empty()) {
+            TFileListItem *folder = folders[readyFolders.top()];
+            readyFolders.pop();
+            // A folder recorded as on the server costs nothing here; should it be gone after
+            // all, the first transfer into it fails and creates it (UploadStep).
+            if (Project->Versions.FindOrAdd(folder->RelativeName)->Date != 1)
+                return FolderStep(folder, [&settled, folder] { settled(folder); });
+            FolderThere(folder);
+            settled(folder);
+        }
+        if (!readyFiles.empty()) {
+            TFileListItem *file = order[readyFiles.top()];
+            readyFiles.pop();
+            return UploadStep(file, false);
+        }
+        SettleRecords();
+        const qint32 slot = DateTimeToFileDate(QDateTime::currentDateTime());
+        for (auto again = m_sendAgain.begin(); again != m_sendAgain.end(); ++again) {
+            if (GetFileAge((*again)->GetLocalPath()) != slot) {
+                TFileListItem *file = *again;
+                m_sendAgain.erase(again);
+                return UploadStep(file, true);
+            }
+        }
+        TStep wait;
+        wait.What = waiting.isEmpty() && m_sendAgain.empty() ? TStep::End : TStep::Wait;
+        return wait;
+    };
+    RunParallel(next, true);
+    // The upload ends only once the records of files sent in their slot have settled and
+    // the files written meanwhile have gone again; aborted, they keep needing upload.
+    while (!Terminated() && (!m_settling.empty() || !m_sendAgain.empty())) {
+        Remote([] { QThread::msleep(50); });
+        RunParallel(next, true);
+        SaveRecordsIfDue();
+    }
 }
 
-TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
+TWriteStamp TPublishOperator::WriteStampOf(const QString &local)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(local).constData(), &status) != 0)
+        return {};
+    return {qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec,
+            qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec,
+            qint64(status.st_size), qint64(status.st_ino)};
+}
+
+void TPublishOperator::RecordUploaded(TFileListItem *item, qint32 age)
+{
+    Project->Versions.FindOrAdd(item->RelativeName)->Date = age;
+    ++FilesCount;
+    item->Synchronous = true;
+    NotifyItem(item);
+}
+
+void TPublishOperator::SendAgain(TFileListItem *item, bool again)
+{
+    if (again) {
+        AddError(QStringLiteral("the file ") + item->GetLocalPath()
+                 + QStringLiteral(" was changed during its upload and still needs upload"));
+        return;
+    }
+    m_sendAgain.push_back(item);
+    ++FilesTotal;
+    TotalBytes += item->Size;
+}
+
+void TPublishOperator::SettleRecords()
+{
+    // Records keep DOS times, two seconds apart: a write in the slot of the sent one would
+    // leave the time as recorded. Once the slot is over every later write shows in the time,
+    // and the exact status tells whether one came before.
+    const qint32 slot = DateTimeToFileDate(QDateTime::currentDateTime());
+    const auto settled
+        = std::remove_if(m_settling.begin(), m_settling.end(), [&](const TSettling &file) {
+              if (file.Age == slot)
+                  return false;
+              const QString local = file.Item->GetLocalPath();
+              if (WriteStampOf(local) == file.Stamp && GetFileAge(local) == file.Age) {
+                  RecordUploaded(file.Item, file.Age);
+                  RecordsChanged();
+              } else {
+                  SendAgain(file.Item, file.Again);
+              }
+              return true;
+          });
+    m_settling.erase(settled, m_settling.end());
+}
+
+TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool again)
 {
     const QString remote = item->GetRemotePath();
     const QString local = item->GetLocalPath();
-    WaitForTwoSecondSlot(local);
     AddLog(0, QStringLiteral("uploading ") + local);
     m_sinceFile.start();
     FileSize = item->Size;
     FileBytesDone = 0;
-    // The time of the bytes about to be sent; a write during the transfer shows as a
-    // different time afterwards, and the server then holds a mix of both versions.
-    const qint32 sentAge = GetFileAge(local);
-
     // Its folder was taken for being on the server without a look: should the transfer fail,
     // the session makes sure of the folders, once per folder, and tries again.
     QStringList chain;
@@ -311,6 +428,23 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
     step.Subject = local;
     step.Body = [=](TFtp &ftp) {
         *outcome = TUploadOutcome();
+        // The status of the bytes about to be sent; a write during the transfer shows as a
+        // different one afterwards, and the server then holds a mix of both versions. A file
+        // written in the current slot goes at once; its record waits for the slot to pass
+        // (SettleRecords). A write within the file system's clock step of the last one may
+        // leave even the exact status as it was: such a file waits that long first.
+        for (int look = 0;; ++look) {
+            outcome->Stamp = WriteStampOf(local);
+            outcome->Age = GetFileAge(local);
+            const QDateTime now = QDateTime::currentDateTime();
+            outcome->InSlot = outcome->Age != -1 && outcome->Age == DateTimeToFileDate(now);
+            const qint64 since = now.toMSecsSinceEpoch()
+                                 - qMax(outcome->Stamp.Modified, outcome->Stamp.Changed) / 1000000;
+            outcome->StampTells = outcome->Stamp.Size >= 0 && since >= FreshStampMs;
+            if (!outcome->InSlot || outcome->StampTells || since < 0 || look > 0)
+                break;
+            QThread::msleep(FreshStampMs - since);
+        }
         try {
             PutSiteFile(ftp, remote, local, ascii, safe);
         } catch (const EFtpIncompleteError &) {
@@ -335,7 +469,7 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
             ftp.Chmod(remote, QStringLiteral("755"));
         }
     };
-    step.Done = [this, item, folder, local, sentAge, outcome](const QString &failure) {
+    step.Done = [=, this](const QString &failure) {
         if (outcome->Repaired)
             m_foldersEnsured.insert(folder);
         for (const QString &path : std::as_const(outcome->CreatedFolders)) {
@@ -348,25 +482,18 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item)
             AddLog(0, QStringLiteral("set permission to 755"));
         if (!failure.isEmpty()) {
             AddError(failure);
-        } else if (sentAge == -1 || GetFileAge(local) != sentAge) {
+        } else if (outcome->InSlot) {
+            if (outcome->StampTells && WriteStampOf(local) == outcome->Stamp)
+                m_settling.push_back({item, outcome->Age, outcome->Stamp, again});
+            else
+                SendAgain(item, again);
+        } else if (outcome->Age == -1 || GetFileAge(local) != outcome->Age) {
             AddError(QStringLiteral("the file ") + local
                      + QStringLiteral(" was changed during its upload and still needs upload"));
         } else {
-            Project->Versions.FindOrAdd(item->RelativeName)->Date = sentAge;
-            ++FilesCount;
-            item->Synchronous = true;
-            NotifyItem(item);
+            RecordUploaded(item, outcome->Age);
         }
         ++FilesDone;
     };
     return step;
-}
-
-void TPublishOperator::WaitForTwoSecondSlot(const QString &local)
-{
-    // Records keep DOS times, two seconds apart: a file read in the slot it was written in
-    // could be written again within that slot, and the record could not tell. Such a file is
-    // sent once its slot has passed (at most two seconds), so every later write shows.
-    while (!Terminated() && GetFileAge(local) == DateTimeToFileDate(QDateTime::currentDateTime()))
-        Remote([] { QThread::msleep(50); });
 }

@@ -238,10 +238,9 @@ protected:
         EXPECT_FALSE(frontEnd.HadErrors) << frontEnd.ErrorDump();
     }
     void Upload() { RunClean(pkUpload); }
-    // How many commands the server received that start with `prefix`. vsftpd's session
-    // processes may still be writing their log after the client has gone: read it until it
-    // stays the same for a moment.
-    int CommandCount(const QString &prefix) const
+    // The commands the server received. vsftpd's session processes may still be writing their
+    // log after the client has gone: read it until it stays the same for a moment.
+    QStringList Commands() const
     {
         QStringList log = server->ProtocolLog();
         for (int i = 0; i < 30; ++i) {
@@ -251,7 +250,12 @@ protected:
                 break;
             log = std::move(again);
         }
-        return int(log.filter(QRegularExpression("^" + QRegularExpression::escape(prefix))).size());
+        return log;
+    }
+    int CommandCount(const QString &prefix) const
+    {
+        return int(
+            Commands().filter(QRegularExpression("^" + QRegularExpression::escape(prefix))).size());
     }
 };
 
