@@ -46,12 +46,12 @@ for entry in $icons; do
     name=${rest%%=*}
     from=${rest#*=}
     # dir:pixels:design sizes to try
-    for spec in 16x16:16:16,22 22x22:22:22,16 32x32:32:32,22 48x48:48:48,64,32,22 \
+    for size in 16x16:16:16,22 22x22:22:22,16 32x32:32:32,22 48x48:48:48,64,32,22 \
         16x16@2:32:16,22 22x22@2:44:22,16; do
-        dir=${spec%%:*}
-        px=${spec#*:}
+        dir=${size%%:*}
+        px=${size#*:}
         px=${px%%:*}
-        sizes=$(echo "${spec##*:}" | tr , ' ')
+        sizes=$(echo "${size##*:}" | tr , ' ')
         # shellcheck disable=SC2086
         svg=$(pick "$context" "$from" $sizes)
         mkdir -p "$out/$dir/$context"
