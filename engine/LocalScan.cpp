@@ -137,7 +137,8 @@ TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &
     record->Seen = true;
     // Share the text with the record: 100,000 names are kept once, not twice.
     item->RelativeName = record->FileName;
-    item->Name = name;
+    // In the top folder the name is the relative name: one text for both.
+    item->Name = name == relativeName ? item->RelativeName : name;
     item->IsFolder = isFolder;
     item->Synchronous = record->Date == 1 || relativeName.isEmpty();
     item->Parent = parent;
