@@ -1,4 +1,5 @@
-// The local scan that rebuilds the file list, and the purge of stale version records.
+// The local scan that rebuilds the file list, and the purge of stale version records that
+// follows it.
 #include "engine/PublishOperator.h"
 
 #include "engine/FileLib.h"
@@ -31,8 +32,8 @@ namespace {
 
 struct TEntry
 {
-    QString Name;
-    QString Path; // full local path, folders with a trailing "/"
+    QString Name; // the full path is made when needed: a folder of 50,000 files would hold
+                  // 50,000 of them at once
     qint64 Size = 0;
     qint64 ModifiedTime = 0;
     dev_t Device = 0;
@@ -71,6 +72,8 @@ void TPublishOperator::PurgeVersions()
     std::vector<TVersionItem *> stale;
     for (int i = 0; i < versions.Count(); ++i) {
         TVersionItem *record = versions.Items(i);
+        if (record->Seen)
+            continue;
         // Only a record of what is known to be gone: one behind a folder that cannot be read
         // stays for the day it can.
         QString relative = record->FileName;
@@ -97,7 +100,12 @@ void TPublishOperator::LocalScan()
         = qint64(Project->Nodes(QStringLiteral("SafeUploadSize"))->AsInteger()) * 1024;
 
     const QString root = FileList->LocalRoot;
-    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, 0, state);
+    QStringView rootName(root);
+    if (rootName.endsWith(QLatin1Char('/')))
+        rootName.chop(1);
+    TFileListItem *rootItem
+        = CreateItem(root, rootName.mid(rootName.lastIndexOf(QLatin1Char('/')) + 1).toString(),
+                     QString(), true, nullptr, 0, 0, state);
     struct stat st;
     if (::stat(QFile::encodeName(root).constData(), &st) == 0)
         state.Ancestors.emplace_back(st.st_dev, st.st_ino);
@@ -118,19 +126,19 @@ void TPublishOperator::ScanFailed(const QString &what, const QString &path,
     FileList->Unreadable.append(relativeName);
 }
 
-TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &relativeName,
-                                            bool isFolder, TFileListItem *parent, qint64 size,
-                                            qint32 fileAge, const TScanState &state)
+TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &name,
+                                            const QString &relativeName, bool isFolder,
+                                            TFileListItem *parent, qint64 size, qint32 fileAge,
+                                            const TScanState &state)
 {
     TFileListItem *item = FileList->Add();
     item->Index = ++ItemCounter;
     TVersionItem *record = Project->Versions.FindOrAdd(relativeName);
+    record->Seen = true;
     // Share the text with the record: 100,000 names are kept once, not twice.
     item->RelativeName = record->FileName;
-    QStringView name(path);
-    if (isFolder && name.endsWith(QLatin1Char('/')))
-        name.chop(1);
-    item->Name = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1).toString();
+    // In the top folder the name is the relative name: one text for both.
+    item->Name = name == relativeName ? item->RelativeName : name;
     item->IsFolder = isFolder;
     item->Synchronous = record->Date == 1 || relativeName.isEmpty();
     item->Parent = parent;
@@ -212,9 +220,10 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
             continue;
         TEntry item;
         item.Name = QFile::decodeName(raw);
-        item.Path = Joined(path, item.Name, isDir ? QChar(u'/') : QChar());
         // A "\" in a name cannot be told apart from a separator in a relative name.
-        if (item.Name.contains(QLatin1Char('\\')) || Project->Filter.IsIgnored(item.Path, fsLocal)
+        if (item.Name.contains(QLatin1Char('\\'))
+            || Project->Filter.IsIgnored(Joined(path, item.Name, isDir ? QChar(u'/') : QChar()),
+                                         fsLocal)
             || (state.IgnoreHidden && IsHiddenName(item.Name))) {
             ++FileList->IgnoredCount;
             continue;
@@ -240,16 +249,17 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     bool outdated = false;
     for (const TEntry &entry : files) {
         const qint32 fileAge = UnixTimeToFileDate(entry.ModifiedTime);
-        if (!CreateItem(entry.Path, Joined(base, entry.Name), false, folder, entry.Size, fileAge,
-                        state)
+        if (!CreateItem(path + entry.Name, entry.Name, Joined(base, entry.Name), false, folder,
+                        entry.Size, fileAge, state)
                  ->Synchronous)
             outdated = true;
     }
     std::vector<TFileListItem *> subfolders;
     subfolders.reserve(folders.size());
     for (const TEntry &entry : folders) {
-        TFileListItem *item = CreateItem(entry.Path, Joined(base, entry.Name, QChar(u'\\')), true,
-                                         folder, 0, 0, state);
+        TFileListItem *item
+            = CreateItem(path + entry.Name + QLatin1Char('/'), entry.Name,
+                         Joined(base, entry.Name, QChar(u'\\')), true, folder, 0, 0, state);
         if (!item->Synchronous)
             outdated = true;
         subfolders.push_back(item);
@@ -258,7 +268,7 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     if (IncSubDirs) {
         for (size_t i = 0; i < folders.size(); ++i) {
             state.Ancestors.emplace_back(folders[i].Device, folders[i].Inode);
-            if (TreeScan(folders[i].Path, subfolders[i], state)) {
+            if (TreeScan(Joined(path, folders[i].Name, QChar(u'/')), subfolders[i], state)) {
                 subfolders[i]->Synchronous = false;
                 outdated = true;
             }

@@ -301,6 +301,7 @@ void TPublishOperator::Execute()
 
 void TPublishOperator::Refresh()
 {
+    bool purge = false;
     try {
         if (Kind == pkCompare) {
             AddLog(0, QStringLiteral("Compare of the local and server files"));
@@ -308,13 +309,23 @@ void TPublishOperator::Refresh()
             CheckAgainstServer();
             MarkServerOnly();
         }
-        PurgeVersions();
+        purge = true;
     } catch (const std::exception &error) {
         AddError(ErrorText(error));
     }
     RunClearView();
     FileList->Clear();
+    for (int i = 0; i < Project->Versions.Count(); ++i)
+        Project->Versions.Items(i)->Seen = false;
     LocalScan();
+    // After the scan: what it met is there, so only the records it did not meet are looked up.
+    if (purge) {
+        try {
+            PurgeVersions();
+        } catch (const std::exception &error) {
+            AddError(ErrorText(error));
+        }
+    }
     if (Kind == pkCompare && !HadErrors)
         StatisticsReport();
     RunFillView();

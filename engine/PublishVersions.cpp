@@ -128,22 +128,27 @@ void TPublishVersions::LoadFromText(const QString &text)
 
 QString TPublishVersions::SaveToText() const
 {
-    QString text;
-    qsizetype size = 0;
+    QByteArray bytes;
+    AppendUtf8(bytes);
+    return QString::fromUtf8(bytes);
+}
+
+void TPublishVersions::AppendUtf8(QByteArray &out) const
+{
+    qsizetype size = out.size();
     for (const auto &item : m_items)
         size += item->FileName.size() + 14;
-    text.reserve(size);
+    out.reserve(size);
     for (const auto &item : m_items) {
         // A name holding a line break would end the record early and start a forged one; such
         // a name cannot be a record (it is never uploaded either).
         if (!IsRecordName(item->FileName))
             continue;
-        text += QString::number(item->Date);
-        text += u' ';
-        text += item->FileName;
-        text += QLatin1String("\r\n");
+        out += QByteArray::number(item->Date);
+        out += ' ';
+        out += item->FileName.toUtf8();
+        out += "\r\n";
     }
-    return text;
 }
 
 void TPublishVersions::Reindex()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 
@@ -13,6 +14,7 @@ class TVersionItem
 public:
     QString FileName;
     qint32 Date = 0;
+    bool Seen = false; // met by the running local scan (its purge skips what is there)
 };
 
 // False for a name the records cannot hold: one with CR, LF or NUL.
@@ -33,6 +35,9 @@ public:
     // The versions section: "<date> <name>\r\n" per record; records whose name fails
     // IsRecordName are left out.
     QString SaveToText() const;
+    // The same section in UTF-8 at the end of `out`: a project's save of 100,000 records holds
+    // no second copy of them as text.
+    void AppendUtf8(QByteArray &out) const;
 
 private:
     std::vector<std::unique_ptr<TVersionItem>> m_items;

@@ -94,8 +94,9 @@ QByteArray TProject::SaveToBytes() const
     WriteText(text);
     text += VersionsMarker;
     text += QLatin1String("\r\n");
-    text += Versions.SaveToText();
-    return text.toUtf8();
+    QByteArray bytes = text.toUtf8();
+    Versions.AppendUtf8(bytes);
+    return bytes;
 }
 
 void TProject::Load(const QString &fileName)
