@@ -7,8 +7,9 @@
 //
 // The whole run generates a site of 3000 files in 150 folders, measures a refresh of it and
 // of N empty files (each in a process of its own, so the peak memory is the refresh's), then
-// a first upload, a no-change upload and a 30-file change to pyftpdlib over loopback with the
-// FTP session's wire figures. The save of a project with N records is what a running upload
+// the shared benchmark's scenarios (first upload, no change, 30 edited and 10 new files, compare)
+// against pyftpdlib and vsftpd over loopback with 1, 4 and 8 connections, with the FTP sessions'
+// own wire figures. The save of a project with N records is what a running upload
 // pays each time it saves its records (at most every few seconds).
 #include "engine/FileLib.h"
 #include "engine/PublishList.h"
@@ -213,6 +214,21 @@ int SaveOnly(int records)
     return 0;
 }
 
+void Connect(TProject &project, const TFtpTestServer &server, int connections, bool checkSize,
+             bool tls)
+{
+    project.Nodes(QStringLiteral("Host"))->SetAsString(server.Host);
+    project.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(server.Port));
+    project.Nodes(QStringLiteral("User"))->SetAsString(server.User);
+    project.Nodes(QStringLiteral("RemotePath"))->SetAsString(server.RemoteBase);
+    project.Nodes(QStringLiteral("Connections"))->SetAsInteger(connections);
+    project.Nodes(QStringLiteral("CheckSize"))->SetAsBoolean(checkSize);
+    project.Nodes(QStringLiteral("Encryption"))
+        ->SetAsString(tls ? QStringLiteral("require") : QStringLiteral("off"));
+    project.Nodes(QStringLiteral("TrustedCertificate"))->SetAsString(server.CertificateFingerprint);
+    project.SetPassword(server.Password);
+}
+
 void RefreshInChild(const QString &path)
 {
     std::fflush(stdout);
@@ -260,77 +276,57 @@ int FullRun(int bigFiles, bool checkSize)
     std::printf("Records\n");
     SaveOnly(bigFiles);
 
-    std::printf("Upload to pyftpdlib on loopback\n");
-    // The first upload into an empty server folder over one session, over a new project's four,
-    // and over four with TLS; the last two stay for the runs below.
-    struct TTarget
-    {
-        std::unique_ptr<TFtpTestServer> Server;
-        TProject Project;
-        TFileList List;
-    };
-    std::vector<std::unique_ptr<TTarget>> targets;
+    // The shared benchmark's scenarios on loopback, where time is mostly the servers' own:
+    // the round trips per file are what a real link multiplies by its round-trip time.
+    std::printf("Scenarios on loopback: A first upload, B nothing changed, C 30 edited and 10 "
+                "new, D compare\n");
     TBenchFrontEnd frontEnd;
-    qint64 ms = 0;
-    for (const auto &[connections, tls] :
-         {std::pair{1, false}, std::pair{NewProjectConnections, false},
-          std::pair{NewProjectConnections, true}}) {
-        auto target = std::make_unique<TTarget>();
-        TPyftpdlibOptions options;
-        options.Tls = tls;
-        target->Server = StartPyftpdlib({}, options);
-        if (!target->Server) {
-            std::printf("  pyftpdlib did not start\n");
-            return 1;
+    int added = 0;
+    for (const char *kind : {"pyftpdlib", "vsftpd"}) {
+        for (const int connections : {1, NewProjectConnections, 8}) {
+            const std::unique_ptr<TFtpTestServer> server
+                = QByteArray(kind) == "vsftpd" ? StartVsftpd() : StartPyftpdlib();
+            if (!server) {
+                std::printf("  %s did not start\n", kind);
+                continue;
+            }
+            TProject project;
+            TFileList list;
+            NewProject(project, site);
+            Connect(project, *server, connections, checkSize, false);
+            const QByteArray what = QStringLiteral("%1, %2 connection(s)")
+                                        .arg(QLatin1String(kind))
+                                        .arg(connections)
+                                        .toUtf8();
+            qint64 ms = frontEnd.Run(list, pkUpload, project);
+            PrintUpload(("A " + what).constData(), frontEnd, ms, int(files.size()) + added);
+            ms = frontEnd.Run(list, pkUpload, project);
+            PrintUpload(("B " + what).constData(), frontEnd, ms, 0);
+            const time_t changed = ::time(nullptr) - 60;
+            for (int i = 0; i < 30; ++i)
+                WriteFile(QFile::encodeName(files.at((i * 97 + added) % files.size())),
+                          1000 + i + added, changed);
+            for (int i = 0; i < 10; ++i, ++added)
+                WriteFile(QFile::encodeName(site + QStringLiteral("/d0/new%1.html").arg(added)),
+                          700 + added, changed);
+            ms = frontEnd.Run(list, pkUpload, project);
+            PrintUpload(("C " + what).constData(), frontEnd, ms, 40);
+            ms = frontEnd.Run(list, pkCompare, project);
+            PrintUpload(("D " + what).constData(), frontEnd, ms, 0);
         }
-        TProject &project = target->Project;
+    }
+    // TLS: a first upload over a new project's sessions.
+    TPyftpdlibOptions tls;
+    tls.Tls = true;
+    const std::unique_ptr<TFtpTestServer> server = StartPyftpdlib({}, tls);
+    if (server) {
+        TProject project;
+        TFileList list;
         NewProject(project, site);
-        project.Nodes(QStringLiteral("Host"))->SetAsString(target->Server->Host);
-        project.Nodes(QStringLiteral("Port"))->SetAsString(QString::number(target->Server->Port));
-        project.Nodes(QStringLiteral("User"))->SetAsString(target->Server->User);
-        project.Nodes(QStringLiteral("Connections"))->SetAsInteger(connections);
-        project.Nodes(QStringLiteral("CheckSize"))->SetAsBoolean(checkSize);
-        project.Nodes(QStringLiteral("Encryption"))
-            ->SetAsString(tls ? QStringLiteral("require") : QStringLiteral("off"));
-        project.Nodes(QStringLiteral("TrustedCertificate"))
-            ->SetAsString(target->Server->CertificateFingerprint);
-        project.SetPassword(target->Server->Password);
-        ms = frontEnd.Run(target->List, pkUpload, project);
-        const QByteArray what = QStringLiteral("first upload, %1 connection(s)%2")
-                                    .arg(connections)
-                                    .arg(tls ? QStringLiteral(", TLS") : QString())
-                                    .toUtf8();
-        PrintUpload(what.constData(), frontEnd, ms, int(files.size()));
-        if (connections > 1)
-            targets.push_back(std::move(target));
+        Connect(project, *server, NewProjectConnections, checkSize, true);
+        const qint64 ms = frontEnd.Run(list, pkUpload, project);
+        PrintUpload("A pyftpdlib, 4 connection(s), TLS", frontEnd, ms, int(files.size()) + added);
     }
-    const time_t changed = ::time(nullptr) - 60;
-    for (int i = 0; i < 40; ++i)
-        WriteFile(QFile::encodeName(files.at((i * 53 + 3) % files.size())), 1500 + i, changed);
-    for (const auto &target : targets) {
-        ms = frontEnd.Run(target->List, pkUpload, target->Project);
-        PrintUpload(target->Server->CertificateFingerprint.isEmpty()
-                        ? "40 changed files, 4 connections"
-                        : "40 changed files, 4 connections, TLS",
-                    frontEnd, ms, 40);
-    }
-    TProject &project = targets.front()->Project;
-    TFileList &list = targets.front()->List;
-    ms = frontEnd.Run(list, pkUpload, project);
-    PrintUpload("no-change upload", frontEnd, ms, 0);
-    const time_t now = ::time(nullptr);
-    for (int i = 0; i < 30; ++i)
-        WriteFile(QFile::encodeName(files.at(i * 97 % files.size())), 1000 + i, now);
-    ms = frontEnd.Run(list, pkUpload, project);
-    PrintUpload("30 changed files", frontEnd, ms, 30);
-
-    // A new project sends every non-empty file under a temporary name (RNFR and RNTO follow
-    // each STOR); without safe upload a file costs its data connection and STOR.
-    project.Nodes(QStringLiteral("SafeUpload"))->SetAsBoolean(false);
-    for (int i = 0; i < 30; ++i)
-        WriteFile(QFile::encodeName(files.at((i * 89 + 7) % files.size())), 2000 + i, now + 10);
-    ms = frontEnd.Run(list, pkUpload, project);
-    PrintUpload("30 changed files, safe upload off", frontEnd, ms, 30);
     return 0;
 }
 

@@ -43,6 +43,8 @@ TPublishOperator::TPublishOperator(TFileList *fileList, quint8 kind, TProject *p
         m_frontEndIsObject = true;
     }
     ReadLogSettings();
+    // A job that fails because the server mishandles that runs again (TSessionPool).
+    Ftp.Pipelining = true;
     connect(this, &QThread::finished, this, &TPublishOperator::OnFinished, Qt::QueuedConnection);
 }
 

@@ -277,7 +277,8 @@ private:
     // Folders and files in one pass: a folder goes once its parent is on the server, a file
     // once its folder is.
     void FilePass();
-    TStep FolderStep(TFileListItem *item, std::function<void()> settled);
+    TStep FoldersStep(std::vector<TFileListItem *> items,
+                      std::function<void(TFileListItem *)> settled);
     void FolderThere(TFileListItem *item);
     TStep UploadStep(TFileListItem *item, bool again);
     void RecordUploaded(TFileListItem *item, qint32 age);

@@ -1,6 +1,7 @@
 #include "engine/SessionPool.h"
 
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -19,6 +20,7 @@ QString FailureText(const std::exception &error)
 TSessionPool::TSessionPool(TFtp &primary, int size)
     : m_primary(primary)
     , m_limit(qMax(1, size))
+    , m_pipeliningOff(!primary.Pipelining)
 {
 }
 
@@ -41,6 +43,8 @@ TSessionPool::~TSessionPool()
             session->Thread.join();
     }
     m_primary.OnProgress = nullptr;
+    // A port the primary asked for ahead stays for its next transfer or goes with its QUIT.
+    m_primary.PrefetchPassive = false;
 }
 
 int TSessionPool::Capacity() const
@@ -96,6 +100,7 @@ void TSessionPool::SpawnExtra()
     own->TrustedFingerprint = m_primary.TrustedFingerprint;
     own->ExpectTls = m_primary.ExpectTls;
     own->VerifyStoredSize = m_primary.VerifyStoredSize;
+    own->Pipelining = !m_pipeliningOff;
     TFtp *ftp = own.get();
     Spawn(std::move(own), ftp);
 }
@@ -107,6 +112,8 @@ void TSessionPool::Spawn(std::unique_ptr<TFtp> own, TFtp *ftp)
     s->Ready = !own;
     s->Own = std::move(own);
     s->Ftp = ftp;
+    // The pool's sessions have transfers to come; an idle one gives its port back (Serve).
+    ftp->PrefetchPassive = true;
     ftp->OnProgress = [this, s](TFtp *, qint64 bytes) {
         m_bytes += bytes;
         s->JobBytes += bytes;
@@ -176,8 +183,19 @@ void TSessionPool::Serve(TSession &session)
     if (session.Own && !LogIn(session))
         return;
     std::unique_lock lock(m_mutex);
+    const auto hasWork = [this] { return m_closing || m_aborted || !m_queue.empty(); };
     for (;;) {
-        m_jobsChanged.wait(lock, [this] { return m_closing || m_aborted || !m_queue.empty(); });
+        // Servers give up a waiting data port after a while with a reply of their own
+        // (pyftpdlib after 30 s), which would answer the next command in its place.
+        if (session.Ftp->HasPrefetchedPassive()) {
+            if (!m_jobsChanged.wait_for(lock, std::chrono::seconds(3), hasWork)) {
+                lock.unlock();
+                session.Ftp->ReleasePassive();
+                lock.lock();
+                continue;
+            }
+        }
+        m_jobsChanged.wait(lock, hasWork);
         if (m_queue.empty())
             break;
         TJob job = std::move(m_queue.front());
@@ -239,9 +257,35 @@ QString TSessionPool::Attempt(TSession &session, const TJob &job)
 
 QString TSessionPool::RunJob(TSession &session, const TJob &job, bool &lost)
 {
+    const bool pipelined = session.Ftp->Pipelining;
     QString failure = Attempt(session, job);
     if (failure.isEmpty() || m_aborted || !session.Ftp->Lost())
         return failure;
+    // A server that mishandles commands sent together costs one new login per session, which
+    // then sends one command at a time; that is said once.
+    if (pipelined && !session.Ftp->Pipelining) {
+        session.Ftp->Disconnect();
+        if (m_aborted)
+            return failure;
+        try {
+            session.Ftp->Connect();
+        } catch (const std::exception &) {
+            lost = true;
+            return failure;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (!std::exchange(m_pipeliningOff, true)) // later sessions start that way
+                Post({TEvent::Notice, 0,
+                      QStringLiteral("the server mishandles commands sent together (%1): the "
+                                     "sessions send one command at a time from now on")
+                          .arg(failure),
+                      false});
+        }
+        failure = Attempt(session, job);
+        if (failure.isEmpty() || m_aborted || !session.Ftp->Lost())
+            return failure;
+    }
     // Servers drop idle connections, and links break: one new login per session, then the
     // same job again.
     if (session.Reopened) {

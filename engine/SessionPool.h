@@ -106,5 +106,6 @@ private:
     std::atomic<bool> m_aborted{false};
     QString m_refusal; // the first refused connection, until announced
     bool m_refusalAnnounced = false;
+    bool m_pipeliningOff; // a session found the server mishandles commands sent together
     std::atomic<qint64> m_bytes{0};
 };

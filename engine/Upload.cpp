@@ -201,27 +201,54 @@ void TPublishOperator::Upload()
                   .arg(FilesCount));
 }
 
-TPublishOperator::TStep TPublishOperator::FolderStep(TFileListItem *item,
-                                                     std::function<void()> settled)
+TPublishOperator::TStep TPublishOperator::FoldersStep(std::vector<TFileListItem *> items,
+                                                      std::function<void(TFileListItem *)> settled)
 {
-    const QString remote = item->GetRemotePath();
-    auto created = std::make_shared<bool>(false);
+    QStringList remotes;
+    for (const TFileListItem *item : items)
+        remotes.append(item->GetRemotePath());
+    // Per folder: its failure (empty when it is there) and whether this run made it.
+    auto failures = std::make_shared<QStringList>();
+    auto created = std::make_shared<QList<bool>>();
     TStep step;
     step.What = TStep::Job;
-    step.Body = [remote, created](TFtp &ftp) { *created = EnsureRemoteFolder(ftp, remote); };
-    step.Done = [this, item, remote, created, settled](const QString &failure) {
-        if (!failure.isEmpty() || *created)
-            AddLog(0, QStringLiteral("creating of the folder ") + remote);
-        if (!failure.isEmpty()) {
-            // Not on the server: the folder keeps needing upload.
-            AddError(remote + QStringLiteral(": ") + failure);
-        } else {
-            m_foldersEnsured.insert(item);
-            if (*created)
-                ++FoldersCount;
-            FolderThere(item);
+    step.Body = [remotes, failures, created](TFtp &ftp) {
+        // MKD first: a new folder is the common case, and a run of them goes in one write. A
+        // refused one is looked at with CWD, which leaves the session there; harmless, every
+        // later path is absolute.
+        ftp.CreateDirs(remotes, *failures);
+        created->clear();
+        for (qsizetype i = 0; i < remotes.size(); ++i) {
+            created->append((*failures)[i].isEmpty());
+            if (created->constLast())
+                continue;
+            try {
+                ftp.SetCurrentDir(remotes[i]);
+                (*failures)[i].clear();
+            } catch (const std::exception &) {
+                if (ftp.Lost())
+                    throw;
+            }
         }
-        settled();
+    };
+    step.Done = [this, items, remotes, failures, created, settled](const QString &failure) {
+        for (size_t i = 0; i < items.size(); ++i) {
+            const QString problem = failure.isEmpty() ? failures->value(qsizetype(i)) : failure;
+            const bool made = failure.isEmpty() && created->value(qsizetype(i));
+            const QString &remote = remotes[qsizetype(i)];
+            if (!problem.isEmpty() || made)
+                AddLog(0, QStringLiteral("creating of the folder ") + remote);
+            if (!problem.isEmpty()) {
+                // Not on the server: the folder keeps needing upload.
+                AddError(remote + QStringLiteral(": ") + problem);
+            } else {
+                m_foldersEnsured.insert(items[i]);
+                if (made)
+                    ++FoldersCount;
+                FolderThere(items[i]);
+            }
+            settled(items[i]);
+        }
     };
     return step;
 }
@@ -286,11 +313,13 @@ void TPublishOperator::FilePass()
         });
     }
 
-    // Folders go first, in list order as their parents allow (one session makes them exactly
-    // as listed); a file goes as soon as its own folder is settled, whatever the rest do.
+    // Folders go first, in list order as their parents allow: a run of them goes to one session
+    // in one job, a folder's subfolders with it, made exactly as listed; a file goes as soon as
+    // its own folder is settled, whatever the rest do.
     using TReady = std::priority_queue<size_t, std::vector<size_t>, std::greater<>>;
     TReady readyFolders, readyFiles;
     QHash<const TFileListItem *, std::vector<size_t>> foldersBelow, filesBelow;
+    QSet<const TFileListItem *> sent; // folders handed to a session
     for (size_t j = 0; j < folders.size(); ++j) {
         if (waiting.contains(folders[j]->Parent))
             foldersBelow[folders[j]->Parent].push_back(j);
@@ -306,21 +335,44 @@ void TPublishOperator::FilePass()
     // A folder that failed settles too: what is below it tries, and fails, as before.
     const auto settled = [&](const TFileListItem *folder) {
         waiting.remove(folder);
-        for (const size_t j : foldersBelow.take(folder))
-            readyFolders.push(j);
+        for (const size_t j : foldersBelow.take(folder)) {
+            if (!sent.contains(folders[j]))
+                readyFolders.push(j);
+        }
         for (const size_t j : filesBelow.take(folder))
             readyFiles.push(j);
     };
     const auto next = [&]() -> TStep {
+        std::vector<size_t> batch;
+        QSet<const TFileListItem *> inBatch;
+        const auto send = [&](size_t j) {
+            batch.push_back(j);
+            inBatch.insert(folders[j]);
+            sent.insert(folders[j]);
+        };
         while (!readyFolders.empty()) {
-            TFileListItem *folder = folders[readyFolders.top()];
+            const size_t j = readyFolders.top();
             readyFolders.pop();
             // A folder recorded as on the server costs nothing here; should it be gone after
             // all, the first transfer into it fails and creates it (UploadStep).
-            if (Project->Versions.FindOrAdd(folder->RelativeName)->Date != 1)
-                return FolderStep(folder, [&settled, folder] { settled(folder); });
-            FolderThere(folder);
-            settled(folder);
+            if (Project->Versions.FindOrAdd(folders[j]->RelativeName)->Date != 1) {
+                send(j);
+            } else {
+                FolderThere(folders[j]);
+                settled(folders[j]);
+            }
+        }
+        if (!batch.empty()) {
+            for (size_t j = 0; j < folders.size(); ++j) {
+                if (!sent.contains(folders[j]) && inBatch.contains(folders[j]->Parent)
+                    && Project->Versions.FindOrAdd(folders[j]->RelativeName)->Date != 1)
+                    send(j);
+            }
+            std::sort(batch.begin(), batch.end()); // list order: a parent before its subfolders
+            std::vector<TFileListItem *> items;
+            for (const size_t j : batch)
+                items.push_back(folders[j]);
+            return FoldersStep(std::move(items), [&settled](TFileListItem *f) { settled(f); });
         }
         if (!readyFiles.empty()) {
             TFileListItem *file = order[readyFiles.top()];

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -103,17 +104,23 @@ void TFtpSession::LoseControl()
         m_control->Close();
 }
 
-void TFtpSession::Send(const QString &line)
+void TFtpSession::SendAll(const QStringList &lines)
 {
-    if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))
-        || line.contains(QChar(u'\0')))
-        ThrowFtpError(QStringLiteral("Invalid character in a name"));
+    QByteArray bytes;
+    for (const QString &line : lines) {
+        if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))
+            || line.contains(QChar(u'\0')))
+            ThrowFtpError(QStringLiteral("Invalid character in a name"));
+        bytes += line.toUtf8() + "\r\n";
+    }
     if (!m_control || !m_control->IsOpen())
         ThrowFtpError(LostText());
-    const QByteArray bytes = line.toUtf8() + "\r\n";
-    ++m_commands;
-    if (m_owner.OnCommand)
-        m_owner.OnCommand(Masked(line));
+    for (const QString &line : lines) {
+        ++m_commands;
+        if (m_owner.OnCommand)
+            m_owner.OnCommand(Masked(line));
+    }
+    m_unanswered = true;
     try {
         m_control->Write(bytes, m_timeout);
     } catch (const EFtpError &) {
@@ -127,7 +134,8 @@ TFtpReply TFtpSession::Reply()
 {
     if (!m_control || !m_control->IsOpen())
         ThrowFtpError(LostText());
-    ++m_roundTrips;
+    if (std::exchange(m_unanswered, false))
+        ++m_roundTrips;
     TFtpReply reply;
     try {
         reply = ReadFtpReply(*m_control, m_controlBuffer, m_timeout);
@@ -288,6 +296,8 @@ void TFtpSession::Connect()
     m_lost = false;
     m_mlst = m_utf8 = m_size = m_epsvRefused = m_eprtRefused = m_listAllRefused = false;
     m_type = 0;
+    m_prefetchedPort = 0;
+    m_unanswered = false;
     m_tls = m_plainFallback = false;
     m_dataSession.reset();
     m_socksVersion = 0;
@@ -368,8 +378,15 @@ void TFtpSession::SetCurrentDir(const QString &path)
 void TFtpSession::FindFiles(const QString &path, TFtpFileList &list)
 {
     EnsureReady();
-    if (!path.isEmpty())
+    if (!path.isEmpty() && Pipelined() && m_passive) {
+        // The listing's port comes with the CWD's reply.
+        const std::vector<TFtpReply> replies
+            = Batch({QStringLiteral("CWD ") + path}, CompletesCommand, true);
+        if (!replies[0].IsCompletion())
+            Refused(replies[0]);
+    } else if (!path.isEmpty()) {
         SetCurrentDir(path);
+    }
     const QDate today = QDate::currentDate();
     std::vector<TFtpListEntry> entries;
     TUnreadLines unread;
@@ -417,6 +434,10 @@ void TFtpSession::FindFiles(const QString &path, TFtpFileList &list)
 void TFtpSession::RenameFile(const QString &oldName, const QString &newName)
 {
     EnsureReady();
+    if (Pipelined()) {
+        RenameTogether(oldName, newName);
+        return;
+    }
     const TFtpReply reply = Command(QStringLiteral("RNFR ") + oldName);
     if (!reply.IsIntermediate())
         Refused(reply);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The server refused a command with a 4xx or 5xx reply; the control connection is still in step.
 class EFtpReplyError : public EFtpError
@@ -49,6 +50,9 @@ public:
     void RenameFile(const QString &oldName, const QString &newName);
     void DeleteFile(const QString &name);
     void CreateDir(const QString &name);
+    void CreateDirs(const QStringList &names, QStringList &refusals);
+    bool HasPrefetchedPassive() const { return m_prefetchedPort != 0; }
+    void ReleasePassive();
     void RemoveDir(const QString &name);
     void Chmod(const QString &fileName, const QString &mode);
     void Abort() { m_canceller.Abort(); }
@@ -69,14 +73,31 @@ private:
     void Login();
     void ReadFeatures();
 
-    void Send(const QString &line);
+    void Send(const QString &line) { SendAll({line}); }
+    void SendAll(const QStringList &lines); // in one write
     TFtpReply Reply();
     TFtpReply Command(const QString &line);
     void Simple(const QString &line); // a command that must complete (2xx)
     [[noreturn]] void Refused(const TFtpReply &reply);
 
+    // Pipelining (TFtp::Pipelining): `fits` tells whether a reply can answer the line at `index`.
+    using TFits = std::function<bool(qsizetype index, const TFtpReply &reply)>;
+    bool Pipelined() const { return m_owner.Pipelining; }
+    // Fits a command that ends with a completion or a refusal (never a passive port's reply).
+    static bool CompletesCommand(qsizetype index, const TFtpReply &reply);
+    // Sends `lines` in one write, with an EPSV (or PASV) whose port is kept for the next data
+    // connection when `passive` asks for one, and reads every reply in order.
+    std::vector<TFtpReply> Batch(const QStringList &lines, const TFits &fits, bool passive);
+    [[noreturn]] void OutOfStep();
+    void RenameTogether(const QString &oldName, const QString &newName);
+    void StopPipelining(); // for good, after the server mishandled it
+
     void SetType(char type);
-    void OpenData(TDataChannel &channel);
+    quint16 PassivePort(); // the port asked for ahead, else EPSV or PASV now
+    // The port of an EPSV (229) or PASV (227) reply; 0 for a refused EPSV (m_epsvRefused set).
+    quint16 TakePassiveReply(const TFtpReply &reply, bool extended);
+    void OpenActive(TDataChannel &channel);
+
     void ConnectData(TFtpSocket &socket, quint16 port);
     // Accepts the server's data connection; `completed` tells that the final reply came already.
     void AcceptData(TDataChannel &channel, bool &completed);
@@ -123,6 +144,9 @@ private:
     // The session data connections resume (a copy of it each time): the newest ticket the
     // server handed out, null for the control connection's own.
     TTlsSession m_dataSession;
+
+    quint16 m_prefetchedPort = 0;
+    bool m_unanswered = false; // something was sent since the last reply
 
     // Progress of the running transfer.
     qint64 m_remaining = 0;

@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -220,48 +221,53 @@ void TFtpSession::ConnectData(TFtpSocket &socket, quint16 port)
         socket.Connect(target, m_timeout);
     }
     ++m_connections;
+    ++m_roundTrips;
 }
 
-void TFtpSession::OpenData(TDataChannel &channel)
+quint16 TFtpSession::TakePassiveReply(const TFtpReply &reply, bool extended)
 {
-    if (m_passive) {
-        quint16 port = 0;
-        if (!m_epsvRefused) {
-            const TFtpReply reply = Command(QStringLiteral("EPSV"));
-            if (reply.Code == 229) {
-                static const QRegularExpression pattern(
-                    QStringLiteral("\\(([\\x21-\\x7e])\\1\\1(\\d{1,5})\\1\\)"));
-                const QRegularExpressionMatch m
-                    = pattern.match(QString::fromUtf8(reply.LastLine()));
-                const uint value = m.hasMatch() ? m.capturedView(2).toUInt() : 0;
-                if (value == 0 || value > 65535)
-                    ThrowFtpError(QStringLiteral("Invalid reply from the server"));
-                port = quint16(value);
-            } else if (reply.Class() == 5) {
-                m_epsvRefused = true;
-            } else {
-                Refused(reply);
-            }
+    if (extended) {
+        if (reply.Class() == 5) {
+            m_epsvRefused = true;
+            return 0;
         }
-        if (m_epsvRefused) {
-            const TFtpReply reply = Command(QStringLiteral("PASV"));
-            if (reply.Code != 227)
-                Refused(reply);
-            static const QRegularExpression pattern(QStringLiteral(
-                "(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3})"));
-            const QRegularExpressionMatch m = pattern.match(QString::fromUtf8(reply.LastLine()));
-            const uint high = m.hasMatch() ? m.capturedView(5).toUInt() : 0;
-            const uint low = m.hasMatch() ? m.capturedView(6).toUInt() : 0;
-            const uint value = high * 256 + low;
-            if (!m.hasMatch() || high > 255 || low > 255 || value == 0)
-                ThrowFtpError(QStringLiteral("Invalid reply from the server"));
-            port = quint16(value);
-        }
-        channel.Data = std::make_unique<TFtpSocket>(m_canceller);
-        ConnectData(*channel.Data, port);
-        return;
+        if (reply.Code != 229)
+            Refused(reply);
+        static const QRegularExpression pattern(
+            QStringLiteral("\\(([\\x21-\\x7e])\\1\\1(\\d{1,5})\\1\\)"));
+        const QRegularExpressionMatch m = pattern.match(QString::fromUtf8(reply.LastLine()));
+        const uint value = m.hasMatch() ? m.capturedView(2).toUInt() : 0;
+        if (value == 0 || value > 65535)
+            ThrowFtpError(QStringLiteral("Invalid reply from the server"));
+        return quint16(value);
     }
+    if (reply.Code != 227)
+        Refused(reply);
+    static const QRegularExpression pattern(
+        QStringLiteral("(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3})"));
+    const QRegularExpressionMatch m = pattern.match(QString::fromUtf8(reply.LastLine()));
+    const uint high = m.hasMatch() ? m.capturedView(5).toUInt() : 0;
+    const uint low = m.hasMatch() ? m.capturedView(6).toUInt() : 0;
+    const uint value = high * 256 + low;
+    if (!m.hasMatch() || high > 255 || low > 255 || value == 0)
+        ThrowFtpError(QStringLiteral("Invalid reply from the server"));
+    return quint16(value);
+}
 
+quint16 TFtpSession::PassivePort()
+{
+    if (m_prefetchedPort != 0)
+        return std::exchange(m_prefetchedPort, 0);
+    if (!m_epsvRefused) {
+        const quint16 port = TakePassiveReply(Command(QStringLiteral("EPSV")), true);
+        if (port != 0)
+            return port;
+    }
+    return TakePassiveReply(Command(QStringLiteral("PASV")), false);
+}
+
+void TFtpSession::OpenActive(TDataChannel &channel)
+{
     const TSockAddr local = m_control->LocalAddress();
     channel.Listener = std::make_unique<TFtpSocket>(m_canceller);
     channel.Listener->Listen(local);
@@ -333,8 +339,28 @@ void TFtpSession::AcceptData(TDataChannel &channel, bool &completed)
 bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool upload)
 {
     TDataChannel channel;
-    OpenData(channel);
-    const TFtpReply start = Command(command);
+    TFtpReply start;
+    if (m_passive) {
+        const quint16 port = PassivePort();
+        // The command goes before the connection is made: the server has it when the connection
+        // comes, and its first reply comes a round trip sooner. Data goes only after that reply
+        // (pyftpdlib loses data that arrives before it has taken the command).
+        const bool early = Pipelined();
+        if (early)
+            Send(command);
+        channel.Data = std::make_unique<TFtpSocket>(m_canceller);
+        try {
+            ConnectData(*channel.Data, port);
+        } catch (const EFtpError &) {
+            if (early)
+                LoseControl(); // the command's replies are still to come
+            throw;
+        }
+        start = early ? Reply() : Command(command);
+    } else {
+        OpenActive(channel);
+        start = Command(command);
+    }
     if (start.IsCompletion())
         return false; // nothing moved
     if (!start.IsPreliminary())
@@ -382,6 +408,7 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
         throw;
     }
     channel.Close();
+    m_unanswered = true; // the data went out or came in: the final reply waits for it
     if (completed)
         return true;
     TFtpReply final = Reply();

@@ -149,6 +149,21 @@ void TFtp::CreateDir(const QString &name)
     m_session->CreateDir(name);
 }
 
+void TFtp::CreateDirs(const QStringList &names, QStringList &refusals)
+{
+    m_session->CreateDirs(names, refusals);
+}
+
+bool TFtp::HasPrefetchedPassive() const
+{
+    return m_session->HasPrefetchedPassive();
+}
+
+void TFtp::ReleasePassive()
+{
+    m_session->ReleasePassive();
+}
+
 void TFtp::RemoveDir(const QString &name)
 {
     m_session->RemoveDir(name);

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -119,6 +120,16 @@ public:
     // a failing disk keeps part of a file and still reports success. In ASCII mode any size the
     // server's line-end conversion can give passes.
     bool VerifyStoredSize = false;
+    // Commands whose replies are predictable go out together (RNFR with RNTO, a folder's CWD with
+    // the EPSV of its listing, a run of MKDs), and a passive transfer's command goes before its
+    // data connection is made; every reply is still read and checked in order. A server or proxy
+    // that gets out of step or drops the connection on that clears it for good: the call fails
+    // with the session lost, and after a new Connect it sends one command at a time. Off unless
+    // the caller can do such a call again.
+    bool Pipelining = false;
+    // After a rename, ask for the next data connection's port in the same write: set by callers
+    // that have more transfers to come. A port left unused goes back with ReleasePassive.
+    bool PrefetchPassive = false;
     // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 
@@ -140,16 +151,26 @@ public:
     void RenameFile(const QString &oldName, const QString &newName);
     void DeleteFile(const QString &name);
     void CreateDir(const QString &name);
+    // Makes the folders in order; refusals gets the server's refusal of each, empty for one made.
+    // Raises only when the connection fails.
+    void CreateDirs(const QStringList &names, QStringList &refusals);
     void RemoveDir(const QString &name);
     void Chmod(const QString &fileName, const QString &mode);
+
+    // A port asked for ahead (PrefetchPassive) and not used yet; some servers give up such a
+    // port after a while with a reply of their own, so an idle session gives it back.
+    bool HasPrefetchedPassive() const;
+    void ReleasePassive(); // never raises
 
     // Thread-safe: makes the blocked call (and every later one until Disconnect) fail at once.
     void Abort();
 
-    // Wire statistics for benchmarks and tests: commands sent and replies awaited.
+    // Wire statistics for benchmarks and tests.
     struct TStats
     {
         qint64 Commands = 0;
+        // Waits for the server: replies to what was sent since the last reply (a batch of
+        // commands counts once) and the connecting of data connections.
         qint64 RoundTrips = 0;
         qint64 Connections = 0; // control and data connections opened
     };

@@ -110,6 +110,27 @@ INSTANTIATE_TEST_SUITE_P(
                       TTransferCase{"vsftpd", "", true, true, 1},
                       TTransferCase{"vsftpd", "", false, true, 4}));
 
+// A proxy that cannot take commands sent together costs each session a new login and the log
+// one line; the server and the records end up as without it.
+class PipeliningFault : public SiteTest, public ::testing::WithParamInterface<const char *>
+{
+};
+
+TEST_P(PipeliningFault, TheSessionsGoOnOneCommandAtATime)
+{
+    for (int i = 0; i < 9; ++i)
+        Write(QString("f%1/g/page%2.html").arg(i % 3).arg(i), QByteArray(100 * i, 'p'));
+    Serve("pyftpdlib", {.PipeliningFault = GetParam()}, 4);
+    Set(*project, "Timeout", "2"); // a dropped command shows only as a missing reply
+    Upload();
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    EXPECT_EQ(RecordsMatchServer(*project, site, *server), 9);
+    EXPECT_EQ(frontEnd.Lines.filter("mishandles commands sent together").size(), 1)
+        << frontEnd.Lines.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Proxies, PipeliningFault, ::testing::Values("close", "drop"));
+
 // A RETR answered with success but no data leaves the local file as it was, unrecorded.
 TEST_F(SiteTest, ABareReplyToRetrDownloadsNothing)
 {

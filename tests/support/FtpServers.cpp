@@ -423,6 +423,7 @@ std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root,
            {"--rename-fault", options.RenameFault},
            {"--transfer-fault", options.TransferFault},
            {"--listing-fault", options.ListingFault},
+           {"--pipelining-fault", options.PipeliningFault},
            {"--certfile", options.Tls ? "{cert}" : ""},
            {"--keyfile", options.Tls ? "{key}" : ""}};
     QString command = "/usr/bin/python3 " + SupportFile("pyftpd.py")

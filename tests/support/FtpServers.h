@@ -68,6 +68,8 @@ struct TPyftpdlibOptions
     // the data connection, "stor-truncate" keeps half of each file.
     QString TransferFault;
     QString ListingFault; // "unreadable": every listing line is one no listing form explains
+    // Commands that arrive together: "drop" passes on only the first, "close" hangs up.
+    QString PipeliningFault;
 };
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},
                                                const TPyftpdlibOptions &options = {});

@@ -108,6 +108,22 @@ def with_transfer_fault(base, fault):
     return Faulty
 
 
+def with_pipelining_fault(base, fault):
+    """As a proxy that cannot take commands sent together: of a read holding several command
+    lines it passes on only the first ('drop'), or it closes the connection ('close')."""
+    class Faulty(base):
+        def recv(self, buffer_size):
+            data = base.recv(self, buffer_size)
+            end = data.find(b'\r\n')
+            if 0 <= end < len(data) - 2:
+                if fault == 'close':
+                    self.close()
+                    return b''
+                data = data[:end + 2]
+            return data
+    return Faulty
+
+
 def main():
     parser = argparse.ArgumentParser(description='pyftpdlib test server')
     parser.add_argument('--root', required=True)
@@ -132,6 +148,8 @@ def main():
                         help='; '.join('%s: %s' % item for item in TRANSFER_FAULTS.items()))
     parser.add_argument('--listing-fault', default='', choices=['', 'unreadable'],
                         help='answer LIST and MLSD with lines no listing form explains')
+    parser.add_argument('--pipelining-fault', default='', choices=['', 'drop', 'close'],
+                        help='mishandle commands that arrive together (see with_pipelining_fault)')
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -161,6 +179,8 @@ def main():
         Handler = rename_fault_handler(Handler, args.rename_fault)
     if args.transfer_fault:
         Handler = with_transfer_fault(Handler, args.transfer_fault)
+    if args.pipelining_fault:
+        Handler = with_pipelining_fault(Handler, args.pipelining_fault)
     Handler.authorizer = authorizer
     if args.hostile_listing:
         Handler.abstracted_fs = HostileFS
