@@ -49,7 +49,7 @@ TPublishOperator::TPublishOperator(TFileList *fileList, quint8 kind, TProject *p
 TPublishOperator::~TPublishOperator()
 {
     wait();
-    if (Kind != pkRefresh)
+    if (Kind != pkRefresh && !DryRun)
         WriteLog();
 }
 
@@ -285,7 +285,7 @@ void TPublishOperator::Execute()
             DownloadOperation();
             break;
         case pkUpload:
-            Upload();
+            DryRun ? PlanUpload() : Upload();
             break;
         default:
             break;
@@ -326,6 +326,8 @@ void TPublishOperator::Refresh()
             AddError(ErrorText(error));
         }
     }
+    if (Kind == pkCompare && purge)
+        FillCompareLists();
     if (Kind == pkCompare && !HadErrors)
         StatisticsReport();
     RunFillView();
@@ -356,6 +358,7 @@ void TPublishOperator::ConnectStep()
     Ftp.ExpectTls = ProjectExpectsTls(project);
     // A file the server holds short after its upload stays in need of upload.
     Ftp.VerifyStoredSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
+    Ftp.OnCommand = OnCommand;
 
     const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
                          + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);
@@ -376,11 +379,11 @@ void TPublishOperator::ConnectStep()
     AddLog(Ftp.FellBackToPlain() ? 2 : 0, Ftp.SecurityText());
     if (!FileList->RemoteRoot.isEmpty()) {
         AddLog(0, QStringLiteral("changing of the folder to ") + FileList->RemoteRoot);
-        const QString folder = FileList->RemoteRoot;
-        Remote([this, &folder] { Ftp.SetCurrentDir(folder); });
+        EnterRemoteRoot(FileList->RemoteRoot);
     }
-    QString current;
-    Remote([this, &current] { current = Ftp.GetCurrentDir(); });
+    QString current = m_plannedRoot;
+    if (current.isEmpty())
+        Remote([this, &current] { current = Ftp.GetCurrentDir(); });
     FileList->RemoteRoot = IncludeTrailingSlash(current);
     project.Filter.LoadRemote(FileList->RemoteRoot, project.Nodes(QStringLiteral("Filters")));
 }

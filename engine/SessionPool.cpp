@@ -96,6 +96,7 @@ void TSessionPool::SpawnExtra()
     own->TrustedFingerprint = m_primary.TrustedFingerprint;
     own->ExpectTls = m_primary.ExpectTls;
     own->VerifyStoredSize = m_primary.VerifyStoredSize;
+    own->OnCommand = m_primary.OnCommand;
     TFtp *ftp = own.get();
     Spawn(std::move(own), ftp);
 }
