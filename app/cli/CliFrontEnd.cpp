@@ -72,9 +72,12 @@ TCliFrontEnd::TOutcome TCliFrontEnd::Run(TFileList *fileList, quint8 kind, TProj
     op->SaveRecordsAsItGoes = !DryRun;
     op->DryRun = DryRun;
     op->MaxDelete = MaxDelete;
+    // From the sessions' threads: on a terminal each line first wipes the live line, which the
+    // next report draws again.
     if (Debug)
-        op->OnCommand = [](const QString &line) {
-            CliTerminal::WriteErr(QStringLiteral("---> ") + line + QLatin1Char('\n'));
+        op->OnCommand = [live = Progress == TCliProgress::Live](const QString &line) {
+            CliTerminal::WriteErr((live ? QStringLiteral("\r\x1b[K---> ") : QStringLiteral("---> "))
+                                  + line + QLatin1Char('\n'));
         };
     m_operator = op;
     connect(op, &QObject::destroyed, &loop, &QEventLoop::quit);

@@ -454,11 +454,17 @@ TEST_F(Cli, TlsIsTrustedOnlyAsToldAndNeverDroppedSilently)
     ASSERT_TRUE(server);
     TFtpRelay relay(server->Port);
     const QString fingerprint = server->CertificateFingerprint;
-    const TCliResult refused = RunCli("upload|" + NewProject(*server, {}, relay.Host.Port));
-    for (const QString &detail : {"SHA-256 fingerprint: " + fingerprint, "Subject: " + QString(),
-                                  "--trust-certificate " + fingerprint, "Valid from " + QString()})
+    const QString first = NewProject(*server, {}, relay.Host.Port);
+    const TCliResult refused = RunCli("upload|" + first);
+    for (const QString &detail :
+         {"SHA-256 fingerprint: " + fingerprint, "Subject: " + QString(),
+          "--trust-certificate " + fingerprint, "Valid from " + QString(),
+          "  zandrel-cli set " + first + " trusted-certificate " + fingerprint + "\n"})
         EXPECT_TRUE(Ended(refused, 1, detail));
     EXPECT_TRUE(server->ProtocolLog().filter("USER").isEmpty()); // no login
+    // As the refusal suggests: `set` trusts it, and the upload logs in over TLS.
+    EXPECT_TRUE(Ended(RunCli("set|" + first + "|trusted-certificate|" + fingerprint), 0));
+    EXPECT_TRUE(Ended(RunCli("upload|" + first), 0, "\nconnected with TLS 1."));
 
     // Trusted by the fingerprint typed without colons: the upload goes over TLS.
     const QString hex = QString(fingerprint).remove(':').toLower();
