@@ -8,6 +8,7 @@
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "store/ProjectOptions.h"
+#include "store/StringLib.h"
 #include "store/XMLStore.h"
 
 #include "ftp/FtpTls.h"
@@ -252,7 +253,13 @@ int SetCommand(const TArguments &args)
             if (options.Pass.isEmpty() && project.PasswordInKeyring())
                 return refuse(QStringLiteral("the stored password cannot be read from the "
                                              "keyring; nothing has been changed"));
-            const QString refusal = SetProjectOption(options, args.Key, args.Value);
+            // A relative folder is taken as the folder picker would give it.
+            const QString typed = TrimBlanks(args.Value).toString();
+            const bool relative = args.Key == QLatin1String("path") && !typed.isEmpty()
+                                  && QDir::isRelativePath(typed);
+            const QString refusal = SetProjectOption(
+                options, args.Key,
+                relative ? QDir::cleanPath(QDir::current().absoluteFilePath(typed)) : args.Value);
             if (!refusal.isEmpty())
                 return refuse(refusal);
             options.Save(project);

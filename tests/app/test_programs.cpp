@@ -265,6 +265,7 @@ TEST_F(Cli, NewWritesTheProjectListFindsItAndUsageErrorsExitWithTwo)
            {"port|99999", "Port must be a number from 1 to 65535"},
            {"host| ", "Ftp host must be defined"},
            {"path|/no/such", "Source path must be exists"},
+           {"path|" + QDir::current().relativeFilePath(m_temp.path()), ""},
            {"connections|7", ""},
            {"connections|11", "give a number from 1 to 10"},
            {"timeout|0", "give a number of seconds"},
@@ -292,6 +293,7 @@ TEST_F(Cli, NewWritesTheProjectListFindsItAndUsageErrorsExitWithTwo)
         EXPECT_TRUE(shown.contains(line)) << line;
     EXPECT_TRUE(shown.contains("trusted-certificate=" + NormalizedFingerprint(fingerprint)));
     EXPECT_EQ(shown.filter(QRegularExpression("^ignore=")).size(), 1);
+    EXPECT_TRUE(shown.contains("path=" + m_temp.path())) << shown.join('\n').toStdString();
 }
 
 TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
