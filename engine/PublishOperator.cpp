@@ -51,7 +51,7 @@ TPublishOperator::TPublishOperator(TFileList *fileList, quint8 kind, TProject *p
 TPublishOperator::~TPublishOperator()
 {
     wait();
-    if (Kind != pkRefresh)
+    if (Kind != pkRefresh && !DryRun)
         WriteLog();
 }
 
@@ -287,7 +287,7 @@ void TPublishOperator::Execute()
             DownloadOperation();
             break;
         case pkUpload:
-            Upload();
+            DryRun ? PlanUpload() : Upload();
             break;
         default:
             break;
@@ -328,6 +328,8 @@ void TPublishOperator::Refresh()
             AddError(ErrorText(error));
         }
     }
+    if (Kind == pkCompare && purge)
+        FillCompareLists();
     if (Kind == pkCompare && !HadErrors)
         StatisticsReport();
     RunFillView();
@@ -358,6 +360,7 @@ void TPublishOperator::ConnectStep()
     Ftp.ExpectTls = ProjectExpectsTls(project);
     // A file the server holds short after its upload stays in need of upload.
     Ftp.VerifyStoredSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
+    Ftp.OnCommand = OnCommand;
 
     const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
                          + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);
@@ -378,11 +381,11 @@ void TPublishOperator::ConnectStep()
     AddLog(Ftp.FellBackToPlain() ? 2 : 0, Ftp.SecurityText());
     if (!FileList->RemoteRoot.isEmpty()) {
         AddLog(0, QStringLiteral("changing of the folder to ") + FileList->RemoteRoot);
-        const QString folder = FileList->RemoteRoot;
-        Remote([this, &folder] { Ftp.SetCurrentDir(folder); });
+        EnterRemoteRoot(FileList->RemoteRoot);
     }
-    QString current;
-    Remote([this, &current] { current = Ftp.GetCurrentDir(); });
+    QString current = m_plannedRoot;
+    if (current.isEmpty())
+        Remote([this, &current] { current = Ftp.GetCurrentDir(); });
     FileList->RemoteRoot = IncludeTrailingSlash(current);
     project.Filter.LoadRemote(FileList->RemoteRoot, project.Nodes(QStringLiteral("Filters")));
 }

@@ -112,6 +112,18 @@ public:
     // Only a project whose file exists is saved; the front end still saves at the end.
     bool SaveRecordsAsItGoes = false;
     qint32 RecordSaves = 0; // the saves made so far (worker; front end after OperationEnd)
+    // Set before start(). A dry run of upload, remove or download logs each step the real run
+    // would take (the same line, after DryRunMark) and changes nothing: it may log in, list and
+    // read, but sends nothing that writes, writes no local file, no publish log and no record.
+    bool DryRun = false;
+    // Remove: more entries to remove than this ends the operation with an error before any of
+    // them is removed; -1 for no limit.
+    qint64 MaxDelete = -1;
+    // Every command line any session sends (the password masked), on the session's thread.
+    std::function<void(const QString &line)> OnCommand;
+    // After a compare, relative names ("/" between parts, folders ending in "/"): what the
+    // server lacks, files it holds in another version, entries only it has.
+    QStringList CompareMissing, CompareChanged, CompareServerOnly;
 
 protected:
     void run() override;
@@ -305,7 +317,20 @@ private:
     void QuestionPass(bool download);
     void RemovalPass();
     void DownloadPass();
+
+    // What a run would do (Plans.cpp): the lines its steps log, in its order.
+    void PlanUpload();
+    QStringList PlannedRemovals() const;
+    QStringList PlannedDownloads() const;
+    void LogPlan(const QStringList &lines);
+    void FillCompareLists();
+    // Changes to the project's remote folder, made on the server first when it is not there.
+    void EnterRemoteRoot(const QString &folder);
+    QString m_plannedRoot; // a dry run's remote folder that the upload would make
 };
+
+// What starts each line of a dry run's plan.
+extern const char *const DryRunMark; // "[dry run] "
 
 // The name a safe upload sends `name` under, in the same server folder: one that no file of
 // the local folder (ending in "/") has.

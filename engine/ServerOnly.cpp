@@ -39,6 +39,20 @@ void TPublishOperator::RemoveOperation()
     ServerScan();
     MarkServerOnly();
     QuestionPass(false);
+    // Counted before anything goes: a limit stops the removal before its first command.
+    const QStringList plan = Aborted ? QStringList() : PlannedRemovals();
+    if (MaxDelete >= 0 && plan.size() > MaxDelete) {
+        AddError(QStringLiteral("%1 entries would be removed from the server, more than the limit "
+                                "of %2: nothing has been removed")
+                     .arg(plan.size())
+                     .arg(MaxDelete));
+        return;
+    }
+    if (DryRun) {
+        if (!Aborted)
+            LogPlan(plan);
+        return;
+    }
     // The questions may have taken long enough for the server to drop the connection.
     EnsureConnected();
     RemovalPass();
@@ -53,6 +67,11 @@ void TPublishOperator::DownloadOperation()
     ServerScan();
     MarkServerOnly();
     QuestionPass(true);
+    if (DryRun) {
+        if (!Aborted)
+            LogPlan(PlannedDownloads());
+        return;
+    }
     EnsureConnected();
     DownloadPass();
     AddLog(0, QStringLiteral("%1 file(s) have been downloaded").arg(FilesCount));
@@ -216,6 +235,9 @@ void TPublishOperator::DownloadPass()
                 QString relative = serverRelative;
                 relative.replace(QLatin1Char('/'), QLatin1Char('\\'));
                 if (entry->IsFolder) {
+                    if (!QFileInfo(local).isDir())
+                        AddLog(0, QStringLiteral("creating of the folder ") + local
+                                      + QLatin1Char('/'));
                     QDir().mkpath(local); // a failure shows when its files arrive
                     Project->Versions.FindOrAdd(relative + QLatin1Char('\\'))->Date = 1;
                     continue;
@@ -247,4 +269,44 @@ void TPublishOperator::DownloadPass()
             return {};
         },
         true);
+}
+
+// RemovalPass's steps when every removal succeeds: contents before their folder, a folder that
+// keeps an entry (a kept answer, an unsafe name) left standing.
+QStringList TPublishOperator::PlannedRemovals() const
+{
+    QStringList plan;
+    QSet<QString> holding;
+    const QString root = ExcludeTrailingSlash(FileList->RemoteRoot);
+    for (int i = ServerList.Count() - 1; i >= 0; --i) {
+        const TFtpFile *entry = ServerList.Items(i);
+        if (!entry->ServerOnly)
+            continue;
+        if (!SafeRelativeName(ServerRelativeName(entry))
+            || (entry->IsFolder && holding.contains(entry->Name))) {
+            AddParents(holding, entry->Name, root);
+            continue;
+        }
+        plan.append(entry->IsFolder ? QStringLiteral("remove of the folder ") + entry->Name
+                                    : QStringLiteral("remove ") + entry->Name);
+    }
+    return plan;
+}
+
+// DownloadPass's steps: the local folders it makes and the files it fetches, parents first.
+QStringList TPublishOperator::PlannedDownloads() const
+{
+    QStringList plan;
+    for (int i = 0; i < ServerList.Count(); ++i) {
+        const TFtpFile *entry = ServerList.Items(i);
+        const QString relative = ServerRelativeName(entry);
+        if (!entry->ServerOnly || !SafeRelativeName(relative))
+            continue;
+        const QString local = FileList->LocalRoot + relative;
+        if (!entry->IsFolder)
+            plan.append(QStringLiteral("downloading ") + entry->Name);
+        else if (!QFileInfo(local).isDir())
+            plan.append(QStringLiteral("creating of the folder ") + local + QLatin1Char('/'));
+    }
+    return plan;
 }

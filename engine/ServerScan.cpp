@@ -163,7 +163,7 @@ void TPublishOperator::ScanServerFolders(const QString &root)
 void TPublishOperator::RemoveTemporaries(const QStringList &names)
 {
     // The project is locked while a run works on it, so no run of it is sending these now.
-    if (names.isEmpty())
+    if (names.isEmpty() || DryRun)
         return;
     qsizetype next = 0;
     RunParallel(

@@ -101,6 +101,7 @@ void TSessionPool::SpawnExtra()
     own->ExpectTls = m_primary.ExpectTls;
     own->VerifyStoredSize = m_primary.VerifyStoredSize;
     own->Pipelining = !m_pipeliningOff;
+    own->OnCommand = m_primary.OnCommand;
     TFtp *ftp = own.get();
     Spawn(std::move(own), ftp);
 }

@@ -203,3 +203,155 @@ int IndexOfMask(const QStringList &masks, const QString &mask)
     }
     return -1;
 }
+
+bool ParseNumberField(const QString &text, TNumberField field, int &value)
+{
+    const QStringView digits = TrimBlanks(text);
+    if (digits.isEmpty() || digits.size() > field.Digits
+        || !std::all_of(digits.begin(), digits.end(), IsAsciiDigit))
+        return false;
+    value = digits.toInt();
+    return value >= field.Min;
+}
+
+namespace {
+
+// One option: its name, and how the dialog's control reads and writes it.
+struct TOptionField
+{
+    const char *Name;
+    QString TProjectOptions::*Text = nullptr;
+    bool TProjectOptions::*Check = nullptr;
+    int TProjectOptions::*Number = nullptr;
+    TNumberField Limits{0, 0};
+};
+
+const std::vector<TOptionField> &OptionFields()
+{
+    using O = TProjectOptions;
+    static const std::vector<TOptionField> fields = {
+        {"path", &O::Path},
+        {"include-subfolders", nullptr, &O::IncSubDirs},
+        {"host", &O::Host},
+        {"port", &O::Port},
+        {"user", &O::User},
+        {"remote-path", &O::RemotePath},
+        {"passive", nullptr, &O::Passive},
+        {"firewall", nullptr, &O::Proxy},
+        {"encryption", &O::Encryption},
+        {"timeout", &O::Timeout},
+        {"connections", nullptr, nullptr, &O::Connections, {2, 1}},
+        {"safe-upload", nullptr, &O::SafeUpload},
+        {"safe-upload-size", nullptr, nullptr, &O::SafeUploadSize, SafeUploadSizeField},
+        {"set-permission", nullptr, &O::SetPermission},
+        {"check-size", nullptr, &O::CheckSize},
+        {"ignore-hidden-files", nullptr, &O::IgnoreHiddenFiles},
+        {"save-log", nullptr, &O::SaveLog},
+        {"log-file", &O::LogFile},
+        {"truncate-log", nullptr, &O::CheckLogSize},
+        {"max-log-size", nullptr, nullptr, &O::MaxLogSize, MaxLogSizeField},
+        {"ignore"},
+    };
+    return fields;
+}
+
+const TOptionField *FindField(const QString &name)
+{
+    for (const TOptionField &field : OptionFields()) {
+        if (name == QLatin1String(field.Name))
+            return &field;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QStringList ProjectOptionNames()
+{
+    QStringList names;
+    for (const TOptionField &field : OptionFields())
+        names.append(QString::fromLatin1(field.Name));
+    return names;
+}
+
+QString ProjectOptionValue(const TProjectOptions &options, const QString &name)
+{
+    const TOptionField *field = FindField(name);
+    if (!field)
+        return {};
+    if (field->Text)
+        return options.*field->Text;
+    if (field->Check)
+        return options.*field->Check ? QStringLiteral("yes") : QStringLiteral("no");
+    if (field->Number)
+        return QString::number(options.*field->Number);
+    return options.Ignore.join(QLatin1Char('\n'));
+}
+
+QString SetProjectOption(TProjectOptions &options, const QString &name, const QString &value)
+{
+    const auto refused = [&](const QString &why) {
+        return QStringLiteral("%1 cannot be \"%2\": %3").arg(name, value, why);
+    };
+    if (name == QLatin1String("add-ignore") || name == QLatin1String("remove-ignore")) {
+        if (TrimBlanks(value).isEmpty())
+            return refused(QStringLiteral("a mask is needed"));
+        const int index = IndexOfMask(options.Ignore, value);
+        if (name == QLatin1String("remove-ignore")) {
+            if (index < 0)
+                return refused(QStringLiteral("the ignore list holds no such mask"));
+            options.Ignore.removeAt(index);
+        } else if (index < 0) {
+            options.Ignore.append(value);
+            // The dialog's list keeps its rows sorted.
+            std::stable_sort(options.Ignore.begin(), options.Ignore.end(),
+                             [](const QString &a, const QString &b) {
+                                 return a.compare(b, Qt::CaseInsensitive) < 0;
+                             });
+        }
+    } else {
+        const TOptionField *field = FindField(name);
+        if (!field || QLatin1String(field->Name) == QLatin1String("ignore"))
+            return QStringLiteral("unknown option \"%1\"; the options are: %2, add-ignore, "
+                                  "remove-ignore")
+                .arg(name, ProjectOptionNames().join(QStringLiteral(", ")));
+        if (field->Check) {
+            static const QStringList yes = {QStringLiteral("yes"), QStringLiteral("true"),
+                                            QStringLiteral("on"), QStringLiteral("1")};
+            static const QStringList no = {QStringLiteral("no"), QStringLiteral("false"),
+                                           QStringLiteral("off"), QStringLiteral("0")};
+            if (!yes.contains(value) && !no.contains(value))
+                return refused(QStringLiteral("give yes or no"));
+            options.*field->Check = yes.contains(value);
+        } else if (field->Number) {
+            int number = 0;
+            const bool connections = field->Number == &TProjectOptions::Connections;
+            if (!ParseNumberField(value, field->Limits, number)
+                || (connections && number > MaxConnections))
+                return refused(
+                    connections ? QStringLiteral("give a number from 1 to %1").arg(MaxConnections)
+                                : QStringLiteral("give a number from %1, at most %2 "
+                                                 "digits")
+                                      .arg(field->Limits.Min)
+                                      .arg(field->Limits.Digits));
+            options.*field->Number = number;
+        } else if (field->Text == &TProjectOptions::Encryption) {
+            if (value != QLatin1String("require") && value != QLatin1String("auto")
+                && value != QLatin1String("implicit") && value != QLatin1String("off"))
+                return refused(QStringLiteral("give require, auto, implicit or off"));
+            options.Encryption = value;
+        } else if (field->Text == &TProjectOptions::Timeout) {
+            int seconds = 0;
+            if (!ParseNumberField(value, TimeoutField, seconds))
+                return refused(QStringLiteral("give a number of seconds from 1, at most %1 digits")
+                                   .arg(TimeoutField.Digits));
+            options.Timeout = QString::number(seconds);
+        } else {
+            options.*field->Text = value;
+        }
+    }
+    QString message;
+    if (CheckProjectOptions(options, message) != TOptionsField::None)
+        return message;
+    return {};
+}

@@ -75,5 +75,27 @@ QString ProjectRefusal(const TProject &project, bool connects);
 // names, or TOptionsField::None with an empty message.
 TOptionsField CheckProjectOptions(TProjectOptions &options, QString &message);
 
+// The dialog's number edits: how many digits each takes and the least value it keeps.
+struct TNumberField
+{
+    int Digits;
+    int Min;
+};
+constexpr TNumberField TimeoutField{5, 1};
+constexpr TNumberField SafeUploadSizeField{6, 0}; // KB
+constexpr TNumberField MaxLogSizeField{6, 1};     // KB
+// Digits only, at most field.Digits of them, at least field.Min: false for anything else.
+bool ParseNumberField(const QString &text, TNumberField field, int &value);
+
+// The options by the names the command line shows and sets them under, in the dialog's order;
+// "ignore" lists one mask a line and is changed by "add-ignore" and "remove-ignore". The
+// password and the trusted certificate are not among them: they are no TProjectOptions field.
+QStringList ProjectOptionNames();
+// Check boxes give "yes" or "no".
+QString ProjectOptionValue(const TProjectOptions &options, const QString &name);
+// Changes one option as its control would, then checks as the dialog's OK does. Returns the
+// refusal (naming the option and the value), empty when the options may be saved.
+QString SetProjectOption(TProjectOptions &options, const QString &name, const QString &value);
+
 // Index of the mask equal to `mask` with ASCII case ignored; -1 when none.
 int IndexOfMask(const QStringList &masks, const QString &mask);

@@ -6,14 +6,30 @@
 #include "store/XMLStore.h"
 
 #include <QEventLoop>
+#include <QJsonDocument>
 
 namespace {
 
 // How long an abandoned worker may take to end after the end lines were shown; its
 // connection has been shut down, so this only guards against a hang.
 constexpr int StuckWorkerMs = 10000;
+// Plain progress lines: not more often than this, and only in runs that last longer.
+constexpr qint64 PlainProgressMs = 2000;
+
+// The steps of a run, by the start of their log lines ("remove of the folder " before "remove ").
+const std::pair<const char *, const char *> Actions[] = {{"uploading ", "upload"},
+                                                         {"creating of the folder ", "mkdir"},
+                                                         {"remove of the folder ", "rmdir"},
+                                                         {"remove ", "remove"},
+                                                         {"downloading ", "download"}};
 
 } // namespace
+
+void WriteJson(const QJsonObject &object)
+{
+    CliTerminal::WriteOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact))
+                          + QLatin1Char('\n'));
+}
 
 TCliFrontEnd::TCliFrontEnd(QObject *parent)
     : QObject(parent)
@@ -49,9 +65,20 @@ TCliFrontEnd::TOutcome TCliFrontEnd::Run(TFileList *fileList, quint8 kind, TProj
 
     QEventLoop loop;
     m_loop = &loop;
+    m_sinceStart.start();
+    m_sincePlain.start();
     auto *op = new TPublishOperator(fileList, kind, project, this);
     // A killed run or a closed terminal loses at most the last few seconds of records.
-    op->SaveRecordsAsItGoes = true;
+    op->SaveRecordsAsItGoes = !DryRun;
+    op->DryRun = DryRun;
+    op->MaxDelete = MaxDelete;
+    // From the sessions' threads: on a terminal each line first wipes the live line, which the
+    // next report draws again.
+    if (Debug)
+        op->OnCommand = [live = Progress == TCliProgress::Live](const QString &line) {
+            CliTerminal::WriteErr((live ? QStringLiteral("\r\x1b[K---> ") : QStringLiteral("---> "))
+                                  + line + QLatin1Char('\n'));
+        };
     m_operator = op;
     connect(op, &QObject::destroyed, &loop, &QEventLoop::quit);
     // The worker must never take the signals: its blocking socket calls would fail with EINTR.
@@ -85,12 +112,28 @@ void TCliFrontEnd::SetProgress(int percent)
 {
     m_percent = percent;
     DrawLive();
+    PlainProgress();
 }
 
 void TCliFrontEnd::SetStatusText(const QString &text)
 {
     m_status = text;
     DrawLive();
+    PlainProgress();
+}
+
+void TCliFrontEnd::PlainProgress()
+{
+    if (Progress != TCliProgress::Plain || m_ended || m_status.isEmpty()
+        || m_sincePlain.elapsed() < PlainProgressMs)
+        return;
+    m_sincePlain.start();
+    if (Json)
+        WriteJson({{QStringLiteral("event"), QStringLiteral("progress")},
+                   {QStringLiteral("percent"), m_percent},
+                   {QStringLiteral("status"), m_status.trimmed()}});
+    else
+        CliTerminal::WriteErr(QStringLiteral("%1% %2\n").arg(m_percent).arg(m_status.trimmed()));
 }
 
 void TCliFrontEnd::AppendLogText(const QString &text)
@@ -111,9 +154,11 @@ bool TCliFrontEnd::TrustCertificate(const TCertificateInfo &certificate)
     CliTerminal::WriteErr(
         QStringLiteral("The server's certificate does not verify:\n") + certificate.Details()
         + QStringLiteral("\nIf this is your server's certificate, trust it for the project with\n"
-                         "  zandrel-cli new ... --trust-certificate ")
+                         "  zandrel-cli set ")
+        + CliTerminal::Quoted(m_project->FileName) + QStringLiteral(" trusted-certificate ")
         + certificate.Fingerprint
-        + QStringLiteral("\nor set the project's TrustedCertificate key to that fingerprint.\n"));
+        + QStringLiteral("\n(a new project takes zandrel-cli new ... --trust-certificate ")
+        + certificate.Fingerprint + QStringLiteral(").\n"));
     return false;
 }
 
@@ -181,10 +226,18 @@ void TCliFrontEnd::OperationEnd(TPublishOperator *sender)
     m_outcome.Aborted = aborted;
     m_outcome.HadErrors = hadErrors;
 
+    // An abandoned worker may still be counting.
+    if (!aborted) {
+        m_outcome.Folders = sender->FoldersCount;
+        m_outcome.Files = sender->FilesCount;
+    }
+
     // The version records reach the project file here, as after every operation in the window,
-    // before the end lines: an operation whose records are lost has not completed.
+    // before the end lines: an operation whose records are lost has not completed. A dry run
+    // keeps the file as it was.
     try {
-        m_project->Save(false);
+        if (!DryRun)
+            m_project->Save(false);
     } catch (const EStoreError &error) {
         PrintLine(1, error.Message());
         m_outcome.SaveFailed = true;
@@ -203,23 +256,74 @@ void TCliFrontEnd::OperationEnd(TPublishOperator *sender)
         PrintLine(1, QStringLiteral("Operation was completed with errors"));
 
     if (m_report) {
-        PrintLine(0, FormatStatistics(*m_fileList));
-        if (m_listOutdated) {
+        m_outcome.Statistics = FormatStatistics(*m_fileList);
+        PrintLine(0, m_outcome.Statistics);
+        if (m_listOutdated && kind == pkCompare && !aborted) {
+            for (const QString &name : std::as_const(sender->CompareMissing))
+                PrintEntry(QStringLiteral("missing"), name);
+            for (const QString &name : std::as_const(sender->CompareChanged))
+                PrintEntry(QStringLiteral("changed"), name);
+            for (const QString &name : std::as_const(sender->CompareServerOnly))
+                PrintEntry(QStringLiteral("server-only"), name);
+        } else if (m_listOutdated) {
             for (int i = 0; i < m_fileList->Count(); ++i) {
                 const TFileListItem *item = m_fileList->Items(i);
                 if (!item->IsFolder && !item->Synchronous)
-                    PrintLine(0, item->RelativeName);
+                    PrintEntry(
+                        QStringLiteral("outdated"),
+                        QString(item->RelativeName).replace(QLatin1Char('\\'), QLatin1Char('/')));
             }
+        }
+        if (Verbose) {
+            const TFtp::TStats &stats = sender->FtpStats;
+            PrintLine(0, QStringLiteral("%1 s, %2 FTP command(s), %3 connection(s)")
+                             .arg(double(m_sinceStart.elapsed()) / 1000.0, 0, 'f', 1)
+                             .arg(stats.Commands)
+                             .arg(stats.Connections));
         }
     }
 
     m_stuckTimer.start();
 }
 
-void TCliFrontEnd::PrintLine(int level, const QString &text)
+void TCliFrontEnd::PrintEntry(const QString &state, const QString &path)
 {
     ClearLive();
-    if (level == 1)
+    if (Json)
+        WriteJson({{QStringLiteral("event"), QStringLiteral("entry")},
+                   {QStringLiteral("state"), state},
+                   {QStringLiteral("path"), path}});
+    else if (state == QLatin1String("outdated"))
+        CliTerminal::WriteOut(path + QLatin1Char('\n'));
+    else
+        CliTerminal::WriteOut(state + QLatin1Char(' ') + path + QLatin1Char('\n'));
+    DrawLive();
+}
+
+void TCliFrontEnd::PrintLine(int level, const QString &text)
+{
+    const bool planned = text.startsWith(QLatin1String(DryRunMark));
+    if (Quiet && level != 1 && !planned)
+        return;
+    ClearLive();
+    if (Json) {
+        QJsonObject event{{QStringLiteral("event"), QStringLiteral("log")},
+                          {QStringLiteral("level"), level == 1   ? QStringLiteral("error")
+                                                    : level == 2 ? QStringLiteral("notice")
+                                                                 : QStringLiteral("info")},
+                          {QStringLiteral("text"), text}};
+        const QString step = planned ? text.mid(qstrlen(DryRunMark)) : text;
+        for (const auto &[start, action] : Actions) {
+            if (level == 0 && step.startsWith(QLatin1String(start))) {
+                event.insert(QStringLiteral("action"), QString::fromLatin1(action));
+                event.insert(QStringLiteral("path"), step.mid(qstrlen(start)));
+                if (planned)
+                    event.insert(QStringLiteral("dry_run"), true);
+                break;
+            }
+        }
+        WriteJson(event);
+    } else if (level == 1)
         CliTerminal::WriteErr(text + QLatin1Char('\n'));
     else
         CliTerminal::WriteOut(text + QLatin1Char('\n'));
@@ -228,7 +332,7 @@ void TCliFrontEnd::PrintLine(int level, const QString &text)
 
 void TCliFrontEnd::DrawLive()
 {
-    if (!ShowProgress || m_ended)
+    if (Progress != TCliProgress::Live || m_ended)
         return;
     if (m_status.isEmpty() && m_tail.isEmpty()) {
         ClearLive();

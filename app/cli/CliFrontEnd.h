@@ -2,6 +2,8 @@
 
 #include "engine/PublishOperator.h"
 
+#include <QElapsedTimer>
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -10,6 +12,13 @@
 class QEventLoop;
 
 enum TCliExitStatus : int { esSuccess = 0, esErrors = 1, esUsage = 2, esAborted = 3 };
+
+// How progress is shown: not at all, as a line redrawn on the terminal, or as a plain line (a
+// JSON object with --json) every few seconds.
+enum class TCliProgress { None, Live, Plain };
+
+// One JSON object on a line of stdout.
+void WriteJson(const QJsonObject &object);
 
 // How the questions of remove and download are answered.
 enum class TCliAnswers { Terminal, YesToAll, NoToAll };
@@ -25,16 +34,24 @@ public:
     ~TCliFrontEnd() override;
 
     TCliAnswers Answers = TCliAnswers::Terminal;
-    bool ShowProgress = false; // stderr is a terminal: redraw status and percentage there
-    bool AllowPlain = false;   // --allow-plain: a server that stopped offering TLS gets the login
+    TCliProgress Progress = TCliProgress::None;
+    bool AllowPlain = false; // --allow-plain: a server that stopped offering TLS gets the login
+    bool Quiet = false;      // only errors and what was listed
+    bool Verbose = false;    // the run's figures at the end
+    bool Json = false;       // every line a JSON object
+    bool Debug = false;      // the FTP commands on stderr
+    bool DryRun = false;     // nothing written: no records saved
+    qint64 MaxDelete = -1;
 
     struct TOutcome
     {
         bool Aborted = false;
         bool HadErrors = false;
         bool SaveFailed = false;
-        bool Stuck = false; // the abandoned worker did not end in time
-        bool PlainRefused = false; // the server stopped offering TLS and the login was not sent
+        bool Stuck = false;            // the abandoned worker did not end in time
+        bool PlainRefused = false;     // the server stopped offering TLS and the login was not sent
+        qint32 Folders = 0, Files = 0; // made, sent, removed or downloaded
+        QString Statistics;            // the statistics line, when reported
     };
 
     // Runs one operation and returns once its operator object is gone (its destructor has
@@ -63,6 +80,8 @@ public:
 
 private:
     void PrintLine(int level, const QString &text);
+    void PrintEntry(const QString &state, const QString &path);
+    void PlainProgress();
     void DrawLive();
     void ClearLive();
 
@@ -80,5 +99,7 @@ private:
     QString m_status;
     QString m_tail;
     bool m_liveShown = false;
+    QElapsedTimer m_sinceStart;
+    QElapsedTimer m_sincePlain;
     QTimer m_stuckTimer;
 };

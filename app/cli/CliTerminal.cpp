@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -203,6 +204,17 @@ TReadResult ReadPassword(const QString &prompt, QString &password)
     if (result != rrLine)
         WriteErr(QStringLiteral("\n"));
     return result;
+}
+
+QString Quoted(const QString &word)
+{
+    const bool plain = !word.isEmpty() && std::all_of(word.cbegin(), word.cend(), [](QChar c) {
+        return c.isLetterOrNumber() || QStringView(u"./_-@").contains(c);
+    });
+    if (plain)
+        return word;
+    return QLatin1Char('\'') + QString(word).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
+           + QLatin1Char('\'');
 }
 
 void WriteErr(const QString &text)

@@ -43,6 +43,9 @@ TReadResult ReadLine(QString &line);
 // Prompts on stderr and reads a line from the terminal on stdin with echo switched off.
 TReadResult ReadPassword(const QString &prompt, QString &password);
 
+// A word for a shell: in single quotes when it holds anything but letters, digits and ./_-@.
+QString Quoted(const QString &word);
+
 // Writes text to stderr or stdout unbuffered in UTF-8.
 void WriteErr(const QString &text);
 void WriteOut(const QString &text);

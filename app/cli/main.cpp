@@ -1,4 +1,5 @@
 // zandrel-cli: the publishing engine for scripts, scheduled jobs and machines without a display.
+#include "app/cli/CliArguments.h"
 #include "app/cli/CliFrontEnd.h"
 #include "app/cli/CliProject.h"
 #include "app/cli/CliTerminal.h"
@@ -7,10 +8,15 @@
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "store/ProjectOptions.h"
+#include "store/StringLib.h"
 #include "store/XMLStore.h"
 
+#include "ftp/FtpTls.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 
 #include <csignal>
 #include <optional>
@@ -21,251 +27,16 @@ namespace {
 using CliTerminal::WriteErr;
 using CliTerminal::WriteOut;
 
-const char *const UsageText
-    = "Usage:\n"
-      "  zandrel-cli refresh [--list] PROJECT\n"
-      "  zandrel-cli compare [--allow-plain] PROJECT\n"
-      "  zandrel-cli upload [--allow-plain] PROJECT\n"
-      "  zandrel-cli remove [--yes-to-all | --no-to-all] [--allow-plain] PROJECT\n"
-      "  zandrel-cli download [--yes-to-all | --no-to-all] [--allow-plain] PROJECT\n"
-      "  zandrel-cli list\n"
-      "  zandrel-cli passwd [--password-file FILE] PROJECT\n"
-      "  zandrel-cli new --path DIR --host HOST --user USER [--port N] [--remote-path P]\n"
-      "                  [--password-file FILE] [--active] [--timeout SECONDS] [--connections N]\n"
-      "                  [--encryption require|auto|implicit|off] [--trust-certificate SHA256]\n"
-      "                  [--ignore MASK]...\n"
-      "  zandrel-cli --help | --version\n"
-      "\n"
-      "PROJECT is a project file or the title of a project in the projects folder.\n"
-      "\n"
-      "Commands:\n"
-      "  refresh    scan the local folder; --list prints the files that need upload\n"
-      "  compare    compare the local folder with the server and mark what must be sent again\n"
-      "  upload     upload every file and folder that needs it\n"
-      "  remove     remove from the server what exists only there\n"
-      "  download   download what exists only on the server\n"
-      "  list       list the projects (title and file)\n"
-      "  new        create a project and print its file\n"
-      "  passwd     replace the project's stored FTP password\n"
-      "\n"
-      "Options:\n"
-      "  --password-file FILE  the FTP password is the file's first line\n"
-      "  --yes-to-all          answer every question of remove/download with Yes\n"
-      "  --no-to-all           answer every question of remove/download with No\n"
-      "  --allow-plain         log in without TLS although the server offered it before\n"
-      "                        (a project that once connected with TLS refuses that, as\n"
-      "                        someone on the network may have removed it)\n"
-      "  --active              active mode FTP (a new project uses passive mode)\n"
-      "  --connections N       connections to the server at once, 1 to 10 (4)\n"
-      "  --encryption MODE     FTP over TLS: require, auto (when offered; the default), off,\n"
-      "                        or implicit (TLS from the first byte, as on port 990)\n"
-      "  --trust-certificate SHA256\n"
-      "                        trust the server's certificate with this SHA-256 fingerprint\n"
-      "                        although it does not verify (self-signed, another host name)\n"
-      "  --ignore MASK         add an entry to the ignore list (\"*.bak\" is there already)\n"
-      "\n"
-      "The FTP password comes from --password-file, else from the ZANDREL_PASSWORD\n"
-      "environment variable, and is then used instead of the stored one; else the stored\n"
-      "password is used, else a prompt on the terminal asks for it. passwd takes the new\n"
-      "password the same way. Stored passwords are kept in the desktop's keyring when one\n"
-      "answers, else scrambled in the project file.\n"
-      "Remove and download ask about every server-only entry on the terminal:\n"
-      "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
-      "\n"
-      "Exit status: 0 success, 1 completed with errors, 2 usage or project problem (also when\n"
-      "another window or run has the project, or a login refused because the server stopped\n"
-      "offering TLS), 3 aborted\n"
-      "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).\n"
-      "The records of the files sent reach the project file every few seconds during a run.\n";
-
-struct TArguments
+int ListCommand(const TArguments &args)
 {
-    QString Command;
-    QString Project;
-    bool List = false;
-    bool YesToAll = false;
-    bool NoToAll = false;
-    bool AllowPlain = false;
-    std::optional<QString> PasswordFile;
-    TNewProjectOptions New;
-};
-
-int UsageError(const QString &message)
-{
-    WriteErr(QStringLiteral("zandrel-cli: %1\nTry 'zandrel-cli --help'.\n").arg(message));
-    return esUsage;
-}
-
-bool AllDigits(const QString &text, int maxLength)
-{
-    if (text.isEmpty() || text.size() > maxLength)
-        return false;
-    return std::all_of(text.cbegin(), text.cend(),
-                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
-}
-
-// Returns -1 when the arguments are complete, else the exit status to end with.
-int ParseArguments(const QStringList &args, TArguments &parsed)
-{
-    for (const QString &arg : args) {
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            WriteOut(QString::fromLatin1(UsageText));
-            return esSuccess;
-        }
-        if (arg == QLatin1String("--version")) {
-            WriteOut(QStringLiteral("zandrel-cli " ZANDREL_VERSION "\n"));
-            return esSuccess;
-        }
+    for (const QString &file : SortedProjectFiles()) {
+        if (args.Json)
+            WriteJson({{QStringLiteral("event"), QStringLiteral("project")},
+                       {QStringLiteral("title"), ProjectTitle(file)},
+                       {QStringLiteral("file"), file}});
+        else
+            WriteOut(ProjectTitle(file) + QLatin1Char('\t') + file + QLatin1Char('\n'));
     }
-    if (args.isEmpty())
-        return UsageError(QStringLiteral("no command given"));
-
-    parsed.Command = args.first();
-    static const QStringList operations
-        = {QStringLiteral("refresh"), QStringLiteral("compare"), QStringLiteral("upload"),
-           QStringLiteral("remove"), QStringLiteral("download")};
-    const bool isOperation = operations.contains(parsed.Command);
-    const bool isNew = parsed.Command == QLatin1String("new");
-    const bool isList = parsed.Command == QLatin1String("list");
-    const bool isPasswd = parsed.Command == QLatin1String("passwd");
-    if (!isOperation && !isNew && !isList && !isPasswd)
-        return UsageError(QStringLiteral("unknown command '%1'").arg(parsed.Command));
-    const bool asks
-        = parsed.Command == QLatin1String("remove") || parsed.Command == QLatin1String("download");
-
-    QStringList positional;
-    bool optionsEnded = false;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
-            positional.append(arg);
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        QString name = arg;
-        std::optional<QString> inlineValue;
-        const qsizetype equals = arg.indexOf(QLatin1Char('='));
-        if (equals > 0) {
-            name = arg.left(equals);
-            inlineValue = arg.mid(equals + 1);
-        }
-        const auto takeValue = [&](QString &value) {
-            if (inlineValue) {
-                value = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size())
-                return false;
-            value = args.at(++i);
-            return true;
-        };
-        const auto flag = [&](bool &target) {
-            if (inlineValue)
-                return false;
-            target = true;
-            return true;
-        };
-
-        QString value;
-        bool known = true;
-        bool ok = true;
-        if (name == QLatin1String("--password-file") && (isOperation || isNew || isPasswd)) {
-            ok = takeValue(value);
-            parsed.PasswordFile = value;
-        } else if (name == QLatin1String("--list") && parsed.Command == QLatin1String("refresh")) {
-            ok = flag(parsed.List);
-        } else if (name == QLatin1String("--yes-to-all") && asks) {
-            ok = flag(parsed.YesToAll);
-        } else if (name == QLatin1String("--no-to-all") && asks) {
-            ok = flag(parsed.NoToAll);
-        } else if (name == QLatin1String("--allow-plain") && isOperation
-                   && parsed.Command != QLatin1String("refresh")) {
-            ok = flag(parsed.AllowPlain);
-        } else if (isNew && name == QLatin1String("--path")) {
-            ok = takeValue(value);
-            parsed.New.Path = value;
-        } else if (isNew && name == QLatin1String("--host")) {
-            ok = takeValue(value);
-            parsed.New.Host = value;
-        } else if (isNew && name == QLatin1String("--user")) {
-            ok = takeValue(value);
-            parsed.New.User = value;
-        } else if (isNew && name == QLatin1String("--remote-path")) {
-            ok = takeValue(value);
-            parsed.New.RemotePath = value;
-        } else if (isNew && name == QLatin1String("--port")) {
-            ok = takeValue(value);
-            // The port edit takes at most six digits.
-            if (ok && !AllDigits(value, 6))
-                return UsageError(QStringLiteral("--port needs a number, not '%1'").arg(value));
-            parsed.New.Port = value;
-        } else if (isNew && name == QLatin1String("--timeout")) {
-            ok = takeValue(value);
-            if (ok && !AllDigits(value, 5))
-                return UsageError(
-                    QStringLiteral("--timeout needs a number of seconds, not '%1'").arg(value));
-            parsed.New.Timeout = value;
-        } else if (isNew && name == QLatin1String("--connections")) {
-            ok = takeValue(value);
-            const int connections = AllDigits(value, 2) ? value.toInt() : 0;
-            if (ok && (connections < 1 || connections > MaxConnections))
-                return UsageError(
-                    QStringLiteral("--connections needs a number from 1 to %1, not '%2'")
-                        .arg(MaxConnections)
-                        .arg(value));
-            parsed.New.Connections = connections;
-        } else if (isNew && name == QLatin1String("--encryption")) {
-            ok = takeValue(value);
-            if (ok && value != QLatin1String("require") && value != QLatin1String("auto")
-                && value != QLatin1String("implicit") && value != QLatin1String("off"))
-                return UsageError(
-                    QStringLiteral("--encryption needs require, auto, implicit or off, not '%1'")
-                        .arg(value));
-            parsed.New.Encryption = value;
-        } else if (isNew && name == QLatin1String("--trust-certificate")) {
-            ok = takeValue(value);
-            const QString fingerprint = NormalizedFingerprint(value);
-            if (ok && fingerprint.isEmpty())
-                return UsageError(QStringLiteral("--trust-certificate needs a SHA-256 fingerprint "
-                                                 "(64 hex digits), not '%1'")
-                                      .arg(value));
-            parsed.New.TrustCertificate = fingerprint;
-        } else if (isNew && name == QLatin1String("--active")) {
-            ok = flag(parsed.New.Active);
-        } else if (isNew && name == QLatin1String("--ignore")) {
-            ok = takeValue(value);
-            parsed.New.Ignore.append(value);
-        } else {
-            known = false;
-        }
-        if (!known)
-            return UsageError(
-                QStringLiteral("unknown option '%1' for '%2'").arg(name, parsed.Command));
-        if (!ok)
-            return UsageError(inlineValue ? QStringLiteral("option '%1' takes no value").arg(name)
-                                          : QStringLiteral("option '%1' needs a value").arg(name));
-    }
-
-    if (parsed.YesToAll && parsed.NoToAll)
-        return UsageError(QStringLiteral("--yes-to-all and --no-to-all exclude each other"));
-    if (isOperation || isPasswd) {
-        if (positional.size() != 1)
-            return UsageError(QStringLiteral("'%1' needs one PROJECT").arg(parsed.Command));
-        parsed.Project = positional.first();
-    } else if (!positional.isEmpty()) {
-        return UsageError(QStringLiteral("unexpected argument '%1' for '%2'")
-                              .arg(positional.first(), parsed.Command));
-    }
-    return -1;
-}
-
-int ListCommand()
-{
-    for (const QString &file : SortedProjectFiles())
-        WriteOut(ProjectTitle(file) + QLatin1Char('\t') + file + QLatin1Char('\n'));
     return esSuccess;
 }
 
@@ -404,16 +175,154 @@ int PasswdCommand(const TArguments &args)
     return esSuccess;
 }
 
+const QString TrustedKey = QStringLiteral("trusted-certificate");
+
+// The options as `set` takes them, KEY=VALUE a line; never the password itself.
+int ShowCommand(const TArguments &args)
+{
+    QString error;
+    const QString fileName = FindProjectFile(args.Project, error);
+    TProject project;
+    TProjectOptions options;
+    try {
+        if (fileName.isEmpty())
+            throw EStoreError(error);
+        project.Load(fileName);
+        options.Load(project);
+    } catch (const EStoreError &loadError) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(loadError.Message()));
+        return esUsage;
+    }
+    const QString password
+        = options.Pass.isEmpty() ? QStringLiteral("none") : QStringLiteral("stored");
+    const QString trusted = project.IndexOf(QStringLiteral("TrustedCertificate")) >= 0
+                                ? project.Nodes(QStringLiteral("TrustedCertificate"))->AsString()
+                                : QString();
+    QJsonObject object{{QStringLiteral("event"), QStringLiteral("options")},
+                       {QStringLiteral("file"), fileName}};
+    QString text;
+    for (const QString &name : ProjectOptionNames()) {
+        const QString value = ProjectOptionValue(options, name);
+        if (name == QLatin1String("ignore")) {
+            object.insert(name, QJsonArray::fromStringList(options.Ignore));
+            for (const QString &mask : std::as_const(options.Ignore))
+                text += name + QLatin1Char('=') + mask + QLatin1Char('\n');
+        } else {
+            object.insert(name, value);
+            text += name + QLatin1Char('=') + value + QLatin1Char('\n');
+        }
+    }
+    object.insert(QStringLiteral("password"), password);
+    object.insert(TrustedKey, trusted);
+    text += QStringLiteral("password=") + password + QLatin1Char('\n') + TrustedKey
+            + QLatin1Char('=') + trusted + QLatin1Char('\n');
+    if (args.Json)
+        WriteJson(object);
+    else
+        WriteOut(text);
+    return esSuccess;
+}
+
+// Changes one option as the options dialog would, with its checks.
+int SetCommand(const TArguments &args)
+{
+    TProjectLock lock;
+    TProject project;
+    if (!LoadProject(args.Project, project, lock))
+        return esUsage;
+    const auto refuse = [&](const QString &why) {
+        WriteErr(QStringLiteral("zandrel-cli: %1: %2\n").arg(project.FileName, why));
+        return esUsage;
+    };
+    if (args.Key == QLatin1String("password"))
+        return refuse(QStringLiteral("a password never goes on the command line; use "
+                                     "zandrel-cli passwd"));
+    try {
+        if (args.Key == TrustedKey) {
+            const bool none = args.Value.isEmpty() || args.Value == QLatin1String("none");
+            const QString fingerprint = none ? QString() : NormalizedFingerprint(args.Value);
+            if (!none && fingerprint.isEmpty())
+                return refuse(QStringLiteral("%1 needs a SHA-256 fingerprint (64 hex digits) or "
+                                             "none, not \"%2\"")
+                                  .arg(TrustedKey, args.Value));
+            project.Nodes(QStringLiteral("TrustedCertificate"))->SetAsString(fingerprint);
+        } else {
+            TProjectOptions options;
+            options.Load(project);
+            // A keyring that cannot be read now gives no password: saving that would drop it.
+            if (options.Pass.isEmpty() && project.PasswordInKeyring())
+                return refuse(QStringLiteral("the stored password cannot be read from the "
+                                             "keyring; nothing has been changed"));
+            // A relative folder is taken as the folder picker would give it.
+            const QString typed = TrimBlanks(args.Value).toString();
+            const bool relative = args.Key == QLatin1String("path") && !typed.isEmpty()
+                                  && QDir::isRelativePath(typed);
+            const QString refusal = SetProjectOption(
+                options, args.Key,
+                relative ? QDir::cleanPath(QDir::current().absoluteFilePath(typed)) : args.Value);
+            if (!refusal.isEmpty())
+                return refuse(refusal);
+            options.Save(project);
+        }
+        project.Save(true);
+    } catch (const EStoreError &error) {
+        WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
+        return esErrors;
+    }
+    return esSuccess;
+}
+
+// Whether the local folder holds nothing while the records say files were uploaded from it: a
+// folder not mounted, or emptied by mistake, would have removal take the whole site.
+bool EmptiedSite(TProject &project)
+{
+    const QDir folder(project.GetLocalPath());
+    if (!folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        return false;
+    for (int i = 0; i < project.Versions.Count(); ++i) {
+        if (project.Versions.Items(i)->Date != 0)
+            return true;
+    }
+    return false;
+}
+
+const char *ResultName(int status)
+{
+    switch (status) {
+    case esSuccess:
+        return "success";
+    case esErrors:
+        return "errors";
+    case esAborted:
+        return "aborted";
+    default:
+        return "usage";
+    }
+}
+
 int OperationCommand(const TArguments &args)
 {
     const quint8 kind = KindOf(args.Command);
     TCliFrontEnd frontEnd;
-    if (args.YesToAll)
+    // A dry run shows all that could go unless told to keep everything.
+    if (args.YesToAll || (args.DryRun && !args.NoToAll))
         frontEnd.Answers = TCliAnswers::YesToAll;
     else if (args.NoToAll)
         frontEnd.Answers = TCliAnswers::NoToAll;
-    frontEnd.ShowProgress = CliTerminal::StderrIsTerminal();
+    if (args.Quiet)
+        frontEnd.Progress = TCliProgress::None;
+    else if (!args.Json && CliTerminal::StderrIsTerminal()
+             && qEnvironmentVariable("TERM") != QLatin1String("dumb"))
+        frontEnd.Progress = TCliProgress::Live;
+    else
+        frontEnd.Progress = TCliProgress::Plain;
     frontEnd.AllowPlain = args.AllowPlain;
+    frontEnd.Quiet = args.Quiet;
+    frontEnd.Verbose = args.Verbose;
+    frontEnd.Json = args.Json;
+    frontEnd.Debug = args.Debug;
+    frontEnd.DryRun = args.DryRun;
+    frontEnd.MaxDelete = args.MaxDelete;
 
     TCliInterrupts interrupts(esAborted);
     interrupts.OnInterrupt = [&frontEnd] { frontEnd.Interrupt(); };
@@ -427,6 +336,13 @@ int OperationCommand(const TArguments &args)
     const QString refusal = ProjectRefusal(project, kind != pkRefresh);
     if (!refusal.isEmpty()) {
         WriteErr(QStringLiteral("zandrel-cli: %1: %2\n").arg(project.FileName, refusal));
+        return esUsage;
+    }
+    if (kind == pkRemove && !args.Force && !args.DryRun && EmptiedSite(project)) {
+        WriteErr(QStringLiteral("zandrel-cli: %1: the local folder %2 is empty, but the records "
+                                "say the site was uploaded from it: remove would take the whole "
+                                "site off the server; give --force if that is what you want\n")
+                     .arg(project.FileName, project.GetLocalPath()));
         return esUsage;
     }
 
@@ -507,6 +423,15 @@ int OperationCommand(const TArguments &args)
         status = esUsage;
     else if (hadErrors)
         status = esErrors;
+    if (args.Json)
+        WriteJson({{QStringLiteral("event"), QStringLiteral("summary")},
+                   {QStringLiteral("command"), args.Command},
+                   {QStringLiteral("status"), status},
+                   {QStringLiteral("result"), QString::fromLatin1(ResultName(status))},
+                   {QStringLiteral("statistics"), outcome.Statistics},
+                   {QStringLiteral("folders"), outcome.Folders},
+                   {QStringLiteral("files"), outcome.Files},
+                   {QStringLiteral("dry_run"), args.DryRun}});
     // A worker that is still blocked must not see its objects destroyed under it.
     if (stuck)
         ::_exit(status);
@@ -537,7 +462,11 @@ int main(int argc, char **argv)
     if (parseStatus >= 0)
         return parseStatus;
     if (parsed.Command == QLatin1String("list"))
-        return ListCommand();
+        return ListCommand(parsed);
+    if (parsed.Command == QLatin1String("show"))
+        return ShowCommand(parsed);
+    if (parsed.Command == QLatin1String("set"))
+        return SetCommand(parsed);
     if (parsed.Command == QLatin1String("new"))
         return NewCommand(parsed);
     if (parsed.Command == QLatin1String("passwd"))

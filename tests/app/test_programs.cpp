@@ -1,5 +1,6 @@
 // The real programs from their command lines: zandrel-cli (on a pseudo terminal where it matters)
 // and the desktop zandrel under Xvfb. They see the test's HOME and ProjectsFolder().
+#include "ftp/FtpTls.h"
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -47,8 +50,9 @@ bool WaitUntil(const std::function<bool()> &condition)
 }
 
 // zandrel-cli (or with "zandrel" or "xvfb-run" first, the desktop program) with `args` split at
-// "|" and ZANDREL_PASSWORD `password`. Stdin is at end of file unless a pseudo terminal (tInput;
-// stderr with tError) takes its place. With a `home`, it runs as the user nobody living there.
+// "|" (leading NAME=VALUE ones set the environment) and ZANDREL_PASSWORD `password`. Stdin is at
+// end of file unless a pseudo terminal (tInput; stderr with tError) takes its place. With a `home`,
+// it runs as the user nobody living there.
 enum TTerminalUse { tNone, tInput, tError };
 class TCli
 {
@@ -66,6 +70,10 @@ public:
                            "suppressions=" ZANDREL_SOURCE_DIR "/tests/support/lsan.supp");
         QStringList arguments = args.split('|');
         arguments.removeAll(QString());
+        while (arguments.value(0).contains(QRegularExpression("^[A-Z]+="))) {
+            const QString setting = arguments.takeFirst();
+            environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        }
         if (arguments.value(0) == "xvfb-run")
             arguments.insert(1, "-a");
         const int program = arguments.value(0) == "xvfb-run" ? 2 : 0;
@@ -204,10 +212,15 @@ TEST_F(Cli, NewWritesTheProjectListFindsItAndUsageErrorsExitWithTwo)
         {site + "|--host=h|--port|0|--user=u", "Port must be a number from 1 to 65535"},
         {site + "|--host=h|--user= ", "Ftp login must be defined"},
         {"upload|nobody@h", "zandrel-cli: File \"nobody@h\" not found"}};
+    refused.emplace_back("upload|--bogus|-n|x",
+                         "unknown option '--bogus'\nTry 'zandrel-cli --help'.");
+    refused.emplace_back("upload|-n|-l|x",
+                         "option '-l' does not apply to 'upload'\nTry 'zandrel-cli --help'.");
+    refused.emplace_back("refresh|--|-n", "zandrel-cli: File \"-n\" not found");
     for (const char *args :
-         {"", "publish|x", "upload|a|b", "upload|--yes-to-all|a",
-          "remove|--yes-to-all|--no-to-all|a", "new|--port|21a", "new|--port|1e10",
-          "new|--connections|0", "new|--connections|11", "new|--connections|4x",
+         {"", "publish|x", "upload|a|b", "upload|--yes-to-all|a", "remove|--max-delete|2x|a",
+          "upload|-q|-v|a", "set|a|port", "remove|--yes-to-all|--no-to-all|a", "new|--port|21a",
+          "new|--port|1e10", "new|--connections|0", "new|--connections|11", "new|--connections|4x",
           "new|--encryption|yes", "new|--trust-certificate|AB:CD"})
         refused.emplace_back(args, "Try 'zandrel-cli --help'.");
     for (const auto &[args, message] : refused) {
@@ -244,6 +257,43 @@ TEST_F(Cli, NewWritesTheProjectListFindsItAndUsageErrorsExitWithTwo)
     for (const char *project : {"ab@h", "zed@B"})
         EXPECT_EQ(RunCli(QString("refresh|") + project).Lines().size(), 1) << project;
     EXPECT_TRUE(Ended(RunCli("refresh|Ab@H"), 2, "more than one project"));
+
+    // Every option as `set` takes it, checked as the dialog checks it; `show` prints them back.
+    const QString fingerprint = QString("ab").repeated(32);
+    const std::pair<QString, QString> changes[]
+        = {{"port|2121", ""},
+           {"port|99999", "Port must be a number from 1 to 65535"},
+           {"host| ", "Ftp host must be defined"},
+           {"path|/no/such", "Source path must be exists"},
+           {"path|" + QDir::current().relativeFilePath(m_temp.path()), ""},
+           {"connections|7", ""},
+           {"connections|11", "give a number from 1 to 10"},
+           {"timeout|0", "give a number of seconds"},
+           {"encryption|require", ""},
+           {"encryption|yes", "give require, auto"},
+           {"passive|no", ""},
+           {"passive|maybe", "give yes or no"},
+           {"max-log-size|1234567", "at most 6 digits"},
+           {"add-ignore|*.tmp", ""},
+           {"remove-ignore|*.BAK", ""},
+           {"remove-ignore|*.bak", "holds no such mask"},
+           {"trusted-certificate|" + fingerprint.toUpper(), ""},
+           {"trusted-certificate|AB:CD", "SHA-256"},
+           {"password|x", "zandrel-cli passwd"},
+           {"colour|red", "unknown option \"colour\""}};
+    for (const auto &[change, refusal] : changes) {
+        const QByteArray before = ReadWholeFile(files[1]);
+        const TCliResult result = RunCli("set|ab@h|" + change);
+        EXPECT_TRUE(Ended(result, refusal.isEmpty() ? 0 : 2, refusal)) << change.toStdString();
+        EXPECT_TRUE(refusal.isEmpty() || ReadWholeFile(files[1]) == before) << change.toStdString();
+    }
+    const QStringList shown = RunCli("show|ab@h").Lines();
+    for (const char *line : {"port=2121", "connections=7", "encryption=require", "passive=no",
+                             "ignore=*.tmp", "password=none", "host=h"})
+        EXPECT_TRUE(shown.contains(line)) << line;
+    EXPECT_TRUE(shown.contains("trusted-certificate=" + NormalizedFingerprint(fingerprint)));
+    EXPECT_EQ(shown.filter(QRegularExpression("^ignore=")).size(), 1);
+    EXPECT_TRUE(shown.contains("path=" + m_temp.path())) << shown.join('\n').toStdString();
 }
 
 TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
@@ -275,7 +325,7 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
     // Refresh lists the names that need upload, in scan order, after the statistics.
     EXPECT_EQ(RunCli("refresh|--list|" + project).Lines(),
               QStringList({"4 of 4 files (4.3 KB) need uploading (1 items are ignored)",
-                           "index.html", "style.css", "img\\logo.png", "sub\\page.html"}));
+                           "index.html", "style.css", "img/logo.png", "sub/page.html"}));
     for (const char *name : {" lead.html", "trail.html ", "sub/ both "})
         WriteWholeFile(m_site + "/" + name, name);
     const TCliResult first = RunCli("upload|" + project);
@@ -295,6 +345,14 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
     EXPECT_TRUE(Ended(RunCli("remove|" + project), 2, "--yes-to-all"));
     EXPECT_TRUE(Ended(RunCli("download|" + project), 2, "--yes-to-all"));
     EXPECT_EQ(server->ProtocolLog().size(), commandsBefore);
+    // Compare names what the server lacks, what changed here and what only the server has.
+    ASSERT_TRUE(QFile::remove(server->Root + "/sub/page.html"));
+    SetFileAge(m_site + "/index.html", 3600);
+    EXPECT_EQ(RunCli("compare|--list|" + project)
+                  .Lines()
+                  .filter(QRegularExpression("^(missing|changed|server-only) ")),
+              QStringList({"missing sub/page.html", "changed index.html", "server-only olddir/",
+                           "server-only olddir/x.txt"}));
     EXPECT_TRUE(Ended(RunCli("remove|--no-to-all|" + project), 0, " 0 file(s) have been removed"));
     EXPECT_TRUE(
         Ended(RunCli("download|--yes-to-all|" + project), 0, "\n1 file(s) have been downloaded"));
@@ -322,6 +380,72 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
     }
 }
 
+// A dry run prints "[dry run] " and each step line of the real run, which then takes exactly those
+// steps; the remote folder, missing at first, is made. Both runs as --json, parsed here. Removal
+// stops before any DELE beyond --max-delete, and refuses to empty the site from an empty folder.
+TEST_F(Cli, DryRunsChangeNothingAndListTheStepsTheRunThenTakes)
+{
+    auto server = StartPyftpdlib();
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server, "--remote-path|/www/new");
+    const auto steps = [](const TCliResult &run, bool dry) {
+        QStringList found;
+        QJsonObject summary;
+        for (const QString &line : run.Lines()) {
+            QJsonParseError error;
+            const QJsonObject event = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+            EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+            if (event["event"] == "summary")
+                summary = event;
+            if (event.contains("action") && event["dry_run"].toBool() == dry)
+                found << event["action"].toString() + ' ' + event["path"].toString();
+        }
+        EXPECT_EQ(summary["status"], 0);
+        EXPECT_EQ(summary["dry_run"], dry);
+        found.sort();
+        return found;
+    };
+    const QRegularExpression writes("^(STOR|APPE|DELE|MKD|RMD|RNFR|RNTO|SITE|MFMT)");
+    const std::tuple<QString, QStringList, int> runs[]
+        = {{"upload|", {}, 9}, // /www/, /www/new/, 3 folders, 4 files
+           {"download|-y|", {"/extra/a.txt", "/b.txt"}, 3},
+           {"remove|-y|", {"/c.txt", "/d/e.txt"}, 3}};
+    for (const auto &[command, serverOnly, count] : runs) {
+        for (const QString &file : serverOnly)
+            WriteWholeFile(server->Root + "/www/new" + file, "only there");
+        const auto serverTree = TreeOf(server->Root);
+        const auto siteTree = TreeOf(m_site);
+        const QByteArray records = ReadWholeFile(project);
+        const qsizetype logFrom = server->ProtocolLog().size();
+        const QStringList planned = steps(RunCli(command + "--dry-run|--json|" + project), true);
+        EXPECT_EQ(TreeOf(server->Root), serverTree);
+        EXPECT_EQ(TreeOf(m_site), siteTree);
+        EXPECT_EQ(ReadWholeFile(project), records);
+        EXPECT_TRUE(server->ProtocolLog().mid(logFrom).filter(writes).isEmpty());
+        EXPECT_EQ(planned.size(), count) << planned.join('\n').toStdString();
+        EXPECT_EQ(steps(RunCli(command + "--json|" + project), false), planned)
+            << command.toStdString();
+    }
+    EXPECT_EQ(TreeOf(server->Root + "/www/new"), TreeOf(m_site, {"old.bak"}));
+
+    for (const char *file : {"/x/1.txt", "/x/2.txt", "/x/3.txt"})
+        WriteWholeFile(server->Root + "/www/new" + file, "only there");
+    const auto serverTree = TreeOf(server->Root);
+    const qsizetype logFrom = server->ProtocolLog().size();
+    EXPECT_TRUE(Ended(RunCli("remove|-y|--max-delete|3|" + project), 1,
+                      "4 entries would be removed from the server, more than the limit of 3: "
+                      "nothing has been removed\n"));
+    EXPECT_TRUE(server->ProtocolLog().mid(logFrom).filter(writes).isEmpty());
+    // An emptied local folder with records of an upload: refused unless forced.
+    QDir(m_site).removeRecursively();
+    QDir().mkpath(m_site);
+    EXPECT_TRUE(Ended(RunCli("remove|-y|" + project), 2, "give --force"));
+    EXPECT_EQ(TreeOf(server->Root), serverTree);
+    const TCliResult forced = RunCli("remove|-q|-f|-y|--max-delete=99|" + project);
+    EXPECT_TRUE(Ended(forced, 0) && forced.Out.isEmpty()) << forced.Out.toStdString();
+    EXPECT_EQ(TreeOf(server->Root).keys(), QStringList({"www/", "www/new/"}));
+}
+
 // An untrusted certificate is refused with its details until the project trusts it; a project
 // that had TLS refuses to log in without it unless plain FTP is allowed for the run.
 TEST_F(Cli, TlsIsTrustedOnlyAsToldAndNeverDroppedSilently)
@@ -332,11 +456,17 @@ TEST_F(Cli, TlsIsTrustedOnlyAsToldAndNeverDroppedSilently)
     ASSERT_TRUE(server);
     TFtpRelay relay(server->Port);
     const QString fingerprint = server->CertificateFingerprint;
-    const TCliResult refused = RunCli("upload|" + NewProject(*server, {}, relay.Host.Port));
-    for (const QString &detail : {"SHA-256 fingerprint: " + fingerprint, "Subject: " + QString(),
-                                  "--trust-certificate " + fingerprint, "Valid from " + QString()})
+    const QString first = NewProject(*server, {}, relay.Host.Port);
+    const TCliResult refused = RunCli("upload|" + first);
+    for (const QString &detail :
+         {"SHA-256 fingerprint: " + fingerprint, "Subject: " + QString(),
+          "--trust-certificate " + fingerprint, "Valid from " + QString(),
+          "  zandrel-cli set " + first + " trusted-certificate " + fingerprint + "\n"})
         EXPECT_TRUE(Ended(refused, 1, detail));
     EXPECT_TRUE(server->ProtocolLog().filter("USER").isEmpty()); // no login
+    // As the refusal suggests: `set` trusts it, and the upload logs in over TLS.
+    EXPECT_TRUE(Ended(RunCli("set|" + first + "|trusted-certificate|" + fingerprint), 0));
+    EXPECT_TRUE(Ended(RunCli("upload|" + first), 0, "\nconnected with TLS 1."));
 
     // Trusted by the fingerprint typed without colons: the upload goes over TLS.
     const QString hex = QString(fingerprint).remove(':').toLower();
@@ -421,6 +551,15 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndInterruptAbortsWithThree)
     EXPECT_TRUE(shown.contains("% Estimated time left: ") && shown.endsWith("\r\x1b[K"))
         << shown.toStdString();
     EXPECT_FALSE(result.Out.contains('\r') || result.Out.contains("Estimated"));
+    // TERM=dumb: a plain line every few seconds; -v adds the figures, --debug the commands sent.
+    WriteWholeFile(m_site + "/movie.bin", QByteArray(500 * 1024, 'q'));
+    TCli dumb("TERM=dumb|upload|-v|--debug|" + project, {}, tError);
+    const TCliResult plain = dumb.Finish();
+    const QByteArray lines = dumb.Shown();
+    EXPECT_TRUE(Ended(plain, 0, " FTP command(s), "));
+    EXPECT_TRUE(lines.contains("% Estimated time left: ") && lines.contains("---> PASS ****\r\n")
+                && !lines.contains("\x1b") && !lines.contains(server->Password.toUtf8()))
+        << lines.toStdString();
 
     // A closing terminal's hang-up (the shell passes its own on, and the kernel sends another) in
     // a transfer aborts as Ctrl+C does: status 3, the records whole, the file still to upload.

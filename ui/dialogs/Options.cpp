@@ -44,11 +44,11 @@ QLabel *NewLabel(const QString &text, QWidget *buddy, QWidget *parent)
     return label;
 }
 
-TNaturalEdit *NewNumberEdit(const char *name, int maxLength, int minValue, QWidget *parent)
+TNaturalEdit *NewNumberEdit(const char *name, TNumberField field, QWidget *parent)
 {
     auto *edit = Named(new TNaturalEdit(parent), name);
-    edit->SetMaxLength(maxLength);
-    edit->SetMinValue(minValue);
+    edit->SetMaxLength(field.Digits);
+    edit->SetMinValue(field.Min);
     edit->setMaximumWidth(edit->sizeHint().width());
     return edit;
 }
@@ -250,7 +250,7 @@ QWidget *TfrmOptions::NewIgnorePage()
 QWidget *TfrmOptions::NewSettingsPage()
 {
     auto *page = Named(new QWidget(PageControl), "tshSettings");
-    edtTimeout = NewNumberEdit("edtTimeout", 5, 1, page);
+    edtTimeout = NewNumberEdit("edtTimeout", TimeoutField, page);
     edtConnections = Named(new QSpinBox(page), "edtConnections");
     edtConnections->setRange(1, MaxConnections);
     edtConnections->setToolTip(
@@ -259,7 +259,7 @@ QWidget *TfrmOptions::NewSettingsPage()
     cbxSafeUpload
         = Named(new QCheckBox(QStringLiteral("Use the safe &uploading for files more than"), page),
                 "cbxSafeUpload");
-    edtSafeUploadSize = NewNumberEdit("edtSafeUploadSize", 6, 0, page);
+    edtSafeUploadSize = NewNumberEdit("edtSafeUploadSize", SafeUploadSizeField, page);
     cbxSetPermission
         = Named(new QCheckBox(QStringLiteral("Set the 755 &permission for executable files"), page),
                 "cbxSetPermission");
@@ -276,7 +276,7 @@ QWidget *TfrmOptions::NewSettingsPage()
     cbxMaxLogSize
         = Named(new QCheckBox(QStringLiteral("T&runcate the log file if more than"), page),
                 "cbxMaxLogSize");
-    edtMaxLogSize = NewNumberEdit("edtMaxLogSize", 6, 1, page);
+    edtMaxLogSize = NewNumberEdit("edtMaxLogSize", MaxLogSizeField, page);
     lblMaxLogSizeKB = Named(new QLabel(QStringLiteral("KB"), page), "lblMaxLogSizeKB");
 
     const auto row = [](std::initializer_list<QWidget *> widgets) {

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/cli/CliProject.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The command line as parsed: the command, its PROJECT (and for "set" KEY and VALUE), and the
+// options given.
+struct TArguments
+{
+    QString Command;
+    QString Project;
+    QString Key, Value; // set
+    bool List = false;
+    bool YesToAll = false;
+    bool NoToAll = false;
+    bool AllowPlain = false;
+    bool DryRun = false;
+    bool Force = false;
+    bool Quiet = false;
+    bool Verbose = false;
+    bool Debug = false;
+    bool Json = false;
+    qint64 MaxDelete = -1;
+    std::optional<QString> PasswordFile;
+    TNewProjectOptions New;
+};
+
+// Returns -1 when the arguments (without the program name) are complete, else the exit status
+// to end with after printing the help, the version or the usage error.
+int ParseArguments(const QStringList &args, TArguments &parsed);
