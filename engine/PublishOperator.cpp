@@ -1,6 +1,5 @@
 #include "engine/PublishOperator.h"
 
-#include "engine/AlertSound.h"
 #include "engine/FileLib.h"
 #include "store/PrjCls.h"
 #include "store/ProjectOptions.h"
@@ -10,6 +9,8 @@
 
 #include <exception>
 #include <limits>
+
+#include <unistd.h>
 
 namespace {
 
@@ -125,6 +126,15 @@ void TPublishOperator::Post(std::function<void()> call)
         Qt::QueuedConnection);
 }
 
+void IPublishFrontEnd::PlayAlert(const QString &soundFile)
+{
+    Q_UNUSED(soundFile);
+    if (::isatty(STDERR_FILENO)) {
+        const ssize_t written = ::write(STDERR_FILENO, "\a", 1);
+        (void)written;
+    }
+}
+
 // ---- worker: reporting ----
 
 void TPublishOperator::LogLine(int level, const QString &text)
@@ -152,7 +162,7 @@ void TPublishOperator::AddLog(int level, const QString &text)
     Post([this, level, text] {
         m_frontEnd->LogLine(level, text);
         if (level == 1 && Settings.SoundEnabled)
-            PlayAlertSound(Settings.ErrorSound);
+            m_frontEnd->PlayAlert(Settings.ErrorSound);
     });
     LogLines.append(text);
 }

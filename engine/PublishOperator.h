@@ -57,6 +57,10 @@ public:
     virtual void SetProgress(int percent) = 0;
     virtual void SetStatusText(const QString &text) = 0;
     virtual void AppendLogText(const QString &text) = 0; // replaces the last line's tail
+    // An error was logged and the project wants its alert: `soundFile` is the wave file it
+    // names. The engine plays nothing itself (it links no multimedia); this default rings the
+    // terminal's bell when standard error is one.
+    virtual void PlayAlert(const QString &soundFile);
 
     // Hand-over calls: the worker waits until they return, so the front end may read the
     // file list and the project inside them.

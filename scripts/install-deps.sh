@@ -13,7 +13,7 @@ packages=(
     microsocks dante-server ftp-proxy
     libmemcached11 libmemcachedutil2 libhiredis0.14 libsodium23 libpcre2-posix3
     openssl util-linux mount procps
-    dpkg-dev desktop-file-utils
+    dpkg-dev desktop-file-utils lintian appstream help2man man-db bsdextrautils gzip
 )
 
 # proftpd and pure-ftpd conflict with vsftpd as installed packages and would start services:

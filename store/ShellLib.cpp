@@ -141,26 +141,80 @@ bool CreateShortcut(const QString &linkFile, const QString &target, const QStrin
     return true;
 }
 
+namespace {
+
+// Marks the entries RegisterFileAssociation writes, so that it only ever removes its own.
+const QString RegisteredMark = QStringLiteral("X-Zandrel-Registered=true");
+
+// Whether `entry` is one this program wrote into the user's menu folder: marked, or written by
+// a version from before the mark (which named no TryExec and had this comment).
+bool WrittenByZandrel(const QByteArray &entry)
+{
+    const QString text = QString::fromUtf8(entry);
+    return text.contains(QLatin1Char('\n') + RegisteredMark + QLatin1Char('\n'))
+           || text.contains(QStringLiteral("\nComment=Publish a web site to an FTP server\n"));
+}
+
+// Installed beside its own desktop entry (PREFIX/bin with PREFIX/share/applications), outside
+// the user's home: a package or a system-wide `cmake --install`, whose entry the menu shows.
+bool InstalledSystemWide(const QString &program)
+{
+    const QString prefix
+        = QFileInfo(QFileInfo(program).absolutePath() + QStringLiteral("/..")).canonicalFilePath();
+    const QString home = QFileInfo(QDir::homePath()).canonicalFilePath();
+    const bool inHome = !home.isEmpty() && home != QLatin1String("/")
+                        && (prefix == home || prefix.startsWith(home + QLatin1Char('/')));
+    return !prefix.isEmpty() && !inHome
+           && QFileInfo::exists(prefix + QStringLiteral("/share/applications/zandrel.desktop"));
+}
+
+} // namespace
+
 bool RegisterFileAssociation(const QString &program)
 {
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const QString exec = DesktopExecArgument(QFileInfo(program).absoluteFilePath());
-    const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                         "Type=Application\n"
-                                         "Name=Zandrel\n"
-                                         "GenericName=Web Site Publisher\n"
-                                         "Comment=Publish a web site to an FTP server\n"
-                                         "Exec=%1 %f\n"
-                                         "Icon=zandrel\n"
-                                         "Terminal=false\n"
-                                         "Categories=Network;FileTransfer;\n"
-                                         "MimeType=application/x-zandrel-project;\n"
-                                         "Actions=Upload;\n"
-                                         "\n"
-                                         "[Desktop Action Upload]\n"
-                                         "Name=Upload\n"
-                                         "Exec=%1 %f 1\n")
-                              .arg(exec);
+    const QString applications = dataHome + QStringLiteral("/applications");
+    const QString mimeFolder = dataHome + QStringLiteral("/mime");
+    const QString entryFile = applications + QStringLiteral("/zandrel.desktop");
+    const QString mimeFile = mimeFolder + QStringLiteral("/packages/zandrel.xml");
+    if (InstalledSystemWide(program)) {
+        // An entry an earlier run wrote would shadow the installed one (and outlive it).
+        QFile current(entryFile);
+        if (!current.open(QIODevice::ReadOnly) || !WrittenByZandrel(current.readAll()))
+            return true;
+        current.close();
+        const bool removed = QFile::remove(entryFile);
+        QFile::remove(mimeFile);
+        RunInBackground(QStringLiteral("update-mime-database"), {mimeFolder});
+        RunInBackground(QStringLiteral("update-desktop-database"), {applications});
+        return removed;
+    }
+    const QString path = QFileInfo(program).absoluteFilePath();
+    const QString exec = DesktopExecArgument(path);
+    // TryExec hides the entry from the menu once the program is gone; the next start of any
+    // zandrel replaces or removes it.
+    const QString entry
+        = QStringLiteral("[Desktop Entry]\n"
+                         "Type=Application\n"
+                         "Name=Zandrel\n"
+                         "GenericName=Web Site Publisher\n"
+                         "Comment=Keep a web site on an FTP server in step with "
+                         "its local folder\n"
+                         "TryExec=%2\n"
+                         "Exec=%1 %f\n"
+                         "Icon=zandrel\n"
+                         "Terminal=false\n"
+                         "Categories=Network;FileTransfer;Qt;\n"
+                         "Keywords=FTP;upload;publish;web site;\n"
+                         "MimeType=application/x-zandrel-project;\n"
+                         "Actions=Upload;\n"
+                         "%3\n"
+                         "\n"
+                         "[Desktop Action Upload]\n"
+                         "Name=Upload\n"
+                         "Exec=%1 %f 1\n")
+              .arg(exec, QString(path).replace(QLatin1Char('\\'), QStringLiteral("\\\\")),
+                   RegisteredMark);
     const QString mime = QStringLiteral(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
@@ -170,14 +224,12 @@ bool RegisterFileAssociation(const QString &program)
         "    <glob pattern=\"*.zdx\"/>\n"
         "  </mime-type>\n"
         "</mime-info>\n");
-    const QString applications = dataHome + QStringLiteral("/applications");
-    const QString mimeFolder = dataHome + QStringLiteral("/mime");
     // Written at every start so that a moved program repairs its entry, but the desktop's
     // caches are rebuilt only when something changed: that costs far more than the check.
     bool written = false;
-    if (!WriteTextFile(applications + QStringLiteral("/zandrel.desktop"), entry, written))
+    if (!WriteTextFile(entryFile, entry, written))
         return false;
-    if (!WriteTextFile(mimeFolder + QStringLiteral("/packages/zandrel.xml"), mime, written))
+    if (!WriteTextFile(mimeFile, mime, written))
         return false;
     if (written) {
         RunInBackground(QStringLiteral("update-mime-database"), {mimeFolder});

@@ -22,10 +22,13 @@ bool CreateShortcut(const QString &linkFile, const QString &target, const QStrin
 // One argument of a launcher's Exec line, quoted and escaped for the .desktop file.
 QString DesktopExecArgument(const QString &argument);
 
-// The desktop's association of project files with `program`, written for the current user:
-// the application entry "zandrel.desktop" (with an "Upload" action) and the MIME package for
-// "*.zdx", then the desktop's caches are updated in the background when their tools exist.
-// Stops at the first file that cannot be written and returns false; callers ignore it.
+// The desktop's association of project files with `program`, written for the current user
+// when the program runs from a build tree or an install in the home: the application entry
+// "zandrel.desktop" (with an "Upload" action and a TryExec naming `program`) and the MIME
+// package for "*.zdx", then the desktop's caches are updated in the background when their
+// tools exist. A program installed system-wide beside its own entry writes nothing and removes
+// an entry an earlier run wrote, which would shadow the installed one. Stops at the first
+// file that cannot be written or removed and returns false; callers ignore it.
 bool RegisterFileAssociation(const QString &program);
 
 // Starts `program` with `arguments` as an independent process (it outlives this one) and

@@ -2,9 +2,9 @@
 // window for that project's server.
 #include "ui/main/main.h"
 #include "app/keyring/SecretServiceKeyring.h"
-#include "engine/AlertSound.h"
 #include "store/PrjCls.h"
 #include "store/ShellLib.h"
+#include "ui/dialogs/AlertSound.h"
 #include "ui/dialogs/PassDlg.h"
 #include "ui/ftpwindow/FtpWindow.h"
 
@@ -19,6 +19,31 @@
 #include <unistd.h>
 
 namespace {
+
+const char *const UsageText
+    = "Usage: zandrel [PROJECT [1|2] [PASSWORD]]\n"
+      "  or:  zandrel PROJECT FTPWindow [PASSWORD]\n"
+      "  or:  zandrel --help | --version\n"
+      "Publish a web site: keep a folder on an FTP server in step with the local folder in\n"
+      "which the site is edited. zandrel is the desktop program; zandrel-cli publishes\n"
+      "without a display.\n"
+      "\n"
+      "Arguments:\n"
+      "  (none)                 open the project that was open last, or ask for a new one\n"
+      "  PROJECT                open the project file (*.zdx) and refresh its file view\n"
+      "  PROJECT 1 [PASSWORD]   open it and upload at once (the file manager's Upload)\n"
+      "  PROJECT 2 [PASSWORD]   upload at once and end when the upload ends\n"
+      "                         (exit status 1 when it had errors)\n"
+      "  PROJECT FTPWindow [PASSWORD]\n"
+      "                         only the FTP window, browsing the project's server\n"
+      "\n"
+      "Options:\n"
+      "  -h, --help             print this help and exit\n"
+      "      --version          print the version and exit\n"
+      "\n"
+      "Without PASSWORD the password stored with the project is used (or asked for).\n"
+      "A display is needed (DISPLAY or WAYLAND_DISPLAY); without one zandrel exits with\n"
+      "status 2.\n";
 
 int SignalPipe[2] = {-1, -1};
 
@@ -52,6 +77,17 @@ void CloseOnTerminationSignals(const std::function<void()> &close)
 
 int main(int argc, char **argv)
 {
+    // Answered before Qt looks for a display, so they work on any terminal.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(UsageText, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("zandrel " ZANDREL_VERSION "\n", stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
     // Qt's own words for this suggest reinstalling the program; the real cause is simpler.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

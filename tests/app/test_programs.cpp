@@ -707,6 +707,8 @@ TEST_F(Cli, AFullDiskAtSaveKeepsTheProjectFileAndEndsWithStatusOne)
 TEST_F(Cli, TheDesktopProgramUploadsAtOnceKeepsRecordsWhenKilledAndOpensTheFtpWindow)
 {
     EXPECT_TRUE(Ended(RunCli("zandrel"), 2, "no display"));
+    EXPECT_TRUE(Ended(RunCli("zandrel|--help"), 0, "Usage: zandrel [PROJECT"));
+    EXPECT_TRUE(Ended(RunCli("zandrel|x.zdx|--version"), 0, "zandrel " ZANDREL_VERSION "\n"));
     // About two seconds a file over four connections (the server lets a transfer's first 64 KB
     // pass at once); plain STOR, so a file cut off keeps its name and the next run replaces it.
     TPyftpdlibOptions options;

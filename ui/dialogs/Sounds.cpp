@@ -2,7 +2,7 @@
 
 #include "ui/dialogs/EditLib.h"
 
-#include "engine/AlertSound.h"
+#include "ui/dialogs/AlertSound.h"
 #include "store/Settings.h"
 
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 #include "ui/main/main.h"
 
-#include "engine/AlertSound.h"
 #include "engine/FileLib.h"
 #include "engine/PublishFilter.h"
+#include "ui/dialogs/AlertSound.h"
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/FormKeeper.h"
 #include "ui/dialogs/Options.h"
@@ -11,12 +11,12 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTimer>
 
 #include <utility>
@@ -87,6 +87,11 @@ void TfrmMain::SetStatusText(const QString &text)
 void TfrmMain::AppendLogText(const QString &text)
 {
     AppendLogTextToLog(text);
+}
+
+void TfrmMain::PlayAlert(const QString &soundFile)
+{
+    PlayAlertSound(soundFile);
 }
 
 void TfrmMain::ClearView(TPublishOperator *)

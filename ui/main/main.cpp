@@ -416,6 +416,16 @@ void TfrmMain::showEvent(QShowEvent *event)
 
 void TfrmMain::FormActivate()
 {
+    // The launcher's "Upload" action started without a file: only the mode came through.
+    if (m_arguments.size() == 1 && QStringLiteral("1:2").split(u':').contains(m_arguments[0])
+        && !QFileInfo::exists(m_arguments[0])) {
+        QMessageBox::information(this, QStringLiteral("Zandrel"),
+                                 QStringLiteral("Upload needs a project: choose Upload on a "
+                                                "project file (*.zdx) in the file manager, or "
+                                                "open the project here and click Upload."));
+        m_arguments.clear();
+        TProject::CommandLineArguments.clear();
+    }
     const QString path = GetDefaultProject();
     if (!path.isEmpty() && QFileInfo(path).isFile())
         OpenProject(path);

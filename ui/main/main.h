@@ -100,6 +100,7 @@ public:
     void SetProgress(int percent) override;
     void SetStatusText(const QString &text) override;
     void AppendLogText(const QString &text) override;
+    void PlayAlert(const QString &soundFile) override;
     void ClearView(TPublishOperator *sender) override;
     void FillView(TPublishOperator *sender) override;
     void ItemChanged(TFileListItem *item) override;

@@ -1,6 +1,6 @@
 // The shared dialog parts and the small dialogs: window placement keeper, numeric edit, folder
 // picker, firewall settings, masks editor and alert sounds.
-#include "engine/AlertSound.h"
+#include "ui/dialogs/AlertSound.h"
 #include "store/Settings.h"
 #include "store/XMLStore.h"
 #include "ui/dialogs/EditLib.h"

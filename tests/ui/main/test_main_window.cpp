@@ -3,6 +3,7 @@
 #include "store/PrjCls.h"
 #include "store/ProjectLock.h"
 #include "store/ProjectOptions.h"
+#include "store/ShellLib.h"
 #include "tests/support/FtpRelay.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/GuiTestSupport.h"
@@ -524,13 +525,31 @@ TEST(MainWindow, AProjectInUseElsewhereIsRefusedAndArgumentsInsideOneColonTwoUpl
     const QString entry = ReadWholeFile(data + "/applications/zandrel.desktop");
     EXPECT_TRUE(entry.contains("MimeType=application/x-zandrel-project;\n"));
     EXPECT_TRUE(entry.contains("Exec=" + QCoreApplication::applicationFilePath() + " %f 1\n"));
+    EXPECT_TRUE(entry.contains("TryExec=" + QCoreApplication::applicationFilePath() + "\n"));
     EXPECT_TRUE(ReadWholeFile(data + "/mime/packages/zandrel.xml").contains("*.zdx"));
+    // Installed system-wide beside its own entry: the one written above goes, the user's stays.
+    QTemporaryDir prefix;
+    for (const QString file : {"/bin/zandrel", "/share/applications/zandrel.desktop"})
+        WriteWholeFile(prefix.path() + file, "");
+    EXPECT_TRUE(RegisterFileAssociation(prefix.path() + "/bin/zandrel"));
+    EXPECT_FALSE(QFileInfo::exists(data + "/applications/zandrel.desktop")
+                 || QFileInfo::exists(data + "/mime/packages/zandrel.xml"));
+    WriteWholeFile(data + "/applications/zandrel.desktop", "[Desktop Entry]\nName=Mine\n");
+    EXPECT_TRUE(RegisterFileAssociation(prefix.path() + "/bin/zandrel"));
+    EXPECT_TRUE(QFileInfo::exists(data + "/applications/zandrel.desktop"));
     EXPECT_TRUE(site.Server->ProtocolLog().isEmpty());
     for (const QString argument : {"", "3", "12"}) {
         TWindow w({site.ProjectFile, argument});
         EXPECT_EQ(w.Window->PageControl->currentWidget(), w.Window->tstFiles)
             << argument.toStdString();
         EXPECT_TRUE(w.LogLines().join(QString()).isEmpty());
+    }
+    {
+        SetDefaultProject(site.ProjectFile);
+        TBoxAnswer box(QMessageBox::Ok); // the launcher's Upload without a file
+        TWindow w({"1"});
+        EXPECT_TRUE(box.Text.startsWith("Upload needs a project"));
+        EXPECT_EQ(w.Window->PageControl->currentWidget(), w.Window->tstFiles);
     }
     TWindow w({site.ProjectFile, ":"}); // inside "1:2"
     EXPECT_EQ(w.Window->PageControl->currentWidget(), w.Window->tstLog);

@@ -1,4 +1,4 @@
-#include "engine/AlertSound.h"
+#include "ui/dialogs/AlertSound.h"
 
 #include <QFileInfo>
 #include <QPointer>
