@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <exception>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
@@ -349,14 +350,32 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
         if (early)
             Send(command);
         channel.Data = std::make_unique<TFtpSocket>(m_canceller);
+        std::exception_ptr unreachable;
         try {
             ConnectData(*channel.Data, port);
         } catch (const EFtpError &) {
-            if (early)
-                LoseControl(); // the command's replies are still to come
-            throw;
+            if (!early || m_canceller.Aborted())
+                throw;
+            unreachable = std::current_exception();
         }
-        start = early ? Reply() : Command(command);
+        if (unreachable) {
+            // A server that answered at once (a refusal, or success without data) has closed
+            // the port: its reply tells more. One that waits for the connection says nothing.
+            const int timeout = std::exchange(m_timeout, 1000);
+            try {
+                start = Reply();
+            } catch (const EFtpError &) {
+                m_timeout = timeout;
+                std::rethrow_exception(unreachable); // Reply() gave up the control connection
+            }
+            m_timeout = timeout;
+            if (start.IsPreliminary()) {
+                LoseControl();
+                std::rethrow_exception(unreachable);
+            }
+        } else {
+            start = early ? Reply() : Command(command);
+        }
     } else {
         OpenActive(channel);
         start = Command(command);
