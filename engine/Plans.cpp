@@ -28,16 +28,8 @@ void TPublishOperator::LogPlan(const QStringList &lines)
 // made, and the files that need upload.
 void TPublishOperator::PlanUpload()
 {
-    AddLog(0, QStringLiteral("Upload from ") + FileList->LocalRoot + QStringLiteral(" to ")
-                  + Project->GetUrl());
-    Refresh();
-    if (Terminated())
+    if (!StartUpload())
         return;
-    if (FileList->CountOutdated(false) == 0) {
-        AddLog(0, QStringLiteral("No files for uploading"));
-        return;
-    }
-    ConnectStep();
     QStringList plan;
     for (int i = 1; i < FileList->Count(); ++i) {
         TFileListItem *item = FileList->Items(i);

@@ -289,6 +289,8 @@ private:
     QString ServerRelativeName(const TFtpFile *entry) const;
 
     // Upload (Upload.cpp).
+    // The log's first line, the refresh and the login; false when there is nothing to send.
+    bool StartUpload();
     void Upload();
     // Folders and files in one pass: a folder goes once its parent is on the server, a file
     // once its folder is.

@@ -256,6 +256,25 @@ QString TSessionPool::Attempt(TSession &session, const TJob &job)
     }
 }
 
+bool TSessionPool::Reopen(TSession &session, bool &lost, const std::function<QString()> &notice)
+{
+    session.Ftp->Disconnect();
+    // Disconnect made the session usable again, also after an Abort that came just now.
+    if (m_aborted)
+        return false;
+    try {
+        session.Ftp->Connect();
+    } catch (const std::exception &) {
+        lost = true;
+        return false;
+    }
+    std::lock_guard lock(m_mutex);
+    const QString text = notice();
+    if (!text.isEmpty())
+        Post({TEvent::Notice, 0, text, false});
+    return true;
+}
+
 QString TSessionPool::RunJob(TSession &session, const TJob &job, bool &lost)
 {
     const bool pipelined = session.Ftp->Pipelining;
@@ -263,26 +282,17 @@ QString TSessionPool::RunJob(TSession &session, const TJob &job, bool &lost)
     if (failure.isEmpty() || m_aborted || !session.Ftp->Lost())
         return failure;
     // A server that mishandles commands sent together costs one new login per session, which
-    // then sends one command at a time; that is said once.
+    // then sends one command at a time; that is said once, and later sessions start that way.
     if (pipelined && !session.Ftp->Pipelining) {
-        session.Ftp->Disconnect();
-        if (m_aborted)
+        const auto notice = [&] {
+            return std::exchange(m_pipeliningOff, true)
+                       ? QString()
+                       : QStringLiteral("the server mishandles commands sent together (%1): the "
+                                        "sessions send one command at a time from now on")
+                             .arg(failure);
+        };
+        if (!Reopen(session, lost, notice))
             return failure;
-        try {
-            session.Ftp->Connect();
-        } catch (const std::exception &) {
-            lost = true;
-            return failure;
-        }
-        {
-            std::lock_guard lock(m_mutex);
-            if (!std::exchange(m_pipeliningOff, true)) // later sessions start that way
-                Post({TEvent::Notice, 0,
-                      QStringLiteral("the server mishandles commands sent together (%1): the "
-                                     "sessions send one command at a time from now on")
-                          .arg(failure),
-                      false});
-        }
         failure = Attempt(session, job);
         if (failure.isEmpty() || m_aborted || !session.Ftp->Lost())
             return failure;
@@ -294,22 +304,11 @@ QString TSessionPool::RunJob(TSession &session, const TJob &job, bool &lost)
         return failure;
     }
     session.Reopened = true;
-    session.Ftp->Disconnect();
-    // Disconnect made the session usable again, also after an Abort that came just now.
-    if (m_aborted)
+    if (!Reopen(session, lost, [] {
+            return QStringLiteral(
+                "the connection to the server was lost and has been opened again");
+        }))
         return failure;
-    try {
-        session.Ftp->Connect();
-    } catch (const std::exception &) {
-        lost = true;
-        return failure;
-    }
-    {
-        std::lock_guard lock(m_mutex);
-        Post({TEvent::Notice, 0,
-              QStringLiteral("the connection to the server was lost and has been opened again"),
-              false});
-    }
     failure = Attempt(session, job);
     lost = !failure.isEmpty() && session.Ftp->Lost();
     return failure;

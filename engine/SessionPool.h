@@ -84,6 +84,9 @@ private:
     QString Attempt(TSession &session, const TJob &job);
     // The job's failure, empty on success; `lost` tells that the session cannot go on.
     QString RunJob(TSession &session, const TJob &job, bool &lost);
+    // Logs the session in again, then posts what `notice` says (under m_mutex; nothing when
+    // empty). False when the pool was aborted or the login failed (then `lost`).
+    bool Reopen(TSession &session, bool &lost, const std::function<QString()> &notice);
     void Retire();           // a session ends for good; with m_mutex held
     void Post(TEvent event); // with m_mutex held
     void FailQueued(const QString &failure, bool aborted); // with m_mutex held

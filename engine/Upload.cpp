@@ -173,19 +173,26 @@ struct TUploadOutcome
 
 } // namespace
 
-void TPublishOperator::Upload()
+bool TPublishOperator::StartUpload()
 {
     AddLog(0, QStringLiteral("Upload from ") + FileList->LocalRoot + QStringLiteral(" to ")
                   + Project->GetUrl());
     Refresh();
     // Aborted during the scan: the list is incomplete, and nothing connects.
     if (Terminated())
-        return;
+        return false;
     if (FileList->CountOutdated(false) == 0) {
         AddLog(0, QStringLiteral("No files for uploading"));
-        return;
+        return false;
     }
     ConnectStep();
+    return true;
+}
+
+void TPublishOperator::Upload()
+{
+    if (!StartUpload())
+        return;
     BytesDone = 0;
     m_progress = {};
     TotalBytes = FileList->OutdatedSize();

@@ -138,6 +138,7 @@ TFtpReply TFtpSession::Reply()
         ++m_roundTrips;
     TFtpReply reply;
     try {
+        m_control->QuickAck();
         reply = ReadFtpReply(*m_control, m_controlBuffer, m_timeout);
     } catch (const EFtpError &) {
         LoseControl();

@@ -663,6 +663,13 @@ void TFtpSocket::SetNoDelay()
         ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+void TFtpSocket::QuickAck()
+{
+    const int on = 1;
+    if (m_fd >= 0)
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
 TSockAddr TFtpSocket::LocalAddress() const
 {
     TSockAddr address;

@@ -123,6 +123,11 @@ public:
     // Waits until this socket or `other` can be read (or accepted from): true for this one.
     bool WaitEither(TFtpSocket &other, int timeoutMs);
     void SetNoDelay();
+    // Acknowledges what comes next at once instead of up to 40 ms later: a server that holds a
+    // reply back until the one before is acknowledged (Nagle) then sends it a round trip later
+    // at most. The system falls back to delayed acknowledgements on its own, so this is asked
+    // before each wait.
+    void QuickAck();
     void Close();
 
     // TLS over the connected socket: Read and Write go through it from now on. `host` is the

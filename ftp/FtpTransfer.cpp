@@ -221,6 +221,8 @@ void TFtpSession::ConnectData(TFtpSocket &socket, quint16 port)
         target.SetPort(port);
         socket.Connect(target, m_timeout);
     }
+    // The end of a file goes out at once, not after the acknowledgement of what went before.
+    socket.SetNoDelay();
     ++m_connections;
     ++m_roundTrips;
 }
@@ -322,6 +324,7 @@ void TFtpSession::AcceptData(TDataChannel &channel, bool &completed)
                 throw;
             }
             channel.Listener->Close();
+            channel.Data->SetNoDelay();
             ++m_connections;
             return;
         }
