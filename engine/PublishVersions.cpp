@@ -5,6 +5,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -36,11 +38,17 @@ qint32 DecimalOrZero(QStringView text)
     return qint32(value);
 }
 
+bool IsRecordBreak(char16_t unit)
+{
+    return unit == u'\r' || unit == u'\n' || unit == 0;
+}
+
 } // namespace
 
 bool IsRecordName(const QString &fileName)
 {
-    return !fileName.contains(u'\r') && !fileName.contains(u'\n') && !fileName.contains(QChar(0));
+    return std::none_of(fileName.cbegin(), fileName.cend(),
+                        [](QChar c) { return IsRecordBreak(c.unicode()); });
 }
 
 void TPublishVersions::Clear()
@@ -135,20 +143,49 @@ QString TPublishVersions::SaveToText() const
 
 void TPublishVersions::AppendUtf8(QByteArray &out) const
 {
-    qsizetype size = out.size();
+    // Every save of the records runs this (the window's marking of a whole site included), so
+    // it writes straight into the array: sized for the worst case, three bytes a code unit,
+    // and cut to what was written (pages past that are never touched).
+    constexpr qsizetype RecordExtra = 14; // "-2147483648" ' ' CR LF
+    const qsizetype start = out.size();
+    qsizetype bound = start;
     for (const auto &item : m_items)
-        size += item->FileName.size() + 14;
-    out.reserve(size);
+        bound += item->FileName.size() * 3 + RecordExtra;
+    out.resize(bound);
+    char *const begin = out.data();
+    char *p = begin + start;
     for (const auto &item : m_items) {
+        const QString &name = item->FileName;
+        char *const record = p;
+        p = std::to_chars(p, p + 11, item->Date).ptr;
+        *p++ = ' ';
+        char *const text = p;
+        bool ascii = true;
+        bool breaks = false;
+        for (const QChar c : name) {
+            const char16_t unit = c.unicode();
+            if (unit >= 0x80 || IsRecordBreak(unit)) {
+                ascii = unit < 0x80;
+                breaks = ascii;
+                break;
+            }
+            *p++ = char(unit);
+        }
         // A name holding a line break would end the record early and start a forged one; such
         // a name cannot be a record (it is never uploaded either).
-        if (!IsRecordName(item->FileName))
+        if (breaks || (!ascii && !IsRecordName(name))) {
+            p = record;
             continue;
-        out += QByteArray::number(item->Date);
-        out += ' ';
-        out += item->FileName.toUtf8();
-        out += "\r\n";
+        }
+        if (!ascii) {
+            const QByteArray utf8 = name.toUtf8();
+            std::memcpy(text, utf8.constData(), size_t(utf8.size()));
+            p = text + utf8.size();
+        }
+        *p++ = '\r';
+        *p++ = '\n';
     }
+    out.truncate(p - begin);
 }
 
 void TPublishVersions::Reindex()
