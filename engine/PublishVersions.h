@@ -29,6 +29,8 @@ public:
     void Remove(TVersionItem *item);
     // Removes and frees many records in one pass (the purge of stale records).
     void RemoveItems(const std::vector<TVersionItem *> &items);
+    // Exact, case-sensitive lookup; null when absent.
+    TVersionItem *Find(const QString &fileName) const { return m_index.value(fileName); }
     // Exact, case-sensitive lookup; appends a record with Date 0 when absent.
     TVersionItem *FindOrAdd(const QString &fileName);
     void LoadFromText(const QString &text);
