@@ -157,12 +157,7 @@ void TPublishOperator::LocalScan()
         = qint64(Project->Nodes(QStringLiteral("SafeUploadSize"))->AsInteger()) * 1024;
 
     const QString root = FileList->LocalRoot;
-    QStringView rootName(root);
-    if (rootName.endsWith(QLatin1Char('/')))
-        rootName.chop(1);
-    TFileListItem *rootItem
-        = CreateItem(root, rootName.mid(rootName.lastIndexOf(QLatin1Char('/')) + 1).toString(),
-                     QString(), true, nullptr, 0, 0, state);
+    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, 0, state);
     struct stat st;
     if (::stat(QFile::encodeName(root).constData(), &st) == 0)
         state.Ancestors.emplace_back(st.st_dev, st.st_ino);
@@ -183,10 +178,9 @@ void TPublishOperator::ScanFailed(const QString &what, const QString &path,
     FileList->Unreadable.append(relativeName);
 }
 
-TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &name,
-                                            const QString &relativeName, bool isFolder,
-                                            TFileListItem *parent, qint64 size, qint32 fileAge,
-                                            const TScanState &state)
+TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &relativeName,
+                                            bool isFolder, TFileListItem *parent, qint64 size,
+                                            qint32 fileAge, const TScanState &state)
 {
     TFileListItem *item = FileList->Add();
     item->Index = ++ItemCounter;
@@ -198,8 +192,6 @@ TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &
     record->Seen = true;
     // Share the text with the record: 100,000 names are kept once, not twice.
     item->RelativeName = record->FileName;
-    // In the top folder the name is the relative name: one text for both.
-    item->Name = name == relativeName ? item->RelativeName : name;
     item->IsFolder = isFolder;
     item->Synchronous = record->Date == 1 || relativeName.isEmpty();
     item->Parent = parent;
@@ -311,8 +303,8 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     TEntryPath relative(base);
     for (const TEntry &entry : files) {
         const qint32 fileAge = UnixTimeToFileDate(entry.ModifiedTime);
-        if (!CreateItem(full.With(entry.Name), entry.Name, relative.With(entry.Name), false, folder,
-                        entry.Size, fileAge, state)
+        if (!CreateItem(full.With(entry.Name), relative.With(entry.Name), false, folder, entry.Size,
+                        fileAge, state)
                  ->Synchronous)
             outdated = true;
     }
@@ -320,8 +312,8 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     subfolders.reserve(folders.size());
     for (const TEntry &entry : folders) {
         TFileListItem *item
-            = CreateItem(full.With(entry.Name, u'/'), entry.Name, relative.With(entry.Name, u'\\'),
-                         true, folder, 0, 0, state);
+            = CreateItem(full.With(entry.Name, u'/'), relative.With(entry.Name, u'\\'), true,
+                         folder, 0, 0, state);
         if (!item->Synchronous)
             outdated = true;
         subfolders.push_back(item);

@@ -408,7 +408,7 @@ TEST(MainWindow, NamesSortNaturallyInTheDesktopsLanguage)
         for (const QString name :
              {"Bild 13", "Bild 13.png", "Bild 3", "Straße.html", "bild 3.png", "été", "été.html"}) {
             TFileListItem *item = list.Add();
-            item->Name = item->RelativeName = name;
+            item->RelativeName = name;
             item->IsFolder = !name.contains('.');
             item->Index = list.Count() - 1;
             item->Parent = root;
