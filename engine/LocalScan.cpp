@@ -40,8 +40,8 @@ struct TEntry
     ino_t Inode = 0;
 };
 
-// The order of QString::compare without case, then with it; ASCII is folded here, since the
-// library's general folding costs most of a big folder's sort.
+// QString::compare without case, by its sign; ASCII is folded here, since the library's
+// general folding was most of a big folder's sort.
 int CompareNoCase(QStringView a, QStringView b)
 {
     const qsizetype n = std::min(a.size(), b.size());
