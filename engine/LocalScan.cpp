@@ -40,10 +40,41 @@ struct TEntry
     ino_t Inode = 0;
 };
 
+// QString::compare without case, by its sign; ASCII is folded here, since the library's
+// general folding was most of a big folder's sort.
+int CompareNoCase(QStringView a, QStringView b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t x = a[i].unicode();
+        char16_t y = b[i].unicode();
+        if (x >= 0x80 || y >= 0x80)
+            return a.sliced(i).compare(b.sliced(i), Qt::CaseInsensitive);
+        if (x >= u'A' && x <= u'Z')
+            x += u'a' - u'A';
+        if (y >= u'A' && y <= u'Z')
+            y += u'a' - u'A';
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 bool NameLess(const TEntry &a, const TEntry &b)
 {
-    const int c = QString::compare(a.Name, b.Name, Qt::CaseInsensitive);
+    const int c = CompareNoCase(a.Name, b.Name);
     return c != 0 ? c < 0 : a.Name < b.Name;
+}
+
+// A name from the disk; plain ASCII (most names) needs no UTF-8 decoder.
+QString DecodedName(const char *raw)
+{
+    const size_t length = std::strlen(raw);
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(raw[i]) >= 0x80)
+            return QFile::decodeName(raw);
+    }
+    return QString::fromLatin1(raw, qsizetype(length));
 }
 
 // a + b (+ tail) in a string of exactly that size: these names stay in memory with the list
@@ -58,6 +89,32 @@ QString Joined(const QString &a, const QString &b, QChar tail = QChar())
         joined.append(tail);
     return joined;
 }
+
+// A folder's path followed by one entry's name at a time: one text for all the entries of a
+// folder, where a new path per entry would cost an allocation each.
+class TEntryPath
+{
+public:
+    explicit TEntryPath(const QString &folder)
+        : m_folderSize(folder.size())
+    {
+        m_text.reserve(folder.size() + 64);
+        m_text.append(folder);
+    }
+    const QString &With(const QString &name, char16_t tail = 0)
+    {
+        m_text.resize(m_folderSize + name.size() + (tail ? 1 : 0));
+        QChar *at = m_text.data() + m_folderSize;
+        std::copy_n(name.constData(), name.size(), at);
+        if (tail)
+            at[name.size()] = QChar(tail);
+        return m_text;
+    }
+
+private:
+    QString m_text;
+    qsizetype m_folderSize;
+};
 
 QString ErrorName(int error)
 {
@@ -100,12 +157,7 @@ void TPublishOperator::LocalScan()
         = qint64(Project->Nodes(QStringLiteral("SafeUploadSize"))->AsInteger()) * 1024;
 
     const QString root = FileList->LocalRoot;
-    QStringView rootName(root);
-    if (rootName.endsWith(QLatin1Char('/')))
-        rootName.chop(1);
-    TFileListItem *rootItem
-        = CreateItem(root, rootName.mid(rootName.lastIndexOf(QLatin1Char('/')) + 1).toString(),
-                     QString(), true, nullptr, 0, 0, state);
+    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, 0, state);
     struct stat st;
     if (::stat(QFile::encodeName(root).constData(), &st) == 0)
         state.Ancestors.emplace_back(st.st_dev, st.st_ino);
@@ -126,19 +178,20 @@ void TPublishOperator::ScanFailed(const QString &what, const QString &path,
     FileList->Unreadable.append(relativeName);
 }
 
-TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &name,
-                                            const QString &relativeName, bool isFolder,
-                                            TFileListItem *parent, qint64 size, qint32 fileAge,
-                                            const TScanState &state)
+TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &relativeName,
+                                            bool isFolder, TFileListItem *parent, qint64 size,
+                                            qint32 fileAge, const TScanState &state)
 {
     TFileListItem *item = FileList->Add();
     item->Index = ++ItemCounter;
-    TVersionItem *record = Project->Versions.FindOrAdd(relativeName);
+    TVersionItem *record = Project->Versions.Find(relativeName);
+    // The scan passes a reused buffer: a new record gets a text of its own, of exact size.
+    if (!record)
+        record
+            = Project->Versions.FindOrAdd(QString(relativeName.constData(), relativeName.size()));
     record->Seen = true;
     // Share the text with the record: 100,000 names are kept once, not twice.
     item->RelativeName = record->FileName;
-    // In the top folder the name is the relative name: one text for both.
-    item->Name = name == relativeName ? item->RelativeName : name;
     item->IsFolder = isFolder;
     item->Synchronous = record->Date == 1 || relativeName.isEmpty();
     item->Parent = parent;
@@ -164,6 +217,7 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     std::vector<TEntry> files;
     std::vector<TEntry> folders;
     const QString &base = folder->RelativeName;
+    TEntryPath full(path);
     DIR *dir = ::opendir(QFile::encodeName(path).constData());
     if (!dir) {
         // Taken for empty, its server copies would look like files deleted here.
@@ -219,11 +273,10 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
         if (!isDir && !S_ISREG(st.st_mode))
             continue;
         TEntry item;
-        item.Name = QFile::decodeName(raw);
+        item.Name = DecodedName(raw);
         // A "\" in a name cannot be told apart from a separator in a relative name.
         if (item.Name.contains(QLatin1Char('\\'))
-            || Project->Filter.IsIgnored(Joined(path, item.Name, isDir ? QChar(u'/') : QChar()),
-                                         fsLocal)
+            || Project->Filter.IsIgnored(full.With(item.Name, isDir ? u'/' : 0), fsLocal)
             || (state.IgnoreHidden && IsHiddenName(item.Name))) {
             ++FileList->IgnoredCount;
             continue;
@@ -247,10 +300,11 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     std::sort(folders.begin(), folders.end(), NameLess);
 
     bool outdated = false;
+    TEntryPath relative(base);
     for (const TEntry &entry : files) {
         const qint32 fileAge = UnixTimeToFileDate(entry.ModifiedTime);
-        if (!CreateItem(path + entry.Name, entry.Name, Joined(base, entry.Name), false, folder,
-                        entry.Size, fileAge, state)
+        if (!CreateItem(full.With(entry.Name), relative.With(entry.Name), false, folder, entry.Size,
+                        fileAge, state)
                  ->Synchronous)
             outdated = true;
     }
@@ -258,8 +312,8 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     subfolders.reserve(folders.size());
     for (const TEntry &entry : folders) {
         TFileListItem *item
-            = CreateItem(path + entry.Name + QLatin1Char('/'), entry.Name,
-                         Joined(base, entry.Name, QChar(u'\\')), true, folder, 0, 0, state);
+            = CreateItem(full.With(entry.Name, u'/'), relative.With(entry.Name, u'\\'), true,
+                         folder, 0, 0, state);
         if (!item->Synchronous)
             outdated = true;
         subfolders.push_back(item);

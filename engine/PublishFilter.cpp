@@ -150,6 +150,10 @@ bool TMask::Matches(QStringView text) const
         if (FoldAscii(text[n - k].unicode()) != m_elements[m_elements.size() - size_t(k)].Char)
             return false;
     }
+    // Literals, one star, literals ("*.html"): the two ends were all there was to match.
+    if (m_prefixLength + m_suffixLength + 1 == qsizetype(m_elements.size())
+        && m_elements[size_t(m_prefixLength)].Kind == Op::Star)
+        return n >= m_prefixLength + m_suffixLength;
 
     // Every star is a point to come back to, but only the last one matters: a later star
     // can absorb whatever an earlier one would have, so one resume point suffices and the
@@ -183,6 +187,12 @@ bool TMask::Matches(QStringView text) const
 
         t = ++starText;
         e = starElement + 1;
+        // A literal after the star can only start where its character is.
+        if (m_elements[e].Kind == Op::Literal) {
+            while (t < n && FoldAscii(text[t].unicode()) != m_elements[e].Char)
+                ++t;
+            starText = t;
+        }
     }
     return true;
 }

@@ -13,6 +13,16 @@ QString JoinRelative(const QString &root, const QString &relativeName)
 
 } // namespace
 
+QString TFileListItem::Name() const
+{
+    const bool root = RelativeName.isEmpty();
+    const QChar separator = root ? u'/' : u'\\';
+    QStringView path = root ? QStringView(Owner->LocalRoot) : QStringView(RelativeName);
+    if (path.endsWith(separator))
+        path.chop(1);
+    return path.sliced(path.lastIndexOf(separator) + 1).toString();
+}
+
 QString TFileListItem::GetLocalPath() const
 {
     return Owner->LocalPath(RelativeName);

@@ -23,10 +23,12 @@ public:
     bool Synchronous = false;
     TFileListItem *Parent = nullptr;
     void *TreeNode = nullptr; // the window's; the engine never touches it
-    QString Name;
     TFileList *Owner = nullptr;
     std::vector<TFileListItem *> Children; // folders only, not owning
 
+    // The last part of the relative name ('page.html', 'sub'); the root's is its folder's name.
+    // Made when asked: 100,000 names kept beside the relative names would cost megabytes.
+    QString Name() const;
     QString GetLocalPath() const;  // folders keep a trailing "/"
     QString GetRemotePath() const; // folders keep a trailing "/"
     bool IsAncestorOf(const TFileListItem *item) const;

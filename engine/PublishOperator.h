@@ -264,9 +264,8 @@ private:
     void PurgeVersions();
     void LocalScan();
     struct TScanState;
-    // `name` is kept by the item as it is (shared, not copied).
-    TFileListItem *CreateItem(const QString &path, const QString &name, const QString &relativeName,
-                              bool isFolder, TFileListItem *parent, qint64 size, qint32 fileAge,
+    TFileListItem *CreateItem(const QString &path, const QString &relativeName, bool isFolder,
+                              TFileListItem *parent, qint64 size, qint32 fileAge,
                               const TScanState &state);
     bool TreeScan(const QString &path, TFileListItem *folder, TScanState &state);
     // An error line for a folder (or a folder link) the scan could not read; the file list

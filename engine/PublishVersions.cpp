@@ -5,6 +5,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -36,34 +38,58 @@ qint32 DecimalOrZero(QStringView text)
     return qint32(value);
 }
 
+bool IsRecordBreak(char16_t unit)
+{
+    return unit == u'\r' || unit == u'\n' || unit == 0;
+}
+
 } // namespace
 
 bool IsRecordName(const QString &fileName)
 {
-    return !fileName.contains(u'\r') && !fileName.contains(u'\n') && !fileName.contains(QChar(0));
+    return std::none_of(fileName.cbegin(), fileName.cend(),
+                        [](QChar c) { return IsRecordBreak(c.unicode()); });
 }
 
 void TPublishVersions::Clear()
 {
     m_index.clear();
     m_items.clear();
+    m_free.clear();
+    m_store.clear();
+}
+
+TVersionItem *TPublishVersions::NewItem()
+{
+    if (m_free.empty())
+        return &m_store.emplace_back();
+    TVersionItem *item = m_free.back();
+    m_free.pop_back();
+    return item;
+}
+
+void TPublishVersions::Release(TVersionItem *item)
+{
+    *item = TVersionItem();
+    m_free.push_back(item);
 }
 
 void TPublishVersions::Remove(TVersionItem *item)
 {
     auto it = std::find_if(m_items.begin(), m_items.end(),
-                           [item](const auto &p) { return p.get() == item; });
+                           [item](const TVersionItem *p) { return p == item; });
     if (it == m_items.end())
         return;
     const QString name = item->FileName;
     const bool indexed = m_index.value(name) == item;
     m_items.erase(it);
+    Release(item);
     if (indexed) {
         m_index.remove(name);
         // A loaded file may hold the name twice; the next record of that name takes over.
-        for (const auto &p : m_items) {
+        for (TVersionItem *p : m_items) {
             if (p->FileName == name) {
-                m_index.insert(name, p.get());
+                m_index.insert(name, p);
                 break;
             }
         }
@@ -75,7 +101,13 @@ void TPublishVersions::RemoveItems(const std::vector<TVersionItem *> &items)
     if (items.empty())
         return;
     const QSet<const TVersionItem *> doomed(items.begin(), items.end());
-    std::erase_if(m_items, [&doomed](const auto &p) { return doomed.contains(p.get()); });
+    for (TVersionItem *&item : m_items) {
+        if (doomed.contains(item)) {
+            Release(item);
+            item = nullptr;
+        }
+    }
+    std::erase(m_items, nullptr);
     Reindex();
 }
 
@@ -84,8 +116,8 @@ TVersionItem *TPublishVersions::FindOrAdd(const QString &fileName)
     const auto it = m_index.constFind(fileName);
     if (it != m_index.cend())
         return it.value();
-    m_items.push_back(std::make_unique<TVersionItem>());
-    TVersionItem *item = m_items.back().get();
+    TVersionItem *item = NewItem();
+    m_items.push_back(item);
     item->FileName = fileName;
     m_index.insert(fileName, item);
     return item;
@@ -114,14 +146,14 @@ void TPublishVersions::LoadFromText(const QString &text)
         // name is the rest exactly, so " a.html" and "a.html " keep their blanks and are in
         // step after one upload. A line without a space is a name alone.
         const qsizetype space = line.indexOf(u' ');
-        auto item = std::make_unique<TVersionItem>();
+        TVersionItem *item = NewItem();
         if (space < 0) {
             item->FileName = TrimBlanks(line).toString();
         } else {
             item->Date = DecimalOrZero(TrimBlanks(line.first(space + 1)));
             item->FileName = line.sliced(space + 1).toString();
         }
-        m_items.push_back(std::move(item));
+        m_items.push_back(item);
     }
     Reindex();
 }
@@ -135,20 +167,49 @@ QString TPublishVersions::SaveToText() const
 
 void TPublishVersions::AppendUtf8(QByteArray &out) const
 {
-    qsizetype size = out.size();
+    // Every save of the records runs this (the window's marking of a whole site included), so
+    // it writes straight into the array: sized for the worst case, three bytes a code unit,
+    // and cut to what was written (pages past that are never touched).
+    constexpr qsizetype RecordExtra = 14; // "-2147483648" ' ' CR LF
+    const qsizetype start = out.size();
+    qsizetype bound = start;
     for (const auto &item : m_items)
-        size += item->FileName.size() + 14;
-    out.reserve(size);
+        bound += item->FileName.size() * 3 + RecordExtra;
+    out.resize(bound);
+    char *const begin = out.data();
+    char *p = begin + start;
     for (const auto &item : m_items) {
+        const QString &name = item->FileName;
+        char *const record = p;
+        p = std::to_chars(p, p + 11, item->Date).ptr;
+        *p++ = ' ';
+        char *const text = p;
+        bool ascii = true;
+        bool breaks = false;
+        for (const QChar c : name) {
+            const char16_t unit = c.unicode();
+            if (unit >= 0x80 || IsRecordBreak(unit)) {
+                ascii = unit < 0x80;
+                breaks = ascii;
+                break;
+            }
+            *p++ = char(unit);
+        }
         // A name holding a line break would end the record early and start a forged one; such
         // a name cannot be a record (it is never uploaded either).
-        if (!IsRecordName(item->FileName))
+        if (breaks || (!ascii && !IsRecordName(name))) {
+            p = record;
             continue;
-        out += QByteArray::number(item->Date);
-        out += ' ';
-        out += item->FileName.toUtf8();
-        out += "\r\n";
+        }
+        if (!ascii) {
+            const QByteArray utf8 = name.toUtf8();
+            std::memcpy(text, utf8.constData(), size_t(utf8.size()));
+            p = text + utf8.size();
+        }
+        *p++ = '\r';
+        *p++ = '\n';
     }
+    out.truncate(p - begin);
 }
 
 void TPublishVersions::Reindex()
@@ -157,5 +218,5 @@ void TPublishVersions::Reindex()
     m_index.reserve(qsizetype(m_items.size()));
     // Backwards, so the first record of a name is the one that stays indexed.
     for (auto it = m_items.rbegin(); it != m_items.rend(); ++it)
-        m_index.insert((*it)->FileName, it->get());
+        m_index.insert((*it)->FileName, *it);
 }

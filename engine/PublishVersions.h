@@ -4,7 +4,7 @@
 #include <QHash>
 #include <QString>
 
-#include <memory>
+#include <deque>
 #include <vector>
 
 // Per relative name, the local file's DOS date/time at its last upload.
@@ -23,12 +23,20 @@ bool IsRecordName(const QString &fileName);
 class TPublishVersions
 {
 public:
+    TPublishVersions() = default;
+    // The index and the order point into the store: a copy would point into the original.
+    TPublishVersions(const TPublishVersions &) = delete;
+    TPublishVersions &operator=(const TPublishVersions &) = delete;
+    TPublishVersions(TPublishVersions &&) = default;
+    TPublishVersions &operator=(TPublishVersions &&) = default;
     int Count() const { return int(m_items.size()); }
-    TVersionItem *Items(int index) const { return m_items[size_t(index)].get(); }
+    TVersionItem *Items(int index) const { return m_items[size_t(index)]; }
     void Clear();
     void Remove(TVersionItem *item);
     // Removes and frees many records in one pass (the purge of stale records).
     void RemoveItems(const std::vector<TVersionItem *> &items);
+    // Exact, case-sensitive lookup; null when absent.
+    TVersionItem *Find(const QString &fileName) const { return m_index.value(fileName); }
     // Exact, case-sensitive lookup; appends a record with Date 0 when absent.
     TVersionItem *FindOrAdd(const QString &fileName);
     void LoadFromText(const QString &text);
@@ -40,7 +48,13 @@ public:
     void AppendUtf8(QByteArray &out) const;
 
 private:
-    std::vector<std::unique_ptr<TVersionItem>> m_items;
+    std::vector<TVersionItem *> m_items; // in file order
+    // The records themselves, in blocks (a refresh of 100,000 files adds as many): a removed
+    // one is reused by the next one added.
+    std::deque<TVersionItem> m_store;
+    std::vector<TVersionItem *> m_free;
     QHash<QString, TVersionItem *> m_index; // first record of each name
     void Reindex();
+    TVersionItem *NewItem();
+    void Release(TVersionItem *item);
 };

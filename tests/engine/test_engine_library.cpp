@@ -57,6 +57,8 @@ TEST(Mask, WildcardsSetsCaseAndInvalidMasks)
                               {"[!a-z]1", "q1", ""},
                               {"[-x][x-]", "--", "matches"},
                               {"*a*b*c", "xxaxxcxxb", ""},
+                              {"ab*ba", "aba", ""}, // the two ends may not overlap
+                              {"*.php*", "/a.pl/b.PHP3", "matches"},
                               {"\u00e9*", "\u00c9t\u00e9", ""},
                               {"?.txt", "\U0001F600.txt", "matches"}};
     for (const auto &[mask, text, expected] : cases)

@@ -52,6 +52,11 @@ TEST_F(LocalScan, OrderFlagsAndRecords)
     names.sort();
     EXPECT_EQ(names, QStringList({"", "A.pl", "a.gif", "b.html", "old.bak", "sub\\", "sub\\inner\\",
                                   "sub\\inner\\d.txt"}));
+    // A record added later starts blank, though it takes the place of a purged one.
+    Write("c.txt", "x");
+    RunClean(pkRefresh);
+    ASSERT_TRUE(project->Versions.Find("c.txt"));
+    EXPECT_EQ(project->Versions.Find("c.txt")->Date, 0);
 }
 
 TEST_F(LocalScan, AFailedConnectionStillRefreshesAndForgetsThePassword)

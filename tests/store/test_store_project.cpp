@@ -56,6 +56,9 @@ TEST_F(ProjectTest, NewProjectReadByTheOptionsDialogSavesTheExpectedBytes)
     p.Nodes("Filters")->Items(0)->Nodes("Mask")->AsString();
     p.Versions.LoadFromText("1 \n1 images\\\n0 images\\logo.gif\n1474842634 index.html\n"
                             "-1 Sub Dir\\a b.html\n1474842635 caf\u00e9.html\n");
+    // A name with a line break would forge a record: left out, written in one pass or not.
+    p.Versions.FindOrAdd("forged\n1 x")->Date = 5;
+    p.Versions.FindOrAdd("caf\u00e9\r")->Date = 6;
     p.FileName = ProjectsFolder() + "golden.zdx";
     p.Save(false);
     const QByteArray expected = ReadWholeFile(TestDataPath("new_project.zdx"));

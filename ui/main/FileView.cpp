@@ -420,10 +420,11 @@ void TfrmMain::PropagateUpward(TFileListItem *folder)
     }
 }
 
-void TfrmMain::UpdateStatistics()
+void TfrmMain::UpdateStatistics(bool fitColumns)
 {
     pnlStat->setText(u' ' + FormatStatistics(*FFileList));
-    FitColumns();
+    if (fitColumns)
+        FitColumns();
 }
 
 void TfrmMain::MarkRows(bool synchronous)
@@ -440,15 +441,16 @@ void TfrmMain::MarkRows(bool synchronous)
     TFileListItem *parent = nullptr;
     for (int row : ordered) {
         TFileListItem *item = m_listModel->Item(row);
-        FProject->Versions.FindOrAdd(item->RelativeName)->Date
-            = synchronous ? GetFileAge(item->GetLocalPath()) : 0;
+        // The time the scan read: a file written since then still shows as changed later.
+        FProject->Versions.FindOrAdd(item->RelativeName)->Date = synchronous ? item->FileAge : 0;
         item->Synchronous = synchronous;
         m_listModel->RowChanged(row);
         parent = item->Parent;
     }
     PropagateUpward(parent);
     SaveProject(false);
-    UpdateStatistics();
+    // Marking changes no name, size or date: the columns keep their widths.
+    UpdateStatistics(false);
     ApplyViewFilter();
 }
 
@@ -468,7 +470,7 @@ void TfrmMain::MarkFolder(TFileListItem *folder, bool synchronous)
                 FProject->Versions.FindOrAdd(item->RelativeName)->Date = 0;
         } else {
             FProject->Versions.FindOrAdd(item->RelativeName)->Date
-                = item->IsFolder ? 1 : GetFileAge(item->GetLocalPath());
+                = item->IsFolder ? 1 : item->FileAge;
         }
         if (item->IsFolder)
             m_treeModel->ItemChanged(item);
@@ -477,7 +479,8 @@ void TfrmMain::MarkFolder(TFileListItem *folder, bool synchronous)
     if (folder->Parent)
         PropagateUpward(folder->Parent);
     SaveProject(false);
-    UpdateStatistics();
+    // Marking changes no name, size or date: the columns keep their widths.
+    UpdateStatistics(false);
     ApplyViewFilter();
 }
 

@@ -44,7 +44,7 @@ std::vector<int> NameRanks(const std::vector<TFileListItem *> &items)
     std::vector<QCollatorSortKey> keys;
     keys.reserve(items.size());
     for (const TFileListItem *item : items)
-        keys.push_back(collator.sortKey(item->Name));
+        keys.push_back(collator.sortKey(item->Name()));
     std::vector<int> order(items.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = int(i);
@@ -124,7 +124,7 @@ QVariant TFolderTreeModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (!node->Parent)
             return ExcludeTrailingSlash(m_fileList->LocalRoot);
-        return node->Item->Name;
+        return node->Item->Name();
     case Qt::DecorationRole:
         return node->Item->Synchronous ? m_syncIcon : m_changedIcon;
     default:
@@ -258,7 +258,7 @@ QString TFileListModel::Text(int row, int column) const
     const TFileListItem &item = *m_rows[size_t(row)];
     switch (column) {
     case colName:
-        return item.Name;
+        return item.Name();
     case colStatus:
         return StatusText(item);
     case colSize:
@@ -288,10 +288,10 @@ QVariant TFileListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return Text(index.row(), index.column());
     case Qt::ToolTipRole:
-        return index.column() == colName ? item.Name : QVariant();
+        return index.column() == colName ? item.Name() : QVariant();
     case Qt::DecorationRole:
         if (index.column() == colName)
-            return TypeIcon(item.Name);
+            return TypeIcon(item.Name());
         if (index.column() == colStatus)
             return item.Synchronous ? m_synchronousIcon : m_needUploadIcon;
         return {};

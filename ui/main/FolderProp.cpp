@@ -43,7 +43,7 @@ void TfrmFolderProp::Fill(const TFileListItem &folder)
     qint64 folders = 0, files = 0, totalSize = 0, outdatedFolders = 0, outdatedFiles = 0,
            outdatedSize = 0;
     folder.GetStatistics(folders, files, totalSize, outdatedFolders, outdatedFiles, outdatedSize);
-    lblName->setText(folder.Name);
+    lblName->setText(folder.Name());
     lblLocation->setText(ExcludeTrailingSlash(folder.GetLocalPath()));
     lblSize->setText(FormatSize(totalSize));
     lblContains->setText(QStringLiteral("%1 files, %2 folders").arg(files).arg(folders));

@@ -80,7 +80,7 @@ public:
     void BuildFolderTree();
     void FillFileList();
     void UpdateItemView(TFileListItem *item);
-    void UpdateStatistics();
+    void UpdateStatistics(bool fitColumns = true);
     void FitColumns();
     void StretchNameColumn();
     void FitFolderColumn();

@@ -228,11 +228,14 @@ TEST(MainWindow, Session)
     EXPECT_EQ(w->Column(TFileListModel::colName), (S{"empty.gif", "logo.png"}));
     EXPECT_TRUE(page != image && image != folder && folder != page);
     w->SelectFolder(site.Local);
-    // A plain click on a row's status icon flips that file; the project is saved at once.
+    // A plain click on a row's status icon flips that file; the project is saved at once. It
+    // records the time the refresh read: a file written since still shows as changed later.
+    const qint32 scanned = GetFileAge(site.Local + "/index.html");
+    SetFileAge(site.Local + "/index.html", 5000);
     w->ClickRow(2, TFileListModel::colStatus);
     EXPECT_EQ(w->Column(TFileListModel::colStatus),
               (S{"Need Upload", "Need Upload", "Synchronous"}));
-    EXPECT_EQ(site.Record("index.html"), GetFileAge(site.Local + "/index.html"));
+    EXPECT_EQ(site.Record("index.html"), scanned);
     EXPECT_EQ(window->pnlStat->text(),
               QString(" 5 of 6 files (%1) need uploading").arg(FormatSize(306521)));
     w->ClickRow(2, TFileListModel::colStatus); // and back
@@ -406,7 +409,7 @@ TEST(MainWindow, NamesSortNaturallyInTheDesktopsLanguage)
         for (const QString name :
              {"Bild 13", "Bild 13.png", "Bild 3", "Straße.html", "bild 3.png", "été", "été.html"}) {
             TFileListItem *item = list.Add();
-            item->Name = item->RelativeName = name;
+            item->RelativeName = name;
             item->IsFolder = !name.contains('.');
             item->Index = list.Count() - 1;
             item->Parent = root;
