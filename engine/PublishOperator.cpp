@@ -371,6 +371,7 @@ void TPublishOperator::ConnectStep()
     // A file the server holds short after its upload stays in need of upload.
     Ftp.VerifyStoredSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
     Ftp.OnCommand = OnCommand;
+    Ftp.OnReply = OnReply;
 
     const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
                          + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);

@@ -123,8 +123,9 @@ public:
     // Remove: more entries to remove than this ends the operation with an error before any of
     // them is removed; -1 for no limit.
     qint64 MaxDelete = -1;
-    // Every command line any session sends (the password masked), on the session's thread.
-    std::function<void(const QString &line)> OnCommand;
+    // Every command line any session sends (the password masked) and every reply line it
+    // receives, on the session's thread.
+    std::function<void(const QString &line)> OnCommand, OnReply;
     // After a compare, relative names ("/" between parts, folders ending in "/"): what the
     // server lacks, files it holds in another version, entries only it has.
     QStringList CompareMissing, CompareChanged, CompareServerOnly;

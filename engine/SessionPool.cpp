@@ -102,6 +102,7 @@ void TSessionPool::SpawnExtra()
     own->VerifyStoredSize = m_primary.VerifyStoredSize;
     own->Pipelining = !m_pipeliningOff;
     own->OnCommand = m_primary.OnCommand;
+    own->OnReply = m_primary.OnReply;
     TFtp *ftp = own.get();
     Spawn(std::move(own), ftp);
 }

@@ -144,6 +144,10 @@ TFtpReply TFtpSession::Reply()
         LoseControl();
         throw;
     }
+    if (m_owner.OnReply) {
+        for (const QByteArray &line : std::as_const(reply.Lines))
+            m_owner.OnReply(QString::fromUtf8(line));
+    }
     RequestEvent(reply.Bytes);
     // 421: the server is closing the control connection; nothing more can be asked on it.
     if (reply.Code == 421)

@@ -175,8 +175,9 @@ public:
         qint64 Connections = 0; // control and data connections opened
     };
     TStats Stats() const;
-    // Every command line sent, for tests (the password is masked).
+    // Every command line sent (the password is masked), and every reply line received.
     std::function<void(const QString &line)> OnCommand;
+    std::function<void(const QString &line)> OnReply;
     // A listed entry that FindFiles dropped because its name ("", ".", "..", or one holding "/" or
     // a NUL once made folder-relative) could lead a local path out of its folder; the name as
     // listed.

@@ -60,7 +60,7 @@ const char *const UsageText
       "  -q, --quiet           print only errors (and what --list and --dry-run ask for)\n"
       "  -v, --verbose         also print the run's figures at the end: time, FTP commands\n"
       "                        and connections\n"
-      "      --debug           print every FTP command sent on stderr (the password masked)\n"
+      "      --debug           print the FTP dialogue on stderr (the password masked)\n"
       "      --json            print one JSON object a line on stdout (see JSON below)\n"
       "  -l, --list            refresh and compare: print the names of the entries\n"
       "  -n, --dry-run         upload, remove, download: print each step the run would take\n"

@@ -74,11 +74,16 @@ TCliFrontEnd::TOutcome TCliFrontEnd::Run(TFileList *fileList, quint8 kind, TProj
     op->MaxDelete = MaxDelete;
     // From the sessions' threads: on a terminal each line first wipes the live line, which the
     // next report draws again.
-    if (Debug)
-        op->OnCommand = [live = Progress == TCliProgress::Live](const QString &line) {
-            CliTerminal::WriteErr((live ? QStringLiteral("\r\x1b[K---> ") : QStringLiteral("---> "))
-                                  + line + QLatin1Char('\n'));
+    if (Debug) {
+        const auto show = [live = Progress == TCliProgress::Live](const char *arrow) {
+            return [live, arrow](const QString &line) {
+                CliTerminal::WriteErr((live ? QStringLiteral("\r\x1b[K") : QString())
+                                      + QLatin1String(arrow) + line + QLatin1Char('\n'));
+            };
         };
+        op->OnCommand = show("---> ");
+        op->OnReply = show("<--- ");
+    }
     m_operator = op;
     connect(op, &QObject::destroyed, &loop, &QEventLoop::quit);
     // The worker must never take the signals: its blocking socket calls would fail with EINTR.

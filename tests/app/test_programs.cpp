@@ -551,14 +551,15 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndInterruptAbortsWithThree)
     EXPECT_TRUE(shown.contains("% Estimated time left: ") && shown.endsWith("\r\x1b[K"))
         << shown.toStdString();
     EXPECT_FALSE(result.Out.contains('\r') || result.Out.contains("Estimated"));
-    // TERM=dumb: a plain line every few seconds; -v adds the figures, --debug the commands sent.
+    // TERM=dumb: a plain line every few seconds; -v adds the figures, --debug the FTP dialogue.
     WriteWholeFile(m_site + "/movie.bin", QByteArray(500 * 1024, 'q'));
     TCli dumb("TERM=dumb|upload|-v|--debug|" + project, {}, tError);
     const TCliResult plain = dumb.Finish();
     const QByteArray lines = dumb.Shown();
     EXPECT_TRUE(Ended(plain, 0, " FTP command(s), "));
     EXPECT_TRUE(lines.contains("% Estimated time left: ") && lines.contains("---> PASS ****\r\n")
-                && !lines.contains("\x1b") && !lines.contains(server->Password.toUtf8()))
+                && lines.contains("<--- 230 ") && !lines.contains("\x1b")
+                && !lines.contains(server->Password.toUtf8()))
         << lines.toStdString();
 
     // A closing terminal's hang-up (the shell passes its own on, and the kernel sends another) in
