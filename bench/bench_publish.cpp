@@ -300,9 +300,13 @@ void RefreshBesideFind(const QString &path)
                 static_cast<long long>(findBest), double(best) / double(findBest), Rounds);
 }
 
-void PrintUpload(const char *what, const TBenchFrontEnd &frontEnd, qint64 ms, int expectedFiles)
+// `compared`: for a compare, the files it compared, which the figures are per.
+void PrintUpload(const char *what, const TBenchFrontEnd &frontEnd, qint64 ms, int expectedFiles,
+                 int compared = 0)
 {
-    const double perFile = frontEnd.FilesCount > 0 ? double(frontEnd.FilesCount) : 1.0;
+    const double perFile = compared > 0              ? double(compared)
+                           : frontEnd.FilesCount > 0 ? double(frontEnd.FilesCount)
+                                                     : 1.0;
     std::printf("  %s: %lld ms wall, %d file(s) and %d folder(s) sent (expected %d files), "
                 "%lld commands (%.2f per file), %lld round trips (%.2f per file), "
                 "%lld connections, %d error line(s)\n",
@@ -369,12 +373,12 @@ int FullRun(int bigFiles, bool checkSize)
                 WriteFile(QFile::encodeName(files.at((i * 97 + added) % files.size())),
                           1000 + i + added, changed);
             for (int i = 0; i < 10; ++i, ++added)
-                WriteFile(QFile::encodeName(site + QStringLiteral("/d0/new%1.html").arg(added)),
+                WriteFile(QFile::encodeName(site + QStringLiteral("/d00/new%1.html").arg(added)),
                           700 + added, changed);
             ms = frontEnd.Run(list, pkUpload, project);
             PrintUpload(("C " + what).constData(), frontEnd, ms, 40);
             ms = frontEnd.Run(list, pkCompare, project);
-            PrintUpload(("D " + what).constData(), frontEnd, ms, 0);
+            PrintUpload(("D " + what).constData(), frontEnd, ms, 0, int(files.size()) + added);
         }
     }
     // TLS: a first upload over a new project's sessions.

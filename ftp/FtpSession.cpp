@@ -300,7 +300,7 @@ void TFtpSession::Connect()
     m_connected = false;
     m_lost = false;
     m_mlst = m_utf8 = m_size = m_epsvRefused = m_eprtRefused = m_listAllRefused = false;
-    m_type = 0;
+    m_type = m_wantType = 0;
     m_prefetchedPort = 0;
     m_unanswered = false;
     m_tls = m_plainFallback = false;

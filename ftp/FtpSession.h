@@ -138,7 +138,8 @@ private:
     bool m_epsvRefused = false;
     bool m_eprtRefused = false;
     bool m_listAllRefused = false;
-    char m_type = 0; // the last TYPE sent: 'A', 'I' or none
+    char m_type = 0;     // the last TYPE sent: 'A', 'I' or none
+    char m_wantType = 0; // to go with the next passive transfer's command
     bool m_tls = false;
     bool m_plainFallback = false;
     // The session data connections resume (a copy of it each time): the newest ticket the

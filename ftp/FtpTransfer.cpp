@@ -203,8 +203,14 @@ private:
 
 void TFtpSession::SetType(char type)
 {
+    m_wantType = 0;
     if (m_type == type)
         return;
+    // A passive transfer's command takes it along (RunTransfer).
+    if (Pipelined() && m_passive) {
+        m_wantType = type;
+        return;
+    }
     Simple(type == 'A' ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
     m_type = type;
 }
@@ -224,7 +230,6 @@ void TFtpSession::ConnectData(TFtpSocket &socket, quint16 port)
     // The end of a file goes out at once, not after the acknowledgement of what went before.
     socket.SetNoDelay();
     ++m_connections;
-    ++m_roundTrips;
 }
 
 quint16 TFtpSession::TakePassiveReply(const TFtpReply &reply, bool extended)
@@ -350,8 +355,32 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
         // comes, and its first reply comes a round trip sooner. Data goes only after that reply
         // (pyftpdlib loses data that arrives before it has taken the command).
         const bool early = Pipelined();
-        if (early)
+        // A reply missing after commands sent together may be a proxy that cannot take that.
+        bool together = false;
+        const auto startReply = [&] {
+            try {
+                return Reply();
+            } catch (const EFtpError &) {
+                if (together && !m_canceller.Aborted())
+                    StopPipelining();
+                throw;
+            }
+        };
+        if (early && m_wantType) {
+            const char type = std::exchange(m_wantType, 0);
+            SendAll({type == 'A' ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"), command});
+            together = true;
+            const TFtpReply reply = startReply();
+            if (!CompletesCommand(0, reply))
+                OutOfStep();
+            if (!reply.IsCompletion()) {
+                LoseControl(); // the command goes on in the other mode: nothing more is said
+                Refused(reply);
+            }
+            m_type = type;
+        } else if (early) {
             Send(command);
+        }
         channel.Data = std::make_unique<TFtpSocket>(m_canceller);
         std::exception_ptr unreachable;
         try {
@@ -361,6 +390,8 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
                 throw;
             unreachable = std::current_exception();
         }
+        if (!early)
+            ++m_roundTrips; // the connection before the command; else it overlaps the reply
         if (unreachable) {
             // A server that answered at once (a refusal, or success without data) has closed
             // the port: its reply tells more. One that waits for the connection says nothing.
@@ -377,7 +408,7 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
                 std::rethrow_exception(unreachable);
             }
         } else {
-            start = early ? Reply() : Command(command);
+            start = early ? startReply() : Command(command);
         }
     } else {
         OpenActive(channel);

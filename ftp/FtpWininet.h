@@ -170,7 +170,8 @@ public:
     {
         qint64 Commands = 0;
         // Waits for the server: replies to what was sent since the last reply (a batch of
-        // commands counts once) and the connecting of data connections.
+        // commands counts once) and the connecting of data connections made before their
+        // command was sent.
         qint64 RoundTrips = 0;
         qint64 Connections = 0; // control and data connections opened
     };

@@ -172,7 +172,9 @@ TEST_P(FtpServerSuite, TransfersAreByteExactAndAsciiGivesBackLfWhateverTheServer
     QStringList sent;
     Ftp.OnCommand = [&](const QString &line) { sent << line; };
     Ftp.PutFile(Base + "p.bin", LocalFile("p.bin", bytes), false);
-    ASSERT_GE(sent.size(), 2); // TYPE I, and on ftp-proxy the refused EPSV or EPRT
+    ASSERT_TRUE(sent.contains("TYPE I")); // before STOR, or with it when commands go together
+    sent.removeAll("TYPE I");
+    ASSERT_GE(sent.size(), 2); // on ftp-proxy also the refused EPSV or EPRT
     sent = sent.mid(sent.size() - 2);
     // ftp-proxy knows only PASV and PORT.
     const bool plain = QByteArray(GetParam().Proxy) == "ftp-proxy";
@@ -188,7 +190,7 @@ TEST_P(FtpServerSuite, TransfersAreByteExactAndAsciiGivesBackLfWhateverTheServer
     sent.clear();
     const QByteArray script = "#!/usr/bin/perl\nprint \"ok\\n\";\n\nexit 0;\n";
     Ftp.PutFile(Base + "run.pl", LocalFile("run.pl", script), true);
-    EXPECT_EQ(sent.value(0), "TYPE A");
+    EXPECT_EQ(sent.filter("TYPE "), QStringList{"TYPE A"});
     const QByteArray stored = ServerBytes(Base + "run.pl");
     EXPECT_TRUE(stored == script || stored == QByteArray(script).replace("\n", "\r\n"))
         << stored.toStdString();
