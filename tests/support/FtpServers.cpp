@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -322,6 +323,10 @@ std::unique_ptr<TFtpTestServer> StartDaemon(const QString &kind, const QString &
 void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const TTestProcess *via)
 {
     const TTestProcess &at = via ? *via : server;
+    if (server.Kind == "sshd") {
+        UseSshdKeys(server);
+        ftp.Protocol = "sftp";
+    }
     ftp.ServerName = at.Host;
     ftp.ServerPort = at.Port;
     ftp.UserName = server.User;
@@ -386,6 +391,9 @@ void TTestProcess::Stop()
 
 QString TFtpTestServer::LocalPath(const QString &remotePath) const
 {
+    // sshd: paths below the login folder are the server's own, which are the local ones.
+    if (!Root.isEmpty() && RemoteBase == Root && remotePath.startsWith(Root + '/'))
+        return remotePath;
     const QString relative = QString(remotePath).remove(QRegularExpression("^/+"));
     return Root.isEmpty() || relative.isEmpty() ? Root : Root + '/' + relative;
 }
@@ -497,6 +505,63 @@ std::unique_ptr<TFtpTestServer> ServerFromUrl()
     server->Password = url.password();
     server->RemoteBase = url.path().isEmpty() ? "/" : url.path();
     return server;
+}
+
+std::unique_ptr<TFtpTestServer> StartSshd(const QString &root)
+{
+    TVars vars;
+    auto server = MakeServer("sshd", root, false, false, vars);
+    if (!server)
+        return nullptr;
+    const passwd *user = ::getpwuid(::getuid());
+    server->User = user ? QString::fromLocal8Bit(user->pw_name) : QString();
+    server->Password.clear();
+    server->RemoteBase = server->Root;
+    const QString dir = server->TempDir->path();
+    for (const char *key : {"host_key", "client_key", "other_key"}) {
+        QProcess make;
+        make.setProcessChannelMode(QProcess::MergedChannels);
+        make.start("ssh-keygen",
+                   {"-q", "-t", "ed25519", "-N", "", "-C", key, "-f", dir + '/' + key});
+        if (!make.waitForFinished(30000) || make.exitCode() != 0) {
+            Fail("sshd: ssh-keygen failed: " + QString::fromUtf8(make.readAll()));
+            return nullptr;
+        }
+    }
+    const auto publicKey = [&](const char *key) {
+        return QString::fromUtf8(ReadWholeFile(dir + '/' + key + ".pub")).trimmed();
+    };
+    server->HostKey = publicKey("host_key").section(' ', 0, 1);
+    server->OtherKey = publicKey("other_key").section(' ', 0, 1);
+    server->ClientKeyFile = dir + "/client_key";
+    WriteWholeFile(dir + "/authorized_keys", (publicKey("client_key") + '\n').toUtf8());
+    QProcess print;
+    print.start("ssh-keygen", {"-l", "-E", "sha256", "-f", dir + "/host_key.pub"});
+    print.waitForFinished(30000);
+    server->HostKeyFingerprint = QString::fromUtf8(print.readAll()).section(' ', 1, 1);
+    // The privilege separation folder the packaged service would make.
+    ::mkdir("/run/sshd", 0755);
+    vars << TVars{{"{user}", server->User}};
+    return Launch(std::move(server),
+                  {.Command = "/usr/sbin/sshd -D -e -f {dir}/sshd.conf -p {port}",
+                   .Config = "sshd.conf",
+                   .Greeting = false},
+                  vars);
+}
+
+void UseSshdKeys(const TFtpTestServer &server)
+{
+    const QString ssh = QDir::homePath() + "/.ssh";
+    QDir().mkpath(ssh);
+    QFile::remove(ssh + "/id_ed25519");
+    QFile::copy(server.ClientKeyFile, ssh + "/id_ed25519");
+    QFile::setPermissions(ssh + "/id_ed25519", QFile::ReadOwner | QFile::WriteOwner);
+    WriteWholeFile(ssh + "/known_hosts", KnownHostsLine(server, server.HostKey).toUtf8());
+}
+
+QString KnownHostsLine(const TFtpTestServer &server, const QString &key)
+{
+    return QString("[%1]:%2 %3\n").arg(server.Host).arg(server.Port).arg(key);
 }
 
 std::unique_ptr<TTestProcess> StartMicrosocks()
