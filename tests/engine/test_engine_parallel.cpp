@@ -143,7 +143,8 @@ TEST_P(SftpRun, UploadsTouchedFilesOnlyAndComparesClean)
     Upload();
     EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
     EXPECT_EQ(RecordsMatchServer(*project, site, *server), 14);
-    EXPECT_EQ(frontEnd.FtpStats.Connections, GetParam());
+    EXPECT_EQ(frontEnd.FtpStats.Connections, GetParam()); // each one logged in, none refused:
+    EXPECT_TRUE(frontEnd.Lines.filter("refused another connection").isEmpty()) << frontEnd.Dump();
     EXPECT_TRUE(QFileInfo(OnServer("cgi/run.pl")).permissions() & QFile::ExeOther);
 
     Write("d1/f\u00e9 1.bin", RandomBytes(5000, 99));
