@@ -187,7 +187,10 @@ TEST_P(FtpServerSuite, TransfersAreByteExactAndAsciiGivesBackLfWhateverTheServer
     bytes += "\r\n\n\r"; // line ends that a binary transfer must leave alone
     QStringList sent;
     Ftp.OnCommand = [&](const QString &line) { sent << line; };
+    qint64 moved = 0;
+    Ftp.OnProgress = [&](TFtp *, qint64 amount) { moved += amount; };
     Ftp.PutFile(Base + "p.bin", LocalFile("p.bin", bytes), false);
+    EXPECT_EQ(moved, bytes.size());
     if (Sftp()) // in writes as large as OpenSSH takes, and bytes as they are in either mode
         EXPECT_EQ(sent, QStringList({"OPEN " + Base + "p.bin", "WRITE 196608 bytes",
                                      "WRITE 103396 bytes"}));
@@ -202,8 +205,10 @@ TEST_P(FtpServerSuite, TransfersAreByteExactAndAsciiGivesBackLfWhateverTheServer
         << sent[0].toStdString();
     EXPECT_TRUE(Sftp() || sent[1] == "STOR " + Base + "p.bin");
     EXPECT_EQ(ServerBytes(Base + "p.bin"), bytes);
-    Ftp.GetFile(Base + "p.bin", Local.filePath("p.copy"), false, 0);
+    Ftp.GetFile(Base + "p.bin", Local.filePath("p.copy"), false, bytes.size());
     EXPECT_EQ(ReadWholeFile(Local.filePath("p.copy")), bytes);
+    EXPECT_EQ(moved, 2 * bytes.size());
+    Ftp.OnProgress = nullptr;
 
     // ASCII: the server keeps LF or CR LF (RFC 959); a download gives back LF either way.
     sent.clear();
