@@ -377,3 +377,23 @@ TEST(Sftp, HostKeysAndAbortOnAFrozenServer)
     ftp.Connect();
     EXPECT_EQ(ftp.GetCurrentDir(), server->Root);
 }
+
+// Log-in by password and by keyboard-interactive; a wrong password is refused naming the way tried.
+TEST(Sftp, PasswordAndKeyboardInteractiveLogIn)
+{
+    for (const QString auth : {"password", "keyboard-interactive"}) {
+        auto server = StartScriptedSftp(auth);
+        ASSERT_TRUE(server);
+        WriteWholeFile(server->Root + "/a b.txt", "12345");
+        TFtp ftp;
+        ConfigureFor(ftp, *server);
+        ftp.Connect();
+        TFtpFileList list;
+        ftp.FindFiles("/", list);
+        EXPECT_EQ(Entries(list), QStringList{"a b.txt 5"});
+        ftp.Disconnect();
+        ftp.Password = "wrong";
+        EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }),
+                  "Login refused for zandrel (tried: " + auth + ")");
+    }
+}

@@ -323,7 +323,7 @@ std::unique_ptr<TFtpTestServer> StartDaemon(const QString &kind, const QString &
 void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const TTestProcess *via)
 {
     const TTestProcess &at = via ? *via : server;
-    if (server.Kind == "sshd") {
+    if (!server.HostKey.isEmpty()) {
         UseSshdKeys(server);
         ftp.Protocol = "sftp";
     }
@@ -507,38 +507,51 @@ std::unique_ptr<TFtpTestServer> ServerFromUrl()
     return server;
 }
 
-std::unique_ptr<TFtpTestServer> StartSshd(const QString &root)
+namespace {
+
+// ssh-keygen's ed25519 keys "host_key" and `more` in the fixture's folder; the host key's text and
+// fingerprint, and the other keys' public halves, go into the fixture.
+bool MakeSshKeys(TFtpTestServer &server, const QStringList &more = {})
 {
-    TVars vars;
-    auto server = MakeServer("sshd", root, false, false, vars);
-    if (!server)
-        return nullptr;
-    const passwd *user = ::getpwuid(::getuid());
-    server->User = user ? QString::fromLocal8Bit(user->pw_name) : QString();
-    server->Password.clear();
-    server->RemoteBase = server->Root;
-    const QString dir = server->TempDir->path();
-    for (const char *key : {"host_key", "client_key", "other_key"}) {
+    const QString dir = server.TempDir->path();
+    for (const QString &key : QStringList{"host_key"} + more) {
         QProcess make;
         make.setProcessChannelMode(QProcess::MergedChannels);
         make.start("ssh-keygen",
                    {"-q", "-t", "ed25519", "-N", "", "-C", key, "-f", dir + '/' + key});
         if (!make.waitForFinished(30000) || make.exitCode() != 0) {
-            Fail("sshd: ssh-keygen failed: " + QString::fromUtf8(make.readAll()));
-            return nullptr;
+            Fail(server.Kind + ": ssh-keygen failed: " + QString::fromUtf8(make.readAll()));
+            return false;
         }
     }
     const auto publicKey = [&](const char *key) {
         return QString::fromUtf8(ReadWholeFile(dir + '/' + key + ".pub")).trimmed();
     };
-    server->HostKey = publicKey("host_key").section(' ', 0, 1);
-    server->OtherKey = publicKey("other_key").section(' ', 0, 1);
-    server->ClientKeyFile = dir + "/client_key";
-    WriteWholeFile(dir + "/authorized_keys", (publicKey("client_key") + '\n').toUtf8());
+    server.HostKey = publicKey("host_key").section(' ', 0, 1);
+    server.OtherKey = publicKey("other_key").section(' ', 0, 1);
+    if (more.contains("client_key")) {
+        server.ClientKeyFile = dir + "/client_key";
+        WriteWholeFile(dir + "/authorized_keys", (publicKey("client_key") + '\n').toUtf8());
+    }
     QProcess print;
     print.start("ssh-keygen", {"-l", "-E", "sha256", "-f", dir + "/host_key.pub"});
     print.waitForFinished(30000);
-    server->HostKeyFingerprint = QString::fromUtf8(print.readAll()).section(' ', 1, 1);
+    server.HostKeyFingerprint = QString::fromUtf8(print.readAll()).section(' ', 1, 1);
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<TFtpTestServer> StartSshd(const QString &root)
+{
+    TVars vars;
+    auto server = MakeServer("sshd", root, false, false, vars);
+    if (!server || !MakeSshKeys(*server, {"client_key", "other_key"}))
+        return nullptr;
+    const passwd *user = ::getpwuid(::getuid());
+    server->User = user ? QString::fromLocal8Bit(user->pw_name) : QString();
+    server->Password.clear();
+    server->RemoteBase = server->Root;
     // The privilege separation folder the packaged service would make.
     ::mkdir("/run/sshd", 0755);
     vars << TVars{{"{user}", server->User}};
@@ -549,12 +562,28 @@ std::unique_ptr<TFtpTestServer> StartSshd(const QString &root)
                   vars);
 }
 
+std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth)
+{
+    TVars vars;
+    auto server = MakeServer("asyncssh", {}, false, false, vars);
+    if (!server || !MakeSshKeys(*server))
+        return nullptr;
+    return Launch(std::move(server),
+                  {.Command = "/usr/bin/python3 " + SupportFile("sftpd.py")
+                              + " --port {port} --root {root} --host-key {dir}/host_key --auth "
+                              + auth + " --user " + server->User + " --password "
+                              + server->Password,
+                   .Greeting = false},
+                  vars);
+}
+
 void UseSshdKeys(const TFtpTestServer &server)
 {
     const QString ssh = QDir::homePath() + "/.ssh";
     QDir().mkpath(ssh);
     QFile::remove(ssh + "/id_ed25519");
-    QFile::copy(server.ClientKeyFile, ssh + "/id_ed25519");
+    if (!server.ClientKeyFile.isEmpty())
+        QFile::copy(server.ClientKeyFile, ssh + "/id_ed25519");
     QFile::setPermissions(ssh + "/id_ed25519", QFile::ReadOwner | QFile::WriteOwner);
     WriteWholeFile(ssh + "/known_hosts", KnownHostsLine(server, server.HostKey).toUtf8());
 }

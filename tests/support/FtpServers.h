@@ -112,8 +112,11 @@ std::unique_ptr<TFtpTestServer> ServerFromUrl();
 // OpenSSH's sshd in the foreground, SFTP only, for the user running the tests with key
 // authentication; the login folder (RemoteBase) is Root.
 std::unique_ptr<TFtpTestServer> StartSshd(const QString &root = {});
-// Makes the server's client key ~/.ssh/id_ed25519 and its host key alone ~/.ssh/known_hosts, in
-// the test's home.
+// A scripted SFTP server (asyncssh) serving Root as "/" that takes User and Password by `auth`,
+// "password" or "keyboard-interactive", which sshd here cannot without the machine's accounts.
+std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth);
+// Makes the server's client key (if any) ~/.ssh/id_ed25519 and its host key alone
+// ~/.ssh/known_hosts, in the test's home.
 void UseSshdKeys(const TFtpTestServer &server);
 // A known_hosts line for the server's port holding `key` ("ssh-ed25519 AAAA...").
 QString KnownHostsLine(const TFtpTestServer &server, const QString &key);
@@ -126,7 +129,7 @@ std::unique_ptr<TTestProcess> StartFtpProxy();
 
 class TFtp;
 // Points `ftp` at the server (or at `via` in front of it) with its login, passive, 10 s time-out;
-// for sshd SFTP, with UseSshdKeys.
+// for SFTP servers, with UseSshdKeys.
 void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const TTestProcess *via = nullptr);
 
 bool ProcessAlive(qint64 pid);         // exists and is not a zombie
