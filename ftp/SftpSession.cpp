@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <libssh/libssh.h>
@@ -278,7 +279,11 @@ void TSftpSession::CheckHostKey()
     }
     if (state == SSH_KNOWN_HOSTS_ERROR)
         Fail(QStringLiteral("The known hosts file cannot be read"));
-    if (m_fingerprint.isEmpty() || m_owner.TrustedFingerprint.trimmed() != m_fingerprint) {
+    // "SHA256:..." as ssh prints it; the base64 alone is taken too.
+    QString trusted = m_owner.TrustedFingerprint.trimmed();
+    if (!trusted.isEmpty() && !trusted.startsWith(QLatin1String("SHA256:")))
+        trusted.prepend(QLatin1String("SHA256:"));
+    if (m_fingerprint.isEmpty() || trusted != m_fingerprint) {
         info.Problem = QStringLiteral("the host key is not in known_hosts");
         throw EFtpHostKeyError(
             QStringLiteral("The server's host key is unknown (not in known_hosts): SHA-256 "
@@ -286,8 +291,11 @@ void TSftpSession::CheckHostKey()
                 .arg(m_fingerprint),
             info, false, {});
     }
-    // Trusted by the user: remembered as ssh would, so other SSH programs know it too.
-    QDir().mkpath(QDir::homePath() + QStringLiteral("/.ssh"));
+    // Trusted by the user: remembered as ssh would, so other SSH programs know it too. Failing
+    // that, the trust still holds for this connection.
+    const QString folder = QDir::homePath() + QStringLiteral("/.ssh");
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ssh_session_update_known_hosts(m_ssh);
 }
 
