@@ -292,7 +292,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpServerSuite, ::testing::ValuesIn([] {
                                                           {"pyftpdlib", true, "ftp-proxy"},
                                                           {"pyftpdlib", false, "ftp-proxy"},
                                                           {"sshd", true},
-                                                          {"sshd", true, "microsocks"}});
+                                                          {"sshd", true, "microsocks"},
+                                                          {"sshd", true, "dante"}});
                              return params;
                          }()),
                          [](const auto &info) {
