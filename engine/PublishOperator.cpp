@@ -351,6 +351,7 @@ void TPublishOperator::ConnectStep()
     if (Terminated())
         throw TAbandoned();
     TProject &project = *Project;
+    Ftp.Protocol = project.Nodes(QStringLiteral("Protocol"))->AsString(); // "" is ftp
     Ftp.ServerName = project.Nodes(QStringLiteral("Host"))->AsString().trimmed();
     quint16 port = 21; // checked before the operation started
     ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port);

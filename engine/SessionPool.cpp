@@ -89,6 +89,7 @@ void TSessionPool::Open(int sessions)
 void TSessionPool::SpawnExtra()
 {
     auto own = std::make_unique<TFtp>();
+    own->Protocol = m_primary.Protocol;
     own->ServerName = m_primary.ServerName;
     own->ServerPort = m_primary.ServerPort;
     own->UserName = m_primary.UserName;

@@ -99,6 +99,9 @@ public:
     TFtpSocket &operator=(const TFtpSocket &) = delete;
 
     bool IsOpen() const { return m_fd >= 0; }
+    // For a library that runs its own protocol on the connection (SFTP): a dup() of it stays
+    // woken by Abort(), which shuts the shared socket down.
+    int Descriptor() const { return m_fd; }
     // Tries the addresses in order; raises the last failure.
     void Connect(const std::vector<TSockAddr> &addresses, int timeoutMs);
     void Connect(const TSockAddr &address, int timeoutMs);

@@ -1,6 +1,7 @@
 #include "ftp/FtpWininet.h"
 
 #include "ftp/FtpSession.h"
+#include "ftp/SftpSession.h"
 
 // --- TFtpFileList -----------------------------------------------------------------------------
 
@@ -56,6 +57,7 @@ void TFtpFileList::Rename(TFtpFile *file, const QString &newName)
 
 TFtp::TFtp()
     : m_session(std::make_unique<TFtpSession>(*this))
+    , m_sftp(std::make_unique<TSftpSession>(*this))
 {
 }
 
@@ -71,21 +73,23 @@ TFtp::~TFtp()
 
 bool TFtp::Connected() const
 {
-    return m_session->Connected();
+    return m_useSftp ? m_sftp->Connected() : m_session->Connected();
 }
 
 bool TFtp::Encrypted() const
 {
-    return m_session->Encrypted();
+    return !m_useSftp && m_session->Encrypted(); // TLS; SSH says so in SecurityText
 }
 
 bool TFtp::FellBackToPlain() const
 {
-    return m_session->FellBackToPlain();
+    return !m_useSftp && m_session->FellBackToPlain();
 }
 
 QString TFtp::SecurityText() const
 {
+    if (m_useSftp)
+        return m_sftp->SecurityText();
     if (Encrypted())
         return QStringLiteral("connected with ") + m_session->TlsVersion();
     if (FellBackToPlain())
@@ -96,90 +100,131 @@ QString TFtp::SecurityText() const
 
 bool TFtp::Lost() const
 {
-    return m_session->Lost();
+    return m_useSftp ? m_sftp->Lost() : m_session->Lost();
 }
 
 void TFtp::Connect()
 {
-    m_session->Connect();
+    // The other protocol's session, if any, ends first.
+    const bool sftp = Protocol.trimmed().compare(QLatin1String("sftp"), Qt::CaseInsensitive) == 0;
+    if (sftp != m_useSftp)
+        Disconnect();
+    m_useSftp = sftp;
+    if (m_useSftp)
+        m_sftp->Connect();
+    else
+        m_session->Connect();
 }
 
 void TFtp::Disconnect()
 {
     m_session->Disconnect();
+    m_sftp->Disconnect();
 }
 
 QString TFtp::GetCurrentDir()
 {
-    return m_session->GetCurrentDir();
+    return m_useSftp ? m_sftp->GetCurrentDir() : m_session->GetCurrentDir();
 }
 
 void TFtp::SetCurrentDir(const QString &path)
 {
-    m_session->SetCurrentDir(path);
+    if (m_useSftp)
+        m_sftp->SetCurrentDir(path);
+    else
+        m_session->SetCurrentDir(path);
 }
 
 void TFtp::FindFiles(const QString &path, TFtpFileList &list)
 {
-    m_session->FindFiles(path, list);
+    if (m_useSftp)
+        m_sftp->FindFiles(path, list);
+    else
+        m_session->FindFiles(path, list);
 }
 
 void TFtp::GetFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 size)
 {
-    m_session->GetFile(remoteName, localName, asAscii, size);
+    if (m_useSftp)
+        m_sftp->GetFile(remoteName, localName, size);
+    else
+        m_session->GetFile(remoteName, localName, asAscii, size);
 }
 
 void TFtp::PutFile(const QString &remoteName, const QString &localName, bool asAscii)
 {
-    m_session->PutFile(remoteName, localName, asAscii);
+    if (m_useSftp)
+        m_sftp->PutFile(remoteName, localName);
+    else
+        m_session->PutFile(remoteName, localName, asAscii);
 }
 
 void TFtp::RenameFile(const QString &oldName, const QString &newName)
 {
-    m_session->RenameFile(oldName, newName);
+    if (m_useSftp)
+        m_sftp->RenameFile(oldName, newName);
+    else
+        m_session->RenameFile(oldName, newName);
 }
 
 void TFtp::DeleteFile(const QString &name)
 {
-    m_session->DeleteFile(name);
+    if (m_useSftp)
+        m_sftp->DeleteFile(name);
+    else
+        m_session->DeleteFile(name);
 }
 
 void TFtp::CreateDir(const QString &name)
 {
-    m_session->CreateDir(name);
+    if (m_useSftp)
+        m_sftp->CreateDir(name);
+    else
+        m_session->CreateDir(name);
 }
 
 void TFtp::CreateDirs(const QStringList &names, QStringList &refusals)
 {
-    m_session->CreateDirs(names, refusals);
+    if (m_useSftp)
+        m_sftp->CreateDirs(names, refusals);
+    else
+        m_session->CreateDirs(names, refusals);
 }
 
 bool TFtp::HasPrefetchedPassive() const
 {
-    return m_session->HasPrefetchedPassive();
+    return !m_useSftp && m_session->HasPrefetchedPassive();
 }
 
 void TFtp::ReleasePassive()
 {
-    m_session->ReleasePassive();
+    if (!m_useSftp)
+        m_session->ReleasePassive();
 }
 
 void TFtp::RemoveDir(const QString &name)
 {
-    m_session->RemoveDir(name);
+    if (m_useSftp)
+        m_sftp->RemoveDir(name);
+    else
+        m_session->RemoveDir(name);
 }
 
 void TFtp::Chmod(const QString &fileName, const QString &mode)
 {
-    m_session->Chmod(fileName, mode);
+    if (m_useSftp)
+        m_sftp->Chmod(fileName, mode);
+    else
+        m_session->Chmod(fileName, mode);
 }
 
 void TFtp::Abort()
 {
     m_session->Abort();
+    m_sftp->Abort();
 }
 
 TFtp::TStats TFtp::Stats() const
 {
-    return m_session->Stats();
+    return m_useSftp ? m_sftp->Stats() : m_session->Stats();
 }

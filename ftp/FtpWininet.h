@@ -44,6 +44,21 @@ public:
     bool Changed = false;
 };
 
+// SFTP: the server's host key is not in known_hosts (Certificate.Fingerprint holds it as
+// "SHA256:..." and TFtp::TrustedFingerprint accepts it), or it is not the key known_hosts holds for
+// the server (Changed, KnownFingerprint), which is refused whatever is trusted. Nothing was sent.
+class EFtpHostKeyError : public EFtpCertificateError
+{
+public:
+    EFtpHostKeyError(const QString &message, const TCertificateInfo &key, bool changed,
+                     const QString &knownFingerprint)
+        : EFtpCertificateError(message, key, changed)
+        , KnownFingerprint(knownFingerprint)
+    {
+    }
+    QString KnownFingerprint;
+};
+
 // "auto" on a server that offered TLS before and offers none now: someone on the network may be
 // removing it to read the password. Nothing was sent after AUTH TLS.
 class EFtpDowngradeError : public EFtpError
@@ -88,9 +103,10 @@ private:
     QHash<QString, TFtpFile *> m_byName; // first entry of each name
 };
 
-class TFtpSession; // the protocol client behind TFtp
+class TFtpSession; // the protocol clients behind TFtp
+class TSftpSession;
 
-// One FTP connection; every operation is a blocking call on the caller's thread and
+// One FTP or SFTP connection; every operation is a blocking call on the caller's thread and
 // raises EFtpError on failure. Abort() may be called from any thread.
 class TFtp
 {
@@ -100,6 +116,13 @@ public:
     TFtp(const TFtp &) = delete;
     TFtp &operator=(const TFtp &) = delete;
 
+    // "ftp" (also when empty) or "sftp", taken at Connect. SFTP ignores what only FTP has (Passive,
+    // Encryption, ExpectTls, Pipelining, an FTP proxy) and transfers bytes as they are in either
+    // mode. It logs in with the password (keyboard-interactive too), then the SSH agent's keys and
+    // the user's own in ~/.ssh; the host key must be in ~/.ssh/known_hosts or
+    // /etc/ssh/ssh_known_hosts, or be the one TrustedFingerprint names ("SHA256:..."), which
+    // is then added to ~/.ssh/known_hosts.
+    QString Protocol;
     QString ServerName;
     quint16 ServerPort = 21;
     QString UserName;
@@ -189,4 +212,6 @@ public:
 
 private:
     std::unique_ptr<TFtpSession> m_session;
+    std::unique_ptr<TSftpSession> m_sftp;
+    bool m_useSftp = false; // the protocol of the last Connect
 };

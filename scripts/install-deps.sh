@@ -11,6 +11,7 @@ packages=(
     python3-pyftpdlib python3-openssl vsftpd
     libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
     microsocks dante-server ftp-proxy
+    libssh-dev openssh-server python3-asyncssh
     libmemcached11 libmemcachedutil2 libhiredis0.14 libsodium23 libpcre2-posix3
     openssl util-linux mount procps
     dpkg-dev desktop-file-utils lintian appstream help2man man-db bsdextrautils gzip
@@ -52,7 +53,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
-# Packaged daemons (vsftpd, danted, ...) must not start as system services: the tests start
+# Packaged daemons (vsftpd, danted, sshd, ...) must not start as system services: the tests start
 # their own. A policy-rc.d that forbids every service action holds for this install only (it
 # also keeps a reinstall from stopping or restarting a service already running: that may be
 # the user's); the machine's own policy-rc.d, if any, is put back afterwards.

@@ -198,7 +198,8 @@ inline QByteArray RandomBytes(int size, quint32 seed)
     return data;
 }
 
-// A local site, a server folder served by "pyftpdlib" or "vsftpd", and a project joining them.
+// A local site, a server folder served by "pyftpdlib", "vsftpd" or "sshd" (SFTP), and a project
+// joining them.
 class SiteTest : public ::testing::Test
 {
 protected:
@@ -219,11 +220,16 @@ protected:
     {
         server.reset();
         server = kind == "vsftpd" ? StartVsftpd(serverRoot.path())
+                 : kind == "sshd" ? StartSshd(serverRoot.path())
                                   : StartPyftpdlib(serverRoot.path(), options);
         ASSERT_TRUE(server);
         QDir().mkpath(site);
         if (!project)
             project = MakeTestProject(site, server.get(), connections);
+        if (kind == "sshd") {
+            UseSshdKeys(*server);
+            Set(*project, "Protocol", "sftp");
+        }
         Set(*project, "Port", QString::number(server->Port));
     }
     QString OnServer(const QString &relative) const { return server->LocalPath("/" + relative); }

@@ -125,3 +125,37 @@ TEST_P(AbortedRun, EndsEverySessionAtOnceAndKeepsOnlyWholeFilesRecordedOnDisk)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, AbortedRun, ::testing::Values(1, 4));
+
+// Publishing over SFTP (OpenSSH's sshd) with one session and with four: safe uploads replace
+// live files, names with blanks and UTF-8 pass, and a run without changes sends nothing.
+class SftpRun : public SiteTest, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(SftpRun, UploadsTouchedFilesOnlyAndComparesClean)
+{
+    Serve("sshd", {}, GetParam());
+    Set(*project, "SetPermission", "1");
+    for (int i = 0; i < 12; ++i)
+        Write(QString("d%1/f\u00e9 %2.bin").arg(i % 3).arg(i), RandomBytes(70000 + i, i));
+    Write("cgi/run.pl", "#!/usr/bin/perl\n");
+    Write("empty.txt", {});
+    Upload();
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    EXPECT_EQ(RecordsMatchServer(*project, site, *server), 14);
+    EXPECT_EQ(frontEnd.FtpStats.Connections, GetParam()); // each one logged in, none refused:
+    EXPECT_TRUE(frontEnd.Lines.filter("refused another connection").isEmpty()) << frontEnd.Dump();
+    EXPECT_TRUE(QFileInfo(OnServer("cgi/run.pl")).permissions() & QFile::ExeOther);
+
+    Write("d1/f\u00e9 1.bin", RandomBytes(5000, 99));
+    SetFileAge(site + "d1/f\u00e9 1.bin", 600);
+    Upload();
+    EXPECT_EQ(Uploaded(), QStringList{"d1/f\u00e9 1.bin"});
+    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
+    RunClean(pkCompare);
+    EXPECT_TRUE(frontEnd.Lines.contains("    All files are uploaded")) << frontEnd.Dump();
+    Upload();
+    EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, SftpRun, ::testing::Values(1, 4));

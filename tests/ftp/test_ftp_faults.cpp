@@ -188,17 +188,7 @@ TEST(FtpFaults, AbortEndsABlockedTransferAtOnceAndAReplyThatNeverComesTimesOut)
     EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }), "The operation timed out");
     EXPECT_FALSE(ftp.Connected());
 
-    // Aborts after 300 ms from another thread; returns the time from Abort to the failure.
-    const auto abortedAfter = [&](const std::function<void()> &call) {
-        timer.start();
-        std::thread aborter([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            ftp.Abort();
-        });
-        EXPECT_EQ(ErrorOf<EFtpError>(call), "Operation aborted");
-        aborter.join();
-        return timer.elapsed() - 300;
-    };
+    const auto abortedAfter = [&](auto call) { return AbortedAfter<EFtpError>(ftp, call); };
     ftp.Timeout = 0; // only Abort can end it
     ftp.Connect();
     EXPECT_LT(abortedAfter([&] { ftp.GetFile("blocked", folder.filePath("f"), false, 100); }), 450);

@@ -1,4 +1,5 @@
-// Every operation against real servers and proxies (dante: SOCKS 4 only, the client falls back).
+// Every operation against real servers and proxies (dante: SOCKS 4 only, the client falls back),
+// over FTP and, with OpenSSH's sshd, over SFTP.
 #include "ftp/FtpWininet.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/TestSupport.h"
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <csignal>
 #include <map>
 
 #include <sys/stat.h>
@@ -45,6 +47,7 @@ std::unique_ptr<TFtpTestServer> StartServer(const QString &kind)
            : kind.startsWith("vsftpd")  ? StartVsftpd({}, vsftpd)
            : kind.startsWith("proftpd") ? StartProftpd({}, TProftpdOptions{tls, false})
            : kind == "url"              ? ServerFromUrl()
+           : kind == "sshd"             ? StartSshd()
                                         : StartPureFtpd({}, TPureFtpdOptions{tls});
 }
 
@@ -99,13 +102,20 @@ protected:
         Ftp.OnCommand = [&](const QString &line) { sent << line; };
         Ftp.Connect();
         Ftp.OnCommand = nullptr;
+        if (Sftp())
+            return MakeBase(Ftp.SecurityText().endsWith("host key " + Server->HostKeyFingerprint));
         EXPECT_EQ(Ftp.Encrypted(), !Server->CertificateFingerprint.isEmpty());
         // ftp-proxy takes the server from the user name.
         const QString user
             = "USER " + Server->User
               + (proxyKind == "ftp-proxy" ? "@" + Server->Host + ":" + QString::number(Server->Port)
                                           : QString());
-        EXPECT_TRUE(sent.contains(user)) << sent.join(" | ").toStdString();
+        MakeBase(sent.contains(user));
+    }
+
+    void MakeBase(bool loggedInRight)
+    {
+        EXPECT_TRUE(loggedInRight) << Ftp.SecurityText().toStdString();
         Base = Server->RemoteBase + (Server->RemoteBase.endsWith('/') ? "t" : "/t")
                + QString::number(QRandomGenerator::global()->generate(), 36) + "/";
         Ftp.CreateDir(Base.chopped(1));
@@ -135,6 +145,8 @@ protected:
         Ftp.SetCurrentDir("/");
         Ftp.RemoveDir(folder);
     }
+
+    bool Sftp() const { return Server->Kind == "sshd"; }
 
     QByteArray ServerBytes(const QString &remotePath)
     {
@@ -171,26 +183,40 @@ TEST_P(FtpServerSuite, TransfersAreByteExactAndAsciiGivesBackLfWhateverTheServer
     bytes += "\r\n\n\r"; // line ends that a binary transfer must leave alone
     QStringList sent;
     Ftp.OnCommand = [&](const QString &line) { sent << line; };
+    qint64 moved = 0;
+    Ftp.OnProgress = [&](TFtp *, qint64 amount) { moved += amount; };
     Ftp.PutFile(Base + "p.bin", LocalFile("p.bin", bytes), false);
-    ASSERT_TRUE(sent.contains("TYPE I")); // before STOR, or with it when commands go together
-    sent.removeAll("TYPE I");
-    ASSERT_GE(sent.size(), 2); // on ftp-proxy also the refused EPSV or EPRT
+    EXPECT_EQ(moved, bytes.size());
+    if (Sftp()) { // in writes as large as OpenSSH takes, and bytes as they are in either mode
+        EXPECT_EQ(sent, QStringList({"OPEN " + Base + "p.bin", "WRITE 196608 bytes",
+                                     "WRITE 103396 bytes"}));
+    } else {
+        ASSERT_TRUE(sent.contains("TYPE I")); // before STOR, or with it when sent together
+        sent.removeAll("TYPE I");
+        ASSERT_GE(sent.size(), 2); // on ftp-proxy also the refused EPSV or EPRT
+    }
     sent = sent.mid(sent.size() - 2);
     // ftp-proxy knows only PASV and PORT.
     const bool plain = QByteArray(GetParam().Proxy) == "ftp-proxy";
-    EXPECT_TRUE(sent[0].startsWith(GetParam().Passive ? (plain ? "PASV" : "EPSV")
-                                                      : (plain ? "PORT" : "EPRT")))
+    EXPECT_TRUE(Sftp()
+                || sent[0].startsWith(GetParam().Passive ? (plain ? "PASV" : "EPSV")
+                                                         : (plain ? "PORT" : "EPRT")))
         << sent[0].toStdString();
-    EXPECT_EQ(sent[1], "STOR " + Base + "p.bin");
+    EXPECT_TRUE(Sftp() || sent[1] == "STOR " + Base + "p.bin");
     EXPECT_EQ(ServerBytes(Base + "p.bin"), bytes);
-    Ftp.GetFile(Base + "p.bin", Local.filePath("p.copy"), false, 0);
+    Ftp.GetFile(Base + "p.bin", Local.filePath("p.copy"), false, bytes.size());
     EXPECT_EQ(ReadWholeFile(Local.filePath("p.copy")), bytes);
+    EXPECT_EQ(moved, 2 * bytes.size());
+    Ftp.OnProgress = nullptr;
 
     // ASCII: the server keeps LF or CR LF (RFC 959); a download gives back LF either way.
     sent.clear();
     const QByteArray script = "#!/usr/bin/perl\nprint \"ok\\n\";\n\nexit 0;\n";
     Ftp.PutFile(Base + "run.pl", LocalFile("run.pl", script), true);
-    EXPECT_EQ(sent.filter("TYPE "), QStringList{"TYPE A"});
+    if (Sftp())
+        EXPECT_EQ(sent.value(0), "OPEN " + Base + "run.pl");
+    else
+        EXPECT_EQ(sent.filter("TYPE "), QStringList{"TYPE A"});
     const QByteArray stored = ServerBytes(Base + "run.pl");
     EXPECT_TRUE(stored == script || stored == QByteArray(script).replace("\n", "\r\n"))
         << stored.toStdString();
@@ -233,6 +259,7 @@ TEST_P(FtpServerSuite, ListingShowsNamesSizesFoldersAndDotFilesAndFolderOperatio
 
     Ftp.SetCurrentDir(Base + "sub");
     Ftp.PutFile("rel.txt", LocalFile("rel.txt", "relative"), false); // relative to the folder
+    PutServerBytes(Base + "sub/renamed.txt", "replaced by the rename");
     Ftp.RenameFile(Base + "sub/rel.txt", Base + "sub/renamed.txt");
     EXPECT_EQ(ServerBytes(Base + "sub/renamed.txt"), "relative");
     Ftp.Chmod(Base + "sub/renamed.txt", "755");
@@ -262,13 +289,17 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpServerSuite, ::testing::ValuesIn([] {
                              for (const char *kind : {"pyftpdlib", "vsftpd", "proftpd", "pure-ftpd",
                                                       "pyftpdlib-tls", "vsftpd-tls", "url"})
                                  params.insert(params.end(), {{kind, true}, {kind, false}});
-                             // SOCKS carries passive data connections only; TLS goes end to end.
+                             // SOCKS carries passive data connections only; TLS and SSH go end to
+                             // end.
                              params.insert(params.end(), {{"pyftpdlib", true, "microsocks"},
                                                           {"pyftpdlib-tls", true, "microsocks"},
                                                           {"vsftpd", true, "dante"},
                                                           {"vsftpd-tls", true, "dante"},
                                                           {"pyftpdlib", true, "ftp-proxy"},
-                                                          {"pyftpdlib", false, "ftp-proxy"}});
+                                                          {"pyftpdlib", false, "ftp-proxy"},
+                                                          {"sshd", true},
+                                                          {"sshd", true, "microsocks"},
+                                                          {"sshd", true, "dante"}});
                              return params;
                          }()),
                          [](const auto &info) {
@@ -279,3 +310,82 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpServerSuite, ::testing::ValuesIn([] {
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+// Host keys as ssh judges them: an unknown one is refused with its fingerprint until trusted (and
+// then known), a changed one is refused whatever is trusted. Abort ends a call the frozen server
+// leaves waiting.
+TEST(Sftp, HostKeysAndAbortOnAFrozenServer)
+{
+    auto server = StartSshd();
+    ASSERT_TRUE(server);
+    TFtp ftp;
+    ConfigureFor(ftp, *server);
+    const QString knownHosts = QDir::homePath() + "/.ssh/known_hosts";
+    const auto refusal = [&] {
+        try {
+            ftp.Connect();
+        } catch (const EFtpHostKeyError &error) {
+            return error;
+        }
+        throw std::runtime_error("connected");
+    };
+    WriteWholeFile(knownHosts, {});
+    const EFtpHostKeyError unknown = refusal();
+    EXPECT_FALSE(unknown.Changed);
+    EXPECT_EQ(unknown.Certificate.Fingerprint, server->HostKeyFingerprint);
+    EXPECT_TRUE(unknown.Message().endsWith("fingerprint " + server->HostKeyFingerprint));
+    ftp.TrustedFingerprint = unknown.Certificate.Fingerprint.mid(7); // "SHA256:" may be left out
+    ftp.Connect();
+    ftp.Disconnect();
+    ftp.TrustedFingerprint.clear();
+    ftp.Connect(); // known now
+    ftp.Disconnect();
+    EXPECT_TRUE(ReadWholeFile(knownHosts).contains(server->HostKey.section(' ', 1).toUtf8()));
+
+    WriteWholeFile(knownHosts, KnownHostsLine(*server, server->OtherKey).toUtf8());
+    ftp.TrustedFingerprint = server->HostKeyFingerprint;
+    const EFtpHostKeyError changed = refusal();
+    EXPECT_TRUE(changed.Changed && changed.Certificate.Fingerprint == server->HostKeyFingerprint);
+    EXPECT_TRUE(changed.Message().contains(server->HostKeyFingerprint)
+                && !changed.Message().contains("(another type)"))
+        << changed.Message().toStdString();
+
+    ConfigureFor(ftp, *server);
+    ftp.Timeout = 0; // only Abort can end it
+    ftp.Connect();
+    const QList<qint64> tree = ProcessTree(server->Pid);
+    const auto signal = [&](int sig) {
+        for (const qint64 pid : tree)
+            ::kill(pid_t(pid), sig);
+    };
+    signal(SIGSTOP);
+    const auto abortedAfter = [&](auto call) { return AbortedAfter<EFtpError>(ftp, call); };
+    TFtpFileList list;
+    EXPECT_LT(abortedAfter([&] { ftp.FindFiles(server->Root, list); }), 450);
+    ftp.Disconnect();
+    EXPECT_LT(abortedAfter([&] { ftp.Connect(); }), 450);
+    ftp.Disconnect();
+    signal(SIGCONT);
+    ftp.Connect();
+    EXPECT_EQ(ftp.GetCurrentDir(), server->Root);
+}
+
+// Log-in by password and by keyboard-interactive; a wrong password is refused naming the way tried.
+TEST(Sftp, PasswordAndKeyboardInteractiveLogIn)
+{
+    for (const QString auth : {"password", "keyboard-interactive"}) {
+        auto server = StartScriptedSftp(auth);
+        ASSERT_TRUE(server);
+        WriteWholeFile(server->Root + "/a b.txt", "12345");
+        TFtp ftp;
+        ConfigureFor(ftp, *server);
+        ftp.Connect();
+        TFtpFileList list;
+        ftp.FindFiles("/", list);
+        EXPECT_EQ(Entries(list), QStringList{"a b.txt 5"});
+        ftp.Disconnect();
+        ftp.Password = "wrong";
+        EXPECT_EQ(ErrorOf<EFtpError>([&] { ftp.Connect(); }),
+                  "Login refused for zandrel (tried: " + auth + ")");
+    }
+}

@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -322,6 +323,10 @@ std::unique_ptr<TFtpTestServer> StartDaemon(const QString &kind, const QString &
 void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const TTestProcess *via)
 {
     const TTestProcess &at = via ? *via : server;
+    if (!server.HostKey.isEmpty()) {
+        UseSshdKeys(server);
+        ftp.Protocol = "sftp";
+    }
     ftp.ServerName = at.Host;
     ftp.ServerPort = at.Port;
     ftp.UserName = server.User;
@@ -386,6 +391,9 @@ void TTestProcess::Stop()
 
 QString TFtpTestServer::LocalPath(const QString &remotePath) const
 {
+    // sshd: paths below the login folder are the server's own, which are the local ones.
+    if (!Root.isEmpty() && RemoteBase == Root && remotePath.startsWith(Root + '/'))
+        return remotePath;
     const QString relative = QString(remotePath).remove(QRegularExpression("^/+"));
     return Root.isEmpty() || relative.isEmpty() ? Root : Root + '/' + relative;
 }
@@ -497,6 +505,92 @@ std::unique_ptr<TFtpTestServer> ServerFromUrl()
     server->Password = url.password();
     server->RemoteBase = url.path().isEmpty() ? "/" : url.path();
     return server;
+}
+
+namespace {
+
+// ssh-keygen's ed25519 keys "host_key" and `more` in the fixture's folder; the host key's text and
+// fingerprint, and the other keys' public halves, go into the fixture.
+bool MakeSshKeys(TFtpTestServer &server, const QStringList &more = {})
+{
+    const QString dir = server.TempDir->path();
+    for (const QString &key : QStringList{"host_key"} + more) {
+        QProcess make;
+        make.setProcessChannelMode(QProcess::MergedChannels);
+        make.start("ssh-keygen",
+                   {"-q", "-t", "ed25519", "-N", "", "-C", key, "-f", dir + '/' + key});
+        if (!make.waitForFinished(30000) || make.exitCode() != 0) {
+            Fail(server.Kind + ": ssh-keygen failed: " + QString::fromUtf8(make.readAll()));
+            return false;
+        }
+    }
+    const auto publicKey = [&](const char *key) {
+        return QString::fromUtf8(ReadWholeFile(dir + '/' + key + ".pub")).trimmed();
+    };
+    server.HostKey = publicKey("host_key").section(' ', 0, 1);
+    server.OtherKey = publicKey("other_key").section(' ', 0, 1);
+    if (more.contains("client_key")) {
+        server.ClientKeyFile = dir + "/client_key";
+        WriteWholeFile(dir + "/authorized_keys", (publicKey("client_key") + '\n').toUtf8());
+    }
+    QProcess print;
+    print.start("ssh-keygen", {"-l", "-E", "sha256", "-f", dir + "/host_key.pub"});
+    print.waitForFinished(30000);
+    server.HostKeyFingerprint = QString::fromUtf8(print.readAll()).section(' ', 1, 1);
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<TFtpTestServer> StartSshd(const QString &root)
+{
+    TVars vars;
+    auto server = MakeServer("sshd", root, false, false, vars);
+    if (!server || !MakeSshKeys(*server, {"client_key", "other_key"}))
+        return nullptr;
+    const passwd *user = ::getpwuid(::getuid());
+    server->User = user ? QString::fromLocal8Bit(user->pw_name) : QString();
+    server->Password.clear();
+    server->RemoteBase = server->Root;
+    // The privilege separation folder the packaged service would make.
+    ::mkdir("/run/sshd", 0755);
+    vars << TVars{{"{user}", server->User}};
+    return Launch(std::move(server),
+                  {.Command = "/usr/sbin/sshd -D -e -f {dir}/sshd.conf -p {port}",
+                   .Config = "sshd.conf",
+                   .Greeting = false},
+                  vars);
+}
+
+std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth)
+{
+    TVars vars;
+    auto server = MakeServer("asyncssh", {}, false, false, vars);
+    if (!server || !MakeSshKeys(*server))
+        return nullptr;
+    return Launch(std::move(server),
+                  {.Command = "/usr/bin/python3 " + SupportFile("sftpd.py")
+                              + " --port {port} --root {root} --host-key {dir}/host_key --auth "
+                              + auth + " --user " + server->User + " --password "
+                              + server->Password,
+                   .Greeting = false},
+                  vars);
+}
+
+void UseSshdKeys(const TFtpTestServer &server)
+{
+    const QString ssh = QDir::homePath() + "/.ssh";
+    QDir().mkpath(ssh);
+    QFile::remove(ssh + "/id_ed25519");
+    if (!server.ClientKeyFile.isEmpty())
+        QFile::copy(server.ClientKeyFile, ssh + "/id_ed25519");
+    QFile::setPermissions(ssh + "/id_ed25519", QFile::ReadOwner | QFile::WriteOwner);
+    WriteWholeFile(ssh + "/known_hosts", KnownHostsLine(server, server.HostKey).toUtf8());
+}
+
+QString KnownHostsLine(const TFtpTestServer &server, const QString &key)
+{
+    return QString("[%1]:%2 %3\n").arg(server.Host).arg(server.Port).arg(key);
 }
 
 std::unique_ptr<TTestProcess> StartMicrosocks()

@@ -40,6 +40,10 @@ public:
     QString RemoteBase; // the server folder tests work in: "/" for local servers
     QString CommandLog;
     QString CertificateFile, CertificateFingerprint; // with TLS: see TTestCertificate
+    // sshd: its host key ("ssh-ed25519 AAAA...", "SHA256:..."), and a key of another client that
+    // it does not accept, as a stand-in for a changed host key.
+    QString HostKey, HostKeyFingerprint, OtherKey;
+    QString ClientKeyFile; // sshd: the private key it accepts for User
 
     QString LocalPath(const QString &remotePath) const; // Root + remotePath relative to "/"
     // The commands received, one per line as sent ("STOR a.txt", "PASS <password>"), each
@@ -105,6 +109,18 @@ std::unique_ptr<TFtpTestServer> StartPureFtpd(const QString &root = {},
 // failure as well when malformed.
 std::unique_ptr<TFtpTestServer> ServerFromUrl();
 
+// OpenSSH's sshd in the foreground, SFTP only, for the user running the tests with key
+// authentication; the login folder (RemoteBase) is Root.
+std::unique_ptr<TFtpTestServer> StartSshd(const QString &root = {});
+// A scripted SFTP server (asyncssh) serving Root as "/" that takes User and Password by `auth`,
+// "password" or "keyboard-interactive", which sshd here cannot without the machine's accounts.
+std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth);
+// Makes the server's client key (if any) ~/.ssh/id_ed25519 and its host key alone
+// ~/.ssh/known_hosts, in the test's home.
+void UseSshdKeys(const TFtpTestServer &server);
+// A known_hosts line for the server's port holding `key` ("ssh-ed25519 AAAA...").
+QString KnownHostsLine(const TFtpTestServer &server, const QString &key);
+
 std::unique_ptr<TTestProcess> StartMicrosocks(); // SOCKS 5, no authentication
 // SOCKS 4 only: a SOCKS 5 CONNECT is refused with reply 2 (not allowed by ruleset).
 std::unique_ptr<TTestProcess> StartDante();
@@ -112,7 +128,8 @@ std::unique_ptr<TTestProcess> StartDante();
 std::unique_ptr<TTestProcess> StartFtpProxy();
 
 class TFtp;
-// Points `ftp` at the server (or at `via` in front of it) with its login, passive, 10 s time-out.
+// Points `ftp` at the server (or at `via` in front of it) with its login, passive, 10 s time-out;
+// for SFTP servers, with UseSshdKeys.
 void ConfigureFor(TFtp &ftp, const TFtpTestServer &server, const TTestProcess *via = nullptr);
 
 bool ProcessAlive(qint64 pid);         // exists and is not a zombie

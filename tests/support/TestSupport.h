@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
+#include <thread>
 
 // Readable failure messages for Qt strings (and, through them, string lists).
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -32,6 +35,21 @@ template <class E, class F> QString ErrorOf(F &&call)
     }
     ADD_FAILURE() << "nothing was thrown";
     return {};
+}
+
+// Runs `call`, which must fail with E "Operation aborted" once another thread has called
+// `target.Abort()` 300 ms in; returns the milliseconds from Abort to the failure.
+template <class E, class T, class F> qint64 AbortedAfter(T &target, F &&call)
+{
+    QElapsedTimer timer;
+    timer.start();
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        target.Abort();
+    });
+    EXPECT_EQ(ErrorOf<E>(call), "Operation aborted");
+    aborter.join();
+    return timer.elapsed() - 300;
 }
 
 // Full-disk tests. In a test body, RUN_ON_TINY_DISK() runs the test again, as root, inside a
