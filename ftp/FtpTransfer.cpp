@@ -3,6 +3,7 @@
 #include "ftp/FtpSession.h"
 
 #include "ftp/FtpListParser.h"
+#include "ftp/FtpProgress.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -496,12 +497,7 @@ QByteArray TFtpSession::FetchListing(const QString &command)
 
 void TFtpSession::Progress(qint64 bytes)
 {
-    if (m_remaining < 0)
-        return;
-    m_remaining -= bytes;
-    const qint64 reported = m_remaining < 0 ? bytes + m_remaining : bytes;
-    if (m_owner.OnProgress)
-        m_owner.OnProgress(&m_owner, reported);
+    ReportTransferProgress(m_owner, m_remaining, bytes);
 }
 
 void TFtpSession::RequestEvent(qint64 bytes)

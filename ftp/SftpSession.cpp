@@ -1,5 +1,7 @@
 #include "ftp/SftpSession.h"
 
+#include "ftp/FtpProgress.h"
+
 #include "ftp/FtpListParser.h"
 #include "ftp/FtpProxy.h"
 
@@ -216,12 +218,7 @@ void TSftpSession::Request(const QString &line)
 
 void TSftpSession::Progress(qint64 bytes)
 {
-    if (m_remaining < 0)
-        return;
-    m_remaining -= bytes;
-    const qint64 reported = m_remaining < 0 ? bytes + m_remaining : bytes;
-    if (m_owner.OnProgress)
-        m_owner.OnProgress(&m_owner, reported);
+    ReportTransferProgress(m_owner, m_remaining, bytes);
 }
 
 // --- connecting -------------------------------------------------------------------------------
