@@ -21,6 +21,12 @@ void TPublishOperator::ServerScan()
         const QString text = QStringLiteral("scaning of the server folders");
         SetStatusText(text);
         AddLog(0, text);
+        // A site with subfolders keeps every session busy: they log in while the root is listed.
+        bool folders = false;
+        for (int i = 1; i < FileList->Count() && !folders; ++i)
+            folders = FileList->Items(i)->IsFolder;
+        if (folders)
+            Pool().Open(m_connections);
         ScanServerFolders(FileList->RemoteRoot);
         const TServerCounts counts = CountServer();
         const QString size = counts.Size > 0
