@@ -66,6 +66,7 @@ TFtp::~TFtp()
     // The owner's handlers may already be half gone.
     OnProgress = nullptr;
     OnCommand = nullptr;
+    OnReply = nullptr;
     OnSkippedEntry = nullptr;
     OnUnreadLines = nullptr;
     Disconnect();
@@ -73,7 +74,7 @@ TFtp::~TFtp()
 
 bool TFtp::Connected() const
 {
-    return m_useSftp ? m_sftp->Connected() : m_session->Connected();
+    return Use([&](auto &session) { return session.Connected(); });
 }
 
 bool TFtp::Encrypted() const
@@ -100,7 +101,7 @@ QString TFtp::SecurityText() const
 
 bool TFtp::Lost() const
 {
-    return m_useSftp ? m_sftp->Lost() : m_session->Lost();
+    return Use([&](auto &session) { return session.Lost(); });
 }
 
 void TFtp::Connect()
@@ -110,10 +111,7 @@ void TFtp::Connect()
     if (sftp != m_useSftp)
         Disconnect();
     m_useSftp = sftp;
-    if (m_useSftp)
-        m_sftp->Connect();
-    else
-        m_session->Connect();
+    Use([](auto &session) { session.Connect(); });
 }
 
 void TFtp::Disconnect()
@@ -124,23 +122,17 @@ void TFtp::Disconnect()
 
 QString TFtp::GetCurrentDir()
 {
-    return m_useSftp ? m_sftp->GetCurrentDir() : m_session->GetCurrentDir();
+    return Use([&](auto &session) { return session.GetCurrentDir(); });
 }
 
 void TFtp::SetCurrentDir(const QString &path)
 {
-    if (m_useSftp)
-        m_sftp->SetCurrentDir(path);
-    else
-        m_session->SetCurrentDir(path);
+    Use([&](auto &session) { session.SetCurrentDir(path); });
 }
 
 void TFtp::FindFiles(const QString &path, TFtpFileList &list)
 {
-    if (m_useSftp)
-        m_sftp->FindFiles(path, list);
-    else
-        m_session->FindFiles(path, list);
+    Use([&](auto &session) { session.FindFiles(path, list); });
 }
 
 void TFtp::GetFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 size)
@@ -161,34 +153,22 @@ void TFtp::PutFile(const QString &remoteName, const QString &localName, bool asA
 
 void TFtp::RenameFile(const QString &oldName, const QString &newName)
 {
-    if (m_useSftp)
-        m_sftp->RenameFile(oldName, newName);
-    else
-        m_session->RenameFile(oldName, newName);
+    Use([&](auto &session) { session.RenameFile(oldName, newName); });
 }
 
 void TFtp::DeleteFile(const QString &name)
 {
-    if (m_useSftp)
-        m_sftp->DeleteFile(name);
-    else
-        m_session->DeleteFile(name);
+    Use([&](auto &session) { session.DeleteFile(name); });
 }
 
 void TFtp::CreateDir(const QString &name)
 {
-    if (m_useSftp)
-        m_sftp->CreateDir(name);
-    else
-        m_session->CreateDir(name);
+    Use([&](auto &session) { session.CreateDir(name); });
 }
 
 void TFtp::CreateDirs(const QStringList &names, QStringList &refusals)
 {
-    if (m_useSftp)
-        m_sftp->CreateDirs(names, refusals);
-    else
-        m_session->CreateDirs(names, refusals);
+    Use([&](auto &session) { session.CreateDirs(names, refusals); });
 }
 
 bool TFtp::HasPrefetchedPassive() const
@@ -204,18 +184,12 @@ void TFtp::ReleasePassive()
 
 void TFtp::RemoveDir(const QString &name)
 {
-    if (m_useSftp)
-        m_sftp->RemoveDir(name);
-    else
-        m_session->RemoveDir(name);
+    Use([&](auto &session) { session.RemoveDir(name); });
 }
 
 void TFtp::Chmod(const QString &fileName, const QString &mode)
 {
-    if (m_useSftp)
-        m_sftp->Chmod(fileName, mode);
-    else
-        m_session->Chmod(fileName, mode);
+    Use([&](auto &session) { session.Chmod(fileName, mode); });
 }
 
 void TFtp::Abort()
@@ -226,5 +200,5 @@ void TFtp::Abort()
 
 TFtp::TStats TFtp::Stats() const
 {
-    return m_useSftp ? m_sftp->Stats() : m_session->Stats();
+    return Use([&](auto &session) { return session.Stats(); });
 }

@@ -211,6 +211,12 @@ public:
     std::function<void(int count, const QString &firstLine)> OnUnreadLines;
 
 private:
+    // Calls `call` with the session of the protocol in use.
+    template <typename TCall> decltype(auto) Use(TCall &&call) const
+    {
+        return m_useSftp ? call(*m_sftp) : call(*m_session);
+    }
+
     std::unique_ptr<TFtpSession> m_session;
     std::unique_ptr<TSftpSession> m_sftp;
     bool m_useSftp = false; // the protocol of the last Connect
