@@ -57,7 +57,7 @@ int NewCommand(TArguments &args)
     try {
         const QString refusal = FillNewProject(project, args.New);
         if (!refusal.isEmpty()) {
-            WriteErr(refusal + QLatin1Char('\n'));
+            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(refusal));
             return esUsage;
         }
     } catch (const EStoreError &error) {
