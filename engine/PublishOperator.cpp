@@ -354,7 +354,8 @@ void TPublishOperator::ConnectStep()
     Ftp.Protocol = project.Nodes(QStringLiteral("Protocol"))->AsString(); // "" is ftp
     Ftp.ServerName = project.Nodes(QStringLiteral("Host"))->AsString().trimmed();
     quint16 port = 21; // checked before the operation started
-    ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port);
+    ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port,
+              DefaultPort(ProjectProtocol(project)));
     Ftp.ServerPort = port;
     bool ok = false;
     qint64 timeout = project.Nodes(QStringLiteral("Timeout"))->AsString().trimmed().toLongLong(&ok);
@@ -373,6 +374,9 @@ void TPublishOperator::ConnectStep()
     Ftp.VerifyStoredSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
     Ftp.OnCommand = OnCommand;
     Ftp.OnReply = OnReply;
+    Ftp.OnPassphrase = [this](const QString &keyFile, int attempt, QString &passphrase) {
+        return Passphrase(keyFile, attempt, passphrase);
+    };
 
     const QString text = QStringLiteral("connecting to ") + Ftp.ServerName
                          + QStringLiteral(" port ") + QString::number(Ftp.ServerPort);
@@ -444,6 +448,34 @@ void TPublishOperator::LogIn()
         Ftp.ExpectTls = true;
         SetProjectTlsOffered(*Project);
     }
+}
+
+bool TPublishOperator::Passphrase(const QString &keyFile, int attempt, QString &passphrase)
+{
+    std::lock_guard lock(m_passphraseMutex);
+    if (attempt == 0 && m_passphrases.contains(keyFile)) {
+        passphrase = m_passphrases.value(keyFile);
+        return true;
+    }
+    // Called inside a blocking connect (Remote): the worker holds no lock the front end needs.
+    if (QThread::currentThread() != this || m_abandoned)
+        return false;
+    bool given = false;
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            if (m_abandoned || m_ended)
+                return;
+            try {
+                given = m_frontEnd->AskPassphrase(keyFile, passphrase);
+            } catch (...) {
+                // A front end's fault must not unwind through the event loop.
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (given)
+        m_passphrases.insert(keyFile, passphrase);
+    return given;
 }
 
 void TPublishOperator::EnsureConnected()

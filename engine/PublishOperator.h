@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMutex>
 #include <QPointer>
 #include <QSet>
@@ -80,6 +81,14 @@ public:
     virtual bool AllowPlainLogin(const QString &text)
     {
         Q_UNUSED(text);
+        return false;
+    }
+    // SFTP: the key file in ~/.ssh is encrypted and the project's password does not open it:
+    // true with its passphrase. A front end that cannot ask refuses and the key is passed by.
+    virtual bool AskPassphrase(const QString &keyFile, QString &passphrase)
+    {
+        Q_UNUSED(keyFile);
+        Q_UNUSED(passphrase);
         return false;
     }
 
@@ -192,6 +201,8 @@ private:
     std::mutex m_poolMutex;
     std::unique_ptr<TSessionPool> m_pool;
     TFtp::TStats m_extraStats;
+    std::mutex m_passphraseMutex;
+    QHash<QString, QString> m_passphrases; // by key file: what opened it
 
     // The settings' transfer masks, compiled at the start of the operation.
     std::optional<TMaskList> m_textFiles;
@@ -230,6 +241,9 @@ private:
     void Refresh();
     void ConnectStep();
     void LogIn(); // Connect, asking about a certificate that does not verify or a lost TLS
+    // TFtp::OnPassphrase of every session: only the worker asks the front end; the other
+    // sessions take the answer it was given.
+    bool Passphrase(const QString &keyFile, int attempt, QString &passphrase);
     void EnsureConnected();
     // fileBytes: what the file of the last log line has moved; -1 when it is not moving.
     void ProgressReport(qint64 bytes, qint64 fileBytes);

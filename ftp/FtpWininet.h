@@ -153,6 +153,10 @@ public:
     // After a rename, ask for the next data connection's port in the same write: set by callers
     // that have more transfers to come. A port left unused goes back with ReleasePassive.
     bool PrefetchPassive = false;
+    // SFTP: a key file in ~/.ssh is encrypted and the password does not open it. Called on the
+    // connecting thread with the try (0 first; more after a wrong passphrase); true with the
+    // passphrase, false to pass the key by.
+    std::function<bool(const QString &keyFile, int attempt, QString &passphrase)> OnPassphrase;
     // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 

@@ -29,6 +29,33 @@ constexpr int ReadsInFlight = 16;
 // messages up to 256 KiB, so one write request carries more there.
 constexpr qint64 LargeWriteChunk = 192 * 1024;
 
+// A passphrase question for libssh's callback: the owner's OnPassphrase answers it.
+struct TPassphraseQuestion
+{
+    TFtp &Owner;
+    QString File;
+    int Attempt = 0;
+    bool Asked = false;
+    bool Refused = false; // no passphrase given: the key is passed by
+};
+
+int AskPassphrase(const char *, char *buffer, size_t length, int, int, void *userdata)
+{
+    auto *question = static_cast<TPassphraseQuestion *>(userdata);
+    question->Asked = true;
+    QString passphrase;
+    question->Refused
+        = !question->Owner.OnPassphrase
+          || !question->Owner.OnPassphrase(question->File, question->Attempt, passphrase);
+    if (question->Refused)
+        return -1;
+    const QByteArray bytes = passphrase.toUtf8();
+    if (size_t(bytes.size()) >= length)
+        return -1;
+    qstrncpy(buffer, bytes.constData(), length);
+    return 0;
+}
+
 QString LostText()
 {
     return QStringLiteral("Connection to the server lost");
@@ -335,12 +362,24 @@ void TSftpSession::Authenticate()
         }
         for (const char *name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
             const QString file = QDir::homePath() + QStringLiteral("/.ssh/") + QLatin1String(name);
+            const QByteArray path = QFile::encodeName(file);
             ssh_key key = nullptr;
-            if (!QFile::exists(file)
-                || ssh_pki_import_privkey_file(QFile::encodeName(file).constData(),
-                                               password.isEmpty() ? nullptr : password.constData(),
-                                               nullptr, nullptr, &key)
-                       != SSH_OK)
+            if (!QFile::exists(file))
+                continue;
+            int imported = password.isEmpty()
+                               ? SSH_ERROR
+                               : ssh_pki_import_privkey_file(path.constData(), password.constData(),
+                                                             nullptr, nullptr, &key);
+            // libssh asks for a passphrase only when the key is encrypted.
+            TPassphraseQuestion question{m_owner, file};
+            for (; imported != SSH_OK && question.Attempt < 3; ++question.Attempt) {
+                question.Asked = false;
+                imported = ssh_pki_import_privkey_file(path.constData(), nullptr, AskPassphrase,
+                                                       &question, &key);
+                if (!question.Asked || question.Refused)
+                    break;
+            }
+            if (imported != SSH_OK)
                 continue;
             tried << QStringLiteral("~/.ssh/") + QLatin1String(name);
             const int rc = ssh_userauth_publickey(m_ssh, nullptr, key);

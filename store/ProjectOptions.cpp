@@ -32,6 +32,19 @@ QString ProjectEncryption(TProject &project)
                : QStringLiteral("off");
 }
 
+QString ProjectProtocol(TProject &project)
+{
+    return project.Nodes(QStringLiteral("Protocol"))->AsString().trimmed().toLower()
+                   == QLatin1String("sftp")
+               ? QStringLiteral("sftp")
+               : QStringLiteral("ftp");
+}
+
+quint16 DefaultPort(const QString &protocol)
+{
+    return protocol == QLatin1String("sftp") ? 22 : 21;
+}
+
 namespace {
 const QString TlsOfferedKey = QStringLiteral("TlsOffered");
 
@@ -76,6 +89,7 @@ void TProjectOptions::Load(TProject &project)
     IgnoreHiddenFiles = project.Nodes(QStringLiteral("IgnoreHiddenFiles"))->AsBoolean();
     Connections = ProjectConnections(project);
     Encryption = ProjectEncryption(project);
+    Protocol = ProjectProtocol(project);
 
     Ignore.clear();
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
@@ -118,6 +132,11 @@ void TProjectOptions::Save(TProject &project) const
     project.Nodes(QStringLiteral("Connections"))
         ->SetAsInteger(qBound(1, Connections, MaxConnections));
     project.Nodes(QStringLiteral("Encryption"))->SetAsString(Encryption);
+    // Written for SFTP only: an FTP project's file stays as it was before the key existed.
+    if (Protocol == QLatin1String("sftp"))
+        project.Nodes(QStringLiteral("Protocol"))->SetAsString(Protocol);
+    else if (const int index = project.IndexOf(QStringLiteral("Protocol")); index >= 0)
+        project.Delete(index);
 
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
     filters->Clear();
@@ -131,11 +150,11 @@ void TProjectOptions::Save(TProject &project) const
 
 const char *const PortRefusal = "Port must be a number from 1 to 65535";
 
-bool ParsePort(const QString &text, quint16 &port)
+bool ParsePort(const QString &text, quint16 &port, quint16 blank)
 {
     const QStringView digits = TrimBlanks(text);
     if (digits.isEmpty()) {
-        port = 21;
+        port = blank;
         return true;
     }
     if (digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), IsAsciiDigit))
@@ -232,6 +251,7 @@ const std::vector<TOptionField> &OptionFields()
     static const std::vector<TOptionField> fields = {
         {"path", &O::Path},
         {"include-subfolders", nullptr, &O::IncSubDirs},
+        {"protocol", &O::Protocol},
         {"host", &O::Host},
         {"port", &O::Port},
         {"user", &O::User},
@@ -340,6 +360,13 @@ QString SetProjectOption(TProjectOptions &options, const QString &name, const QS
                 && value != QLatin1String("implicit") && value != QLatin1String("off"))
                 return refused(QStringLiteral("give require, auto, implicit or off"));
             options.Encryption = value;
+        } else if (field->Text == &TProjectOptions::Protocol) {
+            if (value != QLatin1String("ftp") && value != QLatin1String("sftp"))
+                return refused(QStringLiteral("give ftp or sftp"));
+            // The port follows when it holds the other protocol's default, as in the dialog.
+            if (TrimBlanks(options.Port) == QString::number(DefaultPort(options.Protocol)))
+                options.Port = QString::number(DefaultPort(value));
+            options.Protocol = value;
         } else if (field->Text == &TProjectOptions::Timeout) {
             int seconds = 0;
             if (!ParseNumberField(value, TimeoutField, seconds))

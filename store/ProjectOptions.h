@@ -30,6 +30,7 @@ struct TProjectOptions
     bool IgnoreHiddenFiles = false;
     int Connections = 1;
     QString Encryption = QStringLiteral("off"); // "require", "auto", "implicit" or "off"
+    QString Protocol = QStringLiteral("ftp");   // or "sftp"
     // Masks of the ignore entries ("Filters" children whose options hold "no"), in stored
     // order, without texts that differ only in case.
     QStringList Ignore;
@@ -50,6 +51,12 @@ int ProjectConnections(TProject &project); // 1 to MaxConnections
 // byte, as on port 990) or "off". A project from before
 // the option has no "Encryption" and connects as it did; new projects start with "auto".
 QString ProjectEncryption(TProject &project);
+// "ftp" or "sftp". A project from before SFTP has no "Protocol" and is FTP; an FTP project's
+// file keeps no such key, so it stays as it was.
+QString ProjectProtocol(TProject &project);
+// The port a blank "Port" means: 22 for "sftp", else 21.
+quint16 DefaultPort(const QString &protocol);
+
 // Whether the server has been seen to offer TLS ("TlsOffered", written at the first TLS
 // connection) or a certificate is trusted for it: "auto" then refuses a server without TLS
 // rather than sending the password in clear. A file without either connects as before.
@@ -58,9 +65,9 @@ void SetProjectTlsOffered(TProject &project);
 
 enum class TOptionsField { None, Path, Host, Port, User };
 
-// A port as typed or stored: blank (the FTP default 21) or a decimal number from 1 to 65535,
-// blanks around it allowed. False for anything else ("abc", "99999", "1e10", "-21").
-bool ParsePort(const QString &text, quint16 &port);
+// A port as typed or stored: blank (`blank`, the protocol's default) or a decimal number from 1
+// to 65535, blanks around it allowed. False for anything else ("abc", "99999", "1e10", "-21").
+bool ParsePort(const QString &text, quint16 &port, quint16 blank = 21);
 extern const char *const PortRefusal; // "Port must be a number from 1 to 65535"
 // The refusal of a stored port: names the key and the value.
 QString StoredPortRefusal(const QString &value);

@@ -90,6 +90,9 @@ int main(int argc, char **argv)
                 modal->findChild<QTabWidget *>("PageControl")->setCurrentIndex(page);
             });
     }
+    project.Nodes("Protocol")->SetAsString("sftp");
+    project.Nodes("Port")->SetAsString("22");
+    Capture("options-main-sftp", [&project] { TfrmOptions().Execute(project); });
     Capture("project-organizer", [&open] { OrganizeProjects(open); });
     Capture("masks-editor", [] {
         QStringList masks{"*.htm", "*.html", "*.css", "*.js", "*.txt", "*.xml"};

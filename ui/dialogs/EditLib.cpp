@@ -292,15 +292,27 @@ QString Encryption(const QComboBox *box)
 
 bool AskTrustCertificate(const TCertificateInfo &certificate, const QString &scope, QWidget *parent)
 {
+    // An SSH host key comes with its fingerprint as ssh prints it; a Yes puts it in known_hosts,
+    // where every SSH program finds it.
+    const bool hostKey = certificate.Fingerprint.startsWith(QLatin1String("SHA256:"));
     QMessageBox box(
         QMessageBox::Warning, QStringLiteral("Zandrel"),
-        QStringLiteral("The server's certificate does not verify. Trust it for %1?").arg(scope),
+        hostKey ? QStringLiteral("The server's host key is unknown: it is not in "
+                                 "~/.ssh/known_hosts. Trust it?")
+                : QStringLiteral("The server's certificate does not verify. Trust it for %1?")
+                      .arg(scope),
         QMessageBox::Yes | QMessageBox::No, parent);
     box.setObjectName(QStringLiteral("TrustCertificateBox"));
-    box.setInformativeText(certificate.Details()
-                           + QStringLiteral("\n\nTrust it only if you know this is your "
-                                            "server's certificate (compare the fingerprint with "
-                                            "the one your hosting provider gives)."));
+    box.setInformativeText(
+        hostKey ? QStringLiteral("Server: %1\nKey type: %2\nSHA-256 fingerprint: %3\n\nTrust it "
+                                 "only if you know this is your server's key (compare the "
+                                 "fingerprint with the one your hosting provider gives). Yes "
+                                 "adds it to ~/.ssh/known_hosts.")
+                      .arg(certificate.Subject, certificate.Issuer, certificate.Fingerprint)
+                : certificate.Details()
+                      + QStringLiteral("\n\nTrust it only if you know this is your "
+                                       "server's certificate (compare the fingerprint with "
+                                       "the one your hosting provider gives)."));
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

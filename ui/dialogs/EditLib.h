@@ -130,8 +130,8 @@ void SetEncryption(QComboBox *box, const QString &mode);
 QString Encryption(const QComboBox *box);
 
 struct TCertificateInfo;
-// Shows what a certificate that does not verify says and asks whether to trust it; No is the
-// default.
+// Shows what a certificate that does not verify says, or an SSH host key that known_hosts lacks
+// (its fingerprint "SHA256:..."), and asks whether to trust it; No is the default.
 bool AskTrustCertificate(const TCertificateInfo &certificate, const QString &scope,
                          QWidget *parent);
 // The server stopped offering TLS (`text` says so): Yes sends the login in clear this once.

@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -120,6 +121,9 @@ QWidget *TfrmOptions::NewMainPage()
     localGrid->setColumnStretch(1, 1);
 
     auto *server = Named(new QGroupBox(QStringLiteral(" Target FTP Server "), page), "gbxServer");
+    cbxProtocol = Named(new QComboBox(server), "cbxProtocol");
+    cbxProtocol->addItem(QStringLiteral("FTP"), QStringLiteral("ftp"));
+    cbxProtocol->addItem(QStringLiteral("SFTP (SSH)"), QStringLiteral("sftp"));
     edtHost = Named(new QLineEdit(server), "edtHost");
     edtPort = Named(new QLineEdit(server), "edtPort");
     edtPort->setMaxLength(6);
@@ -140,6 +144,8 @@ QWidget *TfrmOptions::NewMainPage()
     serverGrid->addWidget(NewLabel(QStringLiteral("H&ost"), edtHost, server), 0, 0);
     auto *hostRow = new QHBoxLayout;
     hostRow->addWidget(edtHost, 1);
+    hostRow->addWidget(NewLabel(QStringLiteral("Proto&col"), cbxProtocol, server));
+    hostRow->addWidget(cbxProtocol);
     hostRow->addWidget(NewLabel(QStringLiteral("Po&rt"), edtPort, server));
     hostRow->addWidget(edtPort);
     serverGrid->addLayout(hostRow, 0, 1, 1, 2);
@@ -165,7 +171,8 @@ QWidget *TfrmOptions::NewMainPage()
     setTabOrder(edtPath, btnBrowse);
     setTabOrder(btnBrowse, cbxIncludeSubDirs);
     setTabOrder(cbxIncludeSubDirs, edtHost);
-    setTabOrder(edtHost, edtPort);
+    setTabOrder(edtHost, cbxProtocol);
+    setTabOrder(cbxProtocol, edtPort);
     setTabOrder(edtPort, edtUser);
     setTabOrder(edtUser, edtPass);
     setTabOrder(edtPass, edtInitDir);
@@ -178,7 +185,8 @@ QWidget *TfrmOptions::NewMainPage()
     connect(btnBrowse, &QPushButton::clicked, this, &TfrmOptions::btnBrowseClick);
     connect(btnFtpBrowse, &QPushButton::clicked, this, &TfrmOptions::btnFtpBrowseClick);
     connect(btnFirewallSettings, &QPushButton::clicked, this,
-            [this] { EditFirewallSettings(this); });
+            [this] { EditFirewallSettings(this, Sftp()); });
+    connect(cbxProtocol, &QComboBox::currentIndexChanged, this, &TfrmOptions::ProtocolChanged);
     connect(edtHost, &QLineEdit::textChanged, this, &TfrmOptions::UpdateControls);
     connect(edtUser, &QLineEdit::textChanged, this, &TfrmOptions::UpdateControls);
     connect(cbxProxy, &QCheckBox::toggled, this, &TfrmOptions::UpdateControls);
@@ -343,6 +351,11 @@ void TfrmOptions::LoadFromProject()
     edtConnections->setValue(options.Connections);
     cbxPassive->setChecked(options.Passive);
     SetEncryption(cbxEncryption, options.Encryption);
+    {
+        // Loading is no switch: the stored port stays as it is.
+        const QSignalBlocker quiet(cbxProtocol);
+        cbxProtocol->setCurrentIndex(qMax(0, cbxProtocol->findData(options.Protocol)));
+    }
     cbxProxy->setChecked(options.Proxy);
     cbxSaveLog->setChecked(options.SaveLog);
     edtLogFile->setText(options.LogFile);
@@ -377,6 +390,7 @@ TProjectOptions TfrmOptions::ControlsToOptions() const
     options.Connections = edtConnections->value();
     options.Passive = cbxPassive->isChecked();
     options.Encryption = Encryption(cbxEncryption);
+    options.Protocol = cbxProtocol->currentData().toString();
     options.Proxy = cbxProxy->isChecked();
     options.SaveLog = cbxSaveLog->isChecked();
     options.LogFile = edtLogFile->text();
@@ -397,9 +411,27 @@ void TfrmOptions::SaveToProject()
     ControlsToOptions().Save(*m_project);
 }
 
+bool TfrmOptions::Sftp() const
+{
+    return cbxProtocol->currentData().toString() == QLatin1String("sftp");
+}
+
+void TfrmOptions::ProtocolChanged()
+{
+    // A port that holds the other protocol's default moves to this one's; any other stays.
+    const quint16 now = DefaultPort(cbxProtocol->currentData().toString());
+    const quint16 other = now == 22 ? 21 : 22;
+    if (TrimBlanks(edtPort->text()) == QString::number(other))
+        edtPort->setText(QString::number(now));
+    UpdateControls();
+}
+
 void TfrmOptions::UpdateControls()
 {
     btnFtpBrowse->setEnabled(!edtHost->text().isEmpty() && !edtUser->text().isEmpty());
+    // Passive mode and TLS are FTP's own; a SOCKS proxy serves both protocols.
+    cbxPassive->setEnabled(!Sftp());
+    cbxEncryption->setEnabled(!Sftp());
     const bool selected = !lvwIgnore->selectedItems().isEmpty();
     btnEditIgnore->setEnabled(selected);
     btnDeleteIgnore->setEnabled(selected);
@@ -447,7 +479,7 @@ void TfrmOptions::btnBrowseClick()
 void TfrmOptions::btnFtpBrowseClick()
 {
     quint16 port = 0;
-    if (!ParsePort(edtPort->text(), port)) {
+    if (!ParsePort(edtPort->text(), port, DefaultPort(cbxProtocol->currentData().toString()))) {
         QMessageBox::warning(this, windowTitle(), QString::fromLatin1(PortRefusal));
         edtPort->setFocus();
         return;

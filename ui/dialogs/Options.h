@@ -52,6 +52,7 @@ public:
     QLineEdit *edtPath;
     QPushButton *btnBrowse;
     QCheckBox *cbxIncludeSubDirs;
+    QComboBox *cbxProtocol;
     QLineEdit *edtHost;
     QLineEdit *edtPort;
     QLineEdit *edtUser;
@@ -97,6 +98,8 @@ private:
     QWidget *NewSettingsPage();
     TProjectOptions ControlsToOptions() const;
     bool EditingIgnoreRow() const;
+    bool Sftp() const;
+    void ProtocolChanged();
 
     TProject *m_project = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "ui/dialogs/PassDlg.h"
 
 #include "store/PrjCls.h"
+#include "store/ProjectOptions.h"
 #include "ui/dialogs/EditLib.h"
 
 #include <QDialogButtonBox>
@@ -39,22 +40,42 @@ TfrmPasswordDlg::TfrmPasswordDlg(QWidget *parent)
 
 void TfrmPasswordDlg::SetServer(const QString &user, const QString &host, int port)
 {
-    // "user at host", the port only when it is not FTP's own.
+    // "user at host", and the port when one is given.
     QString server = host.trimmed();
-    if (port > 0 && port != 21)
+    if (port > 0)
         server += QStringLiteral(":%1").arg(port);
     lblServer->setText(QStringLiteral("%1 at %2").arg(user, server));
     lblServer->show();
     setWindowTitle(QStringLiteral("Login to %1").arg(server));
 }
 
+bool AskForPassphrase(const QString &keyFile, QString &passphrase, QWidget *parent)
+{
+    TfrmPasswordDlg dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Key passphrase"));
+    dialog.lblText->setText(QStringLiteral("Enter the passphrase of the SSH key"));
+    dialog.lblServer->setText(keyFile);
+    dialog.lblServer->show();
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    passphrase = dialog.edtPassword->text();
+    return true;
+}
+
 bool AskForPassword(QString &password, QWidget *parent, TProject *project)
 {
     TfrmPasswordDlg dialog(parent);
-    if (project)
+    if (project && ProjectProtocol(*project) == QLatin1String("sftp")) {
+        dialog.lblText->setText(QStringLiteral("Enter password for connecting to SFTP server\n"
+                                               "(none for a login with your SSH keys)"));
+    }
+    if (project) {
+        // Its protocol's own port is not shown.
+        const int port = project->Nodes(QStringLiteral("Port"))->AsString().trimmed().toInt();
         dialog.SetServer(project->Nodes(QStringLiteral("User"))->AsString(),
                          project->Nodes(QStringLiteral("Host"))->AsString(),
-                         project->Nodes(QStringLiteral("Port"))->AsString().trimmed().toInt());
+                         port == DefaultPort(ProjectProtocol(*project)) ? 0 : port);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return false;
     password = dialog.edtPassword->text();

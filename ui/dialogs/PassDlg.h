@@ -14,7 +14,7 @@ class TfrmPasswordDlg : public QDialog
 public:
     explicit TfrmPasswordDlg(QWidget *parent = nullptr);
 
-    // Names the login asked for.
+    // Names the login asked for; `port` 0 for none.
     void SetServer(const QString &user, const QString &host, int port);
 
     QLabel *lblText;
@@ -27,3 +27,5 @@ public:
 // True and the typed text in `password` on OK; false and `password` unchanged on Cancel. With
 // `project`, the dialog names its user, server and port.
 bool AskForPassword(QString &password, QWidget *parent = nullptr, TProject *project = nullptr);
+// The same for the passphrase of an SSH key file.
+bool AskForPassphrase(const QString &keyFile, QString &passphrase, QWidget *parent = nullptr);

@@ -119,7 +119,7 @@ bool TfrmProxy::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void EditFirewallSettings(QWidget *parent)
+void EditFirewallSettings(QWidget *parent, bool sftp)
 {
     TfrmProxy dialog(parent);
     TSettings settings;
@@ -132,6 +132,12 @@ void EditFirewallSettings(QWidget *parent)
     dialog.edtSocksProxyHost->setText(settings.SocksHost);
     dialog.edtSocksProxyPort->setText(QString::number(settings.SocksPort));
     dialog.UpdateControls();
+    if (sftp) {
+        dialog.rbnFtpProxy->setEnabled(false);
+        dialog.rbnFtpProxy->setToolTip(QStringLiteral("An FTP proxy cannot carry SFTP"));
+        dialog.edtFtpProxyHost->setEnabled(false);
+        dialog.edtFtpProxyPort->setEnabled(false);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return;
 

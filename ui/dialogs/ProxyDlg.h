@@ -30,5 +30,6 @@ protected:
 };
 
 // Shows the firewall dialog for the current settings and saves them on OK. Both proxies'
-// values are kept; a port that is not a number becomes 21 (FTP) or 1080 (SOCKS).
-void EditFirewallSettings(QWidget *parent = nullptr);
+// values are kept; a port that is not a number becomes 21 (FTP) or 1080 (SOCKS). `sftp`: asked
+// for an SFTP connection, which an FTP proxy cannot carry, so only the SOCKS proxy can be chosen.
+void EditFirewallSettings(QWidget *parent = nullptr, bool sftp = false);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -81,6 +83,8 @@ struct TFtpOperatorShared : std::enable_shared_from_this<TFtpOperatorShared>
     void Status(const QString &text, int percent);
     void Error(const QString &text);
     TReplaceAnswer AskReplace(const TFtpReplaceQuestion &question);
+    QHash<QString, QString> Passphrases; // by key file: what opened it
+    bool AskPassphrase(const QString &keyFile, int attempt, QString &passphrase);
     void CheckDiscarded() const
     {
         if (Discarded)
@@ -428,6 +432,30 @@ TReplaceAnswer TFtpOperatorShared::AskReplace(const TFtpReplaceQuestion &questio
     return *answer;
 }
 
+bool TFtpOperatorShared::AskPassphrase(const QString &keyFile, int attempt, QString &passphrase)
+{
+    // Asked once a session: a new connection tries the answer first.
+    if (attempt == 0 && Passphrases.contains(keyFile)) {
+        passphrase = Passphrases.value(keyFile);
+        return true;
+    }
+    auto answer = std::make_shared<std::optional<QString>>();
+    // Called from inside libssh: nothing may be thrown, a discarded worker gets no answer.
+    const bool delivered = Deliver([keyFile, answer](TFtpOperator *owner) {
+        QString typed;
+        try {
+            if (owner->OnAskPassphrase && owner->OnAskPassphrase(owner, keyFile, typed))
+                *answer = typed;
+        } catch (...) {
+        }
+    });
+    if (!delivered || !answer->has_value())
+        return false;
+    passphrase = **answer;
+    Passphrases.insert(keyFile, passphrase);
+    return true;
+}
+
 // Listings give their dates as UTC fields (MLSD by definition, LIST on vsftpd and pyftpdlib by
 // default); the question shows and compares them as local moments.
 static QDateTime ListedMoment(const QDateTime &listed)
@@ -616,6 +644,9 @@ TFtpOperator::TFtpOperator(QObject *parent)
     // Only downloads report them: a listing simply leaves such entries out.
     m_shared->Ftp.OnSkippedEntry
         = [shared](const QString &name) { shared->SkippedNames.append(name); };
+    m_shared->Ftp.OnPassphrase = [shared](const QString &file, int attempt, QString &passphrase) {
+        return shared->AskPassphrase(file, attempt, passphrase);
+    };
     m_shared->Ftp.OnUnreadLines = [shared](int count, const QString &first) {
         shared->Unread = {count, first};
     };

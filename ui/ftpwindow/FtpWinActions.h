@@ -132,6 +132,10 @@ public:
     // answer. Without a handler the local file is kept.
     std::function<TReplaceAnswer(TFtpOperator *sender, const TFtpReplaceQuestion &question)>
         OnAskReplace;
+    // SFTP: a key file in ~/.ssh is encrypted and the password does not open it; the worker waits
+    // for the answer: true with the passphrase. Without a handler the key is passed by.
+    std::function<bool(TFtpOperator *sender, const QString &keyFile, QString &passphrase)>
+        OnAskPassphrase;
 
 private:
     friend struct TFtpOperatorShared;

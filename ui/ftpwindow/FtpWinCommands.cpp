@@ -2,6 +2,7 @@
 #include "ui/ftpwindow/FtpWindow.h"
 
 #include "engine/FileLib.h"
+#include "store/ProjectOptions.h"
 #include "ui/dialogs/EditLib.h"
 #include "ui/ftpwindow/FtpWinOptions.h"
 
@@ -233,7 +234,9 @@ void TfrmFtpWindow::tbnConnectClick()
             // An unreadable settings file only means the fields start empty.
         }
         if (FConnection.Items(QStringLiteral("ServerPort"))->AsString().isEmpty())
-            FConnection.Items(QStringLiteral("ServerPort"))->SetAsString(QStringLiteral("21"));
+            FConnection.Items(QStringLiteral("ServerPort"))
+                ->SetAsString(QString::number(
+                    DefaultPort(FConnection.Items(QStringLiteral("Protocol"))->AsString())));
     }
     if (!EditConnection(FConnection, this) || FOperator->Busy())
         return;

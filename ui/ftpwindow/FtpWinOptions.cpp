@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace {
@@ -51,7 +52,7 @@ const char *const LastConnectionKey = "\\Software\\morvate\\Zandrel\\FtpConnecti
 // The keyring entry of the last connection's password (one for the window, not per server).
 const char *const LastPasswordId = "ftp-window-last-connection";
 const char *const RememberedTexts[]
-    = {"ServerName", "ServerPort", "UserName", "InitialPath", "Encryption"};
+    = {"ServerName", "ServerPort", "UserName", "InitialPath", "Encryption", "Protocol"};
 const char *const RememberedSwitches[] = {"UsePassive", "UseFirewall"};
 
 TPasswordKeyring *AvailableKeyring()
@@ -70,6 +71,9 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     auto *general = Named(new QGroupBox(QStringLiteral(" General settings "), this),
                           QStringLiteral("gbxGeneral"));
     edtServerName = Named(new QLineEdit(general), QStringLiteral("edtServerName"));
+    cbxProtocol = Named(new QComboBox(general), QStringLiteral("cbxProtocol"));
+    cbxProtocol->addItem(QStringLiteral("FTP"), QStringLiteral("ftp"));
+    cbxProtocol->addItem(QStringLiteral("SFTP"), QStringLiteral("sftp"));
     edtServerPort = Named(new TNaturalEdit(general), QStringLiteral("edtServerPort"));
     edtUserName = Named(new QLineEdit(general), QStringLiteral("edtUserName"));
     edtPassword = Named(new QLineEdit(general), QStringLiteral("edtPassword"));
@@ -92,22 +96,26 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     generalGrid->addWidget(NewLabel(QStringLiteral("lblServerName"), QStringLiteral("&Server name"),
                                     edtServerName, general),
                            0, 0);
+    generalGrid->addWidget(
+        NewLabel(QStringLiteral("lblProtocol"), QStringLiteral("Proto&col"), cbxProtocol, general),
+        0, 1);
     generalGrid->addWidget(NewLabel(QStringLiteral("lblServerPort"), QStringLiteral("Server p&ort"),
                                     edtServerPort, general),
-                           0, 1);
+                           0, 2);
     generalGrid->addWidget(edtServerName, 1, 0);
-    generalGrid->addWidget(edtServerPort, 1, 1);
+    generalGrid->addWidget(cbxProtocol, 1, 1);
+    generalGrid->addWidget(edtServerPort, 1, 2);
     generalGrid->setRowMinimumHeight(2, 4);
     generalGrid->addWidget(
         NewLabel(QStringLiteral("lblUserName"), QStringLiteral("&User name"), edtUserName, general),
         3, 0);
     generalGrid->addWidget(
         NewLabel(QStringLiteral("lblPassword"), QStringLiteral("Pass&word"), edtPassword, general),
-        3, 1);
+        3, 1, 1, 2);
     generalGrid->addWidget(edtUserName, 4, 0);
-    generalGrid->addWidget(edtPassword, 4, 1);
+    generalGrid->addWidget(edtPassword, 4, 1, 1, 2);
     generalGrid->setColumnStretch(0, 3);
-    generalGrid->setColumnStretch(1, 2);
+    generalGrid->setColumnStretch(2, 2);
 
     auto *additionalGrid = new QGridLayout(additional);
     additionalGrid->setVerticalSpacing(4);
@@ -133,7 +141,14 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setMinimumWidth(fontMetrics().averageCharWidth() * 52);
 
-    connect(btnProxy, &QPushButton::clicked, this, [this] { EditFirewallSettings(this); });
+    connect(btnProxy, &QPushButton::clicked, this, [this] { EditFirewallSettings(this, Sftp()); });
+    connect(cbxProtocol, &QComboBox::currentIndexChanged, this, [this] {
+        // A port that holds the other protocol's default moves to this one's; any other stays.
+        const quint16 now = DefaultPort(cbxProtocol->currentData().toString());
+        if (edtServerPort->text().trimmed() == QString::number(now == 22 ? 21 : 22))
+            edtServerPort->SetText(QString::number(now));
+        UpdateControls();
+    });
     // A port that is not a number is refused here, not read as 21 later.
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         quint16 port = 0;
@@ -147,6 +162,17 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
+bool TfrmSettings::Sftp() const
+{
+    return cbxProtocol->currentData().toString() == QLatin1String("sftp");
+}
+
+void TfrmSettings::UpdateControls()
+{
+    cbxUsePassive->setEnabled(!Sftp());
+    cbxEncryption->setEnabled(!Sftp());
+}
+
 bool EditConnection(TProperties &connection, QWidget *parent)
 {
     TfrmSettings dialog(parent);
@@ -158,6 +184,13 @@ bool EditConnection(TProperties &connection, QWidget *parent)
     dialog.cbxUsePassive->setChecked(BooleanOf(connection, QStringLiteral("UsePassive")));
     dialog.cbxUseFirewall->setChecked(BooleanOf(connection, QStringLiteral("UseFirewall")));
     SetEncryption(dialog.cbxEncryption, TextOf(connection, QStringLiteral("Encryption")));
+    {
+        // Loading is no switch: the port stays as it is.
+        const QSignalBlocker quiet(dialog.cbxProtocol);
+        dialog.cbxProtocol->setCurrentIndex(
+            qMax(0, dialog.cbxProtocol->findData(TextOf(connection, QStringLiteral("Protocol")))));
+    }
+    dialog.UpdateControls();
     if (dialog.exec() != QDialog::Accepted)
         return false;
 
@@ -175,6 +208,8 @@ bool EditConnection(TProperties &connection, QWidget *parent)
     connection.Items(QStringLiteral("UseFirewall"))
         ->SetAsBoolean(dialog.cbxUseFirewall->isChecked());
     connection.Items(QStringLiteral("Encryption"))->SetAsString(Encryption(dialog.cbxEncryption));
+    connection.Items(QStringLiteral("Protocol"))
+        ->SetAsString(dialog.cbxProtocol->currentData().toString());
     return true;
 }
 

@@ -19,6 +19,7 @@ public:
     explicit TfrmSettings(QWidget *parent = nullptr);
 
     QLineEdit *edtServerName;
+    QComboBox *cbxProtocol;
     TNaturalEdit *edtServerPort;
     QLineEdit *edtUserName;
     QLineEdit *edtPassword;
@@ -29,13 +30,17 @@ public:
     QPushButton *btnProxy;
     QPushButton *btnOK;
     QPushButton *Cancel;
+
+    bool Sftp() const;
+    // Passive mode and TLS are FTP's own: off for SFTP.
+    void UpdateControls();
 };
 
-// Edits "ServerName", "ServerPort", "UserName", "Password", "InitialPath" (texts, written as
-// typed), "UsePassive", "UseFirewall" (booleans) and "Encryption" ("auto", "require", "implicit"
-// or "off"; missing means off) of `connection`; writes them on OK only. Another server or port
-// clears "ExpectTls" (a server known to offer TLS).
-// True exactly when OK was chosen.
+// Edits "Protocol" ("ftp" or "sftp"; missing means ftp), "ServerName", "ServerPort", "UserName",
+// "Password", "InitialPath" (texts, written as typed), "UsePassive", "UseFirewall" (booleans) and
+// "Encryption" ("auto", "require", "implicit" or "off"; missing means off) of `connection`; writes
+// them on OK only. Another server or port clears "ExpectTls" (a server known to offer TLS). True
+// exactly when OK was chosen.
 bool EditConnection(TProperties &connection, QWidget *parent = nullptr);
 
 // The connection the window's Connect button last went to: every setting above but the password

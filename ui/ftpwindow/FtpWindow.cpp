@@ -7,6 +7,7 @@
 #include "store/Settings.h"
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/FormKeeper.h"
+#include "ui/dialogs/PassDlg.h"
 #include "ui/dialogs/PathDialog.h"
 #include "ui/ftpwindow/FtpWinOptions.h"
 #include "ui/ftpwindow/FtpWinReplace.h"
@@ -167,6 +168,10 @@ void TfrmFtpWindow::CreateOperator()
     FOperator->OnAskReplace = [this](TFtpOperator *, const TFtpReplaceQuestion &question) {
         return AskReplaceFile(question, this);
     };
+    FOperator->OnAskPassphrase
+        = [this](TFtpOperator *, const QString &keyFile, QString &passphrase) {
+              return AskForPassphrase(keyFile, passphrase, this);
+          };
 }
 
 void TfrmFtpWindow::ConfigureFromProject(TProject &project, const QString &password)
@@ -175,6 +180,7 @@ void TfrmFtpWindow::ConfigureFromProject(TProject &project, const QString &passw
     quint16 port = 0;
     if (!ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port))
         throw EStoreError(StoredPortRefusal(project.Nodes(QStringLiteral("Port"))->AsString()));
+    FConnection.Items(QStringLiteral("Protocol"))->SetAsString(ProjectProtocol(project));
     FConnection.Items(QStringLiteral("ServerName"))
         ->SetAsString(project.Nodes(QStringLiteral("Host"))->AsString().trimmed());
     FConnection.Items(QStringLiteral("ServerPort"))
@@ -201,7 +207,9 @@ void TfrmFtpWindow::ApplyConnection()
     ftp.ServerName = FConnection.Items(QStringLiteral("ServerName"))->AsString();
     bool isNumber = false;
     const int port = FConnection.Items(QStringLiteral("ServerPort"))->AsString().toInt(&isNumber);
-    ftp.ServerPort = isNumber && port > 0 && port <= 65535 ? quint16(port) : quint16(21);
+    ftp.Protocol = FConnection.Items(QStringLiteral("Protocol"))->AsString();
+    ftp.ServerPort
+        = isNumber && port > 0 && port <= 65535 ? quint16(port) : DefaultPort(ftp.Protocol);
     ftp.UserName = FConnection.Items(QStringLiteral("UserName"))->AsString();
     ftp.Password = FConnection.Items(QStringLiteral("Password"))->AsString();
     ftp.Passive = FConnection.Items(QStringLiteral("UsePassive"))->AsBoolean();

@@ -6,6 +6,7 @@
 #include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/FormKeeper.h"
 #include "ui/dialogs/Options.h"
+#include "ui/dialogs/PassDlg.h"
 #include "ui/main/FileViewModels.h"
 #include "ui/main/FolderProp.h"
 
@@ -117,6 +118,11 @@ bool TfrmMain::TrustCertificate(const TCertificateInfo &certificate)
 bool TfrmMain::AllowPlainLogin(const QString &text)
 {
     return AskPlainLogin(text, this);
+}
+
+bool TfrmMain::AskPassphrase(const QString &keyFile, QString &passphrase)
+{
+    return AskForPassphrase(keyFile, passphrase, this);
 }
 
 int TfrmMain::Ask(const QString &text)

@@ -107,6 +107,7 @@ public:
     int Ask(const QString &text) override;
     bool TrustCertificate(const TCertificateInfo &certificate) override;
     bool AllowPlainLogin(const QString &text) override;
+    bool AskPassphrase(const QString &keyFile, QString &passphrase) override;
     void OperationEnd(TPublishOperator *sender) override;
 
     // Elements, named for the commands they serve.

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -220,6 +221,41 @@ TEST(OptionsDialog, OkRefusesInOrderThenSavesWhatTheCommandLineWrites)
     project.Save(false);
     EXPECT_EQ(project.FileName, fileName);
     EXPECT_EQ(ReadWholeFile(fileName), written);
+}
+
+// SFTP moves the port from FTP's default to its own and back, and turns off what only FTP has;
+// the file names the protocol only for SFTP.
+TEST(OptionsDialog, SftpMovesTheDefaultPortAndTurnsOffWhatOnlyFtpHas)
+{
+    QTemporaryDir site;
+    TProject project;
+    project.InitDefaults();
+    for (const auto &[key, value] : {std::pair{"Path", site.path()}, {"Host", "h"}, {"User", "u"}})
+        project.Nodes(key)->SetAsString(value);
+    const std::tuple<QString, Qt::Key, QString> steps[] = {
+        {"21", Qt::Key_Down, "22"}, {"22", Qt::Key_Up, "21"},   {"2222", Qt::Key_Down, "2222"},
+        {"21", Qt::Key_Up, "21"},   {"21", Qt::Key_Down, "22"},
+    };
+    ASSERT_TRUE(ExecuteWith(project, [&](TfrmOptions &dialog) {
+        for (const auto &[port, key, after] : steps) {
+            Retype(dialog.edtPort, port);
+            QTest::keyClick(dialog.cbxProtocol, key);
+            EXPECT_EQ(dialog.edtPort->text(), after) << port.toStdString();
+            const bool ftp = key == Qt::Key_Up;
+            EXPECT_EQ(dialog.cbxPassive->isEnabled() && dialog.cbxEncryption->isEnabled(), ftp);
+            EXPECT_TRUE(dialog.cbxProxy->isEnabled());
+        }
+        QTest::keyClick(dialog.edtHost, Qt::Key_Return);
+    }));
+    EXPECT_EQ(project.Nodes("Protocol")->AsString(), "sftp");
+    ASSERT_TRUE(ExecuteWith(project, [](TfrmOptions &dialog) {
+        EXPECT_EQ(dialog.edtPort->text() + dialog.cbxProtocol->currentText(), "22SFTP (SSH)");
+        EXPECT_FALSE(dialog.cbxPassive->isEnabled());
+        dialog.cbxProtocol->setCurrentIndex(0);
+        QTest::keyClick(dialog.edtHost, Qt::Key_Return);
+    }));
+    EXPECT_EQ(project.IndexOf("Protocol"), -1);
+    EXPECT_EQ(project.Nodes("Port")->AsString(), "21");
 }
 
 TEST(OptionsDialog, IgnoreRowsAreUniqueRelativeMasksWrittenBackAsIgnoreEntries)

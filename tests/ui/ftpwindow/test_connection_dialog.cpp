@@ -66,6 +66,14 @@ TEST(ConnectionDialog, CancelKeepsEveryKeyAndOkWritesWhatWasTyped)
         auto *dialog = static_cast<TfrmSettings *>(modal);
         auto *port = dialog->edtServerPort;
         EXPECT_EQ(Encryption(dialog->cbxEncryption), "off"); // a connection from before TLS
+        // SFTP: the default port follows, FTP's own switches are off, a SOCKS proxy still serves.
+        for (const auto key : {Qt::Key_Down, Qt::Key_Up}) {
+            QTest::keyClick(dialog->cbxProtocol, key);
+            EXPECT_EQ(port->text(), key == Qt::Key_Down ? "22" : "21");
+            EXPECT_EQ(dialog->cbxUsePassive->isEnabled(), key == Qt::Key_Up);
+            EXPECT_EQ(dialog->cbxEncryption->isEnabled(), key == Qt::Key_Up);
+            EXPECT_TRUE(dialog->cbxUseFirewall->isEnabled());
+        }
         QTest::keyClicks(dialog->edtServerName, "  ftp.example.org");
         SelectAllAndType(port, "2x1:21"); // the port takes digits only
         QTest::keyClick(port, Qt::Key_Up);
@@ -86,6 +94,7 @@ TEST(ConnectionDialog, CancelKeepsEveryKeyAndOkWritesWhatWasTyped)
         }
         EXPECT_TRUE(dialog->isVisible());
         SelectAllAndType(port, kept);
+        QTest::keyClick(dialog->cbxProtocol, Qt::Key_Down);       // a port of its own stays
         QTest::keyClick(dialog->edtInitinalPath, Qt::Key_Return); // the default button
     });
     EXPECT_TRUE(EditConnection(fresh) && ok.Answered());
@@ -99,8 +108,9 @@ TEST(ConnectionDialog, CancelKeepsEveryKeyAndOkWritesWhatWasTyped)
                               "UseFirewall", "1",
                               "Encryption",  "require",
                               "Other",       "kept",
-                              "ExpectTls",   "0"};
+                              "ExpectTls",   "0",
+                              "Protocol",    "sftp"};
     for (int i = 0; i < written.size(); i += 2)
         EXPECT_EQ(fresh.Items(written[i])->AsString(), written[i + 1]) << written[i].toStdString();
-    EXPECT_EQ(fresh.Count(), 10);
+    EXPECT_EQ(fresh.Count(), 11);
 }

@@ -21,6 +21,7 @@
 #include <QListView>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,6 +32,8 @@
 #include <QTreeView>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +64,8 @@ struct TWindowSite
             project.Nodes("Host")->SetAsString(Server->Host);
             project.Nodes("Port")->SetAsInteger(Server->Port);
             project.Nodes("User")->SetAsString(Server->User);
+            if (!Server->HostKey.isEmpty())
+                project.Nodes("Protocol")->SetAsString("sftp");
         }
         project.Nodes("RemotePath")->SetAsString(remote);
         project.Nodes("Path")->SetAsString(Folder.path() + "/site");
@@ -327,6 +332,52 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpWindowOnServers,
                          [](const auto &info) {
                              return std::string(info.index == 0 ? "pyftpdlib" : "vsftpd");
                          });
+
+// SFTP: a changed host key is refused naming it, never asked about; an unknown one is asked about
+// with its fingerprint (No by default), and a Yes lists the folder and makes the key known.
+TEST(FtpWindow, ListsAnSftpServerOnceItsHostKeyIsTrusted)
+{
+    auto server = StartSshd();
+    ASSERT_TRUE(server);
+    UseSshdKeys(*server);
+    const QString root = server->RemoteBase;
+    TWindowSite site(std::move(server), root);
+    site.Put("/index.html");
+    const QString knownHosts = QDir::homePath() + "/.ssh/known_hosts";
+    WriteWholeFile(knownHosts, KnownHostsLine(*site.Server, site.Server->OtherKey).toUtf8());
+    TBoxAnswer changed(QMessageBox::Ok);
+    auto window = site.Open();
+    EXPECT_TRUE(changed.Text.contains("has changed") && changed.Text.count("SHA256:") == 2
+                && changed.Text.contains(site.Server->HostKeyFingerprint))
+        << changed.Text.toStdString();
+    WriteWholeFile(knownHosts, {});
+    // An encrypted key: its passphrase is asked for with the password dialog.
+    ASSERT_EQ(QProcess::execute("ssh-keygen", {"-q", "-p", "-P", "", "-N", "pass phrase", "-f",
+                                               QDir::homePath() + "/.ssh/id_ed25519"}),
+              0);
+    std::optional<TModalAnswer> passphrase;
+    for (const auto button : {QMessageBox::NoButton, QMessageBox::Yes}) {
+        QString details;
+        TModalAnswer ask([&details, &passphrase, button](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            ASSERT_TRUE(box);
+            details = box->informativeText();
+            if (button == QMessageBox::Yes)
+                passphrase.emplace([](QWidget *dialog) {
+                    QTest::keyClicks(Child<QLineEdit>(dialog, "edtPassword"), "pass phrase");
+                    QTest::keyClick(dialog, Qt::Key_Return);
+                });
+            (button ? box->button(button) : box->defaultButton())->click();
+        });
+        window.reset(); // the project is locked by its window
+        window = site.Open();
+        EXPECT_TRUE(ask.Answered() && details.contains(site.Server->HostKeyFingerprint))
+            << details.toStdString();
+        EXPECT_EQ(Names(*window).contains("index.html"), button == QMessageBox::Yes);
+    }
+    EXPECT_TRUE(passphrase && passphrase->Answered());
+    EXPECT_TRUE(ReadWholeFile(knownHosts).contains(site.Server->HostKey.section(' ', 1).toUtf8()));
+}
 
 TEST(FtpWindow, AbortDuringALargeDownloadReturnsAtOnceAndTheNextActionConnectsAgain)
 {
