@@ -141,26 +141,26 @@ QWidget *TfrmOptions::NewMainPage()
                                 "btnFirewallSettings");
 
     auto *serverGrid = new QGridLayout(server);
-    serverGrid->addWidget(NewLabel(QStringLiteral("H&ost"), edtHost, server), 0, 0);
+    serverGrid->addWidget(NewLabel(QStringLiteral("Proto&col"), cbxProtocol, server), 0, 0);
+    serverGrid->addWidget(cbxProtocol, 0, 1, Qt::AlignLeft);
+    serverGrid->addWidget(NewLabel(QStringLiteral("H&ost"), edtHost, server), 1, 0);
     auto *hostRow = new QHBoxLayout;
     hostRow->addWidget(edtHost, 1);
-    hostRow->addWidget(NewLabel(QStringLiteral("Proto&col"), cbxProtocol, server));
-    hostRow->addWidget(cbxProtocol);
     hostRow->addWidget(NewLabel(QStringLiteral("Po&rt"), edtPort, server));
     hostRow->addWidget(edtPort);
-    serverGrid->addLayout(hostRow, 0, 1, 1, 2);
-    serverGrid->addWidget(NewLabel(QStringLiteral("&Login"), edtUser, server), 1, 0);
-    serverGrid->addWidget(edtUser, 1, 1, 1, 2);
-    serverGrid->addWidget(NewLabel(QStringLiteral("Pass&word"), edtPass, server), 2, 0);
-    serverGrid->addWidget(edtPass, 2, 1, 1, 2);
-    serverGrid->addWidget(NewLabel(QStringLiteral("Pat&h"), edtInitDir, server), 3, 0);
-    serverGrid->addWidget(edtInitDir, 3, 1);
-    serverGrid->addWidget(btnFtpBrowse, 3, 2);
-    serverGrid->addWidget(cbxPassive, 4, 1, 1, 2);
-    serverGrid->addWidget(cbxProxy, 5, 1);
-    serverGrid->addWidget(btnFirewallSettings, 5, 2);
-    serverGrid->addWidget(NewLabel(QStringLiteral("&Encryption"), cbxEncryption, server), 6, 0);
-    serverGrid->addWidget(cbxEncryption, 6, 1, 1, 2);
+    serverGrid->addLayout(hostRow, 1, 1, 1, 2);
+    serverGrid->addWidget(NewLabel(QStringLiteral("&Login"), edtUser, server), 2, 0);
+    serverGrid->addWidget(edtUser, 2, 1, 1, 2);
+    serverGrid->addWidget(NewLabel(QStringLiteral("Pass&word"), edtPass, server), 3, 0);
+    serverGrid->addWidget(edtPass, 3, 1, 1, 2);
+    serverGrid->addWidget(NewLabel(QStringLiteral("Pat&h"), edtInitDir, server), 4, 0);
+    serverGrid->addWidget(edtInitDir, 4, 1);
+    serverGrid->addWidget(btnFtpBrowse, 4, 2);
+    serverGrid->addWidget(cbxPassive, 5, 1, 1, 2);
+    serverGrid->addWidget(cbxProxy, 6, 1);
+    serverGrid->addWidget(btnFirewallSettings, 6, 2);
+    serverGrid->addWidget(NewLabel(QStringLiteral("&Encryption"), cbxEncryption, server), 7, 0);
+    serverGrid->addWidget(cbxEncryption, 7, 1, 1, 2);
     serverGrid->setColumnStretch(1, 1);
 
     auto *layout = new QVBoxLayout(page);
@@ -170,9 +170,9 @@ QWidget *TfrmOptions::NewMainPage()
 
     setTabOrder(edtPath, btnBrowse);
     setTabOrder(btnBrowse, cbxIncludeSubDirs);
-    setTabOrder(cbxIncludeSubDirs, edtHost);
-    setTabOrder(edtHost, cbxProtocol);
-    setTabOrder(cbxProtocol, edtPort);
+    setTabOrder(cbxIncludeSubDirs, cbxProtocol);
+    setTabOrder(cbxProtocol, edtHost);
+    setTabOrder(edtHost, edtPort);
     setTabOrder(edtPort, edtUser);
     setTabOrder(edtUser, edtPass);
     setTabOrder(edtPass, edtInitDir);

@@ -361,7 +361,7 @@ TEST(FtpWindow, ListsAnSftpServerOnceItsHostKeyIsTrusted)
         TModalAnswer ask([&details, &passphrase, button](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
             ASSERT_TRUE(box);
-            details = box->informativeText();
+            details = box->text() + box->informativeText();
             if (button == QMessageBox::Yes)
                 passphrase.emplace([](QWidget *dialog) {
                     QTest::keyClicks(Child<QLineEdit>(dialog, "edtPassword"), "pass phrase");
@@ -371,7 +371,8 @@ TEST(FtpWindow, ListsAnSftpServerOnceItsHostKeyIsTrusted)
         });
         window.reset(); // the project is locked by its window
         window = site.Open();
-        EXPECT_TRUE(ask.Answered() && details.contains(site.Server->HostKeyFingerprint))
+        EXPECT_TRUE(ask.Answered() && details.contains("host key is unknown")
+                    && details.contains(site.Server->HostKeyFingerprint))
             << details.toStdString();
         EXPECT_EQ(Names(*window).contains("index.html"), button == QMessageBox::Yes);
     }
