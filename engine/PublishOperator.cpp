@@ -452,14 +452,16 @@ void TPublishOperator::LogIn()
 
 bool TPublishOperator::Passphrase(const QString &keyFile, int attempt, QString &passphrase)
 {
-    std::lock_guard lock(m_passphraseMutex);
+    // Only the worker's own session opens the key. Extra sessions given the same passphrase at
+    // times stalled in libssh's public-key step until the time-out; without the key they are
+    // refused at once and the operation goes on with the sessions it has.
+    if (QThread::currentThread() != this || m_abandoned)
+        return false;
     if (attempt == 0 && m_passphrases.contains(keyFile)) {
         passphrase = m_passphrases.value(keyFile);
         return true;
     }
     // Called inside a blocking connect (Remote): the worker holds no lock the front end needs.
-    if (QThread::currentThread() != this || m_abandoned)
-        return false;
     bool given = false;
     QMetaObject::invokeMethod(
         this,

@@ -201,8 +201,7 @@ private:
     std::mutex m_poolMutex;
     std::unique_ptr<TSessionPool> m_pool;
     TFtp::TStats m_extraStats;
-    std::mutex m_passphraseMutex;
-    QHash<QString, QString> m_passphrases; // by key file: what opened it
+    QHash<QString, QString> m_passphrases; // worker: by key file, what opened it
 
     // The settings' transfer masks, compiled at the start of the operation.
     std::optional<TMaskList> m_textFiles;
@@ -241,8 +240,8 @@ private:
     void Refresh();
     void ConnectStep();
     void LogIn(); // Connect, asking about a certificate that does not verify or a lost TLS
-    // TFtp::OnPassphrase of every session: only the worker asks the front end; the other
-    // sessions take the answer it was given.
+    // TFtp::OnPassphrase of the worker's session: asks the front end once a key file, then
+    // gives the answer again when the session connects anew.
     bool Passphrase(const QString &keyFile, int attempt, QString &passphrase);
     void EnsureConnected();
     // fileBytes: what the file of the last log line has moved; -1 when it is not moving.

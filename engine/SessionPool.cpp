@@ -104,7 +104,6 @@ void TSessionPool::SpawnExtra()
     own->Pipelining = !m_pipeliningOff;
     own->OnCommand = m_primary.OnCommand;
     own->OnReply = m_primary.OnReply;
-    own->OnPassphrase = m_primary.OnPassphrase;
     TFtp *ftp = own.get();
     Spawn(std::move(own), ftp);
 }

@@ -334,8 +334,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpWindowOnServers,
                          });
 
 // SFTP: a changed host key is refused naming it, never asked about; an unknown one is asked about
-// with its fingerprint (No by default), and a Yes lists the folder and makes the key known.
-TEST(FtpWindow, ListsAnSftpServerOnceItsHostKeyIsTrusted)
+// with its fingerprint (No by default), and a Yes makes it known and logs in with an encrypted
+// key, whose passphrase the password dialog asks for.
+TEST(FtpWindow, ListsAnSftpServerOnceItsHostKeyIsTrustedAndItsKeyOpened)
 {
     auto server = StartSshd();
     ASSERT_TRUE(server);
@@ -351,7 +352,6 @@ TEST(FtpWindow, ListsAnSftpServerOnceItsHostKeyIsTrusted)
                 && changed.Text.contains(site.Server->HostKeyFingerprint))
         << changed.Text.toStdString();
     WriteWholeFile(knownHosts, {});
-    // An encrypted key: its passphrase is asked for with the password dialog.
     ASSERT_EQ(QProcess::execute("ssh-keygen", {"-q", "-p", "-P", "", "-N", "pass phrase", "-f",
                                                QDir::homePath() + "/.ssh/id_ed25519"}),
               0);
