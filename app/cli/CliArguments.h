@@ -26,6 +26,8 @@ struct TArguments
     bool Json = false;
     qint64 MaxDelete = -1;
     std::optional<QString> PasswordFile;
+    QString TrustHostKey;  // "SHA256:...": into known_hosts when the server shows it
+    QString AcceptHostKey; // "SHA256:...": accepted for this run only
     TNewProjectOptions New;
 };
 

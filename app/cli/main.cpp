@@ -64,6 +64,16 @@ int NewCommand(TArguments &args)
         WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
         return esUsage;
     }
+    // The key is settled before the project exists: a server that shows another one gets none.
+    if (!args.TrustHostKey.isEmpty()) {
+        const QString refusal = TrustHostKey(project, args.New, args.TrustHostKey);
+        if (!refusal.isEmpty()) {
+            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(refusal));
+            return esErrors;
+        }
+        WriteErr(QStringLiteral("zandrel-cli: the server's host key %1 is in ~/.ssh/known_hosts\n")
+                     .arg(args.TrustHostKey));
+    }
     // A project that could not be written is a failure, not a usage problem.
     try {
         project.Save(false);
@@ -91,8 +101,9 @@ quint8 KindOf(const QString &command)
 enum TGivenPassword { gpGiven, gpNone, gpFailed, gpInterrupted };
 
 // The password given for this run: --password-file, else ZANDREL_PASSWORD, else (when
-// `prompt` and stdin is a terminal) typed without echo.
-TGivenPassword GivenPassword(const TArguments &args, QString &password, QString &error, bool prompt)
+// `prompt` and stdin is a terminal) typed without echo; for SFTP it may be left empty.
+TGivenPassword GivenPassword(const TArguments &args, QString &password, QString &error, bool prompt,
+                             bool sftp = false)
 {
     if (args.PasswordFile)
         return ReadFirstLine(*args.PasswordFile, password, error) ? gpGiven : gpFailed;
@@ -103,7 +114,10 @@ TGivenPassword GivenPassword(const TArguments &args, QString &password, QString 
     if (!prompt || !CliTerminal::StdinIsTerminal())
         return gpNone;
     switch (CliTerminal::ReadPassword(
-        QStringLiteral("Enter password for connecting to FTP server: "), password)) {
+        sftp ? QStringLiteral("Enter password or key passphrase for connecting to SFTP server "
+                              "(empty: keys only): ")
+             : QStringLiteral("Enter password for connecting to FTP server: "),
+        password)) {
     case CliTerminal::rrLine:
         return gpGiven;
     case CliTerminal::rrInterrupted:
@@ -332,6 +346,18 @@ int OperationCommand(const TArguments &args)
     if (!LoadProject(args.Project, project, lock))
         return esUsage;
     project.Opened = true;
+    const bool sftp
+        = project.IndexOf(QStringLiteral("Protocol")) >= 0
+          && project.Nodes(QStringLiteral("Protocol"))->AsString() == QLatin1String("sftp");
+    if (!sftp && !(args.TrustHostKey + args.AcceptHostKey).isEmpty()) {
+        WriteErr(QStringLiteral("zandrel-cli: %1: the project uses FTP; --trust-host-key and "
+                                "--accept-host-key are for SFTP\n")
+                     .arg(project.FileName));
+        return esUsage;
+    }
+    frontEnd.Command = args.Command;
+    frontEnd.HostKey = args.TrustHostKey.isEmpty() ? args.AcceptHostKey : args.TrustHostKey;
+    frontEnd.RememberHostKey = args.AcceptHostKey.isEmpty();
     // Refused before a password is asked for; the engine refuses the same on its own.
     const QString refusal = ProjectRefusal(project, kind != pkRefresh);
     if (!refusal.isEmpty()) {
@@ -373,13 +399,16 @@ int OperationCommand(const TArguments &args)
             break;
         }
         TProject::PasswordPrompt = [&](TProject &, QString &prompted) -> bool {
-            switch (GivenPassword(args, prompted, error, true)) {
+            switch (GivenPassword(args, prompted, error, true, sftp)) {
             case gpGiven:
                 return true;
             case gpInterrupted:
                 error.clear();
                 return false;
             case gpNone:
+                // SFTP logs in with the agent's keys and the user's own without one.
+                if (sftp)
+                    return true;
                 error = QStringLiteral("the project stores no FTP password; give "
                                        "--password-file FILE, set ZANDREL_PASSWORD or run "
                                        "on a terminal");
