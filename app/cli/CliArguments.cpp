@@ -47,7 +47,7 @@ const char *const UsageText
       "             safe-upload-size, set-permission, check-size, ignore-hidden-files,\n"
       "             save-log, log-file, truncate-log, max-log-size, add-ignore, remove-ignore,\n"
       "             trusted-certificate (a SHA-256 fingerprint, or \"none\"); yes or no for\n"
-      "             the switches\n"
+      "             the switches; host may be a URL as for new, which sets the protocol too\n"
       "  new        create a project and print its file\n"
       "  passwd     replace the project's stored password (for SFTP also the passphrase of\n"
       "             a key in ~/.ssh)\n"
@@ -217,9 +217,18 @@ QString HostKeyFingerprint(QString text)
     return QStringLiteral("SHA256:") + text;
 }
 
-// --host as a URL, "sftp://user@host:port/folder", ftp:// or ftps:// (TLS from the first
-// byte, port 990): what it names fills the options not given. A folder is read as the
-// project shows its URL, "/~folder" below the login folder. Returns the refusal, if any.
+// How many arguments follow each command.
+int ArgumentsOf(const QString &command)
+{
+    if (command == QLatin1String("list") || command == QLatin1String("new"))
+        return 0;
+    if (command == QLatin1String("set"))
+        return 3;
+    return 1;
+}
+
+} // namespace
+
 QString TakeUrl(TNewProjectOptions &options)
 {
     const QUrl url(*options.Host, QUrl::StrictMode);
@@ -257,18 +266,6 @@ QString TakeUrl(TNewProjectOptions &options)
     options.Host = url.host(QUrl::FullyDecoded);
     return {};
 }
-
-// How many arguments follow each command.
-int ArgumentsOf(const QString &command)
-{
-    if (command == QLatin1String("list") || command == QLatin1String("new"))
-        return 0;
-    if (command == QLatin1String("set"))
-        return 3;
-    return 1;
-}
-
-} // namespace
 
 int ParseArguments(const QStringList &args, TArguments &parsed)
 {

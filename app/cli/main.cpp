@@ -237,6 +237,39 @@ int ShowCommand(const TArguments &args)
     return esSuccess;
 }
 
+// `set PROJECT host URL`: the protocol and what else the URL names. A port left out follows
+// a change of protocol when it was the old one's own.
+QString SetUrl(TProject &project, TProjectOptions &options, const QString &text)
+{
+    TNewProjectOptions url;
+    url.Host = text;
+    QString refusal = TakeUrl(url);
+    if (!refusal.isEmpty())
+        return refusal;
+    const int index = project.IndexOf(QStringLiteral("Protocol"));
+    const bool wasSftp = index >= 0 && project.Items(index)->AsString() == QLatin1String("sftp");
+    const bool sftp = url.Protocol == QLatin1String("sftp");
+    options.Host = *url.Host;
+    for (const auto &[given, target] :
+         {std::pair{&url.User, &options.User}, std::pair{&url.RemotePath, &options.RemotePath},
+          std::pair{&url.Encryption, &options.Encryption}, std::pair{&url.Port, &options.Port}}) {
+        if (*given)
+            *target = **given;
+    }
+    if (!url.Port && sftp != wasSftp && options.Port.trimmed() == (wasSftp ? "22" : "21"))
+        options.Port = sftp ? QStringLiteral("22") : QStringLiteral("21");
+    if (CheckProjectOptions(options, refusal) != TOptionsField::None)
+        return refusal;
+    options.Save(project);
+    // Only SFTP is written, as by new.
+    const int written = project.IndexOf(QStringLiteral("Protocol"));
+    if (sftp)
+        project.Nodes(QStringLiteral("Protocol"))->SetAsString(QStringLiteral("sftp"));
+    else if (written >= 0)
+        project.Delete(written);
+    return {};
+}
+
 // Changes one option as the options dialog would, with its checks.
 int SetCommand(const TArguments &args)
 {
@@ -267,6 +300,13 @@ int SetCommand(const TArguments &args)
             if (options.Pass.isEmpty() && project.PasswordInKeyring())
                 return refuse(QStringLiteral("the stored password cannot be read from the "
                                              "keyring; nothing has been changed"));
+            if (args.Key == QLatin1String("host") && args.Value.contains(QLatin1String("://"))) {
+                const QString refusal = SetUrl(project, options, args.Value);
+                if (!refusal.isEmpty())
+                    return refuse(refusal);
+                project.Save(true);
+                return esSuccess;
+            }
             // A relative folder is taken as the folder picker would give it.
             const QString typed = TrimBlanks(args.Value).toString();
             const bool relative = args.Key == QLatin1String("path") && !typed.isEmpty()

@@ -508,6 +508,12 @@ TEST_F(Cli, SftpProjectsAndHostKeysAsTheCommandLineSays)
                 << args.toStdString() << ": " << key.toStdString();
         EXPECT_EQ(file.contains("<Protocol>"), args.contains("sftp")) << args.toStdString();
     }
+    // `set` takes a URL as well; the port follows the protocol when it was the old one's own.
+    const QString changed = RunCli(site + "--host|h|--user|u").Last();
+    EXPECT_TRUE(Ended(RunCli("set|" + changed + "|host|sftp://h2/~/w"), 0));
+    for (const char *key :
+         {"Protocol>\r\nsftp\r", "Port>\r\n22\r", "Host>\r\nh2\r", "RemotePath>\r\nw\r"})
+        EXPECT_TRUE(ReadWholeFile(changed).contains(QByteArray("<") + key)) << key;
     for (const QString &args : QStringList{
              "--host|sftp://me:secret@h", "--host|gopher://h|--user|u", "--protocol|ssh|--host|h",
              "--protocol|ftp|--host|sftp://u@h", "--host|sftp://u@h|--active",
