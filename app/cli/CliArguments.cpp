@@ -80,7 +80,7 @@ const char *const UsageText
       "      --trust-host-key SHA256:...\n"
       "                        new and the commands that connect (SFTP): trust the server's\n"
       "                        host key with this SHA-256 fingerprint, as ssh prints it, and add\n"
-      "                        it to ~/.ssh/known_hosts; new connects to check it\n"
+      "                        it to ~/.ssh/known_hosts; new logs in to check it first\n"
       "      --accept-host-key SHA256:...\n"
       "                        the commands that connect (SFTP): accept the server's host key\n"
       "                        with this fingerprint for this run only, known_hosts unchanged\n"
@@ -239,7 +239,7 @@ QString TakeUrl(TNewProjectOptions &options)
     if (!url.isValid() || url.host().isEmpty()
         || (scheme != QLatin1String("ftp") && scheme != QLatin1String("ftps")
             && scheme != QLatin1String("sftp")))
-        return QStringLiteral("--host needs a host name or a URL, ftp://, ftps:// or "
+        return QStringLiteral("the host must be a name or a URL: ftp://, ftps:// or "
                               "sftp://user@host:port/folder");
     const QString protocol = scheme == QLatin1String("sftp") ? scheme : QStringLiteral("ftp");
     if (options.Protocol.value_or(protocol) != protocol)
