@@ -123,6 +123,9 @@ public:
     // Remove: more entries to remove than this ends the operation with an error before any of
     // them is removed; -1 for no limit.
     qint64 MaxDelete = -1;
+    // Set before start(): an SFTP host key the front end accepts goes into known_hosts; when
+    // false it is accepted for this operation only.
+    bool RememberHostKey = true;
     // Every command line any session sends (the password masked) and every reply line it
     // receives, on the session's thread.
     std::function<void(const QString &line)> OnCommand, OnReply;

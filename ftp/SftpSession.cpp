@@ -290,6 +290,8 @@ void TSftpSession::CheckHostKey()
     }
     // Trusted by the user: remembered as ssh would, so other SSH programs know it too. Failing
     // that, the trust still holds for this connection.
+    if (!m_owner.RememberHostKey)
+        return;
     const QString folder = QDir::homePath() + QStringLiteral("/.ssh");
     if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

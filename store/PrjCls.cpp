@@ -249,7 +249,9 @@ QString TProject::GetUrl()
 {
     const QString host = Nodes(QStringLiteral("Host"))->Value;
     const QString remote = GetRemotePath();
-    QString url = QStringLiteral("ftp://") + host;
+    const bool sftp = IndexOf(QStringLiteral("Protocol")) >= 0
+                      && Nodes(QStringLiteral("Protocol"))->AsString() == QLatin1String("sftp");
+    QString url = (sftp ? QStringLiteral("sftp://") : QStringLiteral("ftp://")) + host;
     if (!remote.isEmpty() && !remote.startsWith(u'/'))
         url += QStringLiteral("/~");
     return url + remote;

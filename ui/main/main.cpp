@@ -498,8 +498,10 @@ void TfrmMain::UpdateTitle()
     // A port of its own goes into the address, so two projects on one host are told apart.
     QString url = FProject->GetUrl();
     const QString port = FProject->Nodes(QStringLiteral("Port"))->AsString().trimmed();
-    if (!port.isEmpty() && port != QLatin1String("21"))
-        url.insert(int(qstrlen("ftp://")) + FProject->Nodes(QStringLiteral("Host"))->Value.size(),
+    const bool sftp = url.startsWith(QLatin1String("sftp://"));
+    if (!port.isEmpty() && port != QLatin1String(sftp ? "22" : "21"))
+        url.insert(int(url.indexOf(QLatin1String("://"))) + 3
+                       + FProject->Nodes(QStringLiteral("Host"))->Value.size(),
                    u':' + port);
     caption += QStringLiteral(" - ") + FProject->GetLocalPath() + QStringLiteral(" --> ") + url;
     setWindowTitle(caption);
