@@ -44,8 +44,9 @@ TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)
     EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
     EXPECT_EQ(frontEnd.FtpStats.Connections, 0);
 
-    // An older time, new folders, and a folder removed behind our back (made again).
+    // Older times, new folders, and a folder removed behind our back (made again).
     Write("img/logo.gif", RandomBytes(40000, 2));
+    Write("docs/deep/readme.txt", "read me again\n");
     SetFileAge(site + "img/logo.gif", 7200);
     SetFileAge(site + "docs/deep/readme.txt", 600);
     QDir(OnServer("docs/deep")).removeRecursively();
@@ -96,6 +97,7 @@ TEST_P(Publish, SafeUploadRenamesAWholeCopyOverTheLiveFile)
 
     // Live files are replaced, never deleted; the site's file with the temporary name stays.
     Write("big.bin", RandomBytes(20000, 4));
+    Write("page.html", "the page, edited\n");
     for (const char *name : {"page.html", "big.bin"})
         SetFileAge(site + name, 600);
     Upload();
