@@ -44,8 +44,9 @@ TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)
     EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
     EXPECT_EQ(frontEnd.FtpStats.Connections, 0);
 
-    // An older time, new folders, and a folder removed behind our back (made again).
+    // Older times, new folders, and a folder removed behind our back (made again).
     Write("img/logo.gif", RandomBytes(40000, 2));
+    Write("docs/deep/readme.txt", "read me again\n");
     SetFileAge(site + "img/logo.gif", 7200);
     SetFileAge(site + "docs/deep/readme.txt", 600);
     QDir(OnServer("docs/deep")).removeRecursively();
@@ -96,6 +97,7 @@ TEST_P(Publish, SafeUploadRenamesAWholeCopyOverTheLiveFile)
 
     // Live files are replaced, never deleted; the site's file with the temporary name stays.
     Write("big.bin", RandomBytes(20000, 4));
+    Write("page.html", "the page, edited\n");
     for (const char *name : {"page.html", "big.bin"})
         SetFileAge(site + name, 600);
     Upload();
@@ -205,6 +207,60 @@ TEST_P(Publish, AFileOfTheCurrentTwoSecondsGoesAtOnceAndAnEditMeanwhileIsNeverMi
     EXPECT_EQ(Uploaded().count("page.html"), 2) << frontEnd.Dump();
     EXPECT_EQ(RecordsMatchServer(*project, site, *server), 2);
     EXPECT_TRUE(Sync(list, "page.html") && Sync(list, "same.html"));
+}
+
+// The content records: a rebuild or another time zone sends nothing, a rewrite in the slot of
+// the recorded time is sent, and a project without them works as before and gains them.
+TEST_P(Publish, WhatIsSentFollowsTheContentWhateverTheTimes)
+{
+    const qint64 t = QDateTime::currentSecsSinceEpoch() / 2 * 2 - 7200; // a slot's first second
+    const auto stamp = [&](const char *name, const QByteArray &data, qint64 time, long ns) {
+        Write(name, data);
+        const timespec times[2] = {{time_t(time), ns}, {time_t(time), ns}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(site + name).constData(), times, 0), 0);
+    };
+    const auto reload = [&](bool dropContent) {
+        project->Save(false);
+        if (dropContent)
+            QFile::remove(project->ContentFileName());
+        project->Load(project->FileName);
+        project->SetPassword(server->Password);
+    };
+    const char *names[] = {"a.html", "b.html", "sub/c.css"};
+    for (const char *name : names)
+        stamp(name, name, t, 0);
+    project->FileName = dir.path() + "/site.zdx";
+    Upload();
+    // A rebuild writes every file again and changes one, keeping its size.
+    for (const char *name : names)
+        stamp(name, name == QString("b.html") ? "B.HTML" : name, t + 600, 0);
+    Run(pkRefresh);
+    EXPECT_TRUE(Sync(list, "a.html") && !Sync(list, "b.html"));
+    Upload();
+    EXPECT_EQ(Uploaded(), QStringList{"b.html"});
+    EXPECT_TRUE(frontEnd.Lines.contains("2 file(s) have been brought up to date without upload"));
+    reload(false);
+    Upload();
+    EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
+    stamp("a.html", "A.HTML", t + 600, 500000000); // `cp -p` over it, within the same slot
+    Upload();
+    EXPECT_EQ(Uploaded(), QStringList{"a.html"});
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Asia/Tokyo");
+    ::tzset();
+    Upload();
+    EXPECT_EQ(frontEnd.Lines.mid(frontEnd.Lines.size() - 2),
+              QStringList({"3 file(s) have been brought up to date without upload",
+                           "No files for uploading"}));
+    // Without the companion the times decide, as before.
+    reload(true);
+    stamp("sub/c.css", "sub/c.css", t + 1200, 0);
+    Upload();
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    ::tzset();
+    EXPECT_EQ(Uploaded(), QStringList{"sub/c.css"});
+    project->Save(false);
+    EXPECT_TRUE(ReadWholeFile(project->ContentFileName()).endsWith(" sub\\c.css\n"));
 }
 
 // With several connections the others log in while the first makes the folders.
