@@ -114,7 +114,12 @@ std::unique_ptr<TFtpTestServer> ServerFromUrl();
 std::unique_ptr<TFtpTestServer> StartSshd(const QString &root = {});
 // A scripted SFTP server (asyncssh) serving Root as "/" that takes User and Password by `auth`,
 // "password" or "keyboard-interactive", which sshd here cannot without the machine's accounts.
-std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth);
+// Of the options it honours BandwidthLimit (for writes) and RenameFault (no posix-rename then);
+// ChmodFault refuses every chmod. Its ProtocolLog names each request as the FTP command that
+// does the same.
+std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth, const QString &root = {},
+                                                  const TPyftpdlibOptions &options = {},
+                                                  bool chmodFault = false);
 // Makes the server's client key (if any) ~/.ssh/id_ed25519 and its host key alone
 // ~/.ssh/known_hosts, in the test's home.
 void UseSshdKeys(const TFtpTestServer &server);
