@@ -419,6 +419,25 @@ INSTANTIATE_TEST_SUITE_P(Faults, RenameFault,
                                             ::testing::Values("refuse-replace", "lose-temporary",
                                                               "short-temporary")));
 
+// A server that refuses chmod: the file is there, but without its permissions it is not recorded
+// and goes again.
+TEST_F(SiteTest, AFileWhosePermissionsTheServerRefusesStillNeedsUpload)
+{
+    Write("cgi/run.pl", "#!/usr/bin/perl\n");
+    Write("index.html", "home\n");
+    ASSERT_NO_FATAL_FAILURE(Serve("sftpd", {.RefuseChmod = true}));
+    Set(*project, "SetPermission", "1");
+    Run(pkUpload);
+    EXPECT_EQ(frontEnd.Errors, QStringList{site
+                                           + "cgi/run.pl: Cannot change the permissions of "
+                                             "/cgi/run.pl: Permission denied"});
+    EXPECT_FALSE(Sync(list, "cgi\\run.pl"));
+    EXPECT_EQ(RecordsMatchServer(*project, site, *server), 1);
+    ASSERT_NO_FATAL_FAILURE(Serve("sftpd"));
+    Upload();
+    EXPECT_EQ(Uploaded(), QStringList{"cgi/run.pl"});
+}
+
 // Listing lines no form explains: one line says so, and nothing is removed or downloaded.
 using UnreadableListing = SiteTest;
 

@@ -563,7 +563,7 @@ std::unique_ptr<TFtpTestServer> StartSshd(const QString &root)
 }
 
 std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth, const QString &root,
-                                                  const TPyftpdlibOptions &options, bool chmodFault)
+                                                  const TPyftpdlibOptions &options)
 {
     TVars vars;
     auto server = MakeServer("asyncssh", root, false, false, vars);
@@ -578,7 +578,7 @@ std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth, const QSt
         command += " --bandwidth " + QString::number(options.BandwidthLimit);
     if (!options.RenameFault.isEmpty())
         command += " --rename-fault " + options.RenameFault;
-    if (chmodFault)
+    if (options.RefuseChmod)
         command += " --chmod-fault";
     return Launch(std::move(server), {.Command = command, .Greeting = false}, vars);
 }
