@@ -474,17 +474,22 @@ void TSftpSession::SetCurrentDir(const QString &path)
 void TSftpSession::FindFiles(const QString &path, TFtpFileList &list)
 {
     EnsureReady();
-    if (!path.isEmpty())
-        SetCurrentDir(path);
-    Request(QStringLiteral("OPENDIR ") + m_cwd);
-    sftp_dir dir = sftp_opendir(m_sftp, m_cwd.toUtf8().constData());
+    // The folder is opened straight away (one round trip less); only when that fails does a
+    // STAT tell why. A folder that can be entered but not read lists as empty, as with FTP.
+    const QString target = path.isEmpty() ? m_cwd : Normalized(Path(path));
+    Request(QStringLiteral("OPENDIR ") + target);
+    sftp_dir dir = sftp_opendir(m_sftp, target.toUtf8().constData());
     if (!dir) {
-        // A folder that can be entered but not read lists as empty, as with FTP.
-        if (!m_canceller.Aborted() && ssh_is_connected(m_ssh)
-            && sftp_get_error(m_sftp) == SSH_FX_PERMISSION_DENIED)
+        const QString what = QStringLiteral("Cannot list the folder ") + target;
+        if (m_canceller.Aborted() || !ssh_is_connected(m_ssh))
+            Fail(what);
+        const int status = sftp_get_error(m_sftp);
+        SetCurrentDir(target);
+        if (status == SSH_FX_PERMISSION_DENIED)
             return;
-        Fail(QStringLiteral("Cannot list the folder ") + m_cwd);
+        ThrowFtpError(what + QStringLiteral(": ") + StatusText(status));
     }
+    m_cwd = target;
     struct TDir
     {
         sftp_dir Value;
