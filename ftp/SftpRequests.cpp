@@ -131,11 +131,21 @@ TSftpSession::TReply TSftpSession::Receive(quint32 id)
     return reply;
 }
 
+QString TSftpSession::Refusal(const QString &what, const TReply &reply)
+{
+    // The status in our words, and the server's message where it says more ("Failure" and the
+    // like do not).
+    const QString ours = StatusText(int(reply.Status));
+    const QString message = QString::fromUtf8(reply.Data).trimmed();
+    return what + QStringLiteral(": ")
+           + (message.isEmpty() || ours.contains(message, Qt::CaseInsensitive)
+                  ? ours
+                  : QStringLiteral("%1 (%2)").arg(ours, message));
+}
+
 void TSftpSession::Refused(const QString &what, const TReply &reply)
 {
-    const QString message = QString::fromUtf8(reply.Data).trimmed();
-    ThrowFtpError(what + QStringLiteral(": ")
-                  + (message.isEmpty() ? StatusText(int(reply.Status)) : message));
+    ThrowFtpError(Refusal(what, reply));
 }
 
 void TSftpSession::PosixRename(const QString &from, const QString &to, const QString &what)
@@ -217,9 +227,7 @@ void TSftpSession::PutFile(const QString &remoteName, const QString &localName)
         pending.pop_front();
         if (reply.Type != SSH_FXP_STATUS || reply.Status != SSH_FX_OK) {
             if (failure.isEmpty())
-                failure = what + QStringLiteral(": ")
-                          + (reply.Data.isEmpty() ? StatusText(int(reply.Status))
-                                                  : QString::fromUtf8(reply.Data).trimmed());
+                failure = Refusal(what, reply);
             more = false;
             continue;
         }

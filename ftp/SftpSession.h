@@ -70,6 +70,7 @@ private:
     quint32 Send(quint8 type, const QByteArray &body);
     TReply Receive(quint32 id); // the reply to `id`, which must be the next one
     void ReadExactly(char *data, qint64 size);
+    static QString Refusal(const QString &what, const TReply &reply);
     [[noreturn]] static void Refused(const QString &what, const TReply &reply);
     void PosixRename(const QString &from, const QString &to, const QString &what);
     QString Path(const QString &name) const; // absolute, from the current folder

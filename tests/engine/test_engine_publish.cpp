@@ -419,23 +419,31 @@ INSTANTIATE_TEST_SUITE_P(Faults, RenameFault,
                                             ::testing::Values("refuse-replace", "lose-temporary",
                                                               "short-temporary")));
 
-// A server that refuses chmod: the file is there, but without its permissions it is not recorded
-// and goes again.
-TEST_F(SiteTest, AFileWhosePermissionsTheServerRefusesStillNeedsUpload)
+// A server that refuses chmod or runs out of space: the file refused is not recorded, the live
+// copy stays, and it goes again.
+TEST_F(SiteTest, AFileTheServerRefusesToWriteOrChmodStillNeedsUpload)
 {
     Write("cgi/run.pl", "#!/usr/bin/perl\n");
     Write("index.html", "home\n");
-    ASSERT_NO_FATAL_FAILURE(Serve("sftpd", {.RefuseChmod = true}));
+    Write("big.bin", RandomBytes(300000, 5));
+    ASSERT_NO_FATAL_FAILURE(Serve("sftpd", {.RefuseChmod = true, .FullAt = 100000}));
+    WriteWholeFile(OnServer("big.bin"), "the live copy");
     Set(*project, "SetPermission", "1");
     Run(pkUpload);
-    EXPECT_EQ(frontEnd.Errors, QStringList{site
-                                           + "cgi/run.pl: Cannot change the permissions of "
-                                             "/cgi/run.pl: Permission denied"});
-    EXPECT_FALSE(Sync(list, "cgi\\run.pl"));
+    ASSERT_EQ(frontEnd.Errors.size(), 2) << frontEnd.ErrorDump();
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith("Cannot upload " + site + "big.bin to /zandrel-"));
+    EXPECT_TRUE(frontEnd.Errors[0].endsWith(": The server refused it (failure) (No space left on "
+                                            "device)"));
+    EXPECT_EQ(frontEnd.Errors[1], site
+                                      + "cgi/run.pl: Cannot change the permissions of "
+                                        "/cgi/run.pl: Permission denied");
     EXPECT_EQ(RecordsMatchServer(*project, site, *server), 1);
+    EXPECT_EQ(TreeOf(server->Root).keys(),
+              QStringList({"big.bin", "cgi/", "cgi/run.pl", "index.html"}));
+    EXPECT_EQ(ReadWholeFile(OnServer("big.bin")), "the live copy");
     ASSERT_NO_FATAL_FAILURE(Serve("sftpd"));
     Upload();
-    EXPECT_EQ(Uploaded(), QStringList{"cgi/run.pl"});
+    EXPECT_EQ(SetOf(Uploaded()), SetOf({"big.bin", "cgi/run.pl"}));
 }
 
 // Listing lines no form explains: one line says so, and nothing is removed or downloaded.

@@ -580,6 +580,8 @@ std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth, const QSt
         command += " --rename-fault " + options.RenameFault;
     if (options.RefuseChmod)
         command += " --chmod-fault";
+    if (options.FullAt > 0)
+        command += " --full-at " + QString::number(options.FullAt);
     return Launch(std::move(server), {.Command = command, .Greeting = false}, vars);
 }
 

@@ -32,6 +32,7 @@ def main():
     parser.add_argument("--rename-fault",
                         choices=["refuse-replace", "lose-temporary", "short-temporary"])
     parser.add_argument("--chmod-fault", action="store_true", help="refuse every chmod")
+    parser.add_argument("--full-at", type=int, help="writes past this offset fail: disk full")
     args = parser.parse_args()
 
     if args.rename_fault:
@@ -79,6 +80,8 @@ def main():
         async def write(self, file, offset, data):
             if args.bandwidth:
                 await asyncio.sleep(len(data) / args.bandwidth)
+            if args.full_at is not None and offset + len(data) > args.full_at:
+                raise asyncssh.SFTPFailure("No space left on device")
             return super().write(file, offset, data)
 
         def close(self, file):
