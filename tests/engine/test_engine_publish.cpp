@@ -48,7 +48,7 @@ TEST_P(Publish, UploadMirrorsTheSiteThenSendsOnlyWhatChanged)
 
     // Older times, new folders, and a folder removed behind our back (made again).
     Write("img/logo.gif", RandomBytes(40000, 2));
-    Write("docs/deep/readme.txt", "read me again\n");
+    Write("docs/deep/read m\u00e9.txt", "read me again\n");
     SetFileAge(site + "img/logo.gif", 7200);
     SetFileAge(site + "docs/deep/read m\u00e9.txt", 600);
     QDir(OnServer("docs/deep")).removeRecursively();
