@@ -23,9 +23,9 @@ namespace {
 constexpr uint32_t WatchMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_ATTRIB | IN_DELETE_SELF
                                | IN_MOVE_SELF | IN_ONLYDIR;
 
-QString ReadProcNumber(const char *file)
+QString ReadProcNumber(const QString &file)
 {
-    QFile proc(QString::fromLatin1(file));
+    QFile proc(file);
     if (!proc.open(QIODevice::ReadOnly))
         return QStringLiteral("?");
     return QString::fromLatin1(proc.readAll()).trimmed();
@@ -48,20 +48,29 @@ TFolderWatch::~TFolderWatch()
 QString TFolderWatch::WatchError(int error, const QString &path)
 {
     if (error == ENOSPC) {
-        const QString limit = ReadProcNumber("/proc/sys/fs/inotify/max_user_watches");
+        // A user namespace (a container) may have a lower limit of its own.
+        QString file = QStringLiteral("/proc/sys/fs/inotify/max_user_watches");
+        QString key = QStringLiteral("fs.inotify.max_user_watches");
+        QString limit = ReadProcNumber(file);
+        const QString user = QStringLiteral("/proc/sys/user/max_inotify_watches");
+        const QString own = ReadProcNumber(user);
+        if (own != QLatin1String("?") && own != limit) {
+            file = user;
+            key = QStringLiteral("user.max_inotify_watches");
+            limit = own;
+        }
         bool ok = false;
         const qint64 now = limit.toLongLong(&ok);
-        return QStringLiteral("%1 is not watched: the limit of inotify watches (%2, "
-                              "/proc/sys/fs/inotify/max_user_watches) is reached; raise it with "
-                              "\"sysctl fs.inotify.max_user_watches=%3\" (as root; add it to "
+        return QStringLiteral("%1 is not watched: the limit of inotify watches (%2, %3) is "
+                              "reached; raise it with \"sysctl %4=%5\" (as root; add it to "
                               "/etc/sysctl.conf to keep it)")
-            .arg(path, limit, ok ? QString::number(now * 2) : QStringLiteral("524288"));
+            .arg(path, limit, file, key, ok ? QString::number(now * 2) : QStringLiteral("524288"));
     }
     if (error == EMFILE)
         return QStringLiteral("%1 is not watched: the limit of inotify instances (%2, "
                               "/proc/sys/fs/inotify/max_user_instances) is reached; raise it "
                               "with \"sysctl fs.inotify.max_user_instances=N\" (as root)")
-            .arg(path, ReadProcNumber("/proc/sys/fs/inotify/max_user_instances"));
+            .arg(path, ReadProcNumber(QStringLiteral("/proc/sys/fs/inotify/max_user_instances")));
     return QStringLiteral("%1 is not watched: %2")
         .arg(path, QString::fromLocal8Bit(strerror(error)));
 }

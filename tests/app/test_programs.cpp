@@ -649,6 +649,21 @@ TEST_F(Cli, WatchUploadsEachSaveOnceAndCtrlCEndsCleanly)
     auto server = StartPyftpdlib({}, options);
     ASSERT_TRUE(server);
     const QString project = NewProject(*server);
+    // More folders than the watches allowed (a user namespace's limit of 3): refused at the start,
+    // naming the limit and how to raise it.
+    QProcess limited;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZANDREL_PASSWORD", server->Password);
+    limited.setProcessEnvironment(environment);
+    limited.start("unshare",
+                  {"-U", "-r", "-p", "-f", "--mount-proc", "sh", "-c",
+                   "echo 3 >/proc/sys/user/max_inotify_watches && exec \"$0\" watch \"$1\"",
+                   ZANDREL_BINARY_DIR "/app/zandrel-cli", project});
+    ASSERT_TRUE(limited.waitForFinished(60000));
+    EXPECT_EQ(limited.exitCode(), 1);
+    EXPECT_TRUE(limited.readAllStandardError().contains(
+        "the limit of inotify watches (3, /proc/sys/user/max_inotify_watches) is reached; raise "
+        "it with \"sysctl user.max_inotify_watches=6\""));
     TCli watch("watch|" + project);
     ASSERT_TRUE(watch.WaitFor("upload done: 4 file(s) and 3 folder(s) sent", 1, true));
     EXPECT_TRUE(Ended(RunCli("refresh|" + project), 2, "is in use by zandrel-cli"));
