@@ -221,8 +221,13 @@ void TFolderWatch::Readable()
                 m_folders.remove(event->wd);
                 continue;
             }
-            if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF))
+            if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
+                if (folder == m_root)
+                    emit Problem(QStringLiteral("the local folder %1 has been removed or moved: "
+                                                "saves in it are not seen any more")
+                                     .arg(m_root));
                 continue;
+            }
             if (event->len == 0 || event->name[0] == 0)
                 continue; // the folder itself
             const QString name = QFile::decodeName(event->name);

@@ -117,6 +117,8 @@ const char *const UsageText
       "      \"folders\":N,\"files\":N,\"dry_run\":B}  last; R is success, errors, usage or\n"
       "      aborted, as the exit status; folders and files count what was made, sent,\n"
       "      removed or downloaded\n"
+      "  watch gives {\"event\":\"watch\",\"level\":\"info\"|\"error\",\"text\":T} for its own\n"
+      "      lines, with \"result\",\"files\",\"folders\" after each upload; no summary\n"
       "  list gives {\"event\":\"project\",\"title\":T,\"file\":F}; show one object of the "
       "options.\n"
       "Errors before an operation starts go to stderr as text. Paths always use \"/\".\n"

@@ -10,12 +10,18 @@
 
 void TfrmMain::miUploadOnSaveClick(bool checked)
 {
+    // On only while nothing runs (the project is read here), off at any time.
+    struct TUpdate
+    {
+        TfrmMain *Window;
+        ~TUpdate() { Window->UpdateCommands(); }
+    } update{this};
     if (!checked) {
         StopUploadOnSave();
         return;
     }
     // The password is settled now, not by a box popping up at some later save.
-    if (!FProject->Opened || !FProject->AskPassword()) {
+    if (!FProject->Opened || Running() || !FProject->AskPassword()) {
         miUploadOnSave->setChecked(false);
         return;
     }
@@ -50,21 +56,22 @@ void TfrmMain::UploadSaved()
 {
     if (!m_folderWatch || !m_folderWatch->Active() || !FProject->Opened)
         return;
+    // A running operation, or a dialog that may be changing the project, goes first.
+    m_savedWhileRunning = Running() || m_closeWhenEnded || QApplication::activeModalWidget();
+    if (m_savedWhileRunning) {
+        if (!Running())
+            QTimer::singleShot(1000, this, &TfrmMain::UploadSaved);
+        return;
+    }
     // The folder watched is the one the options name now.
     if (m_folderWatch->Root() != FProject->GetLocalPath()) {
         QString error;
         if (!m_folderWatch->Start(*FProject, error)) {
             StopUploadOnSave();
+            UpdateCommands();
             AddLogLine(1, QStringLiteral("Upload on save has stopped: ") + error);
             return;
         }
     }
-    // A running operation, or a dialog that may be changing the project, goes first.
-    m_savedWhileRunning = Running() || m_closeWhenEnded || QApplication::activeModalWidget();
-    if (!m_savedWhileRunning) {
-        StartOperation(pkUpload);
-        return;
-    }
-    if (!Running())
-        QTimer::singleShot(1000, this, &TfrmMain::UploadSaved);
+    StartOperation(pkUpload);
 }

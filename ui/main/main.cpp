@@ -562,7 +562,7 @@ void TfrmMain::UpdateCommands()
         menu->menuAction()->setEnabled(opened && !running);
         menu->menuAction()->setVisible(opened);
     }
-    miUploadOnSave->setEnabled(opened);
+    miUploadOnSave->setEnabled(opened && (!running || miUploadOnSave->isChecked()));
     sbAbort->setEnabled(running);
     sbOpenInExplorer->setEnabled(opened);
     sbBrowseServer->setEnabled(opened);
