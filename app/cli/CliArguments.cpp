@@ -18,6 +18,7 @@ const char *const UsageText
       "  or:  zandrel-cli refresh [--list] PROJECT\n"
       "  or:  zandrel-cli compare [--list] PROJECT\n"
       "  or:  zandrel-cli upload [--dry-run] PROJECT\n"
+      "  or:  zandrel-cli watch PROJECT\n"
       "  or:  zandrel-cli remove [--yes-to-all | --no-to-all] [-n] [--max-delete N] [-f] PROJECT\n"
       "  or:  zandrel-cli download [--yes-to-all | --no-to-all] [--dry-run] PROJECT\n"
       "  or:  zandrel-cli list\n"
@@ -37,6 +38,10 @@ const char *const UsageText
       "             \"changed NAME\" (another version there), \"server-only NAME\"\n"
       "  upload     upload every file and folder that needs it; a remote folder that does not\n"
       "             exist yet is made\n"
+      "  watch      upload at once, then again each time files are saved: after a change\n"
+      "             and 1.5 s without one (a site generator's rebuild is one upload); one\n"
+      "             line per upload; Ctrl+C or SIGTERM ends it (an upload running is aborted,\n"
+      "             only files sent whole are recorded) with exit status 0\n"
       "  remove     remove from the server what exists only there\n"
       "  download   download what exists only on the server\n"
       "  list       list the projects (title and file)\n"
@@ -136,6 +141,8 @@ const char *const UsageText
       "      \"folders\":N,\"files\":N,\"dry_run\":B}  last; R is success, errors, usage or\n"
       "      aborted, as the exit status; folders and files count what was made, sent,\n"
       "      removed or downloaded\n"
+      "  watch gives {\"event\":\"watch\",\"level\":\"info\"|\"error\",\"text\":T} for its own\n"
+      "      lines, with \"result\",\"files\",\"folders\" after each upload; no summary\n"
       "  list gives {\"event\":\"project\",\"title\":T,\"file\":F}; show one object of the "
       "options.\n"
       "Errors before an operation starts go to stderr as text. Paths always use \"/\".\n"
@@ -184,6 +191,8 @@ QStringList OptionsOf(const QString &command)
         return connects + QStringList{QStringLiteral("list")};
     if (command == QLatin1String("upload"))
         return connects + QStringList{QStringLiteral("dry-run")};
+    if (command == QLatin1String("watch"))
+        return connects;
     if (command == QLatin1String("remove"))
         return connects + asks + QStringList{QStringLiteral("max-delete"), QStringLiteral("force")};
     if (command == QLatin1String("download"))
@@ -322,7 +331,7 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
         = {QStringLiteral("refresh"), QStringLiteral("compare"),  QStringLiteral("upload"),
            QStringLiteral("remove"),  QStringLiteral("download"), QStringLiteral("list"),
            QStringLiteral("new"),     QStringLiteral("passwd"),   QStringLiteral("show"),
-           QStringLiteral("set")};
+           QStringLiteral("set"),     QStringLiteral("watch")};
     if (!commands.contains(parsed.Command))
         return UsageError(QStringLiteral("unknown command '%1'").arg(parsed.Command));
 

@@ -3,6 +3,7 @@
 #include "app/cli/CliFrontEnd.h"
 #include "app/cli/CliProject.h"
 #include "app/cli/CliTerminal.h"
+#include "app/cli/CliWatch.h"
 #include "app/keyring/SecretServiceKeyring.h"
 #include "engine/PublishList.h"
 #include "store/PrjCls.h"
@@ -93,7 +94,7 @@ quint8 KindOf(const QString &command)
         return pkRemove;
     if (command == QLatin1String("download"))
         return pkDownload;
-    if (command == QLatin1String("upload"))
+    if (command == QLatin1String("upload") || command == QLatin1String("watch"))
         return pkUpload;
     return pkRefresh;
 }
@@ -467,6 +468,9 @@ int OperationCommand(const TArguments &args)
             return esUsage;
         }
     }
+
+    if (args.Command == QLatin1String("watch"))
+        return WatchCommand(args, project, frontEnd, interrupts);
 
     TFileList fileList;
     bool hadErrors = false;

@@ -727,6 +727,55 @@ TEST_F(Cli, TwoRunsOfOneProjectNeverRunTogether)
     EXPECT_EQ(TreeOf(server->Root), SiteTree());
 }
 
+// watch: the site at once, then each save within seconds; a rebuild of many files is one upload,
+// a folder made meanwhile is watched, an ignored file uploads nothing; the project stays locked.
+// Ctrl+C in a transfer ends with status 0 and the unfinished file unrecorded.
+TEST_F(Cli, WatchUploadsEachSaveOnceAndCtrlCEndsCleanly)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 256 * 1024;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    // More folders than the watches allowed (a user namespace's limit of 3): refused at the start,
+    // naming the limit and how to raise it.
+    QProcess limited;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZANDREL_PASSWORD", server->Password);
+    limited.setProcessEnvironment(environment);
+    limited.start("unshare",
+                  {"-U", "-r", "-p", "-f", "--mount-proc", "sh", "-c",
+                   "echo 3 >/proc/sys/user/max_inotify_watches && exec \"$0\" watch \"$1\"",
+                   ZANDREL_BINARY_DIR "/app/zandrel-cli", project});
+    ASSERT_TRUE(limited.waitForFinished(60000));
+    EXPECT_EQ(limited.exitCode(), 1);
+    EXPECT_TRUE(limited.readAllStandardError().contains(
+        "the limit of inotify watches (3, /proc/sys/user/max_inotify_watches) is reached; raise "
+        "it with \"sysctl user.max_inotify_watches=6\""));
+    TCli watch("watch|" + project);
+    ASSERT_TRUE(watch.WaitFor("upload done: 4 file(s) and 3 folder(s) sent", 1, true));
+    EXPECT_TRUE(Ended(RunCli("refresh|" + project), 2, "is in use by zandrel-cli"));
+    WriteWholeFile(m_site + "/index.html", "saved");
+    ASSERT_TRUE(watch.WaitFor("upload done: 1 file(s) and 0 folder(s) sent", 1, true));
+    for (int i = 0; i < 30; ++i)
+        WriteWholeFile(m_site + QString("/gen/%1/p%2.html").arg(i % 3).arg(i), "built");
+    ASSERT_TRUE(watch.WaitFor("upload done: 30 file(s) and 4 folder(s) sent", 1, true));
+    WriteWholeFile(m_site + "/old.bak", "ignored");
+    QThread::msleep(3000);
+    WriteWholeFile(m_site + "/gen/1/later.html", "in a folder made while watching");
+    ASSERT_TRUE(watch.WaitFor("upload done: 1 file(s) and 0 folder(s) sent", 2, true));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+
+    WriteWholeFile(m_site + "/big.bin", QByteArray(2 * 1024 * 1024, 'w')); // about 8 s
+    ASSERT_TRUE(watch.WaitFor("big.bin", 1, true));
+    QThread::msleep(500);
+    watch.Signal(SIGINT);
+    const TCliResult ended = watch.Finish();
+    EXPECT_TRUE(Ended(ended, 0, "upload aborted") && ended.Out.endsWith("Watch ended\n"));
+    EXPECT_EQ(ended.Out.count("] upload "), 5) << ended.Out.toStdString();
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines().mid(1), QStringList{"big.bin"});
+}
+
 TEST_F(Cli, AFolderTheUserCannotReadIsAnErrorAndNothingBelowItOnTheServerIsTouched)
 {
     // Root reads every folder: the program runs as nobody, in a home of its own, on a site it
