@@ -134,19 +134,21 @@ set(CPACK_DEBIAN_CLI_PACKAGE_NAME zandrel-cli)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME zandrel)
 # The summary line first; CPack indents the others and turns the empty one into " .".
 set(zandrel_about
-    "Zandrel keeps a folder on an FTP server in step with the local folder in
-which a web site is edited. It remembers each file's last-write time at its
-last upload, so an upload sends exactly what changed without asking the
-server. Compare checks the server's tree, and server-only files can be
-downloaded or removed. FTP over TLS is used whenever the server offers it.")
+    "Zandrel keeps a folder on an FTP or SFTP server in step with the local
+folder in which a web site is edited. It remembers each file's last-write
+time at its last upload, so an upload sends exactly what changed without
+asking the server. Compare checks the server's tree, and server-only files
+can be downloaded or removed. FTP over TLS is used whenever the server
+offers it, and SFTP (host keys checked as ssh does) where a host offers
+only SSH.")
 set(CPACK_DEBIAN_CLI_DESCRIPTION
-    "web site publisher for FTP servers (command line)
+    "web site publisher for FTP and SFTP servers (command line)
 ${zandrel_about}
 
 This package holds zandrel-cli, for scripts, scheduled jobs and machines
 without a display. It needs no graphical libraries.")
 set(CPACK_DEBIAN_GUI_DESCRIPTION
-    "web site publisher for FTP servers (desktop program)
+    "web site publisher for FTP and SFTP servers (desktop program)
 ${zandrel_about}
 
 This package holds the desktop program zandrel, with its FTP browser window,

@@ -36,6 +36,7 @@ struct TEntry
                   // 50,000 of them at once
     qint64 Size = 0;
     qint64 ModifiedTime = 0;
+    qint64 ModifiedNs = 0; // the exact time, for the content records
     dev_t Device = 0;
     ino_t Inode = 0;
 };
@@ -145,6 +146,7 @@ void TPublishOperator::PurgeVersions()
 void TPublishOperator::LocalScan()
 {
     ItemCounter = 0;
+    m_upToDate.clear();
     FileList->IgnoredCount = 0;
     FileList->Unreadable.clear();
     SetStatusText(QStringLiteral("Scaning local folders"));
@@ -157,7 +159,7 @@ void TPublishOperator::LocalScan()
         = qint64(Project->Nodes(QStringLiteral("SafeUploadSize"))->AsInteger()) * 1024;
 
     const QString root = FileList->LocalRoot;
-    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, 0, state);
+    TFileListItem *rootItem = CreateItem(root, QString(), true, nullptr, 0, 0, 0, state);
     struct stat st;
     if (::stat(QFile::encodeName(root).constData(), &st) == 0)
         state.Ancestors.emplace_back(st.st_dev, st.st_ino);
@@ -180,7 +182,8 @@ void TPublishOperator::ScanFailed(const QString &what, const QString &path,
 
 TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &relativeName,
                                             bool isFolder, TFileListItem *parent, qint64 size,
-                                            qint32 fileAge, const TScanState &state)
+                                            qint32 fileAge, qint64 modified,
+                                            const TScanState &state)
 {
     TFileListItem *item = FileList->Add();
     item->Index = ++ItemCounter;
@@ -200,8 +203,13 @@ TFileListItem *TPublishOperator::CreateItem(const QString &path, const QString &
     if (!isFolder) {
         item->Size = size;
         item->FileAge = fileAge;
-        // An unreadable time (-1) never counts as recorded.
-        item->Synchronous = item->FileAge != -1 && item->FileAge == record->Date;
+        // Only a file whose time moved is read, so an unchanged site costs no reading.
+        const TRecordCheck check
+            = CheckRecord(*record, fileAge, size, modified,
+                          [&path](quint64 &hash) { return HashFile(path, hash); });
+        item->Synchronous = check != rcChanged;
+        if (check == rcUpToDate)
+            m_upToDate.push_back({item, modified});
         item->IsAscii = m_textFiles->Matches(path);
         item->SetExecPermission = state.SetPermission && m_execFiles->Matches(path);
         item->UseSafeUpload = state.SafeUpload && state.SafeUploadBytes < size;
@@ -292,6 +300,7 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
         } else {
             item.Size = st.st_size;
             item.ModifiedTime = st.st_mtime;
+            item.ModifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
             files.push_back(std::move(item));
         }
     }
@@ -304,7 +313,7 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     for (const TEntry &entry : files) {
         const qint32 fileAge = UnixTimeToFileDate(entry.ModifiedTime);
         if (!CreateItem(full.With(entry.Name), relative.With(entry.Name), false, folder, entry.Size,
-                        fileAge, state)
+                        fileAge, entry.ModifiedNs, state)
                  ->Synchronous)
             outdated = true;
     }
@@ -313,7 +322,7 @@ bool TPublishOperator::TreeScan(const QString &path, TFileListItem *folder, TSca
     for (const TEntry &entry : folders) {
         TFileListItem *item
             = CreateItem(full.With(entry.Name, u'/'), relative.With(entry.Name, u'\\'), true,
-                         folder, 0, 0, state);
+                         folder, 0, 0, 0, state);
         if (!item->Synchronous)
             outdated = true;
         subfolders.push_back(item);

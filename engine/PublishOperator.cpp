@@ -369,6 +369,7 @@ void TPublishOperator::ConnectStep()
     Ftp.Proxy = project.Nodes(QStringLiteral("Proxy"))->AsBoolean() ? GetProxyString() : QString();
     Ftp.Encryption = ProjectEncryption(project);
     Ftp.TrustedFingerprint = project.Nodes(QStringLiteral("TrustedCertificate"))->AsString();
+    Ftp.RememberHostKey = RememberHostKey;
     Ftp.ExpectTls = ProjectExpectsTls(project);
     // A file the server holds short after its upload stays in need of upload.
     Ftp.VerifyStoredSize = project.Nodes(QStringLiteral("CheckSize"))->AsBoolean();
@@ -423,9 +424,20 @@ void TPublishOperator::LogIn()
             HandOver([&] { trusted = m_frontEnd->TrustCertificate(certificate); });
             if (!trusted)
                 throw;
+            Ftp.TrustedFingerprint = certificate.Fingerprint;
+            // A host key is kept in known_hosts by the session (or only for this run), never
+            // in the project: a trust kept there would accept the key again after the user
+            // removed it from known_hosts.
+            if (dynamic_cast<const EFtpHostKeyError *>(&error)) {
+                AddLog(2, QStringLiteral("the host key with the SHA-256 fingerprint ")
+                              + certificate.Fingerprint
+                              + (Ftp.RememberHostKey
+                                     ? QStringLiteral(" is trusted and added to known_hosts")
+                                     : QStringLiteral(" is accepted for this run")));
+                continue;
+            }
             Project->Nodes(QStringLiteral("TrustedCertificate"))
                 ->SetAsString(certificate.Fingerprint);
-            Ftp.TrustedFingerprint = certificate.Fingerprint;
             AddLog(2, QStringLiteral("the certificate with the SHA-256 fingerprint ")
                           + certificate.Fingerprint
                           + QStringLiteral(" is trusted for this project"));

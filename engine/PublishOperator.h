@@ -132,6 +132,9 @@ public:
     // Remove: more entries to remove than this ends the operation with an error before any of
     // them is removed; -1 for no limit.
     qint64 MaxDelete = -1;
+    // Set before start(): an SFTP host key the front end accepts goes into known_hosts; when
+    // false it is accepted for this operation only.
+    bool RememberHostKey = true;
     // Every command line any session sends (the password masked) and every reply line it
     // receives, on the session's thread.
     std::function<void(const QString &line)> OnCommand, OnReply;
@@ -279,8 +282,17 @@ private:
     void LocalScan();
     struct TScanState;
     TFileListItem *CreateItem(const QString &path, const QString &relativeName, bool isFolder,
-                              TFileListItem *parent, qint64 size, qint32 fileAge,
+                              TFileListItem *parent, qint64 size, qint32 fileAge, qint64 modified,
                               const TScanState &state);
+    // Files the last scan found in step by their content though their time moved, with their
+    // exact time: an upload gives their records the new time (BringUpToDate).
+    struct TUpToDate
+    {
+        TFileListItem *Item = nullptr;
+        qint64 Modified = 0;
+    };
+    std::vector<TUpToDate> m_upToDate;
+    void BringUpToDate();
     bool TreeScan(const QString &path, TFileListItem *folder, TScanState &state);
     // An error line for a folder (or a folder link) the scan could not read; the file list
     // marks it so no pass touches what the server holds below it.
@@ -312,7 +324,9 @@ private:
                       std::function<void(TFileListItem *)> settled);
     void FolderThere(TFileListItem *item);
     TStep UploadStep(TFileListItem *item, bool again);
-    void RecordUploaded(TFileListItem *item, qint32 age);
+    // The content fields are kept only when `hashed`: the hash is of the bytes sent.
+    void RecordUploaded(TFileListItem *item, qint32 age, const TWriteStamp &stamp, quint64 hash,
+                        bool hashed);
     QSet<const TFileListItem *> m_foldersEnsured; // created again after a failed transfer
     // Files sent in the two-second slot of their last write: their records wait for the slot
     // to pass, so a later write in the same slot cannot hide behind the record's time.
@@ -322,6 +336,8 @@ private:
         qint32 Age = 0;
         TWriteStamp Stamp;
         bool Again = false; // sent for the second time
+        quint64 Hash = 0;
+        bool Hashed = false;
     };
     std::vector<TSettling> m_settling;
     std::vector<TFileListItem *> m_sendAgain; // written meanwhile: sent once their slot is over

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 // Per relative name, the local file's DOS date/time at its last upload.
@@ -15,7 +16,46 @@ public:
     QString FileName;
     qint32 Date = 0;
     bool Seen = false; // met by the running local scan (its purge skips what is there)
+    // The uploaded version as the companion file keeps it: its size, exact time and content
+    // hash. It speaks for the file only while ContentDate equals Date: whatever else sets the
+    // date (marking, a compare, another program) leaves it behind.
+    qint32 ContentDate = 0;
+    qint64 ContentSize = -1;
+    qint64 ContentModified = 0; // nanoseconds since 1970, UTC
+    quint64 ContentHash = 0;
+    bool HasContent() const { return ContentSize >= 0 && ContentDate == Date && Date > 1; }
+    // A date the user sets by marking: what is kept of the uploaded version no longer holds.
+    void SetMarkedDate(qint32 date)
+    {
+        Date = date;
+        ContentSize = -1;
+    }
+    void SetContent(qint64 size, qint64 modified, quint64 hash)
+    {
+        ContentDate = Date;
+        ContentSize = size;
+        ContentModified = modified;
+        ContentHash = hash;
+    }
 };
+
+// What a local file's status says against its record.
+enum TRecordCheck : quint8 {
+    rcChanged,
+    rcInStep,
+    // In step by its size and content; only its time moved (a rebuild, another time zone):
+    // the record takes the new time without an upload.
+    rcUpToDate
+};
+
+// The one decision of every pass: `fileAge` is the file's DOS time (-1 unreadable),
+// `modified` its exact time in nanoseconds; `hash` is asked only when the time moved and the
+// size matches, and returns false when the file cannot be read.
+TRecordCheck CheckRecord(const TVersionItem &record, qint32 fileAge, qint64 size, qint64 modified,
+                         const std::function<bool(quint64 &hash)> &hash);
+
+// XXH3-64 of a file's bytes; false when it cannot be read.
+bool HashFile(const QString &fileName, quint64 &hash);
 
 // False for a name the records cannot hold: one with CR, LF or NUL.
 bool IsRecordName(const QString &fileName);
@@ -46,6 +86,12 @@ public:
     // The same section in UTF-8 at the end of `out`: a project's save of 100,000 records holds
     // no second copy of them as text.
     void AppendUtf8(QByteArray &out) const;
+    // The companion file: one line per record that has content, "<date> <size> <time>
+    // <hash> <name>". Loaded after the records; lines of names without a record, or that
+    // cannot be read, are dropped.
+    QByteArray SaveContent() const;
+    void LoadContent(const QByteArray &data);
+    bool HoldsContent() const;
 
 private:
     std::vector<TVersionItem *> m_items; // in file order

@@ -99,6 +99,7 @@ void TSessionPool::SpawnExtra()
     own->Proxy = m_primary.Proxy;
     own->Encryption = m_primary.Encryption;
     own->TrustedFingerprint = m_primary.TrustedFingerprint;
+    own->RememberHostKey = m_primary.RememberHostKey;
     own->ExpectTls = m_primary.ExpectTls;
     own->VerifyStoredSize = m_primary.VerifyStoredSize;
     own->Pipelining = !m_pipeliningOff;

@@ -169,6 +169,8 @@ struct TUploadOutcome
     qint32 Age = -1;            // its time as the record keeps it
     bool InSlot = false;        // written in the current two-second slot
     bool StampTells = false;    // a later write would change the status
+    quint64 Hash = 0;           // of the file as read just before the transfer
+    bool Hashed = false;
 };
 
 } // namespace
@@ -181,6 +183,7 @@ bool TPublishOperator::StartUpload()
     // Aborted during the scan: the list is incomplete, and nothing connects.
     if (Terminated())
         return false;
+    BringUpToDate();
     if (FileList->CountOutdated(false) == 0) {
         AddLog(0, QStringLiteral("No files for uploading"));
         return false;
@@ -419,9 +422,39 @@ TWriteStamp TPublishOperator::WriteStampOf(const QString &local)
             qint64(status.st_size), qint64(status.st_ino)};
 }
 
-void TPublishOperator::RecordUploaded(TFileListItem *item, qint32 age)
+void TPublishOperator::BringUpToDate()
 {
-    Project->Versions.FindOrAdd(item->RelativeName)->Date = age;
+    if (m_upToDate.empty())
+        return;
+    const int count = int(m_upToDate.size());
+    if (DryRun) {
+        AddLog(0, QLatin1String(DryRunMark)
+                      + QStringLiteral("%1 file(s) would be brought up to date without upload")
+                            .arg(count));
+        return;
+    }
+    for (const TUpToDate &file : std::as_const(m_upToDate)) {
+        TVersionItem *record = Project->Versions.Find(file.Item->RelativeName);
+        if (!record)
+            continue;
+        record->Date = file.Item->FileAge;
+        record->SetContent(record->ContentSize, file.Modified, record->ContentHash);
+    }
+    m_upToDate.clear();
+    AddLog(0, QStringLiteral("%1 file(s) have been brought up to date without upload").arg(count));
+    RecordsChanged();
+    SaveRecordsIfDue();
+}
+
+void TPublishOperator::RecordUploaded(TFileListItem *item, qint32 age, const TWriteStamp &stamp,
+                                      quint64 hash, bool hashed)
+{
+    TVersionItem *record = Project->Versions.FindOrAdd(item->RelativeName);
+    record->Date = age;
+    if (hashed)
+        record->SetContent(stamp.Size, stamp.Modified, hash);
+    else
+        record->ContentSize = -1;
     ++FilesCount;
     item->Synchronous = true;
     NotifyItem(item);
@@ -451,7 +484,7 @@ void TPublishOperator::SettleRecords()
                   return false;
               const QString local = file.Item->GetLocalPath();
               if (WriteStampOf(local) == file.Stamp && GetFileAge(local) == file.Age) {
-                  RecordUploaded(file.Item, file.Age);
+                  RecordUploaded(file.Item, file.Age, file.Stamp, file.Hash, file.Hashed);
                   RecordsChanged();
               } else {
                   SendAgain(file.Item, file.Again);
@@ -504,6 +537,9 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
                 break;
             QThread::msleep(FreshStampMs - since);
         }
+        // Read again by the transfer, from the cache: a write meanwhile changes the status,
+        // and the hash is then not kept.
+        outcome->Hashed = outcome->Stamp.Size >= 0 && HashFile(local, outcome->Hash);
         try {
             PutSiteFile(ftp, remote, local, ascii, safe);
         } catch (const EFtpIncompleteError &) {
@@ -543,14 +579,16 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
             AddError(failure);
         } else if (outcome->InSlot) {
             if (outcome->StampTells && WriteStampOf(local) == outcome->Stamp)
-                m_settling.push_back({item, outcome->Age, outcome->Stamp, again});
+                m_settling.push_back(
+                    {item, outcome->Age, outcome->Stamp, again, outcome->Hash, outcome->Hashed});
             else
                 SendAgain(item, again);
         } else if (outcome->Age == -1 || GetFileAge(local) != outcome->Age) {
             AddError(QStringLiteral("the file ") + local
                      + QStringLiteral(" was changed during its upload and still needs upload"));
         } else {
-            RecordUploaded(item, outcome->Age);
+            RecordUploaded(item, outcome->Age, outcome->Stamp, outcome->Hash,
+                           outcome->Hashed && WriteStampOf(local) == outcome->Stamp);
         }
         ++FilesDone;
     };

@@ -74,7 +74,7 @@ std::vector<TFtpReply> TFtpSession::Batch(const QStringList &lines, const TFits 
             m_epsvRefused = true;
         } else if (!port.IsError()) {
             try {
-                m_prefetchedPort = TakePassiveReply(port, extended);
+                KeepPort(TakePassiveReply(port, extended));
             } catch (const EFtpError &) {
                 // The next transfer asks again and reports what it gets.
             }
@@ -129,7 +129,9 @@ void TFtpSession::CreateDirs(const QStringList &names, QStringList &refusals)
 
 void TFtpSession::ReleasePassive()
 {
-    if (std::exchange(m_prefetchedPort, 0) == 0 || !m_connected || m_lost || m_canceller.Aborted())
+    const bool kept = m_prefetchedPort != 0;
+    DropPort();
+    if (!kept || !m_connected || m_lost || m_canceller.Aborted())
         return;
     // With no transfer running ABOR only closes the waiting port (RFC 959: one 226 reply; some
     // servers answer 225, or 426 and then 226).

@@ -90,6 +90,7 @@ void TFtpSession::EnsureReady() const
 
 void TFtpSession::CloseControl()
 {
+    DropPort();
     if (m_control)
         m_control->Close();
     m_control.reset();
@@ -265,6 +266,10 @@ void TFtpSession::Login()
             user += QLatin1Char(':') + QString::number(m_port);
     }
     TFtpReply reply = Command(QStringLiteral("USER ") + user);
+    // vsftpd, known by its own words (its greeting is the site's to choose); through an FTP proxy
+    // they would be the proxy's.
+    m_strictOrder = reply.Text() == QLatin1String("Please specify the password.")
+                    && m_proxy.Kind != TFtpProxy::Ftp;
     if (reply.IsIntermediate() && reply.Code != 332)
         reply = Command(QStringLiteral("PASS ") + m_owner.Password);
     if (reply.Code == 332)
@@ -301,7 +306,8 @@ void TFtpSession::Connect()
     m_lost = false;
     m_mlst = m_utf8 = m_size = m_epsvRefused = m_eprtRefused = m_listAllRefused = false;
     m_type = m_wantType = 0;
-    m_prefetchedPort = 0;
+    m_strictOrder = false;
+    DropPort();
     m_unanswered = false;
     m_tls = m_plainFallback = false;
     m_dataSession.reset();

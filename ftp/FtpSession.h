@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The server refused a command with a 4xx or 5xx reply; the control connection is still in step.
@@ -98,16 +99,30 @@ private:
     quint16 TakePassiveReply(const TFtpReply &reply, bool extended);
     void OpenActive(TDataChannel &channel);
 
+    // Keeps a passive port for the next transfer; on a server that takes data connections only
+    // with a transfer command, the connection is started now so its handshake overlaps the
+    // commands before that transfer.
+    void KeepPort(quint16 port);
+    void DropPort();
     void ConnectData(TFtpSocket &socket, quint16 port);
     // Accepts the server's data connection; `completed` tells that the final reply came already.
     void AcceptData(TDataChannel &channel, bool &completed);
     // Runs `command` over a data connection. False when a file transfer did not happen although
     // the server reported success: it answered without a data connection, or (an upload) before
     // it had received the data. A listing answered without one is empty.
-    bool RunTransfer(const QString &command, const TBody &body, bool upload = false);
-    // After a STOR: raises when the server holds another size than was sent.
+    // `sizeAfter`: a file whose SIZE a strict-order server is asked right after the data; the
+    // reply lands in m_sizeAfter.
+    enum class TTransfer { Listing, Download, Upload };
+    bool RunTransfer(const QString &command, const TBody &body, TTransfer kind = TTransfer::Listing,
+                     const QString &sizeAfter = QString());
+    // Reads the replies to commands sent after a transfer's data (SIZE, EPSV or PASV).
+    void ReadAfterTransfer(const QStringList &after);
+    // An upload's body calls it once it has sent data ahead of the server's first reply.
+    void AwaitStart();
+    // After a STOR: raises when the server holds another size than was sent. `known` is a SIZE
+    // reply already read.
     void VerifyStored(const QString &remoteName, const QString &localName, const TLineEnds &sent,
-                      bool ascii);
+                      bool ascii, const TFtpReply *known = nullptr);
     QByteArray FetchListing(const QString &command);
     TTlsSession DataSession() const;
 
@@ -138,6 +153,10 @@ private:
     bool m_epsvRefused = false;
     bool m_eprtRefused = false;
     bool m_listAllRefused = false;
+    // The server takes a passive data connection only when the transfer command comes, and reads
+    // no command while a transfer runs (vsftpd): data may go ahead of the first reply, and the
+    // next commands before the final one.
+    bool m_strictOrder = false;
     char m_type = 0;     // the last TYPE sent: 'A', 'I' or none
     char m_wantType = 0; // to go with the next passive transfer's command
     bool m_tls = false;
@@ -147,6 +166,9 @@ private:
     TTlsSession m_dataSession;
 
     quint16 m_prefetchedPort = 0;
+    std::unique_ptr<TFtpSocket> m_preconnected; // to m_prefetchedPort, the handshake under way
+    std::function<void()> m_startPending;       // reads the first reply of a transfer sent ahead
+    std::optional<TFtpReply> m_sizeAfter;
     bool m_unanswered = false; // something was sent since the last reply
 
     // Progress of the running transfer.

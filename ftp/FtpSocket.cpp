@@ -2,8 +2,6 @@
 
 #include "ftp/FtpWininet.h"
 
-#include <QUrl>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -105,7 +103,7 @@ bool TSockAddr::IsLoopback() const
     return false;
 }
 
-static QString StripBrackets(const QString &host)
+QString StripBrackets(const QString &host)
 {
     if (host.size() >= 2 && host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
         return host.mid(1, host.size() - 2);
@@ -237,128 +235,6 @@ template <class Call> int WithoutSigPipe(Call call)
 
 } // namespace
 
-// --- name look-up -----------------------------------------------------------------------------
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until `deadline` for poll(): -1 without a deadline.
-int RemainingMs(bool limited, Clock::time_point deadline)
-{
-    if (!limited)
-        return -1;
-    const auto left
-        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return int(std::max<qint64>(0, left.count()));
-}
-
-// One asynchronous look-up. A request glibc is still working on cannot be cancelled or freed:
-// it is left to glibc (a few bytes, only when a look-up is aborted or times out mid-way).
-struct TLookup
-{
-    gaicb Request{};
-    addrinfo Hints{};
-    QByteArray Host;
-    QByteArray Service;
-};
-
-bool IsNameError(int code)
-{
-    return code == EAI_NONAME || code == EAI_NODATA || code == EAI_FAIL || code == EAI_AGAIN
-           || code == EAI_ADDRFAMILY || code == EAI_SERVICE || code == EAI_FAMILY;
-}
-
-} // namespace
-
-std::vector<TSockAddr> ResolveHost(const QString &host, quint16 port, int family, int timeoutMs,
-                                   TFtpCanceller &canceller)
-{
-    canceller.ThrowIfAborted();
-    const QString name = StripBrackets(host.trimmed());
-    const TSockAddr numeric = TSockAddr::FromNumeric(name, port);
-    if (numeric.IsValid()) {
-        if (family != AF_UNSPEC && numeric.Family() != family)
-            ThrowFtpError(FtpText::HostNotFound());
-        return {numeric};
-    }
-    if (name.isEmpty())
-        ThrowFtpError(FtpText::HostNotFound());
-
-    auto *lookup = new TLookup;
-    lookup->Host = QUrl::toAce(name);
-    if (lookup->Host.isEmpty())
-        lookup->Host = name.toUtf8();
-    lookup->Service = QByteArray::number(port);
-    lookup->Hints.ai_family = family;
-    lookup->Hints.ai_socktype = SOCK_STREAM;
-    lookup->Hints.ai_flags = AI_NUMERICSERV;
-    lookup->Request.ar_name = lookup->Host.constData();
-    lookup->Request.ar_service = lookup->Service.constData();
-    lookup->Request.ar_request = &lookup->Hints;
-    gaicb *requests[1] = {&lookup->Request};
-    if (::getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr) != 0) {
-        delete lookup;
-        ThrowFtpError(FtpText::HostNotFound());
-    }
-
-    const bool limited = timeoutMs > 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    int code = EAI_INPROGRESS;
-    QString failure;
-    for (;;) {
-        code = ::gai_error(&lookup->Request);
-        if (code != EAI_INPROGRESS)
-            break;
-        if (canceller.Aborted()) {
-            failure = FtpText::Aborted();
-            break;
-        }
-        int slice = RemainingMs(limited, deadline);
-        if (slice == 0) {
-            failure = FtpText::TimedOut();
-            break;
-        }
-        // Short slices: Abort() cannot interrupt gai_suspend().
-        slice = slice < 0 ? 20 : std::min(slice, 20);
-        const timespec wait{0, long(slice) * 1000000L};
-        ::gai_suspend(requests, 1, &wait);
-    }
-    if (!failure.isEmpty()) {
-        const int cancelled = ::gai_cancel(&lookup->Request);
-        if (cancelled == EAI_CANCELED)
-            delete lookup;
-        else if (cancelled == EAI_ALLDONE) {
-            if (::gai_error(&lookup->Request) == 0)
-                ::freeaddrinfo(lookup->Request.ar_result);
-            delete lookup;
-        }
-        ThrowFtpError(failure);
-    }
-
-    std::vector<TSockAddr> result;
-    if (code == 0) {
-        for (addrinfo *ai = lookup->Request.ar_result; ai; ai = ai->ai_next) {
-            if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6)
-                continue;
-            TSockAddr address;
-            std::memcpy(&address.Storage, ai->ai_addr, ai->ai_addrlen);
-            address.Length = ai->ai_addrlen;
-            result.push_back(address);
-        }
-        ::freeaddrinfo(lookup->Request.ar_result);
-    }
-    const int savedErrno = errno;
-    delete lookup;
-    if (code == EAI_SYSTEM)
-        ThrowFtpError(SocketErrorText(savedErrno));
-    if (code != 0 && !IsNameError(code))
-        ThrowFtpError(FtpText::HostNotFound());
-    if (result.empty())
-        ThrowFtpError(FtpText::HostNotFound());
-    return result;
-}
-
 // --- TFtpSocket -------------------------------------------------------------------------------
 
 TFtpSocket::TFtpSocket(TFtpCanceller &canceller)
@@ -406,7 +282,7 @@ void TFtpSocket::Fail(int err)
 void TFtpSocket::Wait(short events, int timeoutMs, TFtpSocket *other, bool *otherReady)
 {
     const bool limited = timeoutMs > 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const FtpClock::time_point deadline = FtpClock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         m_canceller.ThrowIfAborted();
         // Bytes TLS has decrypted already would not wake poll().
@@ -456,12 +332,33 @@ bool TFtpSocket::WaitEither(TFtpSocket &other, int timeoutMs)
 
 void TFtpSocket::Connect(const TSockAddr &address, int timeoutMs)
 {
+    ConnectStart(address);
+    ConnectFinish(timeoutMs);
+}
+
+void TFtpSocket::ConnectStart(const TSockAddr &address)
+{
+    m_connecting = false;
     try {
         Open(address.Family());
         if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&address.Storage), address.Length)
             != 0) {
             if (errno != EINPROGRESS && errno != EINTR)
                 Fail(errno);
+            m_connecting = true;
+        }
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TFtpSocket::ConnectFinish(int timeoutMs)
+{
+    try {
+        if (m_fd < 0)
+            ThrowFtpError(FtpText::Unknown());
+        if (std::exchange(m_connecting, false)) {
             Wait(POLLOUT, timeoutMs);
             int err = 0;
             socklen_t length = sizeof err;
@@ -629,7 +526,7 @@ void TFtpSocket::WaitSent(qint64 leave, int timeoutMs, const std::function<void(
 {
     const bool limited = timeoutMs > 0;
     int last = -1;
-    Clock::time_point deadline;
+    FtpClock::time_point deadline;
     for (;;) {
         m_canceller.ThrowIfAborted();
         int queued = 0;
@@ -637,7 +534,7 @@ void TFtpSocket::WaitSent(qint64 leave, int timeoutMs, const std::function<void(
             return;
         if (queued != last) {
             last = queued;
-            deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+            deadline = FtpClock::now() + std::chrono::milliseconds(timeoutMs);
         } else if (limited && RemainingMs(true, deadline) == 0) {
             ThrowFtpError(FtpText::TimedOut());
         }

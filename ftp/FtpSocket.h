@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -39,9 +40,23 @@ inline QString Unknown()
 }
 } // namespace FtpText
 
+using FtpClock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline` for poll(): -1 without a deadline.
+inline int RemainingMs(bool limited, FtpClock::time_point deadline)
+{
+    if (!limited)
+        return -1;
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - FtpClock::now());
+    return left.count() > 0 ? int(left.count()) : 0;
+}
+
 [[noreturn]] void ThrowFtpError(const QString &text);
 // A short English text for an errno value (never translated), "Unknown error" when unknown.
 QString SocketErrorText(int err);
+// "[::1]" as "::1": an IPv6 address written for a URL.
+QString StripBrackets(const QString &host);
 
 // Address of either family; Length 0 means none.
 struct TSockAddr
@@ -105,6 +120,9 @@ public:
     // Tries the addresses in order; raises the last failure.
     void Connect(const std::vector<TSockAddr> &addresses, int timeoutMs);
     void Connect(const TSockAddr &address, int timeoutMs);
+    // Connect in two steps, so that the handshake runs while other work goes on.
+    void ConnectStart(const TSockAddr &address);
+    void ConnectFinish(int timeoutMs);
     void Listen(const TSockAddr &local); // port 0: the system picks one
     void Accept(TFtpSocket &listener, int timeoutMs);
     // Some bytes (at least one), or 0 at the end of the stream.
@@ -157,6 +175,7 @@ private:
 
     TFtpCanceller &m_canceller;
     int m_fd = -1;
+    bool m_connecting = false; // ConnectStart left the handshake running
     ssl_st *m_ssl = nullptr;
     TTlsSession m_latestSession; // the last resumable session the server handed out
     qint64 m_written = 0;        // payload bytes Write has handed on

@@ -23,6 +23,9 @@ namespace {
 constexpr qint64 ChunkSize = 64 * 1024;
 // Unsent bytes that may remain at a file's end without the upload waiting for them to drain.
 constexpr qint64 UnsentLeftToReply = 128 * 1024;
+// What an upload sends ahead of the server's first reply, where it may: little enough for the
+// server's receive buffer to hold when it refuses the command and never takes the connection.
+constexpr qint64 AheadBytes = ChunkSize;
 
 // A failure of the local file, as opposed to one of the server or the network.
 class ELocalFileError : public EFtpError
@@ -216,6 +219,31 @@ void TFtpSession::SetType(char type)
     m_type = type;
 }
 
+void TFtpSession::KeepPort(quint16 port)
+{
+    DropPort();
+    m_prefetchedPort = port;
+    if (!m_strictOrder || port == 0 || m_proxy.Kind == TFtpProxy::Socks)
+        return;
+    // The server leaves the connection in its queue until the transfer command comes.
+    TSockAddr target = m_controlPeer;
+    target.SetPort(port);
+    auto socket = std::make_unique<TFtpSocket>(m_canceller);
+    try {
+        socket->ConnectStart(target);
+        socket->SetNoDelay();
+        m_preconnected = std::move(socket);
+    } catch (const EFtpError &) {
+        // The transfer connects again and reports what it gets.
+    }
+}
+
+void TFtpSession::DropPort()
+{
+    m_prefetchedPort = 0;
+    m_preconnected.reset();
+}
+
 void TFtpSession::ConnectData(TFtpSocket &socket, quint16 port)
 {
     if (m_proxy.Kind == TFtpProxy::Socks) {
@@ -346,27 +374,33 @@ void TFtpSession::AcceptData(TDataChannel &channel, bool &completed)
     }
 }
 
-bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool upload)
+bool TFtpSession::RunTransfer(const QString &command, const TBody &body, TTransfer kind,
+                              const QString &sizeAfter)
 {
+    const bool upload = kind == TTransfer::Upload;
     TDataChannel channel;
     TFtpReply start;
+    bool startRead = true;
+    // A reply missing after commands sent together may be a proxy that cannot take that.
+    bool together = false;
+    const auto startReply = [&] {
+        try {
+            return Reply();
+        } catch (const EFtpError &) {
+            if (together && !m_canceller.Aborted())
+                StopPipelining();
+            throw;
+        }
+    };
+    const bool early = Pipelined();
     if (m_passive) {
+        std::unique_ptr<TFtpSocket> preconnected
+            = m_prefetchedPort != 0 ? std::move(m_preconnected) : nullptr;
         const quint16 port = PassivePort();
         // The command goes before the connection is made: the server has it when the connection
         // comes, and its first reply comes a round trip sooner. Data goes only after that reply
-        // (pyftpdlib loses data that arrives before it has taken the command).
-        const bool early = Pipelined();
-        // A reply missing after commands sent together may be a proxy that cannot take that.
-        bool together = false;
-        const auto startReply = [&] {
-            try {
-                return Reply();
-            } catch (const EFtpError &) {
-                if (together && !m_canceller.Aborted())
-                    StopPipelining();
-                throw;
-            }
-        };
+        // (pyftpdlib loses data that arrives before it has taken the command), except to a
+        // server that takes the connection only with the command.
         if (early && m_wantType) {
             const char type = std::exchange(m_wantType, 0);
             SendAll({type == 'A' ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"), command});
@@ -382,10 +416,16 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
         } else if (early) {
             Send(command);
         }
-        channel.Data = std::make_unique<TFtpSocket>(m_canceller);
         std::exception_ptr unreachable;
         try {
-            ConnectData(*channel.Data, port);
+            if (preconnected) {
+                channel.Data = std::move(preconnected);
+                channel.Data->ConnectFinish(m_timeout);
+                ++m_connections;
+            } else {
+                channel.Data = std::make_unique<TFtpSocket>(m_canceller);
+                ConnectData(*channel.Data, port);
+            }
         } catch (const EFtpError &) {
             if (!early || m_canceller.Aborted())
                 throw;
@@ -408,6 +448,8 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
                 LoseControl();
                 std::rethrow_exception(unreachable);
             }
+        } else if (early && upload && m_strictOrder && m_size && !m_tls && !sizeAfter.isEmpty()) {
+            startRead = false; // the body sends a first part, then reads it (AwaitStart)
         } else {
             start = early ? startReply() : Command(command);
         }
@@ -415,10 +457,30 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
         OpenActive(channel);
         start = Command(command);
     }
-    if (start.IsCompletion())
-        return false; // nothing moved
-    if (!start.IsPreliminary())
-        Refused(start);
+    // Raises for a refusal; true when the transfer goes on.
+    const auto started = [&] {
+        if (start.IsCompletion())
+            return false; // nothing moved
+        if (!start.IsPreliminary())
+            Refused(start);
+        return true;
+    };
+    bool quiet = false; // the server answered STOR with success before any data came
+    if (startRead) {
+        if (!started())
+            return false;
+    } else {
+        m_startPending = [&] {
+            startRead = true;
+            start = startReply();
+            quiet = !started();
+        };
+    }
+    struct TPendingStart
+    {
+        std::function<void()> &Pending;
+        ~TPendingStart() { Pending = nullptr; }
+    } pendingScope{m_startPending};
     bool completed = false;
     if (!channel.Data)
         AcceptData(channel, completed);
@@ -441,23 +503,30 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
         }
     } catch (const EFtpError &error) {
         channel.Close();
-        if (m_canceller.Aborted() || m_lost || completed)
+        // A refusal read while the data went ahead (AwaitStart) is the whole story.
+        if (m_canceller.Aborted() || m_lost || completed
+            || dynamic_cast<const EFtpReplyError *>(&error))
             throw;
         if (IsTimeout(error)) {
             LoseControl();
             throw;
         }
-        // The server still owes the final reply of the command. When the data connection failed,
-        // its text tells more than ours; when the local file failed, ours is the one that counts.
-        if (dynamic_cast<const ELocalFileError *>(&error)) {
-            try {
-                Reply();
-            } catch (const EFtpError &) {
+        // The server still owes the final reply of the command (and its first, when the data
+        // went ahead of it). When the data connection failed, its text tells more than ours;
+        // when the local file failed, ours is the one that counts.
+        const bool local = dynamic_cast<const ELocalFileError *>(&error) != nullptr;
+        TFtpReply final;
+        try {
+            if (!startRead) {
+                start = startReply();
+                startRead = true;
             }
-            throw;
+            final = start.IsPreliminary() ? Reply() : start;
+        } catch (const EFtpError &) {
+            if (!local)
+                throw;
         }
-        const TFtpReply final = Reply();
-        if (final.IsError())
+        if (!local && final.IsError())
             ThrowFtpError(final.ErrorText());
         throw;
     }
@@ -465,12 +534,65 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, bool up
     m_unanswered = true; // the data went out or came in: the final reply waits for it
     if (completed)
         return true;
-    TFtpReply final = Reply();
+    // A strict-order server reads these only after its final reply: they cost no wait.
+    QStringList after;
+    if (early && m_strictOrder && kind != TTransfer::Listing) {
+        if (!sizeAfter.isEmpty() && m_size)
+            after.append(QStringLiteral("SIZE ") + sizeAfter);
+        if (m_owner.PrefetchPassive && m_passive && m_prefetchedPort == 0)
+            after.append(m_epsvRefused ? QStringLiteral("PASV") : QStringLiteral("EPSV"));
+        if (!after.isEmpty())
+            SendAll(after);
+    }
+    if (!startRead) {
+        start = startReply();
+        startRead = true;
+        if (start.IsError()) {
+            ReadAfterTransfer(after);
+            Refused(start);
+        }
+        quiet = !start.IsPreliminary();
+    }
+    TFtpReply final = quiet ? start : Reply();
     while (final.IsPreliminary())
         final = Reply();
-    if (!final.IsCompletion())
+    ReadAfterTransfer(after);
+    if (!final.IsCompletion()) {
+        // A transfer cut short may be a server that reads commands while it runs after all.
+        if (!after.isEmpty())
+            m_strictOrder = false;
         ThrowFtpError(final.ErrorText());
-    return true;
+    }
+    return !quiet;
+}
+
+void TFtpSession::AwaitStart()
+{
+    if (m_startPending)
+        std::exchange(m_startPending, nullptr)();
+}
+
+void TFtpSession::ReadAfterTransfer(const QStringList &after)
+{
+    m_sizeAfter.reset();
+    for (const QString &line : after) {
+        const TFtpReply reply = Reply();
+        const bool port = !line.startsWith(QLatin1String("SIZE"));
+        if (!(reply.IsError()
+              || (port ? reply.Code == 227 || reply.Code == 229 : reply.Code == 213)))
+            OutOfStep();
+        if (!port) {
+            m_sizeAfter = reply;
+        } else if (line == QLatin1String("EPSV") && reply.Class() == 5) {
+            m_epsvRefused = true;
+        } else if (!reply.IsError()) {
+            try {
+                KeepPort(TakePassiveReply(reply, line == QLatin1String("EPSV")));
+            } catch (const EFtpError &) {
+                // The next transfer asks again and reports what it gets.
+            }
+        }
+    }
 }
 
 TTlsSession TFtpSession::DataSession() const
@@ -519,7 +641,7 @@ void TFtpSession::GetFile(const QString &remoteName, const QString &localName, b
     TLineEndFilter lineEnds;
     TTransferScope scope(m_inTransfer);
     SetType(asAscii ? 'A' : 'I');
-    const bool moved = RunTransfer(QStringLiteral("RETR ") + remoteName, [&](TFtpSocket &socket) {
+    const auto receive = [&](TFtpSocket &socket) {
         char chunk[ChunkSize];
         for (;;) {
             const qint64 got = socket.Read(chunk, sizeof chunk, m_timeout);
@@ -535,8 +657,8 @@ void TFtpSession::GetFile(const QString &remoteName, const QString &localName, b
         }
         const QByteArray rest = lineEnds.Finish();
         target.Write(rest.constData(), rest.size());
-    });
-    if (!moved)
+    };
+    if (!RunTransfer(QStringLiteral("RETR ") + remoteName, receive, TTransfer::Download))
         throw EFtpIncompleteError(
             QStringLiteral("The server sent no data for %1 although it reported success")
                 .arg(remoteName));
@@ -585,30 +707,43 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
             socket.Write(chunk, got, m_timeout);
             sent.Add(chunk, got, asAscii);
             taken(socket);
+            if (sent.Bytes >= AheadBytes)
+                AwaitStart();
         }
         // A long queue drains with the progress moving; a short one is left to the reply, as
         // waiting for its acknowledgement would cost every small file a round trip.
         socket.WaitSent(UnsentLeftToReply, m_timeout, [&] { taken(socket); });
     };
-    if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, true))
+    m_sizeAfter.reset();
+    if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, TTransfer::Upload,
+                     asAscii ? QString() : remoteName))
         throw EFtpIncompleteError(
             QStringLiteral("The server received no data for %1 although it reported success")
                 .arg(localName));
     confirm(sent.Bytes);
-    if (m_owner.VerifyStoredSize)
+    // Data sent ahead of the server's first reply is always checked: the size was asked with it.
+    if (const std::optional<TFtpReply> stored = std::exchange(m_sizeAfter, std::nullopt)) {
+        try {
+            VerifyStored(remoteName, localName, sent, asAscii, &*stored);
+        } catch (const EFtpIncompleteError &) {
+            m_strictOrder = false; // not the server it seemed: wait for its replies from now on
+            throw;
+        }
+    } else if (m_owner.VerifyStoredSize)
         VerifyStored(remoteName, localName, sent, asAscii);
 }
 
 void TFtpSession::VerifyStored(const QString &remoteName, const QString &localName,
-                               const TLineEnds &sent, bool ascii)
+                               const TLineEnds &sent, bool ascii, const TFtpReply *known)
 {
     // SIZE counts the bytes of the stored file only in binary mode (pyftpdlib refuses it in
     // ASCII mode); MLST's size fact counts them in either.
-    const bool mlst = ascii && m_mlst;
-    if (!mlst && !m_size)
+    const bool mlst = !known && ascii && m_mlst;
+    if (!known && !mlst && !m_size)
         return;
     const TFtpReply reply
-        = Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + remoteName);
+        = known ? *known
+                : Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + remoteName);
     qint64 stored = -1;
     if (mlst && reply.Code == 250 && reply.Lines.size() > 1) {
         stored = SizeFact(reply.Lines[1]);

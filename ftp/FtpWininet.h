@@ -135,6 +135,9 @@ public:
     QString Encryption;
     // A certificate that does not verify but that the user trusts, by its SHA-256 fingerprint.
     QString TrustedFingerprint;
+    // SFTP: a host key TrustedFingerprint accepts is added to ~/.ssh/known_hosts; when false it
+    // is accepted for this connection only.
+    bool RememberHostKey = true;
     // "auto" on a server known to offer TLS: one without it now is refused before the login
     // (EFtpDowngradeError) instead of getting the password in clear.
     bool ExpectTls = false;

@@ -27,7 +27,7 @@ constexpr uint32_t ReadChunk = 64 * 1024;
 constexpr int ReadsInFlight = 16;
 // Every server takes writes of 32 KiB; OpenSSH (which announces limits@openssh.com) takes
 // messages up to 256 KiB, so one write request carries more there.
-constexpr qint64 LargeWriteChunk = 192 * 1024;
+constexpr qint64 LargeWriteChunk = 64 * 1024;
 
 // A passphrase question for libssh's callback: the owner's OnPassphrase answers it.
 struct TPassphraseQuestion
@@ -56,12 +56,14 @@ int AskPassphrase(const char *, char *buffer, size_t length, int, int, void *use
     return 0;
 }
 
-QString LostText()
+} // namespace
+
+QString TSftpSession::LostText()
 {
     return QStringLiteral("Connection to the server lost");
 }
 
-QString StatusText(int status)
+QString TSftpSession::StatusText(int status)
 {
     switch (status) {
     case SSH_FX_EOF:
@@ -83,6 +85,8 @@ QString StatusText(int status)
         return QStringLiteral("The server refused it (failure)");
     }
 }
+
+namespace {
 
 // "SHA256:..." as ssh prints it; empty when the key cannot be hashed.
 QString Fingerprint(ssh_key key)
@@ -216,14 +220,19 @@ void TSftpSession::Fail(const QString &what)
         ThrowFtpError(FtpText::Aborted());
     const int status = m_sftp ? sftp_get_error(m_sftp) : SSH_FX_OK;
     if (!m_ssh || !ssh_is_connected(m_ssh) || status == SSH_FX_OK
-        || status == SSH_FX_CONNECTION_LOST || status == SSH_FX_NO_CONNECTION) {
-        // A failure below SFTP: the session cannot go on.
-        m_lost = true;
-        const QString cause = m_ssh ? QString::fromUtf8(ssh_get_error(m_ssh)) : QString();
-        ThrowFtpError(cause.isEmpty() ? LostText()
-                                      : QStringLiteral("%1 (%2)").arg(LostText(), cause));
-    }
+        || status == SSH_FX_CONNECTION_LOST || status == SSH_FX_NO_CONNECTION)
+        ChannelFailed();
     ThrowFtpError(what + QStringLiteral(": ") + StatusText(status));
+}
+
+void TSftpSession::ChannelFailed()
+{
+    if (m_canceller.Aborted())
+        ThrowFtpError(FtpText::Aborted());
+    // A failure below SFTP: the session cannot go on.
+    m_lost = true;
+    const QString cause = m_ssh ? QString::fromUtf8(ssh_get_error(m_ssh)) : QString();
+    ThrowFtpError(cause.isEmpty() ? LostText() : QStringLiteral("%1 (%2)").arg(LostText(), cause));
 }
 
 QString TSftpSession::Path(const QString &name) const
@@ -317,6 +326,8 @@ void TSftpSession::CheckHostKey()
     }
     // Trusted by the user: remembered as ssh would, so other SSH programs know it too. Failing
     // that, the trust still holds for this connection.
+    if (!m_owner.RememberHostKey)
+        return;
     const QString folder = QDir::homePath() + QStringLiteral("/.ssh");
     if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -456,6 +467,7 @@ void TSftpSession::Connect()
         }
         m_writeChunk = sftp_extension_supported(m_sftp, "limits@openssh.com", "1") ? LargeWriteChunk
                                                                                    : 32 * 1024;
+        m_posixRename = sftp_extension_supported(m_sftp, "posix-rename@openssh.com", "1");
         Request(QStringLiteral("REALPATH ."));
         char *home = sftp_canonicalize_path(m_sftp, ".");
         if (!home)
@@ -503,17 +515,22 @@ void TSftpSession::SetCurrentDir(const QString &path)
 void TSftpSession::FindFiles(const QString &path, TFtpFileList &list)
 {
     EnsureReady();
-    if (!path.isEmpty())
-        SetCurrentDir(path);
-    Request(QStringLiteral("OPENDIR ") + m_cwd);
-    sftp_dir dir = sftp_opendir(m_sftp, m_cwd.toUtf8().constData());
+    // The folder is opened straight away (one round trip less); only when that fails does a
+    // STAT tell why. A folder that can be entered but not read lists as empty, as with FTP.
+    const QString target = path.isEmpty() ? m_cwd : Normalized(Path(path));
+    Request(QStringLiteral("OPENDIR ") + target);
+    sftp_dir dir = sftp_opendir(m_sftp, target.toUtf8().constData());
     if (!dir) {
-        // A folder that can be entered but not read lists as empty, as with FTP.
-        if (!m_canceller.Aborted() && ssh_is_connected(m_ssh)
-            && sftp_get_error(m_sftp) == SSH_FX_PERMISSION_DENIED)
+        const QString what = QStringLiteral("Cannot list the folder ") + target;
+        if (m_canceller.Aborted() || !ssh_is_connected(m_ssh))
+            Fail(what);
+        const int status = sftp_get_error(m_sftp);
+        SetCurrentDir(target);
+        if (status == SSH_FX_PERMISSION_DENIED)
             return;
-        Fail(QStringLiteral("Cannot list the folder ") + m_cwd);
+        ThrowFtpError(what + QStringLiteral(": ") + StatusText(status));
     }
+    m_cwd = target;
     struct TDir
     {
         sftp_dir Value;
@@ -596,26 +613,11 @@ void TSftpSession::RenameFile(const QString &oldName, const QString &newName)
     const QByteArray to = Wire(newName);
     const QString what = QStringLiteral("Cannot rename %1 to %2").arg(Path(oldName), Path(newName));
     Request(QStringLiteral("RENAME %1 %2").arg(Path(oldName), Path(newName)));
-    if (sftp_rename(m_sftp, from.constData(), to.constData()) == 0)
-        return;
-    // SFTP 3 renames only to a free name (libssh 0.10 has no call for posix-rename@openssh.com).
-    // FTP servers replace the target, so that is done here too: the target goes first, but only
-    // when the source is a file that is there, and only a file is replaced.
-    const int status = sftp_get_error(m_sftp);
-    if (status != SSH_FX_FAILURE && status != SSH_FX_FILE_ALREADY_EXISTS)
-        Fail(what);
-    Request(QStringLiteral("LSTAT ") + Path(oldName));
-    TAttributes source{sftp_lstat(m_sftp, from.constData())};
-    Request(QStringLiteral("LSTAT ") + Path(newName));
-    TAttributes target{source.Value ? sftp_lstat(m_sftp, to.constData()) : nullptr};
-    if (!source.Value || !target.Value || source.Value->type == SSH_FILEXFER_TYPE_DIRECTORY
-        || target.Value->type == SSH_FILEXFER_TYPE_DIRECTORY)
-        Fail(what);
-    Request(QStringLiteral("REMOVE ") + Path(newName));
-    if (sftp_unlink(m_sftp, to.constData()) != 0)
-        Fail(what + QStringLiteral(": the old file cannot be deleted"));
-    Request(QStringLiteral("RENAME %1 %2").arg(Path(oldName), Path(newName)));
-    if (sftp_rename(m_sftp, from.constData(), to.constData()) != 0)
+    // Over an existing file only with posix-rename@openssh.com: SFTP 3 renames to a free name
+    // alone, and the safe upload deletes the live file itself once the copy is known whole.
+    if (m_posixRename)
+        PosixRename(Path(oldName), Path(newName), what);
+    else if (sftp_rename(m_sftp, from.constData(), to.constData()) != 0)
         Fail(what);
 }
 
@@ -697,62 +699,4 @@ void TSftpSession::GetFile(const QString &remoteName, const QString &localName, 
         Fail(what);
     if (!target.commit())
         ThrowFtpError(QStringLiteral("Cannot write %1: %2").arg(localName, target.errorString()));
-}
-
-void TSftpSession::PutFile(const QString &remoteName, const QString &localName)
-{
-    EnsureReady();
-    QFile source(localName);
-    if (!source.open(QIODevice::ReadOnly))
-        ThrowFtpError(QStringLiteral("Cannot read %1: %2").arg(localName, source.errorString()));
-    if (QFileInfo(localName).isDir())
-        ThrowFtpError(QStringLiteral("Cannot read %1: it is a folder").arg(localName));
-    const qint64 size = source.size();
-    m_remaining = size;
-    const QString path = Path(remoteName);
-    const QString what = QStringLiteral("Cannot upload %1 to %2").arg(localName, path);
-    Request(QStringLiteral("OPEN ") + path);
-    TRemoteFile file{
-        sftp_open(m_sftp, path.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
-    if (!file.Value)
-        Fail(what);
-    // libssh 0.10 waits for each write's status, so the requests are as large as the server
-    // takes. The last byte counts only once the server has closed the file.
-    std::vector<char> buffer(static_cast<size_t>(m_writeChunk));
-    qint64 sent = 0;
-    for (;;) {
-        const qint64 got = source.read(buffer.data(), m_writeChunk);
-        if (got < 0)
-            ThrowFtpError(
-                QStringLiteral("Cannot read %1: %2").arg(localName, source.errorString()));
-        if (got == 0)
-            break;
-        Request(QStringLiteral("WRITE %1 bytes").arg(got));
-        if (sftp_write(file.Value, buffer.data(), size_t(got)) != got)
-            Fail(what);
-        const qint64 before = qMin(sent, size - 1);
-        sent += got;
-        Progress(qMax(qint64(0), qMin(sent, size - 1) - before));
-    }
-    if (file.Close() != 0)
-        Fail(what);
-    if (sent > 0)
-        Progress(sent - qMin(sent, size - 1));
-    if (!m_owner.VerifyStoredSize)
-        return;
-    Request(QStringLiteral("STAT ") + path);
-    TAttributes stored{sftp_stat(m_sftp, path.toUtf8().constData())};
-    if (!stored.Value) {
-        if (sftp_get_error(m_sftp) == SSH_FX_NO_SUCH_FILE)
-            throw EFtpIncompleteError(
-                QStringLiteral("%1 is not on the server although it reported it stored")
-                    .arg(localName));
-        Fail(what);
-    }
-    if (qint64(stored.Value->size) != sent)
-        throw EFtpIncompleteError(
-            QStringLiteral("%1 did not reach the server whole: it holds %2 bytes of the %3 sent")
-                .arg(localName)
-                .arg(stored.Value->size)
-                .arg(sent));
 }

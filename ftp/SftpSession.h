@@ -52,6 +52,27 @@ private:
     // Raises for the failed call: "Operation aborted", the lost connection, or `what` with the
     // server's status ("Cannot delete /www/a.txt: No such file or folder").
     [[noreturn]] void Fail(const QString &what);
+    [[noreturn]] void ChannelFailed(); // aborted, or the connection is lost
+    static QString LostText();
+    static QString StatusText(int status); // an SFTP status code in words
+
+    // Requests of our own on the SFTP channel (ftp/SftpRequests.cpp) for what libssh 0.10 has no
+    // call for: several writes in flight, posix-rename@openssh.com. They are sent only between
+    // libssh calls, when libssh awaits no reply, and every reply is read before libssh is called
+    // again; their ids come from libssh's own counter, so they never collide.
+    struct TReply
+    {
+        quint8 Type = 0;
+        quint32 Id = 0;
+        quint32 Status = 0;
+        QByteArray Data; // the handle, or the server's message
+    };
+    quint32 Send(quint8 type, const QByteArray &body);
+    TReply Receive(quint32 id); // the reply to `id`, which must be the next one
+    void ReadExactly(char *data, qint64 size);
+    static QString Refusal(const QString &what, const TReply &reply);
+    [[noreturn]] static void Refused(const QString &what, const TReply &reply);
+    void PosixRename(const QString &from, const QString &to, const QString &what);
     QString Path(const QString &name) const; // absolute, from the current folder
     QByteArray Wire(const QString &name) const { return Path(name).toUtf8(); }
     void Request(const QString &line);
@@ -70,6 +91,7 @@ private:
     QString m_cwd; // kept here: SFTP has no current folder
     QString m_fingerprint;
     qint64 m_writeChunk = 32 * 1024;
+    bool m_posixRename = false; // the server offers posix-rename@openssh.com
     qint64 m_remaining = 0;
 
     std::atomic<qint64> m_requests{0};

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libssl-dev
-    libgtest-dev
+    libgtest-dev libxxhash-dev
     xvfb xauth fonts-dejavu-core
     python3-pyftpdlib python3-openssl vsftpd
     libsecret-1-dev gnome-keyring dbus-daemon dbus-bin

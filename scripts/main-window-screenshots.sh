@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Pictures of the main window (file view after a refresh, during an upload, log view after it)
+# Pictures of the main window (file view after a refresh, during an upload, log view after it,
+# an upload on save)
 # on a demo site published to pyftpdlib on loopback, drawn by a private Xvfb display:
 #
 #   scripts/main-window-screenshots.sh [FOLDER]    (default docs/screenshots; needs xvfb)

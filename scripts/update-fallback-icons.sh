@@ -13,7 +13,7 @@ command -v rsvg-convert >/dev/null || { echo "rsvg-convert not found: apt-get in
 icons="
 actions/application-exit actions/cloud-download actions/cloud-upload actions/document-new
 actions/document-properties actions/edit-delete actions/edit-rename actions/edit-select-all
-actions/folder-new actions/go-up actions/help-about actions/help-contents
+actions/folder-new actions/folder-sync actions/go-up actions/help-about actions/help-contents
 actions/network-connect actions/object-select=checkmark actions/process-stop actions/view-refresh
 actions/view-list-details
 places/folder places/folder-open places/folder-remote

@@ -5,6 +5,7 @@
 #include "store/StringLib.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -101,8 +102,14 @@ QByteArray TProject::SaveToBytes() const
 
 void TProject::Load(const QString &fileName)
 {
-    LoadFromFile(fileName);
-    FileName = fileName;
+    const QString name = fileName; // may be FileName itself, which the load clears
+    LoadFromFile(name);
+    FileName = name;
+    // A companion that is missing or cannot be read leaves the records as the project has
+    // them: every file is then judged by its time alone, as before there was one.
+    QFile content(ContentFileName());
+    if (content.open(QIODevice::ReadOnly))
+        Versions.LoadContent(content.readAll());
     Password.clear();
     PasswordKnown = false;
 }
@@ -129,6 +136,21 @@ void TProject::Save(bool onlyIfExists)
     }
     SettleStoredPassword();
     SaveToFile(FileName);
+    // After the project: each entry holds only while its date is the project's record's, so
+    // a save cut between the two files leaves entries that are ignored, never wrong ones.
+    const QString content = ContentFileName();
+    if (Versions.HoldsContent() || QFileInfo::exists(content))
+        WriteFileSafely(content, Versions.SaveContent());
+}
+
+QString TProject::ContentFileName() const
+{
+    return ContentFileOf(FileName);
+}
+
+QString ContentFileOf(const QString &projectFile)
+{
+    return projectFile + QStringLiteral(".content");
 }
 
 QString TProject::KeyringId() const
@@ -249,7 +271,9 @@ QString TProject::GetUrl()
 {
     const QString host = Nodes(QStringLiteral("Host"))->Value;
     const QString remote = GetRemotePath();
-    QString url = QStringLiteral("ftp://") + host;
+    const bool sftp = IndexOf(QStringLiteral("Protocol")) >= 0
+                      && Nodes(QStringLiteral("Protocol"))->AsString() == QLatin1String("sftp");
+    QString url = (sftp ? QStringLiteral("sftp://") : QStringLiteral("ftp://")) + host;
     if (!remote.isEmpty() && !remote.startsWith(u'/'))
         url += QStringLiteral("/~");
     return url + remote;

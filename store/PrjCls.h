@@ -32,6 +32,9 @@ public:
     QByteArray SaveToBytes() const override;
     void Load(const QString &fileName);
     void Save(bool onlyIfExists);
+    // The companion file beside the project file: the content of what was uploaded, which
+    // the project's own format has no room for. Never required; rebuilt by the next upload.
+    QString ContentFileName() const;
 
     QString GetLocalPath();  // trimmed "Path" ending in "/"
     QString GetRemotePath(); // trimmed "RemotePath" ending in "/" when not empty
@@ -72,6 +75,9 @@ private:
 };
 
 QString ProjectsFolder(); // ends in "/"
+// The companion file of a project file (TProject::ContentFileName): it goes where the project
+// goes, and with it.
+QString ContentFileOf(const QString &projectFile);
 void ListProjects(QStringList &list);
 // The project files of the projects folder, sorted by title with case ignored.
 QStringList SortedProjectFiles();

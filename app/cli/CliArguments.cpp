@@ -7,6 +7,7 @@
 #include "store/ProjectOptions.h"
 
 #include <QCommandLineParser>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -17,6 +18,7 @@ const char *const UsageText
       "  or:  zandrel-cli refresh [--list] PROJECT\n"
       "  or:  zandrel-cli compare [--list] PROJECT\n"
       "  or:  zandrel-cli upload [--dry-run] PROJECT\n"
+      "  or:  zandrel-cli watch PROJECT\n"
       "  or:  zandrel-cli remove [--yes-to-all | --no-to-all] [-n] [--max-delete N] [-f] PROJECT\n"
       "  or:  zandrel-cli download [--yes-to-all | --no-to-all] [--dry-run] PROJECT\n"
       "  or:  zandrel-cli list\n"
@@ -24,6 +26,7 @@ const char *const UsageText
       "  or:  zandrel-cli set PROJECT KEY VALUE\n"
       "  or:  zandrel-cli passwd [--password-file FILE] PROJECT\n"
       "  or:  zandrel-cli new --path DIR --host HOST --user USER [OPTION]...\n"
+      "  or:  zandrel-cli new --path DIR --host sftp://USER@HOST:PORT/FOLDER [OPTION]...\n"
       "  or:  zandrel-cli --help | --version\n"
       "\n"
       "PROJECT is a project file or the title of a project in the projects folder.\n"
@@ -35,6 +38,10 @@ const char *const UsageText
       "             \"changed NAME\" (another version there), \"server-only NAME\"\n"
       "  upload     upload every file and folder that needs it; a remote folder that does not\n"
       "             exist yet is made\n"
+      "  watch      upload at once, then again each time files are saved: after a change\n"
+      "             and 1.5 s without one (a site generator's rebuild is one upload); one\n"
+      "             line per upload; Ctrl+C or SIGTERM ends it (an upload running is aborted,\n"
+      "             only files sent whole are recorded) with exit status 0\n"
       "  remove     remove from the server what exists only there\n"
       "  download   download what exists only on the server\n"
       "  list       list the projects (title and file)\n"
@@ -45,9 +52,10 @@ const char *const UsageText
       "             safe-upload-size, set-permission, check-size, ignore-hidden-files,\n"
       "             save-log, log-file, truncate-log, max-log-size, add-ignore, remove-ignore,\n"
       "             trusted-certificate (a SHA-256 fingerprint, or \"none\"); yes or no for\n"
-      "             the switches\n"
+      "             the switches; host may be a URL as for new, which sets the protocol too\n"
       "  new        create a project and print its file\n"
-      "  passwd     replace the project's stored FTP password\n"
+      "  passwd     replace the project's stored password (for SFTP also the passphrase of\n"
+      "             a key in ~/.ssh)\n"
       "\n"
       "Options:\n"
       "  -h, --help            print this help and exit\n"
@@ -55,7 +63,8 @@ const char *const UsageText
       "  -q, --quiet           print only errors (and what --list and --dry-run ask for)\n"
       "  -v, --verbose         also print the run's figures at the end: time, FTP commands\n"
       "                        and connections\n"
-      "      --debug           print the FTP dialogue on stderr (the password masked)\n"
+      "      --debug           print the FTP dialogue (SFTP: the requests) on stderr (the\n"
+      "                        password masked)\n"
       "      --json            print one JSON object a line on stdout (see JSON below)\n"
       "  -l, --list            refresh and compare: print the names of the entries\n"
       "  -n, --dry-run         upload, remove, download: print each step the run would take\n"
@@ -67,12 +76,20 @@ const char *const UsageText
       "  -f, --force           remove: run although the local folder is empty and the records\n"
       "                        say the site was uploaded (it would remove the whole site)\n"
       "  -p, --password-file FILE\n"
-      "                        the FTP password is the file's first line\n"
+      "                        the password is the file's first line\n"
       "  -y, --yes-to-all      answer every question of remove/download with Yes\n"
       "      --no-to-all       answer every question of remove/download with No\n"
       "      --allow-plain     log in without TLS although the server offered it before\n"
       "                        (a project that once connected with TLS refuses that, as\n"
       "                        someone on the network may have removed it)\n"
+      "      --trust-host-key SHA256:...\n"
+      "                        new and the commands that connect (SFTP): trust the server's\n"
+      "                        host key with this SHA-256 fingerprint, as ssh prints it, and add\n"
+      "                        it to ~/.ssh/known_hosts; new logs in to check it first\n"
+      "      --accept-host-key SHA256:...\n"
+      "                        the commands that connect (SFTP): accept the server's host key\n"
+      "                        with this fingerprint for this run only, known_hosts unchanged\n"
+      "      --protocol PROTO  new: ftp (the default) or sftp (SSH file transfer, port 22)\n"
       "  -a, --active          new: active mode FTP (a new project uses passive mode)\n"
       "      --connections N   new: connections to the server at once, 1 to 10 (4)\n"
       "      --encryption MODE new: FTP over TLS: require, auto (when offered; the default),\n"
@@ -83,11 +100,15 @@ const char *const UsageText
       "                        host name)\n"
       "      --ignore MASK     new: add an entry to the ignore list (\"*.bak\" is there already)\n"
       "      --path DIR, --host HOST, --user USER, --port N, --remote-path P, --timeout SECONDS\n"
-      "                        new: the local folder, the server, the login, its port (21),\n"
-      "                        the server folder, the connection timeout (60)\n"
+      "                        new: the local folder, the server, the login, its port (21,\n"
+      "                        SFTP 22), the server folder, the connection timeout (60); HOST\n"
+      "                        may be a URL, ftp://, ftps:// (TLS from the first byte, port\n"
+      "                        990) or sftp://USER@HOST:PORT/FOLDER, which gives the protocol and\n"
+      "                        what the options above do not (\"/~/www\" is www in the login\n"
+      "                        folder); never a password\n"
       "  --                    ends the options: what follows is a command or an argument\n"
       "\n"
-      "The FTP password comes from --password-file, else from the ZANDREL_PASSWORD\n"
+      "The password comes from --password-file, else from the ZANDREL_PASSWORD\n"
       "environment variable, and is then used instead of the stored one; else the stored\n"
       "password is used, else a prompt on the terminal asks for it. passwd takes the new\n"
       "password the same way. Stored passwords are kept in the desktop's keyring when one\n"
@@ -96,6 +117,14 @@ const char *const UsageText
       "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
       "Remove refuses to run when the local folder is empty but the records say the site was\n"
       "uploaded (an unmounted disk would otherwise empty the site), unless --force is given.\n"
+      "\n"
+      "SFTP (--protocol sftp): the login tries the password (also as keyboard-interactive),\n"
+      "then the keys of the SSH agent (SSH_AUTH_SOCK), then ~/.ssh/id_ed25519, id_ecdsa and\n"
+      "id_rsa, the password being the passphrase of a key that has one. The server's host key\n"
+      "must be in ~/.ssh/known_hosts or /etc/ssh/ssh_known_hosts; an unknown one is refused\n"
+      "with its SHA-256 fingerprint until --trust-host-key or --accept-host-key names it. A\n"
+      "host key other than the one known_hosts holds is refused, naming both fingerprints:\n"
+      "it may not be your server. Passive mode, encryption and the FTP proxy are FTP's only.\n"
       "\n"
       "Progress: on a terminal a live line on stderr; elsewhere, or with TERM=dumb, a plain\n"
       "line on stderr every few seconds while files move.\n"
@@ -112,13 +141,15 @@ const char *const UsageText
       "      \"folders\":N,\"files\":N,\"dry_run\":B}  last; R is success, errors, usage or\n"
       "      aborted, as the exit status; folders and files count what was made, sent,\n"
       "      removed or downloaded\n"
+      "  watch gives {\"event\":\"watch\",\"level\":\"info\"|\"error\",\"text\":T} for its own\n"
+      "      lines, with \"result\",\"files\",\"folders\" after each upload; no summary\n"
       "  list gives {\"event\":\"project\",\"title\":T,\"file\":F}; show one object of the "
       "options.\n"
       "Errors before an operation starts go to stderr as text. Paths always use \"/\".\n"
       "\n"
-      "Exit status: 0 success, 1 completed with errors, 2 usage or project problem (also when\n"
-      "another window or run has the project, or a login refused because the server stopped\n"
-      "offering TLS), 3 aborted\n"
+      "Exit status: 0 success, 1 completed with errors (a certificate or host key refused\n"
+      "too), 2 usage or project problem (also when another window or run has the project, or\n"
+      "a login refused because the server stopped offering TLS), 3 aborted\n"
       "(Ctrl+C, SIGTERM or SIGHUP abort the operation; a second Ctrl+C ends at once).\n"
       "The records of the files sent reach the project file every few seconds during a run.\n";
 
@@ -150,7 +181,8 @@ QStringList OptionsOf(const QString &command)
     const QStringList connects
         = output
           + QStringList{QStringLiteral("debug"), QStringLiteral("allow-plain"),
-                        QStringLiteral("password-file")};
+                        QStringLiteral("password-file"), QStringLiteral("trust-host-key"),
+                        QStringLiteral("accept-host-key")};
     const QStringList asks
         = {QStringLiteral("yes-to-all"), QStringLiteral("no-to-all"), QStringLiteral("dry-run")};
     if (command == QLatin1String("refresh"))
@@ -159,6 +191,8 @@ QStringList OptionsOf(const QString &command)
         return connects + QStringList{QStringLiteral("list")};
     if (command == QLatin1String("upload"))
         return connects + QStringList{QStringLiteral("dry-run")};
+    if (command == QLatin1String("watch"))
+        return connects;
     if (command == QLatin1String("remove"))
         return connects + asks + QStringList{QStringLiteral("max-delete"), QStringLiteral("force")};
     if (command == QLatin1String("download"))
@@ -173,8 +207,23 @@ QStringList OptionsOf(const QString &command)
                 QStringLiteral("port"),          QStringLiteral("remote-path"),
                 QStringLiteral("timeout"),       QStringLiteral("connections"),
                 QStringLiteral("encryption"),    QStringLiteral("trust-certificate"),
-                QStringLiteral("active"),        QStringLiteral("ignore")};
+                QStringLiteral("active"),        QStringLiteral("ignore"),
+                QStringLiteral("protocol"),      QStringLiteral("trust-host-key")};
     return {}; // set
+}
+
+// An SSH host key's SHA-256 fingerprint as ssh prints it, "SHA256:" and 43 base64 digits (the
+// prefix may be left out); empty when it is none.
+QString HostKeyFingerprint(QString text)
+{
+    if (text.startsWith(QLatin1String("SHA256:"), Qt::CaseInsensitive))
+        text.remove(0, 7);
+    const auto decoded = QByteArray::fromBase64Encoding(
+        text.toLatin1() + '=',
+        QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    if (text.size() != 43 || !decoded || decoded.decoded.size() != 32)
+        return {};
+    return QStringLiteral("SHA256:") + text;
 }
 
 // How many arguments follow each command.
@@ -188,6 +237,44 @@ int ArgumentsOf(const QString &command)
 }
 
 } // namespace
+
+QString TakeUrl(TNewProjectOptions &options)
+{
+    const QUrl url(*options.Host, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.password().isEmpty())
+        return QStringLiteral("a password never goes on the command line; give --password-file "
+                              "FILE");
+    if (!url.isValid() || url.host().isEmpty()
+        || (scheme != QLatin1String("ftp") && scheme != QLatin1String("ftps")
+            && scheme != QLatin1String("sftp")))
+        return QStringLiteral("the host must be a name or a URL: ftp://, ftps:// or "
+                              "sftp://user@host:port/folder");
+    const QString protocol = scheme == QLatin1String("sftp") ? scheme : QStringLiteral("ftp");
+    if (options.Protocol.value_or(protocol) != protocol)
+        return QStringLiteral("--protocol %1 contradicts the URL %2")
+            .arg(*options.Protocol, *options.Host);
+    options.Protocol = protocol;
+    if (scheme == QLatin1String("ftps")) {
+        if (options.Encryption.value_or(QStringLiteral("implicit")) != QLatin1String("implicit"))
+            return QStringLiteral("an ftps:// URL is implicit TLS; --encryption %1 contradicts it")
+                .arg(*options.Encryption);
+        options.Encryption = QStringLiteral("implicit");
+        if (url.port() < 0 && !options.Port)
+            options.Port = QStringLiteral("990");
+    }
+    if (url.port() >= 0 && !options.Port)
+        options.Port = QString::number(url.port());
+    if (!url.userName().isEmpty() && !options.User)
+        options.User = url.userName(QUrl::FullyDecoded);
+    QString folder = url.path(QUrl::FullyDecoded);
+    if (folder.startsWith(QLatin1String("/~")))
+        folder.remove(0, folder.startsWith(QLatin1String("/~/")) ? 3 : 2);
+    if (!url.path().isEmpty() && !options.RemotePath)
+        options.RemotePath = folder;
+    options.Host = url.host(QUrl::FullyDecoded);
+    return {};
+}
 
 int ParseArguments(const QStringList &args, TArguments &parsed)
 {
@@ -225,8 +312,9 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
     flag({QStringLiteral("a"), QStringLiteral("active")});
     valued({QStringLiteral("max-delete")});
     valued({QStringLiteral("p"), QStringLiteral("password-file")});
-    for (const char *name : {"path", "host", "user", "port", "remote-path", "timeout",
-                             "connections", "encryption", "trust-certificate", "ignore"})
+    for (const char *name :
+         {"path", "host", "user", "port", "remote-path", "timeout", "connections", "encryption",
+          "trust-certificate", "ignore", "protocol", "trust-host-key", "accept-host-key"})
         valued({QString::fromLatin1(name)});
 
     if (!parser.parse(QStringList{QStringLiteral("zandrel-cli")} + args)) {
@@ -243,7 +331,7 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
         = {QStringLiteral("refresh"), QStringLiteral("compare"),  QStringLiteral("upload"),
            QStringLiteral("remove"),  QStringLiteral("download"), QStringLiteral("list"),
            QStringLiteral("new"),     QStringLiteral("passwd"),   QStringLiteral("show"),
-           QStringLiteral("set")};
+           QStringLiteral("set"),     QStringLiteral("watch")};
     if (!commands.contains(parsed.Command))
         return UsageError(QStringLiteral("unknown command '%1'").arg(parsed.Command));
 
@@ -337,6 +425,39 @@ int ParseArguments(const QStringList &args, TArguments &parsed)
         parsed.New.TrustCertificate = fingerprint;
     }
     parsed.New.Ignore = parser.values(QStringLiteral("ignore"));
+    if (isSet("protocol")) {
+        const QString protocol = value("protocol");
+        if (protocol != QLatin1String("ftp") && protocol != QLatin1String("sftp"))
+            return UsageError(
+                QStringLiteral("--protocol needs ftp or sftp, not '%1'").arg(protocol));
+        parsed.New.Protocol = protocol;
+    }
+    if (parsed.New.Host && parsed.New.Host->contains(QLatin1String("://"))) {
+        const QString refusal = TakeUrl(parsed.New);
+        if (!refusal.isEmpty())
+            return UsageError(refusal);
+    }
+    for (const auto &[name, target] : {std::pair{"trust-host-key", &parsed.TrustHostKey},
+                                       std::pair{"accept-host-key", &parsed.AcceptHostKey}}) {
+        if (!isSet(name))
+            continue;
+        *target = HostKeyFingerprint(value(name));
+        if (target->isEmpty())
+            return UsageError(QStringLiteral("--%1 needs a host key's SHA-256 fingerprint "
+                                             "(SHA256: and 43 base64 digits), not '%2'")
+                                  .arg(QLatin1String(name), value(name)));
+    }
+    if (isSet("trust-host-key") && isSet("accept-host-key"))
+        return UsageError(QStringLiteral("--trust-host-key and --accept-host-key exclude each "
+                                         "other"));
+    // What only one of the protocols has.
+    const bool sftp = parsed.New.Protocol == QLatin1String("sftp");
+    for (const char *name : {"active", "encryption", "trust-certificate"}) {
+        if (sftp && isSet(name))
+            return UsageError(QStringLiteral("--%1 is for FTP, not SFTP").arg(QLatin1String(name)));
+    }
+    if (parsed.Command == QLatin1String("new") && !sftp && isSet("trust-host-key"))
+        return UsageError(QStringLiteral("--trust-host-key is for SFTP; give --protocol sftp"));
 
     const int wanted = ArgumentsOf(parsed.Command);
     if (positional.size() != wanted) {

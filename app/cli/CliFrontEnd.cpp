@@ -72,6 +72,7 @@ TCliFrontEnd::TOutcome TCliFrontEnd::Run(TFileList *fileList, quint8 kind, TProj
     op->SaveRecordsAsItGoes = !DryRun;
     op->DryRun = DryRun;
     op->MaxDelete = MaxDelete;
+    op->RememberHostKey = RememberHostKey;
     // From the sessions' threads: on a terminal each line first wipes the live line, which the
     // next report draws again.
     if (Debug) {
@@ -155,6 +156,8 @@ void TCliFrontEnd::ItemChanged(TFileListItem *) {}
 
 bool TCliFrontEnd::TrustCertificate(const TCertificateInfo &certificate)
 {
+    if (certificate.Fingerprint.startsWith(QLatin1String("SHA256:")))
+        return TrustHostKey(certificate);
     ClearLive();
     CliTerminal::WriteErr(
         QStringLiteral("The server's certificate does not verify:\n") + certificate.Details()
@@ -164,6 +167,38 @@ bool TCliFrontEnd::TrustCertificate(const TCertificateInfo &certificate)
         + certificate.Fingerprint
         + QStringLiteral("\n(a new project takes zandrel-cli new ... --trust-certificate ")
         + certificate.Fingerprint + QStringLiteral(").\n"));
+    return false;
+}
+
+bool TCliFrontEnd::TrustHostKey(const TCertificateInfo &key)
+{
+    if (key.Fingerprint == HostKey)
+        return true;
+    ClearLive();
+    if (!HostKey.isEmpty()) {
+        CliTerminal::WriteErr(QStringLiteral("The server's host key has the SHA-256 fingerprint "
+                                             "%1, not %2 as --%3 says.\n")
+                                  .arg(key.Fingerprint, HostKey,
+                                       RememberHostKey ? QStringLiteral("trust-host-key")
+                                                       : QStringLiteral("accept-host-key")));
+        return false;
+    }
+    const auto run = [&](const char *option) {
+        return QStringLiteral("  zandrel-cli ") + Command + QStringLiteral(" --")
+               + QLatin1String(option) + QLatin1Char(' ') + key.Fingerprint + QLatin1Char(' ')
+               + CliTerminal::Quoted(m_project->FileName) + QLatin1Char('\n');
+    };
+    CliTerminal::WriteErr(
+        QStringLiteral("The server's host key is not in known_hosts:\nServer: ") + key.Subject
+        + QStringLiteral("\nKey type: ") + key.Issuer + QStringLiteral("\nSHA-256 fingerprint: ")
+        + key.Fingerprint
+        + QStringLiteral("\nIf it is your server's key (on the server, ssh-keygen -l -f on its "
+                         "public host key\nprints the fingerprint), trust it from now on, in "
+                         "~/.ssh/known_hosts, with\n")
+        + run("trust-host-key") + QStringLiteral("or accept it for this run only with\n")
+        + run("accept-host-key")
+        + QStringLiteral("(a new project takes zandrel-cli new ... --trust-host-key ")
+        + key.Fingerprint + QStringLiteral(").\n"));
     return false;
 }
 

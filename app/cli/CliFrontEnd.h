@@ -42,6 +42,9 @@ public:
     bool Debug = false;      // the FTP commands on stderr
     bool DryRun = false;     // nothing written: no records saved
     qint64 MaxDelete = -1;
+    QString Command;             // for the hints: "upload", ...
+    QString HostKey;             // an SFTP host key accepted by its "SHA256:..." fingerprint
+    bool RememberHostKey = true; // HostKey goes into known_hosts; else for this run only
 
     struct TOutcome
     {
@@ -72,13 +75,15 @@ public:
     void FillView(TPublishOperator *sender) override;
     void ItemChanged(TFileListItem *item) override;
     int Ask(const QString &text) override;
-    // Refuses, with what the certificate says and how to trust it.
+    // Refuses, with what the certificate says and how to trust it. An SFTP host key is
+    // accepted when it is HostKey.
     bool TrustCertificate(const TCertificateInfo &certificate) override;
     // AllowPlain, else refuses and says how to allow it.
     bool AllowPlainLogin(const QString &text) override;
     void OperationEnd(TPublishOperator *sender) override;
 
 private:
+    bool TrustHostKey(const TCertificateInfo &key);
     void PrintLine(int level, const QString &text);
     void PrintEntry(const QString &state, const QString &path);
     void PlainProgress();

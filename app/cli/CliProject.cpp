@@ -1,7 +1,9 @@
 #include "app/cli/CliProject.h"
 
+#include "ftp/FtpWininet.h"
 #include "store/PrjCls.h"
 #include "store/ProjectOptions.h"
+#include "store/Settings.h"
 #include "store/StringLib.h"
 
 #include <QDir>
@@ -32,8 +34,11 @@ QString FillNewProject(TProject &project, const TNewProjectOptions &options)
         dialog.Pass = *options.Password;
     if (options.RemotePath)
         dialog.RemotePath = *options.RemotePath;
+    const bool sftp = options.Protocol == QLatin1String("sftp");
     if (options.Port)
         dialog.Port = *options.Port;
+    else if (sftp)
+        dialog.Port = QStringLiteral("22");
     if (options.Timeout)
         dialog.Timeout = *options.Timeout;
     if (options.Connections)
@@ -57,6 +62,47 @@ QString FillNewProject(TProject &project, const TNewProjectOptions &options)
     dialog.Save(project);
     if (options.TrustCertificate)
         project.Nodes(QStringLiteral("TrustedCertificate"))->SetAsString(*options.TrustCertificate);
+    // Only SFTP is written: an FTP project stays as it always was.
+    if (sftp)
+        project.Nodes(QStringLiteral("Protocol"))->SetAsString(QStringLiteral("sftp"));
+    return {};
+}
+
+QString TrustHostKey(TProject &project, const TNewProjectOptions &options,
+                     const QString &fingerprint)
+{
+    TFtp ftp;
+    ftp.Protocol = QStringLiteral("sftp");
+    ftp.ServerName = project.Nodes(QStringLiteral("Host"))->AsString().trimmed();
+    quint16 port = 22; // checked by FillNewProject
+    ParsePort(project.Nodes(QStringLiteral("Port"))->AsString(), port);
+    ftp.ServerPort = port;
+    ftp.UserName = project.Nodes(QStringLiteral("User"))->AsString();
+    ftp.Password = options.Password.value_or(QString());
+    // Seconds as the engine takes them, 0 without a limit.
+    ftp.Timeout
+        = qBound(0, project.Nodes(QStringLiteral("Timeout"))->AsString().trimmed().toInt(), 86400)
+          * 1000;
+    ftp.Proxy = project.Nodes(QStringLiteral("Proxy"))->AsBoolean() ? GetProxyString() : QString();
+    ftp.TrustedFingerprint = fingerprint;
+    try {
+        ftp.Connect();
+    } catch (const EFtpHostKeyError &error) {
+        if (error.Changed)
+            return error.Message();
+        return QStringLiteral("The server's host key has the SHA-256 fingerprint %1, not %2 as "
+                              "--trust-host-key says; it is not trusted")
+            .arg(error.Certificate.Fingerprint, fingerprint);
+    } catch (const EFtpError &error) {
+        return error.Message();
+    }
+    // A key known_hosts already held was not compared with the one given.
+    const QString security = ftp.SecurityText();
+    ftp.Disconnect();
+    if (!security.endsWith(QLatin1Char(' ') + fingerprint))
+        return QStringLiteral("The server's host key is already in known_hosts, and it is not %1 "
+                              "(%2)")
+            .arg(fingerprint, security);
     return {};
 }
 

@@ -21,6 +21,7 @@ struct TNewProjectOptions
     std::optional<int> Connections;
     std::optional<QString> Encryption;       // "require", "auto", "implicit" or "off"
     std::optional<QString> TrustCertificate; // a SHA-256 fingerprint
+    std::optional<QString> Protocol;         // "ftp" or "sftp"
     bool Active = false;
     QStringList Ignore;
 };
@@ -28,6 +29,12 @@ struct TNewProjectOptions
 // Fills a cleared project as a confirmed new project of the options dialog would be filled.
 // Returns the dialog's refusal message, or an empty text when the project was filled.
 QString FillNewProject(TProject &project, const TNewProjectOptions &options);
+
+// Connects to the new SFTP project's server and makes sure its host key has `fingerprint`
+// ("SHA256:..."): an unknown key with it is added to ~/.ssh/known_hosts. Returns why not, or an
+// empty text.
+QString TrustHostKey(TProject &project, const TNewProjectOptions &options,
+                     const QString &fingerprint);
 
 // A project file path, or a title in the projects folder (exact first, then ASCII case
 // ignored). Empty with `error` set when nothing or more than one project fits.

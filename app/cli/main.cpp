@@ -3,6 +3,7 @@
 #include "app/cli/CliFrontEnd.h"
 #include "app/cli/CliProject.h"
 #include "app/cli/CliTerminal.h"
+#include "app/cli/CliWatch.h"
 #include "app/keyring/SecretServiceKeyring.h"
 #include "engine/PublishList.h"
 #include "store/PrjCls.h"
@@ -64,6 +65,16 @@ int NewCommand(TArguments &args)
         WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(error.Message()));
         return esUsage;
     }
+    // The key is settled before the project exists: a server that shows another one gets none.
+    if (!args.TrustHostKey.isEmpty()) {
+        const QString refusal = TrustHostKey(project, args.New, args.TrustHostKey);
+        if (!refusal.isEmpty()) {
+            WriteErr(QStringLiteral("zandrel-cli: %1\n").arg(refusal));
+            return esErrors;
+        }
+        WriteErr(QStringLiteral("zandrel-cli: the server's host key %1 is in ~/.ssh/known_hosts\n")
+                     .arg(args.TrustHostKey));
+    }
     // A project that could not be written is a failure, not a usage problem.
     try {
         project.Save(false);
@@ -83,7 +94,7 @@ quint8 KindOf(const QString &command)
         return pkRemove;
     if (command == QLatin1String("download"))
         return pkDownload;
-    if (command == QLatin1String("upload"))
+    if (command == QLatin1String("upload") || command == QLatin1String("watch"))
         return pkUpload;
     return pkRefresh;
 }
@@ -91,8 +102,9 @@ quint8 KindOf(const QString &command)
 enum TGivenPassword { gpGiven, gpNone, gpFailed, gpInterrupted };
 
 // The password given for this run: --password-file, else ZANDREL_PASSWORD, else (when
-// `prompt` and stdin is a terminal) typed without echo.
-TGivenPassword GivenPassword(const TArguments &args, QString &password, QString &error, bool prompt)
+// `prompt` and stdin is a terminal) typed without echo; for SFTP it may be left empty.
+TGivenPassword GivenPassword(const TArguments &args, QString &password, QString &error, bool prompt,
+                             bool sftp = false)
 {
     if (args.PasswordFile)
         return ReadFirstLine(*args.PasswordFile, password, error) ? gpGiven : gpFailed;
@@ -103,7 +115,10 @@ TGivenPassword GivenPassword(const TArguments &args, QString &password, QString 
     if (!prompt || !CliTerminal::StdinIsTerminal())
         return gpNone;
     switch (CliTerminal::ReadPassword(
-        QStringLiteral("Enter password for connecting to FTP server: "), password)) {
+        sftp ? QStringLiteral("Enter password or key passphrase for connecting to SFTP server "
+                              "(empty: keys only): ")
+             : QStringLiteral("Enter password for connecting to FTP server: "),
+        password)) {
     case CliTerminal::rrLine:
         return gpGiven;
     case CliTerminal::rrInterrupted:
@@ -223,6 +238,39 @@ int ShowCommand(const TArguments &args)
     return esSuccess;
 }
 
+// `set PROJECT host URL`: the protocol and what else the URL names. A port left out follows
+// a change of protocol when it was the old one's own.
+QString SetUrl(TProject &project, TProjectOptions &options, const QString &text)
+{
+    TNewProjectOptions url;
+    url.Host = text;
+    QString refusal = TakeUrl(url);
+    if (!refusal.isEmpty())
+        return refusal;
+    const int index = project.IndexOf(QStringLiteral("Protocol"));
+    const bool wasSftp = index >= 0 && project.Items(index)->AsString() == QLatin1String("sftp");
+    const bool sftp = url.Protocol == QLatin1String("sftp");
+    options.Host = *url.Host;
+    for (const auto &[given, target] :
+         {std::pair{&url.User, &options.User}, std::pair{&url.RemotePath, &options.RemotePath},
+          std::pair{&url.Encryption, &options.Encryption}, std::pair{&url.Port, &options.Port}}) {
+        if (*given)
+            *target = **given;
+    }
+    if (!url.Port && sftp != wasSftp && options.Port.trimmed() == (wasSftp ? "22" : "21"))
+        options.Port = sftp ? QStringLiteral("22") : QStringLiteral("21");
+    if (CheckProjectOptions(options, refusal) != TOptionsField::None)
+        return refusal;
+    options.Save(project);
+    // Only SFTP is written, as by new.
+    const int written = project.IndexOf(QStringLiteral("Protocol"));
+    if (sftp)
+        project.Nodes(QStringLiteral("Protocol"))->SetAsString(QStringLiteral("sftp"));
+    else if (written >= 0)
+        project.Delete(written);
+    return {};
+}
+
 // Changes one option as the options dialog would, with its checks.
 int SetCommand(const TArguments &args)
 {
@@ -253,6 +301,13 @@ int SetCommand(const TArguments &args)
             if (options.Pass.isEmpty() && project.PasswordInKeyring())
                 return refuse(QStringLiteral("the stored password cannot be read from the "
                                              "keyring; nothing has been changed"));
+            if (args.Key == QLatin1String("host") && args.Value.contains(QLatin1String("://"))) {
+                const QString refusal = SetUrl(project, options, args.Value);
+                if (!refusal.isEmpty())
+                    return refuse(refusal);
+                project.Save(true);
+                return esSuccess;
+            }
             // A relative folder is taken as the folder picker would give it.
             const QString typed = TrimBlanks(args.Value).toString();
             const bool relative = args.Key == QLatin1String("path") && !typed.isEmpty()
@@ -332,6 +387,18 @@ int OperationCommand(const TArguments &args)
     if (!LoadProject(args.Project, project, lock))
         return esUsage;
     project.Opened = true;
+    const bool sftp
+        = project.IndexOf(QStringLiteral("Protocol")) >= 0
+          && project.Nodes(QStringLiteral("Protocol"))->AsString() == QLatin1String("sftp");
+    if (!sftp && !(args.TrustHostKey + args.AcceptHostKey).isEmpty()) {
+        WriteErr(QStringLiteral("zandrel-cli: %1: the project uses FTP; --trust-host-key and "
+                                "--accept-host-key are for SFTP\n")
+                     .arg(project.FileName));
+        return esUsage;
+    }
+    frontEnd.Command = args.Command;
+    frontEnd.HostKey = args.TrustHostKey.isEmpty() ? args.AcceptHostKey : args.TrustHostKey;
+    frontEnd.RememberHostKey = args.AcceptHostKey.isEmpty();
     // Refused before a password is asked for; the engine refuses the same on its own.
     const QString refusal = ProjectRefusal(project, kind != pkRefresh);
     if (!refusal.isEmpty()) {
@@ -373,13 +440,16 @@ int OperationCommand(const TArguments &args)
             break;
         }
         TProject::PasswordPrompt = [&](TProject &, QString &prompted) -> bool {
-            switch (GivenPassword(args, prompted, error, true)) {
+            switch (GivenPassword(args, prompted, error, true, sftp)) {
             case gpGiven:
                 return true;
             case gpInterrupted:
                 error.clear();
                 return false;
             case gpNone:
+                // SFTP logs in with the agent's keys and the user's own without one.
+                if (sftp)
+                    return true;
                 error = QStringLiteral("the project stores no FTP password; give "
                                        "--password-file FILE, set ZANDREL_PASSWORD or run "
                                        "on a terminal");
@@ -398,6 +468,9 @@ int OperationCommand(const TArguments &args)
             return esUsage;
         }
     }
+
+    if (args.Command == QLatin1String("watch"))
+        return WatchCommand(args, project, frontEnd, interrupts);
 
     TFileList fileList;
     bool hadErrors = false;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -347,6 +348,7 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
     EXPECT_EQ(server->ProtocolLog().size(), commandsBefore);
     // Compare names what the server lacks, what changed here and what only the server has.
     ASSERT_TRUE(QFile::remove(server->Root + "/sub/page.html"));
+    WriteWholeFile(m_site + "/index.html", "edited\n");
     SetFileAge(m_site + "/index.html", 3600);
     EXPECT_EQ(RunCli("compare|--list|" + project)
                   .Lines()
@@ -487,6 +489,91 @@ TEST_F(Cli, TlsIsTrustedOnlyAsToldAndNeverDroppedSilently)
     EXPECT_EQ(TreeOf(server->Root), SiteTree());
 }
 
+// SFTP projects from --protocol or a URL. A host key known_hosts lacks is refused with its
+// fingerprint until --trust-host-key (then kept in known_hosts) or --accept-host-key (this run
+// only) names it; a changed one is refused whatever is given, naming both.
+TEST_F(Cli, SftpProjectsAndHostKeysAsTheCommandLineSays)
+{
+    const QString site = "new|--path|" + m_site + "|";
+    const std::pair<QString, QStringList> made[]
+        = {{"--protocol|sftp|--host|h|--user|u", {"Protocol>\r\nsftp\r", "Port>\r\n22\r"}},
+           {"--host|sftp://me@h:2222/~/www|--user|you",
+            {"Protocol>\r\nsftp\r", "Port>\r\n2222\r", "User>\r\nyou\r", "RemotePath>\r\nwww\r"}},
+           {"--host|ftps://me@h/www",
+            {"Port>\r\n990\r", "Encryption>\r\nimplicit\r", "User>\r\nme\r",
+             "RemotePath>\r\n/www\r"}}};
+    for (const auto &[args, keys] : made) {
+        const QString file = ReadWholeFile(RunCli(site + args).Last());
+        for (const QString &key : keys)
+            EXPECT_TRUE(file.contains("<" + key))
+                << args.toStdString() << ": " << key.toStdString();
+        EXPECT_EQ(file.contains("<Protocol>"), args.contains("sftp")) << args.toStdString();
+    }
+    // `set` takes a URL as well; the port follows the protocol when it was the old one's own.
+    const QString changed = RunCli(site + "--host|h|--user|u").Last();
+    EXPECT_TRUE(Ended(RunCli("set|" + changed + "|host|sftp://h2/~/w"), 0));
+    for (const char *key :
+         {"Protocol>\r\nsftp\r", "Port>\r\n22\r", "Host>\r\nh2\r", "RemotePath>\r\nw\r"})
+        EXPECT_TRUE(ReadWholeFile(changed).contains(QByteArray("<") + key)) << key;
+    for (const QString &args : QStringList{
+             "--host|sftp://me:secret@h", "--host|gopher://h|--user|u", "--protocol|ssh|--host|h",
+             "--protocol|ftp|--host|sftp://u@h", "--host|sftp://u@h|--active",
+             "--host|h|--user|u|--trust-host-key|SHA256:" + QString(43, 'A'),
+             "--host|sftp://u@h|--trust-host-key|SHA256:x"}) {
+        const TCliResult refused = RunCli(site + args);
+        EXPECT_TRUE(Ended(refused, 2, "Try 'zandrel-cli --help'.")
+                    && !refused.Err.contains("secret"))
+            << args.toStdString();
+    }
+
+    auto server = StartSshd();
+    ASSERT_TRUE(server);
+    UseSshdKeys(*server);
+    const QString knownHosts = QDir::homePath() + "/.ssh/known_hosts";
+    const QString key = server->HostKeyFingerprint;
+    const auto newProject = [&](const QString &more) {
+        return RunCli(site + "--host|sftp://" + server->User + "@" + server->Host + ":"
+                      + QString::number(server->Port) + more);
+    };
+    const QString project = newProject({}).Last();
+    WriteWholeFile(knownHosts, "");
+    const TCliResult unknown = RunCli("upload|" + project);
+    for (const QString &hint :
+         {"fingerprint: " + key, "upload --trust-host-key " + key + " " + project,
+          "upload --accept-host-key " + key + " " + project})
+        EXPECT_TRUE(Ended(unknown, 1, hint));
+    EXPECT_TRUE(Ended(RunCli("upload|--accept-host-key|SHA256:" + QString(43, 'A') + "|" + project),
+                      1, "not SHA256:AAA"));
+    EXPECT_TRUE(Ended(RunCli("upload|--accept-host-key|" + key + "|" + project), 0,
+                      "/ to sftp://" + server->Host + "\n"));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+    EXPECT_EQ(ReadWholeFile(knownHosts), "");
+    EXPECT_TRUE(Ended(RunCli("compare|" + project), 1, "not in known_hosts")); // nor in the project
+    // Trusted by `new` (the server must show that key), or by a run: then kept, and honoured.
+    EXPECT_TRUE(
+        Ended(newProject("|--trust-host-key|SHA256:" + QString(43, 'A')), 1, "not SHA256:AAA"));
+    EXPECT_TRUE(Ended(newProject("|--trust-host-key|" + key), 0));
+    EXPECT_TRUE(ReadWholeFile(knownHosts).contains(server->HostKey.section(' ', 1).toUtf8()));
+    EXPECT_TRUE(Ended(RunCli("compare|" + project), 0));
+    WriteWholeFile(knownHosts, "");
+    EXPECT_TRUE(Ended(RunCli("compare|--trust-host-key|" + key.mid(7) + "|" + project), 0));
+    EXPECT_TRUE(Ended(RunCli("compare|" + project), 0));
+
+    // Changed: known_hosts holds another key for the server.
+    const QString other = QCryptographicHash::hash(
+                              QByteArray::fromBase64(server->OtherKey.section(' ', 1).toLatin1()),
+                              QCryptographicHash::Sha256)
+                              .toBase64(QByteArray::OmitTrailingEquals);
+    WriteWholeFile(knownHosts, KnownHostsLine(*server, server->OtherKey).toUtf8());
+    for (const QString &option :
+         {QString(), "--trust-host-key|" + key, "--accept-host-key|" + key}) {
+        const TCliResult changed = RunCli("compare|" + option + "|" + project);
+        EXPECT_TRUE(Ended(changed, 1, other + " for ") && changed.Err.contains("shows " + key));
+    }
+    EXPECT_TRUE(Ended(newProject("|--trust-host-key|" + key), 1, "has changed"));
+    EXPECT_EQ(ReadWholeFile(knownHosts), KnownHostsLine(*server, server->OtherKey).toUtf8());
+}
+
 // A password from a file, the environment or a prompt without echo. A stale stored password:
 // the one given for the run wins, and passwd replaces the stored one without it.
 TEST_F(Cli, PasswordComesFromAFileTheEnvironmentOrAPromptWithoutEcho)
@@ -498,11 +585,11 @@ TEST_F(Cli, PasswordComesFromAFileTheEnvironmentOrAPromptWithoutEcho)
     // The file comes before the environment; a wrong password is an error of the operation.
     const QString wrong = "upload|--password-file|" + PasswordFile("wrong") + "|" + project;
     EXPECT_TRUE(Ended(RunCli(wrong, server->Password), 1, "Operation was completed with errors\n"));
-    EXPECT_TRUE(TreeOf(server->Root).isEmpty());
     EXPECT_TRUE(Ended(RunCli("upload|" + project, server->Password), 0));
     EXPECT_EQ(TreeOf(server->Root), SiteTree());
 
     // Ctrl+C at the prompt aborts, end of input is no password, a typed one is not echoed.
+    WriteWholeFile(m_site + "/index.html", "edited again\n");
     SetFileAge(m_site + "/index.html", 3600);
     for (const auto &[keys, status, line] :
          {std::tuple<QByteArray, int, QString>{"", 3, ""},
@@ -613,7 +700,8 @@ TEST_F(Cli, TwoRunsOfOneProjectNeverRunTogether)
         TCli runs[2] = {TCli("upload|" + project), TCli("upload|" + project)};
         const TCliResult results[] = {runs[0].Finish(), runs[1].Finish()};
         const int ran = results[0].ExitCode == 0 ? 0 : 1;
-        ASSERT_TRUE(Ended(results[ran], 0, round ? "and 25 file(s) have been uploaded" : ""));
+        // The 21 rewritten files go; the 4 only touched are brought up to date.
+        ASSERT_TRUE(Ended(results[ran], 0, round ? "and 21 file(s) have been uploaded" : ""));
         const QRegularExpressionMatch match = refusal.match(results[1 - ran].Err);
         ASSERT_TRUE(Ended(results[1 - ran], 2) && match.hasMatch()
                     && results[1 - ran].Out.isEmpty())
@@ -637,6 +725,55 @@ TEST_F(Cli, TwoRunsOfOneProjectNeverRunTogether)
         Ended(RunCli("download|--yes-to-all|" + project), 0, "\n0 file(s) have been downloaded"));
     EXPECT_TRUE(Ended(RunCli("upload|" + project), 0, " and 1 file(s) have been uploaded"));
     EXPECT_EQ(TreeOf(server->Root), SiteTree());
+}
+
+// watch: the site at once, then each save within seconds; a rebuild of many files is one upload,
+// a folder made meanwhile is watched, an ignored file uploads nothing; the project stays locked.
+// Ctrl+C in a transfer ends with status 0 and the unfinished file unrecorded.
+TEST_F(Cli, WatchUploadsEachSaveOnceAndCtrlCEndsCleanly)
+{
+    TPyftpdlibOptions options;
+    options.BandwidthLimit = 256 * 1024;
+    auto server = StartPyftpdlib({}, options);
+    ASSERT_TRUE(server);
+    const QString project = NewProject(*server);
+    // More folders than the watches allowed (a user namespace's limit of 3): refused at the start,
+    // naming the limit and how to raise it.
+    QProcess limited;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZANDREL_PASSWORD", server->Password);
+    limited.setProcessEnvironment(environment);
+    limited.start("unshare",
+                  {"-U", "-r", "-p", "-f", "--mount-proc", "sh", "-c",
+                   "echo 3 >/proc/sys/user/max_inotify_watches && exec \"$0\" watch \"$1\"",
+                   ZANDREL_BINARY_DIR "/app/zandrel-cli", project});
+    ASSERT_TRUE(limited.waitForFinished(60000));
+    EXPECT_EQ(limited.exitCode(), 1);
+    EXPECT_TRUE(limited.readAllStandardError().contains(
+        "the limit of inotify watches (3, /proc/sys/user/max_inotify_watches) is reached; raise "
+        "it with \"sysctl user.max_inotify_watches=6\""));
+    TCli watch("watch|" + project);
+    ASSERT_TRUE(watch.WaitFor("upload done: 4 file(s) and 3 folder(s) sent", 1, true));
+    EXPECT_TRUE(Ended(RunCli("refresh|" + project), 2, "is in use by zandrel-cli"));
+    WriteWholeFile(m_site + "/index.html", "saved");
+    ASSERT_TRUE(watch.WaitFor("upload done: 1 file(s) and 0 folder(s) sent", 1, true));
+    for (int i = 0; i < 30; ++i)
+        WriteWholeFile(m_site + QString("/gen/%1/p%2.html").arg(i % 3).arg(i), "built");
+    ASSERT_TRUE(watch.WaitFor("upload done: 30 file(s) and 4 folder(s) sent", 1, true));
+    WriteWholeFile(m_site + "/old.bak", "ignored");
+    QThread::msleep(3000);
+    WriteWholeFile(m_site + "/gen/1/later.html", "in a folder made while watching");
+    ASSERT_TRUE(watch.WaitFor("upload done: 1 file(s) and 0 folder(s) sent", 2, true));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
+
+    WriteWholeFile(m_site + "/big.bin", QByteArray(2 * 1024 * 1024, 'w')); // about 8 s
+    ASSERT_TRUE(watch.WaitFor("big.bin", 1, true));
+    QThread::msleep(500);
+    watch.Signal(SIGINT);
+    const TCliResult ended = watch.Finish();
+    EXPECT_TRUE(Ended(ended, 0, "upload aborted") && ended.Out.endsWith("Watch ended\n"));
+    EXPECT_EQ(ended.Out.count("] upload "), 5) << ended.Out.toStdString();
+    EXPECT_EQ(RunCli("refresh|--list|" + project).Lines().mid(1), QStringList{"big.bin"});
 }
 
 TEST_F(Cli, AFolderTheUserCannotReadIsAnErrorAndNothingBelowItOnTheServerIsTouched)

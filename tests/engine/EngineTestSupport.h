@@ -45,9 +45,13 @@ public:
     std::function<void(const QString &text)> OnLogLine; // test hooks (abort, stop a server)
     std::function<void()> OnEnd;
     TPublishOperator *Current = nullptr;
+    // The server's own path of the site's folder (sshd's), noted as "" so texts read as for the
+    // other servers: "/docs/".
+    QString ServerBase;
 
-    void LogLine(int level, const QString &text) override
+    void LogLine(int level, const QString &line) override
     {
+        const QString text = Shown(line);
         Lines << Note(text);
         if (level == 1)
             Errors << text;
@@ -77,7 +81,7 @@ public:
     }
     int Ask(const QString &text) override
     {
-        Questions << Note(text);
+        Questions << Note(Shown(text));
         Idle(std::exchange(AskDelayMs, 0));
         return Answers.isEmpty() ? int(mrCancel) : Answers.takeFirst();
     }
@@ -129,6 +133,10 @@ public:
     std::string ErrorDump() const { return Errors.join('\n').toStdString(); }
 
 private:
+    QString Shown(const QString &text) const
+    {
+        return ServerBase.isEmpty() ? text : QString(text).replace(ServerBase + '/', "/");
+    }
     template <class T> T Note(T value) // counts reports that arrive after OperationEnd
     {
         ReportsAfterEnd += Ends > 0;
@@ -198,8 +206,8 @@ inline QByteArray RandomBytes(int size, quint32 seed)
     return data;
 }
 
-// A local site, a server folder served by "pyftpdlib", "vsftpd" or "sshd" (SFTP), and a project
-// joining them.
+// A local site, a server folder served by "pyftpdlib", "vsftpd", "sshd" or the scripted "sftpd"
+// (SFTP, password log-in), and a project joining them.
 class SiteTest : public ::testing::Test
 {
 protected:
@@ -219,19 +227,22 @@ protected:
     void Serve(const QString &kind, const TPyftpdlibOptions &options = {}, int connections = 1)
     {
         server.reset();
-        server = kind == "vsftpd" ? StartVsftpd(serverRoot.path())
-                 : kind == "sshd" ? StartSshd(serverRoot.path())
-                                  : StartPyftpdlib(serverRoot.path(), options);
+        server = kind == "vsftpd"  ? StartVsftpd(serverRoot.path())
+                 : kind == "sshd"  ? StartSshd(serverRoot.path())
+                 : kind == "sftpd" ? StartScriptedSftp("password", serverRoot.path(), options)
+                                   : StartPyftpdlib(serverRoot.path(), options);
         ASSERT_TRUE(server);
         QDir().mkpath(site);
         if (!project)
             project = MakeTestProject(site, server.get(), connections);
-        if (kind == "sshd") {
+        frontEnd.ServerBase = server->RemoteBase == "/" ? QString() : server->RemoteBase;
+        if (Sftp()) {
             UseSshdKeys(*server);
             Set(*project, "Protocol", "sftp");
         }
         Set(*project, "Port", QString::number(server->Port));
     }
+    bool Sftp() const { return server && (server->Kind == "sshd" || server->Kind == "asyncssh"); }
     QString OnServer(const QString &relative) const { return server->LocalPath("/" + relative); }
     void Run(quint8 kind)
     {

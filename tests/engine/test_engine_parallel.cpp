@@ -46,14 +46,18 @@ TEST_F(SiteTest, ParallelRemovalReconnectsOnceAndNamesEachFailure)
 
 // Abort once a record has reached the project file: control comes back at once, no session
 // stays, only whole files are recorded, and a run from the file on disk sends only the rest.
-class AbortedRun : public SiteTest, public ::testing::WithParamInterface<int>
+class AbortedRun : public SiteTest,
+                   public ::testing::WithParamInterface<std::tuple<const char *, int>>
 {
+protected:
+    const char *kind = std::get<0>(GetParam());
+    const int sessions = std::get<1>(GetParam());
 };
 
 TEST_P(AbortedRun, EndsEverySessionAtOnceAndKeepsOnlyWholeFilesRecordedOnDisk)
 {
     // About two seconds a file after the first 64 KB.
-    Serve("pyftpdlib", {.BandwidthLimit = 32 * 1024}, GetParam());
+    Serve(kind, {.BandwidthLimit = 32 * 1024}, sessions);
     // Plain STOR: a file cut off keeps its own name on the server, and the next run replaces it.
     Set(*project, "SafeUpload", "0");
     for (int i = 0; i < 12; ++i) {
@@ -97,7 +101,7 @@ TEST_P(AbortedRun, EndsEverySessionAtOnceAndKeepsOnlyWholeFilesRecordedOnDisk)
     EXPECT_TRUE(frontEnd.Aborted);
     EXPECT_TRUE(frontEnd.Errors.isEmpty()) << frontEnd.ErrorDump();
     ASSERT_GE(endAfterMs, 0);
-    EXPECT_LT(endAfterMs, GetParam() == 1 ? 1000 : 500); // one session: about 500 ms by design
+    EXPECT_LT(endAfterMs, sessions == 1 ? 1000 : 500); // one session: about 500 ms by design
     EXPECT_LT(goneAfterMs, 1000);
     EXPECT_EQ(connectionsAtEnd, 0);
     // Records reach the disk every few seconds, not more often.
@@ -114,7 +118,7 @@ TEST_P(AbortedRun, EndsEverySessionAtOnceAndKeepsOnlyWholeFilesRecordedOnDisk)
     const int recorded = RecordsMatchServer(resumed, site, *server);
     EXPECT_GE(recorded, 1);
     resumed.SetPassword(server->Password);
-    Serve("pyftpdlib"); // the rest at full speed
+    Serve(kind); // the rest at full speed
     Set(resumed, "Port", QString::number(server->Port));
     TFileList resumedList;
     frontEnd.OnLogLine = nullptr;
@@ -124,38 +128,7 @@ TEST_P(AbortedRun, EndsEverySessionAtOnceAndKeepsOnlyWholeFilesRecordedOnDisk)
     EXPECT_EQ(RecordsMatchServer(resumed, site, *server), 12);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sessions, AbortedRun, ::testing::Values(1, 4));
-
-// Publishing over SFTP (OpenSSH's sshd) with one session and with four: safe uploads replace
-// live files, names with blanks and UTF-8 pass, and a run without changes sends nothing.
-class SftpRun : public SiteTest, public ::testing::WithParamInterface<int>
-{
-};
-
-TEST_P(SftpRun, UploadsTouchedFilesOnlyAndComparesClean)
-{
-    Serve("sshd", {}, GetParam());
-    Set(*project, "SetPermission", "1");
-    for (int i = 0; i < 12; ++i)
-        Write(QString("d%1/f\u00e9 %2.bin").arg(i % 3).arg(i), RandomBytes(70000 + i, i));
-    Write("cgi/run.pl", "#!/usr/bin/perl\n");
-    Write("empty.txt", {});
-    Upload();
-    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
-    EXPECT_EQ(RecordsMatchServer(*project, site, *server), 14);
-    EXPECT_EQ(frontEnd.FtpStats.Connections, GetParam()); // each one logged in, none refused:
-    EXPECT_TRUE(frontEnd.Lines.filter("refused another connection").isEmpty()) << frontEnd.Dump();
-    EXPECT_TRUE(QFileInfo(OnServer("cgi/run.pl")).permissions() & QFile::ExeOther);
-
-    Write("d1/f\u00e9 1.bin", RandomBytes(5000, 99));
-    SetFileAge(site + "d1/f\u00e9 1.bin", 600);
-    Upload();
-    EXPECT_EQ(Uploaded(), QStringList{"d1/f\u00e9 1.bin"});
-    EXPECT_EQ(TreeOf(server->Root), TreeOf(site));
-    RunClean(pkCompare);
-    EXPECT_TRUE(frontEnd.Lines.contains("    All files are uploaded")) << frontEnd.Dump();
-    Upload();
-    EXPECT_EQ(frontEnd.LastLine(), "No files for uploading");
-}
-
-INSTANTIATE_TEST_SUITE_P(Sessions, SftpRun, ::testing::Values(1, 4));
+// sshd cannot be slowed down.
+INSTANTIATE_TEST_SUITE_P(Sessions, AbortedRun,
+                         ::testing::Combine(::testing::Values("pyftpdlib", "sftpd"),
+                                            ::testing::Values(1, 4)));

@@ -59,10 +59,23 @@ TEST_F(ProjectTest, NewProjectReadByTheOptionsDialogSavesTheExpectedBytes)
     // A name with a line break would forge a record: left out, written in one pass or not.
     p.Versions.FindOrAdd("forged\n1 x")->Date = 5;
     p.Versions.FindOrAdd("caf\u00e9\r")->Date = 6;
+    // What is known of the content goes beside the file, which keeps its bytes.
+    p.Versions.FindOrAdd("index.html")->SetContent(12, 1474842634000000001, 0xabcdef);
+    p.Versions.FindOrAdd("caf\u00e9.html")->SetContent(0, -5, 0);
     p.FileName = ProjectsFolder() + "golden.zdx";
     p.Save(false);
     const QByteArray expected = ReadWholeFile(TestDataPath("new_project.zdx"));
     EXPECT_EQ(ReadWholeFile(p.FileName), expected);
+    const QByteArray cafe = "1474842635 0 -5 0 caf\u00e9.html\n";
+    EXPECT_EQ(ReadWholeFile(p.ContentFileName()),
+              "zandrel-content 1\n1474842634 12 1474842634000000001 abcdef index.html\n" + cafe);
+    // Read back, an entry counts only while its date is the record's.
+    p.Versions.FindOrAdd("index.html")->Date = 7;
+    p.SaveToFile(p.FileName);
+    WriteWholeFile(p.ContentFileName(),
+                   ReadWholeFile(p.ContentFileName()) + "1 x 0 0 a\n5 0 0 0 x");
+    p.Load(p.FileName);
+    EXPECT_EQ(p.Versions.SaveContent(), "zandrel-content 1\n" + cafe);
 }
 
 TEST_F(ProjectTest, FirstSaveNamesTheFileAfterLoginAndHost)

@@ -562,19 +562,27 @@ std::unique_ptr<TFtpTestServer> StartSshd(const QString &root)
                   vars);
 }
 
-std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth)
+std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth, const QString &root,
+                                                  const TPyftpdlibOptions &options)
 {
     TVars vars;
-    auto server = MakeServer("asyncssh", {}, false, false, vars);
+    auto server = MakeServer("asyncssh", root, false, false, vars);
     if (!server || !MakeSshKeys(*server))
         return nullptr;
-    return Launch(std::move(server),
-                  {.Command = "/usr/bin/python3 " + SupportFile("sftpd.py")
-                              + " --port {port} --root {root} --host-key {dir}/host_key --auth "
-                              + auth + " --user " + server->User + " --password "
-                              + server->Password,
-                   .Greeting = false},
-                  vars);
+    server->CommandLog = server->TempDir->filePath("commands.txt");
+    QString command = "/usr/bin/python3 " + SupportFile("sftpd.py")
+                      + " --port {port} --root {root} --host-key {dir}/host_key --auth " + auth
+                      + " --user " + server->User + " --password " + server->Password
+                      + " --command-log " + server->CommandLog;
+    if (options.BandwidthLimit > 0)
+        command += " --bandwidth " + QString::number(options.BandwidthLimit);
+    if (!options.RenameFault.isEmpty())
+        command += " --rename-fault " + options.RenameFault;
+    if (options.RefuseChmod)
+        command += " --chmod-fault";
+    if (options.FullAt > 0)
+        command += " --full-at " + QString::number(options.FullAt);
+    return Launch(std::move(server), {.Command = command, .Greeting = false}, vars);
 }
 
 void UseSshdKeys(const TFtpTestServer &server)

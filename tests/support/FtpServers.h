@@ -74,6 +74,8 @@ struct TPyftpdlibOptions
     QString ListingFault; // "unreadable": every listing line is one no listing form explains
     // Commands that arrive together: "drop" passes on only the first, "close" hangs up.
     QString PipeliningFault;
+    bool RefuseChmod = false; // StartScriptedSftp only, as is:
+    qint64 FullAt = 0;        // writes past this offset fail ("No space left on device")
 };
 std::unique_ptr<TFtpTestServer> StartPyftpdlib(const QString &root = {},
                                                const TPyftpdlibOptions &options = {});
@@ -114,7 +116,10 @@ std::unique_ptr<TFtpTestServer> ServerFromUrl();
 std::unique_ptr<TFtpTestServer> StartSshd(const QString &root = {});
 // A scripted SFTP server (asyncssh) serving Root as "/" that takes User and Password by `auth`,
 // "password" or "keyboard-interactive", which sshd here cannot without the machine's accounts.
-std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth);
+// Of the options it honours BandwidthLimit (for writes), RenameFault (no posix-rename then) and
+// RefuseChmod and FullAt. Its ProtocolLog names each request as the FTP command that does the same.
+std::unique_ptr<TFtpTestServer> StartScriptedSftp(const QString &auth, const QString &root = {},
+                                                  const TPyftpdlibOptions &options = {});
 // Makes the server's client key (if any) ~/.ssh/id_ed25519 and its host key alone
 // ~/.ssh/known_hosts, in the test's home.
 void UseSshdKeys(const TFtpTestServer &server);

@@ -1,9 +1,10 @@
 // Pictures of the main window as the X server draws it: the file view after a refresh, the
-// window during an upload, and the log view after it. main_window_gallery OUTPUT_FOLDER
-// PROJECT_FILE; run on a private display by scripts/main-window-screenshots.sh.
+// window during an upload, the log view after it, and an upload on save. main_window_gallery
+// OUTPUT_FOLDER PROJECT_FILE; run on a private display by scripts/main-window-screenshots.sh.
 #include "tests/tools/Gallery.h"
 #include "ui/main/main.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSplitter>
@@ -43,6 +44,12 @@ int main(int argc, char **argv)
              60000)
          && SaveShot(&window, folder, "main-upload");
     ok = ok && finish(2) && SaveShot(&window, folder, "main-log-view");
+    // Upload on save pressed, and the upload a saved page started.
+    window.miUploadOnSave->trigger();
+    QFile page(window.Project().GetLocalPath() + "about.html");
+    ok = ok && page.open(QIODevice::Append) && page.write("<p>Saved</p>\n") > 0;
+    page.close();
+    ok = ok && finish(3) && SaveShot(&window, folder, "main-upload-on-save");
     window.close();
     return ok ? 0 : 1;
 }

@@ -276,6 +276,7 @@ void TfrmProjectOrganizer::btnDeleteClick()
         QMessageBox::warning(this, windowTitle(), QStringLiteral("The project can not be deleted"));
         return;
     }
+    QFile::remove(ContentFileOf(PathOf(row)));
     const int position = lvwProjects->indexOfTopLevelItem(row);
     delete row;
     SelectRow(position);
@@ -308,8 +309,12 @@ void TfrmProjectOrganizer::lvwProjectsEdited(QTreeWidgetItem *item, const QStrin
     const QString newPath = ProjectsFolder() + text + QStringLiteral(".zdx");
     if (QFileInfo::exists(newPath))
         return refuse(QStringLiteral("The project \"%1\" already exists").arg(text));
-    if (!QFile::rename(PathOf(item), newPath))
+    const QString oldPath = PathOf(item);
+    if (!QFile::rename(oldPath, newPath))
         return refuse(QStringLiteral("The project can not be renamed"));
+    // Without its companion the project still works; one left behind would only mislead.
+    QFile::remove(ContentFileOf(newPath));
+    QFile::rename(ContentFileOf(oldPath), ContentFileOf(newPath));
     ProjectPaths[item->data(0, Qt::UserRole).toInt()] = newPath;
     item->setText(0, text);
     lvwProjects->scrollToItem(item);

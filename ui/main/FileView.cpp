@@ -442,7 +442,8 @@ void TfrmMain::MarkRows(bool synchronous)
     for (int row : ordered) {
         TFileListItem *item = m_listModel->Item(row);
         // The time the scan read: a file written since then still shows as changed later.
-        FProject->Versions.FindOrAdd(item->RelativeName)->Date = synchronous ? item->FileAge : 0;
+        FProject->Versions.FindOrAdd(item->RelativeName)
+            ->SetMarkedDate(synchronous ? item->FileAge : 0);
         item->Synchronous = synchronous;
         m_listModel->RowChanged(row);
         parent = item->Parent;
@@ -469,8 +470,8 @@ void TfrmMain::MarkFolder(TFileListItem *folder, bool synchronous)
             if (!item->IsFolder || item->Children.empty())
                 FProject->Versions.FindOrAdd(item->RelativeName)->Date = 0;
         } else {
-            FProject->Versions.FindOrAdd(item->RelativeName)->Date
-                = item->IsFolder ? 1 : item->FileAge;
+            FProject->Versions.FindOrAdd(item->RelativeName)
+                ->SetMarkedDate(item->IsFolder ? 1 : item->FileAge);
         }
         if (item->IsFolder)
             m_treeModel->ItemChanged(item);

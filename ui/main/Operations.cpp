@@ -173,6 +173,8 @@ void TfrmMain::OperationEnd(TPublishOperator *sender)
     emit OperationFinished(sender->Kind);
     if (m_closeWhenEnded && !FOperator)
         QTimer::singleShot(0, this, &QWidget::close);
+    else if (m_savedWhileRunning)
+        QTimer::singleShot(0, this, &TfrmMain::UploadSaved);
 }
 
 void TfrmMain::EndOperation(TPublishOperator *sender, bool reportErrors)

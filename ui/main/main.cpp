@@ -201,6 +201,9 @@ void TfrmMain::CreateActions()
 
     miUpload = NewAction("miUpload", QStringLiteral("&Upload"), &TfrmMain::miUploadClick);
     miUpload->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    miUploadOnSave = NewAction("miUploadOnSave", QStringLiteral("Upload on &save"),
+                               [this] { miUploadOnSaveClick(miUploadOnSave->isChecked()); });
+    miUploadOnSave->setCheckable(true);
     miDownload = NewAction("miDownload", QStringLiteral("&Download Server Files..."),
                            &TfrmMain::miDownloadClick);
     miRemove = NewAction("miRemove", QStringLiteral("&Remove Server Files..."),
@@ -253,6 +256,7 @@ void TfrmMain::CreateActions()
              {miRefresh, "view-refresh"},
              {miRefreshList, "view-refresh"},
              {miUpload, "cloud-upload"},
+             {miUploadOnSave, "folder-sync"},
              {miDownload, "cloud-download"},
              {miRemove, "edit-delete"},
              {miProjectOptions, "document-properties"},
@@ -293,7 +297,7 @@ void TfrmMain::CreateMenus()
 
     miTools = menuBar()->addMenu(QStringLiteral("&Tools"));
     miTools->setObjectName(QStringLiteral("miTools"));
-    miTools->addAction(miUpload);
+    miTools->addActions({miUpload, miUploadOnSave});
     miTools->addSeparator();
     miTools->addActions({miDownload, miRemove});
     miTools->addSeparator();
@@ -370,6 +374,9 @@ void TfrmMain::CreateToolBar()
                        QStringLiteral("document-properties"));
     separator();
     sbUpload = button("sbUpload", QStringLiteral("Upload"), QStringLiteral("cloud-upload"));
+    sbUploadOnSave
+        = button("sbUploadOnSave", QStringLiteral("Upload on save"), QStringLiteral("folder-sync"));
+    sbUploadOnSave->setDefaultAction(miUploadOnSave); // pressed while checked
     sbAbort = button("sbAbort", QStringLiteral("Abort"), QStringLiteral("process-stop"));
     sbRefresh = button("sbRefresh", QStringLiteral("Refresh"), QStringLiteral("view-refresh"));
     separator();
@@ -460,6 +467,7 @@ void TfrmMain::OpenProject(const QString &path)
         {
             ~TRestore() { QApplication::restoreOverrideCursor(); }
         } restore;
+        StopUploadOnSave();
         FProject->Load(path);
         FProject->Opened = true;
         if (lock.Locked())
@@ -498,8 +506,10 @@ void TfrmMain::UpdateTitle()
     // A port of its own goes into the address, so two projects on one host are told apart.
     QString url = FProject->GetUrl();
     const QString port = FProject->Nodes(QStringLiteral("Port"))->AsString().trimmed();
-    if (!port.isEmpty() && port != QLatin1String("21"))
-        url.insert(int(qstrlen("ftp://")) + FProject->Nodes(QStringLiteral("Host"))->Value.size(),
+    const bool sftp = url.startsWith(QLatin1String("sftp://"));
+    if (!port.isEmpty() && port != QLatin1String(sftp ? "22" : "21"))
+        url.insert(int(url.indexOf(QLatin1String("://"))) + 3
+                       + FProject->Nodes(QStringLiteral("Host"))->Value.size(),
                    u':' + port);
     caption += QStringLiteral(" - ") + FProject->GetLocalPath() + QStringLiteral(" --> ") + url;
     setWindowTitle(caption);
@@ -554,6 +564,7 @@ void TfrmMain::UpdateCommands()
         menu->menuAction()->setEnabled(opened && !running);
         menu->menuAction()->setVisible(opened);
     }
+    miUploadOnSave->setEnabled(opened && (!running || miUploadOnSave->isChecked()));
     sbAbort->setEnabled(running);
     sbOpenInExplorer->setEnabled(opened);
     sbBrowseServer->setEnabled(opened);
@@ -577,6 +588,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    StopUploadOnSave();
     SaveProject(true);
     try {
         SetDefaultProject(FProject->FileName);
@@ -621,6 +633,7 @@ void TfrmMain::miNewClick()
     // Over this window even when it is not yet placed (the first start asks at once).
     dialog.move(frameGeometry().center() - dialog.rect().center());
     if (dialog.Execute(*project)) {
+        StopUploadOnSave();
         m_listModel->Clear();
         m_treeModel->Clear();
         FProject = std::move(project);

@@ -29,6 +29,7 @@ class QPlainTextEdit;
 class QToolButton;
 class TFileListModel;
 class TFolderTreeModel;
+class TFolderWatch;
 class TFormKeeper;
 
 // The file list: reports a plain left click on a row's status icon.
@@ -112,8 +113,8 @@ public:
 
     // Elements, named for the commands they serve.
     QWidget *pnlTools;
-    QToolButton *sbNew, *sbOptions, *sbUpload, *sbAbort, *sbRefresh, *sbOpenInExplorer,
-        *sbBrowseServer;
+    QToolButton *sbNew, *sbOptions, *sbUpload, *sbUploadOnSave, *sbAbort, *sbRefresh,
+        *sbOpenInExplorer, *sbBrowseServer;
     QComboBox *cbxFilter;
     QTabWidget *PageControl;
     QWidget *tstFiles, *tstLog;
@@ -129,6 +130,7 @@ public:
     QAction *miViewSyncFiles, *miRefresh;
     QMenu *miArrangeMain;
     QAction *miArrangeByName, *miArrangeByLocalDate, *miArrangeByRemoteDate, *miArrangeByAction;
+    QAction *miUploadOnSave; // publish on save: checked while the local folder is watched
     QAction *miUpload, *miDownload, *miRemove, *miCompare, *miProjectOptions;
     QAction *miAsciiFiles, *miExecFiles, *miSounds, *miFirewall;
     QAction *miHelpTopics, *miAbout;
@@ -144,6 +146,7 @@ public:
     void miAsciiFilesClick();
     void miExecFilesClick();
     void miUploadClick();
+    void miUploadOnSaveClick(bool checked);
     void sbRefreshClick();
     void miRefreshWithoutCacheClick();
     void miDownloadClick();
@@ -190,6 +193,10 @@ private:
     void UploadEnded(TPublishOperator *sender);
     void EndOperation(TPublishOperator *sender, bool reportErrors);
     void QuitAfterUpload();
+    // Upload on save: stops watching (the project closes, or the toggle is turned off).
+    void StopUploadOnSave();
+    // A save was seen, or an operation ended with one waiting: uploads when nothing runs.
+    void UploadSaved();
     void PropagateUpward(TFileListItem *folder);
     bool AllChildrenSynchronous(TFileListItem *folder);
     void ShowFileListMenu(const QPoint &position);
@@ -223,6 +230,8 @@ private:
     bool m_logEmpty = true;
     std::function<void(const QString &)> m_previousNotice;
     QHash<const TFileListItem *, size_t> m_syncChildrenFrom; // children known synchronous
+    TFolderWatch *m_folderWatch = nullptr;
+    bool m_savedWhileRunning = false; // a save seen while an operation ran: upload after it
 };
 
 // Runs `call`, turning a failure into an error box: nothing may unwind into the event loop.

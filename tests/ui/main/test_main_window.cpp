@@ -339,6 +339,15 @@ TEST(MainWindow, Session)
     EXPECT_EQ(ReadWholeFile(site.Server->LocalPath("/big.bin")),
               ReadWholeFile(site.Local + "/big.bin"));
 
+    // Upload on save: a file saved while the toggle is on goes up with no click.
+    window->miUploadOnSave->trigger();
+    ASSERT_TRUE(window->sbUploadOnSave->isChecked());
+    const int finished = w->Finished;
+    WriteWholeFile(site.Local + "/css/style.css", "body { color: blue }\n");
+    ASSERT_TRUE(w->WaitForOperations(finished + 1));
+    EXPECT_EQ(ReadWholeFile(site.Server->LocalPath("/css/style.css")), "body { color: blue }\n");
+    window->miUploadOnSave->trigger();
+
     // The server browser gets the password outside its command line (other programs' don't count).
     window->ProgramFile = ZANDREL_BINARY_DIR "/app/zandrel";
     const auto listings = [&] { return site.Server->ProtocolLog().filter("MLSD").size(); };
