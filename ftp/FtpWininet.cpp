@@ -99,6 +99,11 @@ QString TFtp::SecurityText() const
     return QStringLiteral("the connection is not encrypted");
 }
 
+QString TFtp::HostKeyFingerprint() const
+{
+    return m_useSftp ? m_sftp->HostKeyFingerprint() : QString();
+}
+
 bool TFtp::Lost() const
 {
     return Use([&](auto &session) { return session.Lost(); });

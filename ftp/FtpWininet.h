@@ -168,6 +168,7 @@ public:
     bool Encrypted() const;
     bool FellBackToPlain() const; // "auto" on a server without TLS
     QString SecurityText() const;
+    QString HostKeyFingerprint() const; // "SHA256:…" after an SFTP Connect, else empty
     // The control connection broke or the server closed it (421): only a new Connect helps.
     bool Lost() const;
     void Connect();

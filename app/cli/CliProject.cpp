@@ -97,12 +97,12 @@ QString TrustHostKey(TProject &project, const TNewProjectOptions &options,
         return error.Message();
     }
     // A key known_hosts already held was not compared with the one given.
-    const QString security = ftp.SecurityText();
+    const QString known = ftp.HostKeyFingerprint();
     ftp.Disconnect();
-    if (!security.endsWith(QLatin1Char(' ') + fingerprint))
+    if (known != fingerprint)
         return QStringLiteral("The server's host key is already in known_hosts, and it is not %1 "
-                              "(%2)")
-            .arg(fingerprint, security);
+                              "(it is %2)")
+            .arg(fingerprint, known);
     return {};
 }
 

@@ -403,7 +403,9 @@ void TfrmFtpWindow::UpdateCaption()
 {
     QString caption = QString::fromLatin1(m_browseMode ? BrowseCaption : FtpWindowCaption);
     if (FOperator->Ftp().Connected())
-        caption += QStringLiteral(" - ftp://") + FOperator->Ftp().ServerName + FAction->Path;
+        caption += (FOperator->Ftp().HostKeyFingerprint().isEmpty() ? QStringLiteral(" - ftp://")
+                                                                    : QStringLiteral(" - sftp://"))
+                   + FOperator->Ftp().ServerName + FAction->Path;
     setWindowTitle(caption);
 }
 

@@ -377,6 +377,8 @@ TEST(FtpWindow, ListsAnSftpServerOnceItsHostKeyIsTrustedAndItsKeyOpened)
         EXPECT_EQ(Names(*window).contains("index.html"), button == QMessageBox::Yes);
     }
     EXPECT_TRUE(passphrase && passphrase->Answered());
+    EXPECT_TRUE(window->windowTitle().contains(" - sftp://"))
+        << window->windowTitle().toStdString();
     EXPECT_TRUE(ReadWholeFile(knownHosts).contains(site.Server->HostKey.section(' ', 1).toUtf8()));
 }
 
