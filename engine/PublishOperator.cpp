@@ -464,9 +464,8 @@ void TPublishOperator::LogIn()
 
 bool TPublishOperator::Passphrase(const QString &keyFile, int attempt, QString &passphrase)
 {
-    // Only the worker's own session opens the key. Extra sessions given the same passphrase at
-    // times stalled in libssh's public-key step until the time-out; without the key they are
-    // refused at once and the operation goes on with the sessions it has.
+    // Only the worker's own session asks; the extra sessions open the key with the passphrase it
+    // was given (TFtp::KeyPassphrase, copied by the pool).
     if (QThread::currentThread() != this || m_abandoned)
         return false;
     if (attempt == 0 && m_passphrases.contains(keyFile)) {
@@ -487,8 +486,10 @@ bool TPublishOperator::Passphrase(const QString &keyFile, int attempt, QString &
             }
         },
         Qt::BlockingQueuedConnection);
-    if (given)
+    if (given) {
         m_passphrases.insert(keyFile, passphrase);
+        Ftp.KeyPassphrase = passphrase;
+    }
     return given;
 }
 

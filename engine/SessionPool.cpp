@@ -94,6 +94,7 @@ void TSessionPool::SpawnExtra()
     own->ServerPort = m_primary.ServerPort;
     own->UserName = m_primary.UserName;
     own->Password = m_primary.Password;
+    own->KeyPassphrase = m_primary.KeyPassphrase;
     own->Passive = m_primary.Passive;
     own->Timeout = m_primary.Timeout;
     own->Proxy = m_primary.Proxy;

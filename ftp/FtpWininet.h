@@ -160,6 +160,8 @@ public:
     // connecting thread with the try (0 first; more after a wrong passphrase); true with the
     // passphrase, false to pass the key by.
     std::function<bool(const QString &keyFile, int attempt, QString &passphrase)> OnPassphrase;
+    // Opens an encrypted key without asking: the passphrase a session of the same run was given.
+    QString KeyPassphrase;
     // Bytes moved by the running transfer; the amounts of one transfer never exceed its size.
     std::function<void(TFtp *sender, qint64 bytes)> OnProgress;
 

@@ -377,10 +377,12 @@ void TSftpSession::Authenticate()
             ssh_key key = nullptr;
             if (!QFile::exists(file))
                 continue;
-            int imported = password.isEmpty()
-                               ? SSH_ERROR
-                               : ssh_pki_import_privkey_file(path.constData(), password.constData(),
-                                                             nullptr, nullptr, &key);
+            int imported = SSH_ERROR;
+            for (const QByteArray &given : {password, m_owner.KeyPassphrase.toUtf8()}) {
+                if (imported != SSH_OK && !given.isEmpty())
+                    imported = ssh_pki_import_privkey_file(path.constData(), given.constData(),
+                                                           nullptr, nullptr, &key);
+            }
             // libssh asks for a passphrase only when the key is encrypted.
             TPassphraseQuestion question{m_owner, file};
             for (; imported != SSH_OK && question.Attempt < 3; ++question.Attempt) {

@@ -69,6 +69,14 @@ public:
     void ClearView(TPublishOperator *) override { Note(0); }
     void FillView(TPublishOperator *) override { FillViews += Note(1); }
     void ItemChanged(TFileListItem *) override { Note(0); }
+    QString Passphrase; // the answer to a key's passphrase question
+    int PassphraseQuestions = 0;
+    bool AskPassphrase(const QString &, QString &passphrase) override
+    {
+        ++PassphraseQuestions;
+        passphrase = Passphrase;
+        return !passphrase.isEmpty();
+    }
     bool TrustCertificate(const TCertificateInfo &c) override
     {
         Certificates << Note(c);

@@ -2,6 +2,7 @@
 #include "tests/engine/EngineTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 
 // Our established connections to `port` (the client side, from /proc/net/tcp).
 static int EstablishedTo(quint16 port)
@@ -132,3 +133,20 @@ TEST_P(AbortedRun, EndsEverySessionAtOnceAndKeepsOnlyWholeFilesRecordedOnDisk)
 INSTANTIATE_TEST_SUITE_P(Sessions, AbortedRun,
                          ::testing::Combine(::testing::Values("pyftpdlib", "sftpd"),
                                             ::testing::Values(1, 4)));
+
+// An encrypted key is asked for once, and every session opens it with that passphrase.
+TEST_F(SiteTest, AKeyPassphraseIsAskedOnceForAllSessions)
+{
+    Serve("sshd", {}, 4);
+    ASSERT_EQ(QProcess::execute("ssh-keygen", {"-q", "-p", "-P", "", "-N", "pass phrase", "-f",
+                                               QDir::homePath() + "/.ssh/id_ed25519"}),
+              0);
+    project->SetPassword(QString());
+    frontEnd.Passphrase = "pass phrase";
+    for (int i = 0; i < 40; ++i)
+        Write(QString("f%1.txt").arg(i), QByteArray(1000, 'x'));
+    Upload();
+    EXPECT_EQ(frontEnd.PassphraseQuestions, 1);
+    EXPECT_EQ(frontEnd.StartingWith("the server refused another connection"), QStringList());
+    EXPECT_EQ(RecordsMatchServer(*project, site, *server), 40);
+}
