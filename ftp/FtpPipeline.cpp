@@ -69,16 +69,7 @@ std::vector<TFtpReply> TFtpSession::Batch(const QStringList &lines, const TFits 
     if (askPort) {
         const TFtpReply port = replies.back();
         replies.pop_back();
-        const bool extended = all.constLast() == QLatin1String("EPSV");
-        if (extended && port.Class() == 5) {
-            m_epsvRefused = true;
-        } else if (!port.IsError()) {
-            try {
-                KeepPort(TakePassiveReply(port, extended));
-            } catch (const EFtpError &) {
-                // The next transfer asks again and reports what it gets.
-            }
-        }
+        KeepPortOf(port, all.constLast() == QLatin1String("EPSV"));
     }
     return replies;
 }

@@ -103,6 +103,8 @@ private:
     // with a transfer command, the connection is started now so its handshake overlaps the
     // commands before that transfer.
     void KeepPort(quint16 port);
+    // Keeps the port an EPSV or PASV asked ahead names; a refused EPSV turns to PASV.
+    void KeepPortOf(const TFtpReply &reply, bool extended);
     void DropPort();
     void ConnectData(TFtpSocket &socket, quint16 port);
     // Accepts the server's data connection; `completed` tells that the final reply came already.

@@ -581,16 +581,22 @@ void TFtpSession::ReadAfterTransfer(const QStringList &after)
         if (!(reply.IsError()
               || (port ? reply.Code == 227 || reply.Code == 229 : reply.Code == 213)))
             OutOfStep();
-        if (!port) {
+        if (port)
+            KeepPortOf(reply, line == QLatin1String("EPSV"));
+        else
             m_sizeAfter = reply;
-        } else if (line == QLatin1String("EPSV") && reply.Class() == 5) {
-            m_epsvRefused = true;
-        } else if (!reply.IsError()) {
-            try {
-                KeepPort(TakePassiveReply(reply, line == QLatin1String("EPSV")));
-            } catch (const EFtpError &) {
-                // The next transfer asks again and reports what it gets.
-            }
+    }
+}
+
+void TFtpSession::KeepPortOf(const TFtpReply &reply, bool extended)
+{
+    if (extended && reply.Class() == 5) {
+        m_epsvRefused = true;
+    } else if (!reply.IsError()) {
+        try {
+            KeepPort(TakePassiveReply(reply, extended));
+        } catch (const EFtpError &) {
+            // The next transfer asks again and reports what it gets.
         }
     }
 }
