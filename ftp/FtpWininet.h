@@ -181,14 +181,16 @@ public:
     void FindFiles(const QString &path, TFtpFileList &list);
     void GetFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 size);
     // `from` > 0 (where CanResume) goes on with a file the server holds that many bytes of:
-    // REST, then STOR of the rest. `started` is called once the server has taken the STOR and
-    // so opened (or cut) the file; not for SFTP. A resumed upload's size is left to the caller.
+    // REST, then STOR of the rest (SFTP: writes from there on, without cutting the file).
+    // `started` is called once the server has opened the file (and so cut what it held, when
+    // `from` is 0). A resumed upload's size is left to the caller to check.
     void PutFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 from = 0,
                  const std::function<void()> &started = {});
-    // After Connect: the server takes STOR after REST (FEAT lists "REST STREAM").
+    // After Connect: SFTP, or an FTP server that takes STOR after REST (FEAT lists
+    // "REST STREAM").
     bool CanResume() const;
-    // The bytes `name` holds (SIZE in binary mode, else MLST); -1 when it is not there or the
-    // server cannot say.
+    // The bytes `name` holds (SIZE in binary mode, else MLST; SFTP's stat); -1 when it is not
+    // there or the server cannot say.
     qint64 StoredSize(const QString &name);
     void RenameFile(const QString &oldName, const QString &newName);
     void DeleteFile(const QString &name);

@@ -159,7 +159,8 @@ void TSftpSession::PosixRename(const QString &from, const QString &to, const QSt
         Refused(what, reply);
 }
 
-void TSftpSession::PutFile(const QString &remoteName, const QString &localName)
+void TSftpSession::PutFile(const QString &remoteName, const QString &localName, qint64 from,
+                           const std::function<void()> &started)
 {
     EnsureReady();
     QFile source(localName);
@@ -169,17 +170,23 @@ void TSftpSession::PutFile(const QString &remoteName, const QString &localName)
         ThrowFtpError(QStringLiteral("Cannot read %1: it is a folder").arg(localName));
     const qint64 size = source.size();
     m_remaining = size;
+    from = qBound<qint64>(0, from, size);
+    if (!source.seek(from))
+        ThrowFtpError(QStringLiteral("Cannot read %1: %2").arg(localName, source.errorString()));
     const QString path = Path(remoteName);
     const QString what = QStringLiteral("Cannot upload %1 to %2").arg(localName, path);
     Request(QStringLiteral("OPEN ") + path);
     QByteArray open;
     AppendString(open, path.toUtf8());
-    AppendU32(open, SSH_FXF_WRITE | SSH_FXF_CREAT | SSH_FXF_TRUNC);
+    AppendU32(open, SSH_FXF_WRITE | SSH_FXF_CREAT | (from > 0 ? 0 : SSH_FXF_TRUNC));
     AppendU32(open, SSH_FILEXFER_ATTR_PERMISSIONS);
     AppendU32(open, 0644);
     const TReply opened = Receive(Send(SSH_FXP_OPEN, open));
     if (opened.Type != SSH_FXP_HANDLE)
         Refused(what, opened);
+    if (started)
+        started();
+    Progress(from); // held already
 
     // Writes go out while earlier ones wait for their status, and the close right behind the
     // last: a small file costs one round trip after the open. Every reply is read, even after a
@@ -187,7 +194,7 @@ void TSftpSession::PutFile(const QString &remoteName, const QString &localName)
     std::deque<std::pair<quint32, qint64>> pending; // request id, bytes
     std::vector<char> buffer(static_cast<size_t>(m_writeChunk));
     QString failure;
-    qint64 sent = 0, stored = 0;
+    qint64 sent = from, stored = from;
     bool more = true, burst = false;
     quint32 closing = 0;
     for (;;) {
@@ -243,29 +250,33 @@ void TSftpSession::PutFile(const QString &remoteName, const QString &localName)
         Refused(what, closed);
     if (sent > 0)
         Progress(sent - qMin(sent, size - 1));
-    if (!m_owner.VerifyStoredSize)
-        return;
-    Request(QStringLiteral("STAT ") + path);
-    struct TStat
-    {
-        sftp_attributes Value;
-        ~TStat()
-        {
-            if (Value)
-                sftp_attributes_free(Value);
-        }
-    } stat{sftp_stat(m_sftp, path.toUtf8().constData())};
-    if (!stat.Value) {
-        if (sftp_get_error(m_sftp) == SSH_FX_NO_SUCH_FILE)
-            throw EFtpIncompleteError(
-                QStringLiteral("%1 is not on the server although it reported it stored")
-                    .arg(localName));
-        Fail(what);
-    }
-    if (qint64(stat.Value->size) != sent)
+    if (!m_owner.VerifyStoredSize || from > 0)
+        return; // a resumed file is judged whole by the caller
+    const qint64 held = StoredSize(remoteName);
+    if (held < 0)
+        throw EFtpIncompleteError(
+            QStringLiteral("%1 is not on the server although it reported it stored")
+                .arg(localName));
+    if (held != sent)
         throw EFtpIncompleteError(
             QStringLiteral("%1 did not reach the server whole: it holds %2 bytes of the %3 sent")
                 .arg(localName)
-                .arg(stat.Value->size)
+                .arg(held)
                 .arg(sent));
+}
+
+qint64 TSftpSession::StoredSize(const QString &name)
+{
+    EnsureReady();
+    const QString path = Path(name);
+    Request(QStringLiteral("STAT ") + path);
+    const sftp_attributes stat = sftp_stat(m_sftp, path.toUtf8().constData());
+    if (!stat) {
+        if (sftp_get_error(m_sftp) == SSH_FX_NO_SUCH_FILE)
+            return -1;
+        Fail(QStringLiteral("Cannot read the size of %1").arg(path));
+    }
+    const qint64 size = stat->flags & SSH_FILEXFER_ATTR_SIZE ? qint64(stat->size) : -1;
+    sftp_attributes_free(stat);
+    return size;
 }

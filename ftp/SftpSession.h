@@ -33,7 +33,10 @@ public:
     void SetCurrentDir(const QString &path);
     void FindFiles(const QString &path, TFtpFileList &list);
     void GetFile(const QString &remoteName, const QString &localName, qint64 size);
-    void PutFile(const QString &remoteName, const QString &localName);
+    // `from` > 0 writes the rest of the file into what the server holds of it.
+    void PutFile(const QString &remoteName, const QString &localName, qint64 from,
+                 const std::function<void()> &started);
+    qint64 StoredSize(const QString &name); // -1 when it is not there
     void RenameFile(const QString &oldName, const QString &newName);
     void DeleteFile(const QString &name);
     void CreateDir(const QString &name);

@@ -71,7 +71,9 @@ def main():
 
         def open(self, path, pflags, attrs):
             written = pflags & asyncssh.FXF_WRITE
-            log(b"STOR" if written else b"RETR", path)
+            # A write that keeps what the file holds goes on with it, as REST and STOR would.
+            kept = written and not pflags & asyncssh.FXF_TRUNC
+            log(b"APPE" if kept else b"STOR" if written else b"RETR", path)
             file = super().open(path, pflags, attrs)
             if written:
                 self.paths[file] = path
