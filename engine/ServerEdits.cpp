@@ -113,11 +113,16 @@ bool TPublishOperator::GuardServerChanges()
             if (Terminated())
                 return false;
             const QString remote = item->GetRemotePath();
+            // A dry run asks as the run would and logs the run's line.
             const auto keep = [&](const QString &why) {
                 m_keptOnServer.insert(item);
-                AddError(QStringLiteral("the file %1 has not been replaced: %2; it still needs "
-                                        "upload")
-                             .arg(remote, why));
+                const QString line
+                    = QStringLiteral("the file %1 has not been replaced: %2; it still needs upload")
+                          .arg(remote, why);
+                if (DryRun)
+                    AddLog(0, QLatin1String(DryRunMark) + line);
+                else
+                    AddError(line);
             };
             const auto listing = listed.constFind(folder);
             if (listing == listed.cend() || !listing->Failure.isEmpty()) {
@@ -145,13 +150,6 @@ bool TPublishOperator::GuardServerChanges()
             const QString change = QStringLiteral("it has been changed on the server since its "
                                                   "last upload: ")
                                    + changes.join(QStringLiteral("; "));
-            if (DryRun) {
-                m_keptOnServer.insert(item);
-                AddLog(0, QLatin1String(DryRunMark) + QStringLiteral("the file ") + remote
-                              + QStringLiteral(" would not be replaced unless you say so: ")
-                              + change);
-                continue;
-            }
             if (AskResult != mrYesToAll && AskResult != mrNoToAll)
                 Ask(QStringLiteral("The file \"%1\" has been changed on the server since its last "
                                    "upload (%2). Replacing it loses what was changed there. Do "

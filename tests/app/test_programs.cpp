@@ -363,6 +363,8 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
                       "the file /style.css has not been replaced: it has been changed on the "
                       "server since its last upload: its size is 12 bytes, was "));
     EXPECT_EQ(ReadWholeFile(server->Root + "/style.css"), "edited there");
+    EXPECT_TRUE(Ended(RunCli("upload|-n|" + project), 0,
+                      "[dry run] the file /style.css has not been replaced: it has been changed"));
     EXPECT_TRUE(Ended(RunCli("upload|-f|" + project), 0, "0 folder(s) have been created and 1 "));
     EXPECT_EQ(ReadWholeFile(server->Root + "/style.css"), "edited here");
     EXPECT_TRUE(Ended(RunCli("remove|--no-to-all|" + project), 0, " 0 file(s) have been removed"));
