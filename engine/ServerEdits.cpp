@@ -113,48 +113,47 @@ bool TPublishOperator::GuardServerChanges()
             if (Terminated())
                 return false;
             const QString remote = item->GetRemotePath();
-            // A dry run asks as the run would and logs the run's line.
-            const auto keep = [&](const QString &why) {
-                m_keptOnServer.insert(item);
-                const QString line
-                    = QStringLiteral("the file %1 has not been replaced: %2; it still needs upload")
-                          .arg(remote, why);
-                if (DryRun)
-                    AddLog(0, QLatin1String(DryRunMark) + line);
-                else
-                    AddError(line);
-            };
+            QString question, change;
             const auto listing = listed.constFind(folder);
             if (listing == listed.cend() || !listing->Failure.isEmpty()) {
-                keep(QStringLiteral("changes made on the server cannot be told, the listing of "
-                                    "its folder failed (%1)")
-                         .arg(listing == listed.cend() ? QStringLiteral("aborted")
-                                                       : listing->Failure));
-                continue;
+                // A folder that cannot be listed may be gone, or only unreadable: the user says.
+                const QString failure
+                    = listing == listed.cend() ? QStringLiteral("not listed") : listing->Failure;
+                change = QStringLiteral("whether it has been changed on the server cannot be told: "
+                                        "the listing of its folder failed (%1)")
+                             .arg(failure);
+                question = QStringLiteral("Whether the file \"%1\" has been changed on the server "
+                                          "since its last upload cannot be told: the listing of "
+                                          "its folder failed (%2). Replacing it may lose what was "
+                                          "changed there. Do you want to replace it?")
+                               .arg(remote, failure);
+            } else {
+                // Missing on the server: nothing there to lose.
+                const auto file = listing->Files.constFind(NameOf(item));
+                if (file == listing->Files.cend())
+                    continue;
+                const TVersionItem *record = Project->Versions.Find(item->RelativeName);
+                QStringList changes;
+                if (file->Size != record->ServerSize)
+                    changes.append(QStringLiteral("its size is %1 bytes, was %2")
+                                       .arg(file->Size)
+                                       .arg(record->ServerSize));
+                if (!SameListedTime(record->ServerTime, file->Time))
+                    changes.append(QStringLiteral("its time is %1, was %2")
+                                       .arg(ShownTime(file->Time), ShownTime(record->ServerTime)));
+                if (changes.isEmpty())
+                    continue;
+                change = QStringLiteral("it has been changed on the server since its last "
+                                        "upload: ")
+                         + changes.join(QStringLiteral("; "));
+                question = QStringLiteral("The file \"%1\" has been changed on the server since "
+                                          "its last upload (%2). Replacing it loses what was "
+                                          "changed there. Do you want to replace it?")
+                               .arg(remote, changes.join(QStringLiteral("; ")));
             }
-            // Missing on the server: nothing there to lose.
-            const auto file = listing->Files.constFind(NameOf(item));
-            if (file == listing->Files.cend())
-                continue;
-            const TVersionItem *record = Project->Versions.Find(item->RelativeName);
-            QStringList changes;
-            if (file->Size != record->ServerSize)
-                changes.append(QStringLiteral("its size is %1 bytes, was %2")
-                                   .arg(file->Size)
-                                   .arg(record->ServerSize));
-            if (!SameListedTime(record->ServerTime, file->Time))
-                changes.append(QStringLiteral("its time is %1, was %2")
-                                   .arg(ShownTime(file->Time), ShownTime(record->ServerTime)));
-            if (changes.isEmpty())
-                continue;
-            const QString change = QStringLiteral("it has been changed on the server since its "
-                                                  "last upload: ")
-                                   + changes.join(QStringLiteral("; "));
+            // A dry run asks as the run would and logs the run's line.
             if (AskResult != mrYesToAll && AskResult != mrNoToAll)
-                Ask(QStringLiteral("The file \"%1\" has been changed on the server since its last "
-                                   "upload (%2). Replacing it loses what was changed there. Do "
-                                   "you want to replace it?")
-                        .arg(remote, changes.join(QStringLiteral("; "))));
+                Ask(question);
             switch (AskResult) {
             case mrCancel:
                 Aborted = true;
@@ -162,9 +161,17 @@ bool TPublishOperator::GuardServerChanges()
             case mrYes:
             case mrYesToAll:
                 break;
-            default:
-                keep(change);
+            default: {
+                m_keptOnServer.insert(item);
+                const QString line
+                    = QStringLiteral("the file %1 has not been replaced: %2; it still needs upload")
+                          .arg(remote, change);
+                if (DryRun)
+                    AddLog(0, QLatin1String(DryRunMark) + line);
+                else
+                    AddError(line);
                 break;
+            }
             }
         }
     }

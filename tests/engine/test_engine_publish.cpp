@@ -304,6 +304,13 @@ TEST_P(Publish, AFileChangedOnTheServerIsReplacedOnlyWhenTheUserSaysSo)
     Run(pkUpload);
     EXPECT_TRUE(frontEnd.Questions.value(1).contains("\"/sub/c.html\""));
     EXPECT_EQ(ReadWholeFile(OnServer("sub/c.html")), "third");
+    // A folder that cannot be listed: the user says.
+    QDir(OnServer("sub")).removeRecursively();
+    Write("sub/b.html", "fifth");
+    frontEnd.Answers = {mrYes};
+    Run(pkUpload);
+    EXPECT_TRUE(frontEnd.Questions.value(0).startsWith("Whether the file \"/sub/b.html\" has"));
+    EXPECT_EQ(ReadWholeFile(OnServer("sub/b.html")), "fifth");
     Set(*project, "ProtectServerChanges", "0");
     WriteWholeFile(OnServer("a.html"), "edited again");
     Write("a.html", "fourth");
