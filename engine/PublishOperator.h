@@ -2,6 +2,7 @@
 
 #include "engine/PublishFilter.h"
 #include "engine/PublishList.h"
+#include "engine/ResumeRecords.h"
 #include "engine/SessionPool.h"
 #include "engine/TransferProgress.h"
 #include "ftp/FtpWininet.h"
@@ -328,6 +329,7 @@ private:
     void RecordUploaded(TFileListItem *item, qint32 age, const TWriteStamp &stamp, quint64 hash,
                         bool hashed);
     QSet<const TFileListItem *> m_foldersEnsured; // created again after a failed transfer
+    TResumeRecords m_resume;                      // shared by the sessions
     // Files sent in the two-second slot of their last write: their records wait for the slot
     // to pass, so a later write in the same slot cannot hide behind the record's time.
     struct TSettling

@@ -171,12 +171,22 @@ void TPublishOperator::RemoveTemporaries(const QStringList &names)
     // The project is locked while a run works on it, so no run of it is sending these now.
     if (names.isEmpty() || DryRun)
         return;
+    m_resume.Open(Project->FileName.isEmpty() ? QString() : ResumeFileOf(Project->FileName));
+    QStringList stale;
+    for (const QString &name : names) {
+        if (!m_resume.HoldsTemporary(name))
+            stale.append(name);
+        else
+            AddLog(2, QStringLiteral("the temporary file ") + name
+                          + QStringLiteral(" of an upload that was cut off is kept: the next "
+                                           "upload goes on from it"));
+    }
     qsizetype next = 0;
     RunParallel(
         [&]() -> TStep {
-            if (next >= names.size())
+            if (next >= stale.size())
                 return {};
-            const QString name = names.at(next++);
+            const QString name = stale.at(next++);
             TStep step;
             step.What = TStep::Job;
             step.Body = [name](TFtp &ftp) { ftp.DeleteFile(name); };

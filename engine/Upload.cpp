@@ -2,6 +2,7 @@
 #include "engine/PublishOperator.h"
 
 #include "engine/FileLib.h"
+#include "engine/ResumeRecords.h"
 #include "ftp/FtpLineEnds.h"
 #include "store/PrjCls.h"
 
@@ -79,7 +80,68 @@ void DropTemporary(TFtp &ftp, const QString &temporary)
     }
 }
 
-void PutSiteFile(TFtp &ftp, const QString &remote, const QString &local, bool asAscii, bool safe)
+// A large binary file's safe upload that may go on from where an earlier one was cut off.
+struct TResume
+{
+    TResumeRecords *Records = nullptr; // null: the file starts over whatever the server holds
+    TResumeRecords::TEntry Entry;      // the file as it is sent
+    qint64 From = 0;                   // out: the bytes of it the server held
+};
+
+// Sends the file to its temporary name, going on from what the server holds of it when the
+// entry says those bytes are this file's. True when the copy may stay on the server after a
+// failure: the entry speaks for it.
+void PutTemporary(TFtp &ftp, const QString &temporary, const QString &remote, const QString &local,
+                  bool asAscii, TResume *resume)
+{
+    TResumeRecords *records = resume && ftp.CanResume() ? resume->Records : nullptr;
+    if (!records) {
+        try {
+            ftp.PutFile(temporary, local, asAscii);
+        } catch (const std::exception &) {
+            DropTemporary(ftp, temporary);
+            throw;
+        }
+        return;
+    }
+    const qint64 size = resume->Entry.Size;
+    resume->Entry.Temporary = temporary.mid(temporary.lastIndexOf(QLatin1Char('/')) + 1);
+    // The entry is written once the server has opened the copy for this file (and so cut what
+    // it held): until then the copy may hold another version's bytes.
+    bool kept = records->Matches(remote, resume->Entry);
+    try {
+        if (kept) {
+            const qint64 held = ftp.StoredSize(temporary);
+            if (held > 0 && held <= size)
+                resume->From = held;
+        }
+        if (resume->From == 0 || resume->From < size)
+            ftp.PutFile(temporary, local, asAscii, resume->From,
+                        [&] { kept = kept || records->Put(remote, resume->Entry); });
+        if (resume->From > 0) {
+            const qint64 stored = ftp.StoredSize(temporary);
+            if (stored != size) {
+                records->Remove(remote);
+                kept = false;
+                throw EFtpIncompleteError(
+                    QStringLiteral("%1 did not reach the server whole: going on from byte %2, its "
+                                   "temporary copy %3 holds %4 of %5 bytes")
+                        .arg(local)
+                        .arg(resume->From)
+                        .arg(temporary)
+                        .arg(stored)
+                        .arg(size));
+            }
+        }
+    } catch (const std::exception &) {
+        if (!kept)
+            DropTemporary(ftp, temporary);
+        throw;
+    }
+}
+
+void PutSiteFile(TFtp &ftp, const QString &remote, const QString &local, bool asAscii, bool safe,
+                 TResume *resume = nullptr)
 {
     if (!safe) {
         ftp.PutFile(remote, local, asAscii);
@@ -91,16 +153,16 @@ void PutSiteFile(TFtp &ftp, const QString &remote, const QString &local, bool as
     const QString name = SafeUploadTemporaryName(
         remote.mid(slash + 1), QFileInfo(local).absolutePath() + QLatin1Char('/'));
     const QString temporary = folder + name;
-    try {
-        ftp.PutFile(temporary, local, asAscii);
-    } catch (const std::exception &) {
-        DropTemporary(ftp, temporary);
-        throw;
-    }
+    PutTemporary(ftp, temporary, remote, local, asAscii, resume);
+    const auto placed = [&] {
+        if (resume && resume->Records)
+            resume->Records->Remove(remote);
+    };
     // Unix servers rename over the live file at once, so it is never missing.
     QString refusal;
     try {
         ftp.RenameFile(temporary, remote);
+        placed();
         return;
     } catch (const std::exception &error) {
         refusal = QString::fromUtf8(error.what());
@@ -123,6 +185,7 @@ void PutSiteFile(TFtp &ftp, const QString &remote, const QString &local, bool as
         // The file may not exist: then the rename below reports the real fault.
     }
     ftp.RenameFile(temporary, remote);
+    placed();
 }
 
 } // namespace
@@ -171,6 +234,7 @@ struct TUploadOutcome
     bool StampTells = false;    // a later write would change the status
     quint64 Hash = 0;           // of the file as read just before the transfer
     bool Hashed = false;
+    qint64 ResumedFrom = 0; // the bytes an earlier upload had left on the server
 };
 
 } // namespace
@@ -205,6 +269,7 @@ void TPublishOperator::Upload()
     FilesTotal = FileList->CountOutdated(true) - int(m_keptOnServer.size());
     for (const TFileListItem *kept : std::as_const(m_keptOnServer))
         TotalBytes -= kept->Size;
+    m_resume.Open(Project->FileName.isEmpty() ? QString() : ResumeFileOf(Project->FileName));
     // The other sessions log in while the first makes the folders.
     Pool().Open(qMin(m_connections, FilesTotal));
     FilePass();
@@ -521,6 +586,8 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
     const bool ascii = item->IsAscii;
     const bool safe = item->UseSafeUpload;
     const bool setPermission = item->SetExecPermission;
+    const bool resumable = safe && !ascii && item->Size >= TResumeRecords::FromBytes;
+    TResumeRecords *const resumeRecords = &m_resume;
     auto outcome = std::make_shared<TUploadOutcome>();
 
     TStep step;
@@ -548,8 +615,17 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
         // Read again by the transfer, from the cache: a write meanwhile changes the status,
         // and the hash is then not kept.
         outcome->Hashed = outcome->Stamp.Size >= 0 && HashFile(local, outcome->Hash);
+        TResume resume;
+        if (resumable && outcome->Hashed) {
+            resume.Records = resumeRecords;
+            resume.Entry = {outcome->Stamp.Size, outcome->Stamp.Modified, outcome->Hash, {}};
+        }
+        const auto put = [&] {
+            PutSiteFile(ftp, remote, local, ascii, safe, &resume);
+            outcome->ResumedFrom = resume.From;
+        };
         try {
-            PutSiteFile(ftp, remote, local, ascii, safe);
+            put();
         } catch (const EFtpIncompleteError &) {
             throw; // the server answered for the file itself: no folder to mend
         } catch (const std::exception &) {
@@ -565,7 +641,7 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
                     throw;
                 }
             }
-            PutSiteFile(ftp, remote, local, ascii, safe);
+            put();
         }
         if (setPermission) {
             outcome->PermissionSet = true;
@@ -581,6 +657,11 @@ TPublishOperator::TStep TPublishOperator::UploadStep(TFileListItem *item, bool a
         }
         if (!outcome->MissingFolder.isEmpty())
             AddLog(0, QStringLiteral("creating of the folder ") + outcome->MissingFolder);
+        if (outcome->ResumedFrom > 0)
+            AddLog(0, QStringLiteral("resumed at byte %1 of %2: the server held the first part "
+                                     "from an earlier upload")
+                          .arg(outcome->ResumedFrom)
+                          .arg(outcome->Stamp.Size));
         if (outcome->PermissionSet)
             AddLog(0, QStringLiteral("set permission to 755"));
         if (!failure.isEmpty()) {

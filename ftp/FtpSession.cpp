@@ -292,6 +292,8 @@ void TFtpSession::ReadFeatures()
                 m_utf8 = true;
             else if (name == "SIZE")
                 m_size = true;
+            else if (name == "REST" && feature.contains(" STREAM"))
+                m_restStream = true;
         }
     }
     if (m_utf8)
@@ -304,7 +306,8 @@ void TFtpSession::Connect()
     CloseControl();
     m_connected = false;
     m_lost = false;
-    m_mlst = m_utf8 = m_size = m_epsvRefused = m_eprtRefused = m_listAllRefused = false;
+    m_mlst = m_utf8 = m_size = m_restStream = m_epsvRefused = m_eprtRefused = m_listAllRefused
+        = false;
     m_type = m_wantType = 0;
     m_strictOrder = false;
     DropPort();

@@ -47,7 +47,10 @@ public:
     void SetCurrentDir(const QString &path);
     void FindFiles(const QString &path, TFtpFileList &list);
     void GetFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 size);
-    void PutFile(const QString &remoteName, const QString &localName, bool asAscii);
+    void PutFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 from,
+                 const std::function<void()> &started);
+    bool CanResume() const { return m_connected && m_restStream; }
+    qint64 StoredSize(const QString &name);
     void RenameFile(const QString &oldName, const QString &newName);
     void DeleteFile(const QString &name);
     void CreateDir(const QString &name);
@@ -151,7 +154,8 @@ private:
     // What the server offers and refuses.
     bool m_mlst = false;
     bool m_utf8 = false;
-    bool m_size = false; // SIZE (RFC 3659)
+    bool m_size = false;       // SIZE (RFC 3659)
+    bool m_restStream = false; // REST before STOR (RFC 3659)
     bool m_epsvRefused = false;
     bool m_eprtRefused = false;
     bool m_listAllRefused = false;
@@ -171,7 +175,8 @@ private:
     std::unique_ptr<TFtpSocket> m_preconnected; // to m_prefetchedPort, the handshake under way
     std::function<void()> m_startPending;       // reads the first reply of a transfer sent ahead
     std::optional<TFtpReply> m_sizeAfter;
-    bool m_unanswered = false; // something was sent since the last reply
+    std::function<void()> m_onStarted; // an upload's: the server took its command
+    bool m_unanswered = false;         // something was sent since the last reply
 
     // Progress of the running transfer.
     qint64 m_remaining = 0;

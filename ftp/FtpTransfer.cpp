@@ -463,6 +463,8 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, TTransf
             return false; // nothing moved
         if (!start.IsPreliminary())
             Refused(start);
+        if (upload && m_onStarted)
+            std::exchange(m_onStarted, nullptr)();
         return true;
     };
     bool quiet = false; // the server answered STOR with success before any data came
@@ -671,7 +673,8 @@ void TFtpSession::GetFile(const QString &remoteName, const QString &localName, b
     target.Commit();
 }
 
-void TFtpSession::PutFile(const QString &remoteName, const QString &localName, bool asAscii)
+void TFtpSession::PutFile(const QString &remoteName, const QString &localName, bool asAscii,
+                          qint64 from, const std::function<void()> &started)
 {
     EnsureReady();
     TFd file;
@@ -683,9 +686,29 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
         ThrowLocal(openError);
     if (S_ISDIR(info.st_mode))
         ThrowLocal(EISDIR);
+    from = asAscii ? 0 : qBound<qint64>(0, from, m_remaining);
+    if (from > 0 && ::lseek(file.Fd, from, SEEK_SET) != from)
+        ThrowLocal(errno);
     TTransferScope scope(m_inTransfer);
     // ASCII mode sends the bytes as they are: local text files end lines with LF already.
     SetType(asAscii ? 'A' : 'I');
+    if (from > 0) {
+        // REST right before STOR: some servers forget the offset at any other command.
+        if (const char type = std::exchange(m_wantType, 0)) {
+            Simple(type == 'A' ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
+            m_type = type;
+        }
+        const TFtpReply rest = Command(QStringLiteral("REST %1").arg(from));
+        if (rest.Code != 350)
+            Refused(rest);
+        Progress(from); // held already
+    }
+    m_onStarted = started;
+    struct TStartedScope
+    {
+        std::function<void()> &Call;
+        ~TStartedScope() { Call = nullptr; }
+    } startedScope{m_onStarted};
     TLineEnds sent;
     // Progress counts what the server has taken: what went out less what still waits in the
     // kernel's send queue (up to megabytes). The last byte counts only with the server's reply.
@@ -722,11 +745,13 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
     };
     m_sizeAfter.reset();
     if (!RunTransfer(QStringLiteral("STOR ") + remoteName, send, TTransfer::Upload,
-                     asAscii ? QString() : remoteName))
+                     asAscii || from > 0 ? QString() : remoteName))
         throw EFtpIncompleteError(
             QStringLiteral("The server received no data for %1 although it reported success")
                 .arg(localName));
     confirm(sent.Bytes);
+    if (from > 0)
+        return; // what was sent is the end of the file: only the whole can be judged
     // Data sent ahead of the server's first reply is always checked: the size was asked with it.
     if (const std::optional<TFtpReply> stored = std::exchange(m_sizeAfter, std::nullopt)) {
         try {
@@ -737,6 +762,29 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
         }
     } else if (m_owner.VerifyStoredSize)
         VerifyStored(remoteName, localName, sent, asAscii);
+}
+
+qint64 TFtpSession::StoredSize(const QString &name)
+{
+    EnsureReady();
+    // SIZE counts bytes only in binary mode; MLST's size fact in either.
+    const bool mlst = !m_size;
+    if (mlst && !m_mlst)
+        return -1;
+    if (!mlst) {
+        m_wantType = 0;
+        if (m_type != 'I') {
+            Simple(QStringLiteral("TYPE I"));
+            m_type = 'I';
+        }
+    }
+    const TFtpReply reply
+        = Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + name);
+    if (mlst)
+        return reply.Code == 250 && reply.Lines.size() > 1 ? SizeFact(reply.Lines[1]) : -1;
+    bool ok = false;
+    const qint64 size = reply.Text().section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
+    return reply.Code == 213 && ok ? size : -1;
 }
 
 void TFtpSession::VerifyStored(const QString &remoteName, const QString &localName,

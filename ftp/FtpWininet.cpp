@@ -148,12 +148,25 @@ void TFtp::GetFile(const QString &remoteName, const QString &localName, bool asA
         m_session->GetFile(remoteName, localName, asAscii, size);
 }
 
-void TFtp::PutFile(const QString &remoteName, const QString &localName, bool asAscii)
+void TFtp::PutFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 from,
+                   const std::function<void()> &started)
 {
+    if (m_useSftp && from > 0)
+        throw EFtpError(QStringLiteral("An SFTP upload cannot go on from part of a file"));
     if (m_useSftp)
         m_sftp->PutFile(remoteName, localName);
     else
-        m_session->PutFile(remoteName, localName, asAscii);
+        m_session->PutFile(remoteName, localName, asAscii, from, started);
+}
+
+bool TFtp::CanResume() const
+{
+    return !m_useSftp && m_session->CanResume();
+}
+
+qint64 TFtp::StoredSize(const QString &name)
+{
+    return m_useSftp ? -1 : m_session->StoredSize(name);
 }
 
 void TFtp::RenameFile(const QString &oldName, const QString &newName)

@@ -180,7 +180,16 @@ public:
     // Lists `path` (made the current folder when not empty) and appends its entries.
     void FindFiles(const QString &path, TFtpFileList &list);
     void GetFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 size);
-    void PutFile(const QString &remoteName, const QString &localName, bool asAscii);
+    // `from` > 0 (where CanResume) goes on with a file the server holds that many bytes of:
+    // REST, then STOR of the rest. `started` is called once the server has taken the STOR and
+    // so opened (or cut) the file; not for SFTP. A resumed upload's size is left to the caller.
+    void PutFile(const QString &remoteName, const QString &localName, bool asAscii, qint64 from = 0,
+                 const std::function<void()> &started = {});
+    // After Connect: the server takes STOR after REST (FEAT lists "REST STREAM").
+    bool CanResume() const;
+    // The bytes `name` holds (SIZE in binary mode, else MLST); -1 when it is not there or the
+    // server cannot say.
+    qint64 StoredSize(const QString &name);
     void RenameFile(const QString &oldName, const QString &newName);
     void DeleteFile(const QString &name);
     void CreateDir(const QString &name);

@@ -153,6 +153,11 @@ QString ContentFileOf(const QString &projectFile)
     return projectFile + QStringLiteral(".content");
 }
 
+QString ResumeFileOf(const QString &projectFile)
+{
+    return projectFile + QStringLiteral(".resume");
+}
+
 QString TProject::KeyringId() const
 {
     const int index = IndexOf(KeyringKey);

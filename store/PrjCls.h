@@ -78,6 +78,8 @@ QString ProjectsFolder(); // ends in "/"
 // The companion file of a project file (TProject::ContentFileName): it goes where the project
 // goes, and with it.
 QString ContentFileOf(const QString &projectFile);
+// The uploads cut off part way that the next run goes on with (TResumeRecords), beside it too.
+QString ResumeFileOf(const QString &projectFile);
 void ListProjects(QStringList &list);
 // The project files of the projects folder, sorted by title with case ignored.
 QStringList SortedProjectFiles();

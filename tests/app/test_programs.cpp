@@ -786,6 +786,14 @@ TEST_F(Cli, WatchUploadsEachSaveOnceAndCtrlCEndsCleanly)
     EXPECT_TRUE(Ended(ended, 0, "upload aborted") && ended.Out.endsWith("Watch ended\n"));
     EXPECT_EQ(ended.Out.count("] upload "), 5) << ended.Out.toStdString();
     EXPECT_EQ(RunCli("refresh|--list|" + project).Lines().mid(1), QStringList{"big.bin"});
+    // The upload cut by Ctrl+C goes on in a run that is killed, and that one in the next.
+    TCli killed("upload|" + project);
+    QThread::msleep(2000);
+    killed.Signal(SIGKILL);
+    killed.Finish();
+    const TCliResult resumed = RunCli("upload|" + project);
+    EXPECT_TRUE(Ended(resumed, 0, "\nresumed at byte "));
+    EXPECT_EQ(TreeOf(server->Root), SiteTree());
 }
 
 TEST_F(Cli, AFolderTheUserCannotReadIsAnErrorAndNothingBelowItOnTheServerIsTouched)

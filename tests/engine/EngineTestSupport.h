@@ -231,11 +231,13 @@ protected:
         WriteWholeFile(site + relative, data);
     }
     QStringList Uploaded() const { return frontEnd.StartingWith("uploading " + site); }
-    // (Re)starts the server on the same folder; the project follows it to its new port.
+    // (Re)starts the server on the same folder; the project follows it to its new port. Of the
+    // options vsftpd takes the bandwidth limit.
     void Serve(const QString &kind, const TPyftpdlibOptions &options = {}, int connections = 1)
     {
         server.reset();
-        server = kind == "vsftpd"  ? StartVsftpd(serverRoot.path())
+        server = kind == "vsftpd"
+                     ? StartVsftpd(serverRoot.path(), {.MaxRate = int(options.BandwidthLimit)})
                  : kind == "sshd"  ? StartSshd(serverRoot.path())
                  : kind == "sftpd" ? StartScriptedSftp("password", serverRoot.path(), options)
                                    : StartPyftpdlib(serverRoot.path(), options);

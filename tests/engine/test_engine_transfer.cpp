@@ -175,3 +175,85 @@ TEST_P(SlowServer, ProgressNeverRunsAheadOfWhatTheServerHolds)
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndTls, SlowServer, ::testing::Bool());
+
+// A large file cut off half way, by a lost server or an abort, goes on with the next run from
+// what the server holds of its temporary copy and ends byte-exact; one changed meanwhile starts
+// over.
+class Resume : public SiteTest, public ::testing::WithParamInterface<std::tuple<const char *, bool>>
+{
+protected:
+    const char *kind = std::get<0>(GetParam());
+    const bool abort = std::get<1>(GetParam());
+    static constexpr int Size = 20 << 20;
+
+    // Sends the site to a slow server and cuts the upload at half; returns the bytes the
+    // server holds of the large file's temporary copy.
+    qint64 CutAtHalf()
+    {
+        Serve(kind, {.BandwidthLimit = 8 << 20});
+        project->FileName = dir.path() + "/site.zdx"; // the entries go beside it
+        frontEnd.OnProgress = [&](int percent) {
+            if (percent < 50 || !frontEnd.Current)
+                return;
+            frontEnd.OnProgress = nullptr;
+            if (abort)
+                frontEnd.Current->Abort();
+            else
+                server->Stop();
+        };
+        Run(pkUpload);
+        EXPECT_FALSE(FindItem(list, "media\\big.bin")->Synchronous);
+        server->Stop(); // an aborted transfer's last bytes may still reach the disk
+        QByteArray held;
+        for (const auto &[name, data] : TreeOf(server->Root + "/media").asKeyValueRange()) {
+            if (IsSafeUploadTemporary(name))
+                held = data;
+            else // the live copy is the last one uploaded, whole, if any
+                EXPECT_TRUE(name == "big.bin" && data.size() == Size) << name.toStdString();
+        }
+        EXPECT_TRUE(QFileInfo::exists(ResumeFileOf(project->FileName)));
+        return held.size();
+    }
+    void UploadAtFullSpeed()
+    {
+        Serve(kind);
+        Upload();
+        EXPECT_EQ(TreeOf(server->Root), TreeOf(site)); // byte-exact, no temporary copy left
+        EXPECT_FALSE(QFileInfo::exists(ResumeFileOf(project->FileName)));
+    }
+};
+
+TEST_P(Resume, AnUploadCutAtHalfGoesOnFromWhatTheServerHolds)
+{
+    Write("media/big.bin", RandomBytes(Size, 7));
+    Write("index.html", "<p>home");
+    const qint64 held = CutAtHalf();
+    ASSERT_GT(held, 0);
+    ASSERT_LT(held, Size);
+    // A compare removes the copies of uploads that were cut off, but not one to go on from.
+    Serve(kind);
+    Run(pkCompare);
+    EXPECT_EQ(frontEnd.StartingWith("the temporary file ").filter(" is kept: ").size(), 1)
+        << frontEnd.Dump();
+    UploadAtFullSpeed();
+    EXPECT_EQ(frontEnd.StartingWith("resumed at byte "),
+              QStringList{QString("%1 of %2: the server held the first part from an earlier "
+                                  "upload")
+                              .arg(held)
+                              .arg(Size)})
+        << frontEnd.Dump();
+    EXPECT_EQ(Commands().filter(QRegularExpression("^REST ")),
+              QStringList{QString("REST %1").arg(held)});
+
+    // Rewritten after the cut: what the server holds is of another version.
+    Write("media/big.bin", RandomBytes(Size, 8));
+    ASSERT_GT(CutAtHalf(), 0);
+    Write("media/big.bin", RandomBytes(Size, 9));
+    UploadAtFullSpeed();
+    EXPECT_TRUE(frontEnd.StartingWith("resumed at byte ").isEmpty()) << frontEnd.Dump();
+    EXPECT_EQ(CommandCount("REST "), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, Resume,
+                         ::testing::Values(std::make_tuple("pyftpdlib", false),
+                                           std::make_tuple("vsftpd", true)));

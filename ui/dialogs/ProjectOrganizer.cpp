@@ -276,7 +276,8 @@ void TfrmProjectOrganizer::btnDeleteClick()
         QMessageBox::warning(this, windowTitle(), QStringLiteral("The project can not be deleted"));
         return;
     }
-    QFile::remove(ContentFileOf(PathOf(row)));
+    for (const auto &companion : {ContentFileOf, ResumeFileOf})
+        QFile::remove(companion(PathOf(row)));
     const int position = lvwProjects->indexOfTopLevelItem(row);
     delete row;
     SelectRow(position);
@@ -312,9 +313,11 @@ void TfrmProjectOrganizer::lvwProjectsEdited(QTreeWidgetItem *item, const QStrin
     const QString oldPath = PathOf(item);
     if (!QFile::rename(oldPath, newPath))
         return refuse(QStringLiteral("The project can not be renamed"));
-    // Without its companion the project still works; one left behind would only mislead.
-    QFile::remove(ContentFileOf(newPath));
-    QFile::rename(ContentFileOf(oldPath), ContentFileOf(newPath));
+    // Without its companions the project still works; ones left behind would only mislead.
+    for (const auto &companion : {ContentFileOf, ResumeFileOf}) {
+        QFile::remove(companion(newPath));
+        QFile::rename(companion(oldPath), companion(newPath));
+    }
     ProjectPaths[item->data(0, Qt::UserRole).toInt()] = newPath;
     item->setText(0, text);
     lvwProjects->scrollToItem(item);
