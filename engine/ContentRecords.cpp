@@ -17,6 +17,8 @@
 namespace {
 
 const QByteArray ContentHeader = QByteArrayLiteral("zandrel-content 1\n");
+// With the server stamps; a reader of format 1 only takes it for a file it does not know.
+const QByteArray StampedHeader = QByteArrayLiteral("zandrel-content 2\n");
 
 template <typename T> bool Number(const char *&p, const char *end, T &value, int base = 10)
 {
@@ -82,7 +84,11 @@ bool TPublishVersions::HoldsContent() const
 
 QByteArray TPublishVersions::SaveContent() const
 {
-    QByteArray out = ContentHeader;
+    // Format 1 while no record has a stamp: a project without the guard writes what it did.
+    const bool stamped
+        = std::any_of(m_items.cbegin(), m_items.cend(),
+                      [](const TVersionItem *item) { return item->HasServerStamp(); });
+    QByteArray out = stamped ? StampedHeader : ContentHeader;
     char number[24];
     const auto append = [&](auto value, int base = 10) {
         const char *end = std::to_chars(number, number + sizeof number, value, base).ptr;
@@ -96,6 +102,10 @@ QByteArray TPublishVersions::SaveContent() const
         append(item->ContentSize);
         append(item->ContentModified);
         append(item->ContentHash, 16);
+        if (stamped) {
+            append(item->HasServerStamp() ? item->ServerSize : -1);
+            append(item->ServerTime);
+        }
         out.append(item->FileName.toUtf8());
         out.append('\n');
     }
@@ -104,7 +114,8 @@ QByteArray TPublishVersions::SaveContent() const
 
 void TPublishVersions::LoadContent(const QByteArray &data)
 {
-    if (!data.startsWith(ContentHeader))
+    const bool stamped = data.startsWith(StampedHeader);
+    if (!stamped && !data.startsWith(ContentHeader))
         return;
     const char *p = data.constData() + ContentHeader.size();
     const char *const end = data.constData() + data.size();
@@ -115,12 +126,18 @@ void TPublishVersions::LoadContent(const QByteArray &data)
         qint32 date = 0;
         qint64 size = -1, modified = 0;
         quint64 hash = 0;
+        qint64 serverSize = -1, serverTime = 0;
         const char *at = p;
         if (Number(at, lineEnd, date) && Number(at, lineEnd, size) && Number(at, lineEnd, modified)
-            && Number(at, lineEnd, hash, 16) && at < lineEnd && size >= 0) {
+            && Number(at, lineEnd, hash, 16)
+            && (!stamped || (Number(at, lineEnd, serverSize) && Number(at, lineEnd, serverTime)))
+            && at < lineEnd && size >= 0) {
             TVersionItem *record = Find(QString::fromUtf8(at, lineEnd - at));
-            if (record && record->Date == date)
+            if (record && record->Date == date) {
                 record->SetContent(size, modified, hash);
+                record->ServerSize = serverSize;
+                record->ServerTime = serverTime;
+            }
         }
         p = lineEnd + 1;
     }

@@ -28,12 +28,12 @@ void TPublishOperator::LogPlan(const QStringList &lines)
 // made, and the files that need upload.
 void TPublishOperator::PlanUpload()
 {
-    if (!StartUpload())
+    if (!StartUpload() || !GuardServerChanges())
         return;
     QStringList plan;
     for (int i = 1; i < FileList->Count(); ++i) {
         TFileListItem *item = FileList->Items(i);
-        if (item->Synchronous)
+        if (item->Synchronous || m_keptOnServer.contains(item))
             continue;
         if (!item->IsFolder)
             plan.append(QStringLiteral("uploading ") + item->GetLocalPath());

@@ -348,6 +348,27 @@ private:
     // Once; a file written again after that keeps needing upload.
     void SendAgain(TFileListItem *item, bool again);
 
+    // Edits made on the server (ServerEdits.cpp), with "ProtectServerChanges" on. Before the
+    // file pass: a file listed otherwise than after its last upload is replaced only when the
+    // user says so; false when the user cancels. After it: the sent files' stamps.
+    bool GuardServerChanges();
+    void StampServerFiles();
+    struct TListedFile
+    {
+        qint64 Size = 0;
+        qint64 Time = 0;
+    };
+    struct TFolderListing
+    {
+        QHash<QString, TListedFile> Files;
+        QString Failure;
+    };
+    // One listing per folder (remote paths ending in "/"), side by side on the sessions.
+    QHash<QString, TFolderListing> ListFolders(const QStringList &folders);
+    bool m_protectServerChanges = false;
+    QSet<const TFileListItem *> m_keptOnServer; // not replaced: changed on the server
+    std::vector<TFileListItem *> m_stampDue;    // sent by this run
+
     // Server-only files (ServerOnly.cpp).
     void RemoveOperation();
     void DownloadOperation();

@@ -23,12 +23,18 @@ public:
     qint64 ContentSize = -1;
     qint64 ContentModified = 0; // nanoseconds since 1970, UTC
     quint64 ContentHash = 0;
+    // The file as the server listed it just after that upload: its size (-1 unknown) and its
+    // listed time in seconds. It speaks for the file only with the content fields.
+    qint64 ServerSize = -1;
+    qint64 ServerTime = 0;
     bool HasContent() const { return ContentSize >= 0 && ContentDate == Date && Date > 1; }
+    bool HasServerStamp() const { return HasContent() && ServerSize >= 0; }
     // A date the user sets by marking: what is kept of the uploaded version no longer holds.
     void SetMarkedDate(qint32 date)
     {
         Date = date;
         ContentSize = -1;
+        ServerSize = -1;
     }
     void SetContent(qint64 size, qint64 modified, quint64 hash)
     {
@@ -87,8 +93,9 @@ public:
     // no second copy of them as text.
     void AppendUtf8(QByteArray &out) const;
     // The companion file: one line per record that has content, "<date> <size> <time>
-    // <hash> <name>". Loaded after the records; lines of names without a record, or that
-    // cannot be read, are dropped.
+    // <hash> <name>"; once any record has a server stamp, format 2 puts "<server size>
+    // <server time>" before the name. Loaded after the records; lines of names without a
+    // record, or that cannot be read, are dropped.
     QByteArray SaveContent() const;
     void LoadContent(const QByteArray &data);
     bool HoldsContent() const;

@@ -258,7 +258,7 @@ bool TPublishOperator::StartUpload()
 
 void TPublishOperator::Upload()
 {
-    if (!StartUpload())
+    if (!StartUpload() || !GuardServerChanges())
         return;
     BytesDone = 0;
     m_progress = {};
@@ -266,11 +266,14 @@ void TPublishOperator::Upload()
     StartTime = QDateTime::currentDateTime();
     m_sinceStart.start();
     m_sinceUpdate.start();
-    FilesTotal = FileList->CountOutdated(true);
+    FilesTotal = FileList->CountOutdated(true) - int(m_keptOnServer.size());
+    for (const TFileListItem *kept : std::as_const(m_keptOnServer))
+        TotalBytes -= kept->Size;
     m_resume.Open(Project->FileName.isEmpty() ? QString() : ResumeFileOf(Project->FileName));
     // The other sessions log in while the first makes the folders.
     Pool().Open(qMin(m_connections, FilesTotal));
     FilePass();
+    StampServerFiles();
     AddLog(0, QStringLiteral("%1 folder(s) have been created and %2 file(s) have been uploaded")
                   .arg(FoldersCount)
                   .arg(FilesCount));
@@ -372,7 +375,8 @@ void TPublishOperator::FilePass()
             for (const bool sameMode : {true, false}) {
                 for (int j = first; j < end; ++j) {
                     TFileListItem *file = FileList->Items(j);
-                    if (!file->Synchronous && (file->IsAscii == firstMode) == sameMode)
+                    if (!file->Synchronous && (file->IsAscii == firstMode) == sameMode
+                        && !m_keptOnServer.contains(file))
                         order.push_back(file);
                 }
             }
@@ -520,6 +524,10 @@ void TPublishOperator::RecordUploaded(TFileListItem *item, qint32 age, const TWr
         record->SetContent(stamp.Size, stamp.Modified, hash);
     else
         record->ContentSize = -1;
+    // What the server lists now is taken after the file pass.
+    record->ServerSize = -1;
+    if (m_protectServerChanges)
+        m_stampDue.push_back(item);
     ++FilesCount;
     item->Synchronous = true;
     NotifyItem(item);

@@ -40,6 +40,12 @@ QString ProjectProtocol(TProject &project)
                : QStringLiteral("ftp");
 }
 
+bool ProjectProtectsServerChanges(const TProject &project)
+{
+    const int index = project.IndexOf(QStringLiteral("ProtectServerChanges"));
+    return index >= 0 && project.Items(index)->AsBoolean();
+}
+
 quint16 DefaultPort(const QString &protocol)
 {
     return protocol == QLatin1String("sftp") ? 22 : 21;
@@ -90,6 +96,7 @@ void TProjectOptions::Load(TProject &project)
     Connections = ProjectConnections(project);
     Encryption = ProjectEncryption(project);
     Protocol = ProjectProtocol(project);
+    ProtectServerChanges = ProjectProtectsServerChanges(project);
 
     Ignore.clear();
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
@@ -136,6 +143,11 @@ void TProjectOptions::Save(TProject &project) const
     if (Protocol == QLatin1String("sftp"))
         project.Nodes(QStringLiteral("Protocol"))->SetAsString(Protocol);
     else if (const int index = project.IndexOf(QStringLiteral("Protocol")); index >= 0)
+        project.Delete(index);
+    // Likewise written only when on.
+    if (ProtectServerChanges)
+        project.Nodes(QStringLiteral("ProtectServerChanges"))->SetAsBoolean(true);
+    else if (const int index = project.IndexOf(QStringLiteral("ProtectServerChanges")); index >= 0)
         project.Delete(index);
 
     TXMLStore *filters = project.Nodes(QStringLiteral("Filters"));
@@ -263,6 +275,7 @@ const std::vector<TOptionField> &OptionFields()
         {"connections", nullptr, nullptr, &O::Connections, {2, 1}},
         {"safe-upload", nullptr, &O::SafeUpload},
         {"safe-upload-size", nullptr, nullptr, &O::SafeUploadSize, SafeUploadSizeField},
+        {"protect-server-changes", nullptr, &O::ProtectServerChanges},
         {"set-permission", nullptr, &O::SetPermission},
         {"check-size", nullptr, &O::CheckSize},
         {"ignore-hidden-files", nullptr, &O::IgnoreHiddenFiles},

@@ -31,6 +31,7 @@ struct TProjectOptions
     int Connections = 1;
     QString Encryption = QStringLiteral("off"); // "require", "auto", "implicit" or "off"
     QString Protocol = QStringLiteral("ftp");   // or "sftp"
+    bool ProtectServerChanges = false;
     // Masks of the ignore entries ("Filters" children whose options hold "no"), in stored
     // order, without texts that differ only in case.
     QStringList Ignore;
@@ -54,6 +55,9 @@ QString ProjectEncryption(TProject &project);
 // "ftp" or "sftp". A project from before SFTP has no "Protocol" and is FTP; an FTP project's
 // file keeps no such key, so it stays as it was.
 QString ProjectProtocol(TProject &project);
+// Whether an upload leaves alone a file changed on the server since its own upload, unless the
+// user says otherwise ("ProtectServerChanges", written only when on).
+bool ProjectProtectsServerChanges(const TProject &project);
 // The port a blank "Port" means: 22 for "sftp", else 21.
 quint16 DefaultPort(const QString &protocol);
 

@@ -17,8 +17,8 @@ const char *const UsageText
     = "Usage: zandrel-cli [OPTION]... COMMAND [OPTION]... ARGUMENT...\n"
       "  or:  zandrel-cli refresh [--list] PROJECT\n"
       "  or:  zandrel-cli compare [--list] PROJECT\n"
-      "  or:  zandrel-cli upload [--dry-run] PROJECT\n"
-      "  or:  zandrel-cli watch PROJECT\n"
+      "  or:  zandrel-cli upload [--dry-run] [-f] PROJECT\n"
+      "  or:  zandrel-cli watch [-f] PROJECT\n"
       "  or:  zandrel-cli remove [--yes-to-all | --no-to-all] [-n] [--max-delete N] [-f] PROJECT\n"
       "  or:  zandrel-cli download [--yes-to-all | --no-to-all] [--dry-run] PROJECT\n"
       "  or:  zandrel-cli list\n"
@@ -49,10 +49,11 @@ const char *const UsageText
       "  set        change one option, checked as the options dialog checks it; KEY is one of\n"
       "             path, include-subfolders, host, port, user, remote-path, passive,\n"
       "             firewall, encryption, timeout, connections, safe-upload,\n"
-      "             safe-upload-size, set-permission, check-size, ignore-hidden-files,\n"
-      "             save-log, log-file, truncate-log, max-log-size, add-ignore, remove-ignore,\n"
-      "             trusted-certificate (a SHA-256 fingerprint, or \"none\"); yes or no for\n"
-      "             the switches; host may be a URL as for new, which sets the protocol too\n"
+      "             safe-upload-size, protect-server-changes, set-permission, check-size,\n"
+      "             ignore-hidden-files, save-log, log-file, truncate-log, max-log-size,\n"
+      "             add-ignore, remove-ignore, trusted-certificate (a SHA-256 fingerprint,\n"
+      "             or \"none\"); yes or no for the switches; host may be a URL as for new,\n"
+      "             which sets the protocol too\n"
       "  new        create a project and print its file\n"
       "  passwd     replace the project's stored password (for SFTP also the passphrase of\n"
       "             a key in ~/.ssh)\n"
@@ -74,7 +75,9 @@ const char *const UsageText
       "      --max-delete N    remove: end with an error, before removing anything, when more\n"
       "                        than N files and folders would be removed\n"
       "  -f, --force           remove: run although the local folder is empty and the records\n"
-      "                        say the site was uploaded (it would remove the whole site)\n"
+      "                        say the site was uploaded (it would remove the whole site);\n"
+      "                        upload, watch: replace files changed on the server since their\n"
+      "                        upload (see protect-server-changes)\n"
       "  -p, --password-file FILE\n"
       "                        the password is the file's first line\n"
       "  -y, --yes-to-all      answer every question of remove/download with Yes\n"
@@ -117,6 +120,8 @@ const char *const UsageText
       "  y Yes, n No, a Yes to All, N or o No to All, c Cancel.\n"
       "Remove refuses to run when the local folder is empty but the records say the site was\n"
       "uploaded (an unmounted disk would otherwise empty the site), unless --force is given.\n"
+      "With protect-server-changes on, upload and watch leave a file that was changed on the\n"
+      "server since its upload as it is there, with an error line, unless --force is given.\n"
       "\n"
       "SFTP (--protocol sftp): the login tries the password (also as keyboard-interactive),\n"
       "then the keys of the SSH agent (SSH_AUTH_SOCK), then ~/.ssh/id_ed25519, id_ecdsa and\n"
@@ -190,9 +195,9 @@ QStringList OptionsOf(const QString &command)
     if (command == QLatin1String("compare"))
         return connects + QStringList{QStringLiteral("list")};
     if (command == QLatin1String("upload"))
-        return connects + QStringList{QStringLiteral("dry-run")};
+        return connects + QStringList{QStringLiteral("dry-run"), QStringLiteral("force")};
     if (command == QLatin1String("watch"))
-        return connects;
+        return connects + QStringList{QStringLiteral("force")};
     if (command == QLatin1String("remove"))
         return connects + asks + QStringList{QStringLiteral("max-delete"), QStringLiteral("force")};
     if (command == QLatin1String("download"))

@@ -364,6 +364,10 @@ int OperationCommand(const TArguments &args)
         frontEnd.Answers = TCliAnswers::YesToAll;
     else if (args.NoToAll)
         frontEnd.Answers = TCliAnswers::NoToAll;
+    // Upload and watch ask only whether to replace a file changed on the server: never on a
+    // terminal, as they never asked there; kept (an error line) unless --force.
+    if (kind == pkUpload)
+        frontEnd.Answers = args.Force ? TCliAnswers::YesToAll : TCliAnswers::NoToAll;
     if (args.Quiet)
         frontEnd.Progress = TCliProgress::None;
     else if (!args.Json && CliTerminal::StderrIsTerminal()

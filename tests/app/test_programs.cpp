@@ -329,6 +329,7 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
                            "index.html", "style.css", "img/logo.png", "sub/page.html"}));
     for (const char *name : {" lead.html", "trail.html ", "sub/ both "})
         WriteWholeFile(m_site + "/" + name, name);
+    ASSERT_TRUE(Ended(RunCli("set|" + project + "|protect-server-changes|on"), 0));
     const TCliResult first = RunCli("upload|" + project);
     ASSERT_TRUE(Ended(first, 0));
     EXPECT_TRUE(first.Err.isEmpty()) << first.Err.toStdString(); // no progress line either
@@ -355,6 +356,17 @@ TEST_F(Cli, OperationsRefuseABadProjectRecordEveryNameAndAskOnTheTerminal)
                   .filter(QRegularExpression("^(missing|changed|server-only) ")),
               QStringList({"missing sub/page.html", "changed index.html", "server-only olddir/",
                            "server-only olddir/x.txt"}));
+    // A file changed on the server since its upload stays there, unless forced.
+    WriteWholeFile(server->Root + "/style.css", "edited there");
+    WriteWholeFile(m_site + "/style.css", "edited here");
+    EXPECT_TRUE(Ended(RunCli("upload|" + project), 1,
+                      "the file /style.css has not been replaced: it has been changed on the "
+                      "server since its last upload: its size is 12 bytes, was "));
+    EXPECT_EQ(ReadWholeFile(server->Root + "/style.css"), "edited there");
+    EXPECT_TRUE(Ended(RunCli("upload|-n|" + project), 0,
+                      "[dry run] the file /style.css has not been replaced: it has been changed"));
+    EXPECT_TRUE(Ended(RunCli("upload|-f|" + project), 0, "0 folder(s) have been created and 1 "));
+    EXPECT_EQ(ReadWholeFile(server->Root + "/style.css"), "edited here");
     EXPECT_TRUE(Ended(RunCli("remove|--no-to-all|" + project), 0, " 0 file(s) have been removed"));
     EXPECT_TRUE(
         Ended(RunCli("download|--yes-to-all|" + project), 0, "\n1 file(s) have been downloaded"));

@@ -269,6 +269,56 @@ TEST_P(Publish, WhatIsSentFollowsTheContentWhateverTheTimes)
     EXPECT_TRUE(ReadWholeFile(project->ContentFileName()).endsWith(" sub\\c.css\n"));
 }
 
+// With the guard on, a file changed on the server since its upload (size or time) is replaced
+// only on Yes: on No it stays there and still needs upload. Unchanged ones go unasked, every
+// upload takes the stamps anew, and with the guard off nothing is asked.
+TEST_P(Publish, AFileChangedOnTheServerIsReplacedOnlyWhenTheUserSaysSo)
+{
+    Set(*project, "ProtectServerChanges", "1");
+    for (const char *name : {"a.html", "sub/b.html", "sub/c.html"})
+        Write(name, "first");
+    Upload();
+    WriteWholeFile(OnServer("a.html"), "edited on the server");
+    SetFileAge(OnServer("sub/b.html"), 7200);
+    for (const char *name : {"a.html", "sub/b.html", "sub/c.html"})
+        Write(name, "second");
+    frontEnd.Answers = {mrNo, mrYes};
+    Run(pkUpload);
+    ASSERT_EQ(frontEnd.Questions.size(), 2) << frontEnd.Questions.join('\n').toStdString();
+    EXPECT_TRUE(frontEnd.Questions[0].startsWith("The file \"/a.html\" has been changed on the "
+                                                 "server since its last upload (its size is 20 "
+                                                 "bytes, was 5"));
+    EXPECT_TRUE(frontEnd.Questions[1].contains("\"/sub/b.html\"")
+                && frontEnd.Questions[1].contains("its time is "));
+    ASSERT_EQ(frontEnd.Errors.size(), 1);
+    EXPECT_TRUE(frontEnd.Errors[0].startsWith("the file /a.html has not been replaced: it has "
+                                              "been changed on the server since its last upload"));
+    EXPECT_EQ(ReadWholeFile(OnServer("a.html")), "edited on the server");
+    EXPECT_FALSE(Sync(list, "a.html"));
+    EXPECT_EQ(SetOf(Uploaded()), SetOf({"sub/b.html", "sub/c.html"}));
+    EXPECT_EQ(ReadWholeFile(OnServer("sub/b.html")), "second");
+
+    WriteWholeFile(OnServer("sub/c.html"), "edited there");
+    Write("sub/c.html", "third");
+    frontEnd.Answers = {mrYes, mrYes};
+    Run(pkUpload);
+    EXPECT_TRUE(frontEnd.Questions.value(1).contains("\"/sub/c.html\""));
+    EXPECT_EQ(ReadWholeFile(OnServer("sub/c.html")), "third");
+    // A folder that cannot be listed: the user says.
+    QDir(OnServer("sub")).removeRecursively();
+    Write("sub/b.html", "fifth");
+    frontEnd.Answers = {mrYes};
+    Run(pkUpload);
+    EXPECT_TRUE(frontEnd.Questions.value(0).startsWith("Whether the file \"/sub/b.html\" has"));
+    EXPECT_EQ(ReadWholeFile(OnServer("sub/b.html")), "fifth");
+    Set(*project, "ProtectServerChanges", "0");
+    WriteWholeFile(OnServer("a.html"), "edited again");
+    Write("a.html", "fourth");
+    Upload();
+    EXPECT_TRUE(frontEnd.Questions.isEmpty());
+    EXPECT_EQ(ReadWholeFile(OnServer("a.html")), "fourth");
+}
+
 // With several connections the others log in while the first makes the folders.
 TEST_P(Publish, FoldersGoInRunsBesideTheOtherSessionsLogins)
 {

@@ -76,6 +76,18 @@ TEST_F(ProjectTest, NewProjectReadByTheOptionsDialogSavesTheExpectedBytes)
                    ReadWholeFile(p.ContentFileName()) + "1 x 0 0 a\n5 0 0 0 x");
     p.Load(p.FileName);
     EXPECT_EQ(p.Versions.SaveContent(), "zandrel-content 1\n" + cafe);
+    // What the server listed after the upload makes it format 2, read back as written; a date
+    // set by marking drops it with the content.
+    TVersionItem *stamped = p.Versions.FindOrAdd("caf\u00e9.html");
+    stamped->ServerSize = 9;
+    stamped->ServerTime = 1700000000;
+    const QByteArray second = "zandrel-content 2\n1474842635 0 -5 0 9 1700000000 caf\u00e9.html\n";
+    EXPECT_EQ(p.Versions.SaveContent(), second);
+    p.Save(false);
+    p.Load(p.FileName);
+    EXPECT_EQ(p.Versions.SaveContent(), second);
+    p.Versions.FindOrAdd("caf\u00e9.html")->SetMarkedDate(1474842635);
+    EXPECT_EQ(p.Versions.SaveContent(), "zandrel-content 1\n");
 }
 
 TEST_F(ProjectTest, FirstSaveNamesTheFileAfterLoginAndHost)

@@ -268,6 +268,12 @@ QWidget *TfrmOptions::NewSettingsPage()
         = Named(new QCheckBox(QStringLiteral("Use the safe &uploading for files more than"), page),
                 "cbxSafeUpload");
     edtSafeUploadSize = NewNumberEdit("edtSafeUploadSize", SafeUploadSizeField, page);
+    cbxProtectServerChanges
+        = Named(new QCheckBox(QStringLiteral("Protect &changes made on the server"), page),
+                "cbxProtectServerChanges");
+    cbxProtectServerChanges->setToolTip(
+        QStringLiteral("An upload does not replace a file that was changed on the server since "
+                       "its last upload without asking"));
     cbxSetPermission
         = Named(new QCheckBox(QStringLiteral("Set the 755 &permission for executable files"), page),
                 "cbxSetPermission");
@@ -302,6 +308,7 @@ QWidget *TfrmOptions::NewSettingsPage()
              edtConnections}));
     layout->addLayout(
         row({cbxSafeUpload, edtSafeUploadSize, new QLabel(QStringLiteral("KB"), page)}));
+    layout->addWidget(cbxProtectServerChanges);
     layout->addWidget(cbxSetPermission);
     layout->addWidget(cbxCheckSize);
     layout->addWidget(cbxIgnoreHiddenFiles);
@@ -363,6 +370,7 @@ void TfrmOptions::LoadFromProject()
     edtMaxLogSize->SetValue(options.MaxLogSize);
     cbxSafeUpload->setChecked(options.SafeUpload);
     edtSafeUploadSize->SetValue(options.SafeUploadSize);
+    cbxProtectServerChanges->setChecked(options.ProtectServerChanges);
     cbxSetPermission->setChecked(options.SetPermission);
     cbxCheckSize->setChecked(options.CheckSize);
     cbxIgnoreHiddenFiles->setChecked(options.IgnoreHiddenFiles);
@@ -398,6 +406,7 @@ TProjectOptions TfrmOptions::ControlsToOptions() const
     options.MaxLogSize = edtMaxLogSize->Value();
     options.SafeUpload = cbxSafeUpload->isChecked();
     options.SafeUploadSize = edtSafeUploadSize->Value();
+    options.ProtectServerChanges = cbxProtectServerChanges->isChecked();
     options.SetPermission = cbxSetPermission->isChecked();
     options.CheckSize = cbxCheckSize->isChecked();
     options.IgnoreHiddenFiles = cbxIgnoreHiddenFiles->isChecked();

@@ -75,6 +75,7 @@ public:
     TNaturalEdit *edtTimeout;
     QSpinBox *edtConnections;
     QCheckBox *cbxSafeUpload;
+    QCheckBox *cbxProtectServerChanges;
     TNaturalEdit *edtSafeUploadSize;
     QCheckBox *cbxSetPermission;
     QCheckBox *cbxCheckSize;

@@ -174,6 +174,9 @@ TEST(OptionsDialog, OkRefusesInOrderThenSavesWhatTheCommandLineWrites)
     ASSERT_TRUE(cli.waitForFinished(60000));
     ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
     const QString fileName = QString::fromUtf8(cli.readAllStandardOutput()).trimmed();
+    cli.start(ZANDREL_BINARY_DIR "/app/zandrel-cli",
+              {"set", fileName, "protect-server-changes", "on"});
+    ASSERT_TRUE(cli.waitForFinished(60000) && cli.exitCode() == 0);
     const QByteArray written = ReadWholeFile(fileName);
     ASSERT_FALSE(written.isEmpty());
     ASSERT_TRUE(QFile::remove(fileName));
@@ -213,6 +216,7 @@ TEST(OptionsDialog, OkRefusesInOrderThenSavesWhatTheCommandLineWrites)
         Tick(dialog.cbxPassive);
         QTest::keyClick(&dialog, Qt::Key_S, Qt::AltModifier);
         Retype(dialog.edtTimeout, "30");
+        Tick(dialog.cbxProtectServerChanges);
         QTest::keyClick(&dialog, Qt::Key_I, Qt::AltModifier);
         AddMask(dialog, "tmp\\*");
         AddMask(dialog, "a.log");
