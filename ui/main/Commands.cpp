@@ -2,6 +2,7 @@
 #include "ui/main/main.h"
 
 #include "store/ShellLib.h"
+#include "ui/dialogs/EditLib.h"
 #include "ui/dialogs/MasksEditor.h"
 #include "ui/dialogs/Options.h"
 #include "ui/dialogs/ProjectOrganizer.h"
