@@ -89,8 +89,8 @@ struct TResume
 };
 
 // Sends the file to its temporary name, going on from what the server holds of it when the
-// entry says those bytes are this file's. True when the copy may stay on the server after a
-// failure: the entry speaks for it.
+// entry says those bytes are this file's. After a failure the copy stays on the server only
+// while an entry speaks for it.
 void PutTemporary(TFtp &ftp, const QString &temporary, const QString &remote, const QString &local,
                   bool asAscii, TResume *resume)
 {
@@ -115,7 +115,8 @@ void PutTemporary(TFtp &ftp, const QString &temporary, const QString &remote, co
             if (held > 0 && held <= size)
                 resume->From = held;
         }
-        if (resume->From == 0 || resume->From < size)
+        // A copy already whole (cut off before its rename) needs only the check.
+        if (resume->From < size || size == 0)
             ftp.PutFile(temporary, local, asAscii, resume->From,
                         [&] { kept = kept || records->Put(remote, resume->Entry); });
         if (resume->From > 0) {
