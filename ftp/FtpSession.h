@@ -97,7 +97,8 @@ private:
     void StopPipelining(); // for good, after the server mishandled it
 
     void SetType(char type);
-    quint16 PassivePort(); // the port asked for ahead, else EPSV or PASV now
+    void SetTypeNow(char type); // not left to go with the next transfer's command
+    quint16 PassivePort();      // the port asked for ahead, else EPSV or PASV now
     // The port of an EPSV (229) or PASV (227) reply; 0 for a refused EPSV (m_epsvRefused set).
     quint16 TakePassiveReply(const TFtpReply &reply, bool extended);
     void OpenActive(TDataChannel &channel);

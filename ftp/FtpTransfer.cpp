@@ -215,6 +215,14 @@ void TFtpSession::SetType(char type)
         m_wantType = type;
         return;
     }
+    SetTypeNow(type);
+}
+
+void TFtpSession::SetTypeNow(char type)
+{
+    m_wantType = 0;
+    if (m_type == type)
+        return;
     Simple(type == 'A' ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
     m_type = type;
 }
@@ -694,10 +702,7 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
     SetType(asAscii ? 'A' : 'I');
     if (from > 0) {
         // REST right before STOR: some servers forget the offset at any other command.
-        if (const char type = std::exchange(m_wantType, 0)) {
-            Simple(type == 'A' ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
-            m_type = type;
-        }
+        SetTypeNow('I');
         const TFtpReply rest = Command(QStringLiteral("REST %1").arg(from));
         if (rest.Code != 350)
             Refused(rest);
@@ -764,6 +769,20 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
         VerifyStored(remoteName, localName, sent, asAscii);
 }
 
+namespace {
+
+// The size a reply to SIZE (213) or MLST (250, the size fact) gives; -1 for none.
+qint64 SizeOfReply(const TFtpReply &reply, bool mlst)
+{
+    if (mlst)
+        return reply.Code == 250 && reply.Lines.size() > 1 ? SizeFact(reply.Lines[1]) : -1;
+    bool ok = false;
+    const qint64 size = reply.Text().section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
+    return reply.Code == 213 && ok ? size : -1;
+}
+
+} // namespace
+
 qint64 TFtpSession::StoredSize(const QString &name)
 {
     EnsureReady();
@@ -771,20 +790,10 @@ qint64 TFtpSession::StoredSize(const QString &name)
     const bool mlst = !m_size;
     if (mlst && !m_mlst)
         return -1;
-    if (!mlst) {
-        m_wantType = 0;
-        if (m_type != 'I') {
-            Simple(QStringLiteral("TYPE I"));
-            m_type = 'I';
-        }
-    }
-    const TFtpReply reply
-        = Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + name);
-    if (mlst)
-        return reply.Code == 250 && reply.Lines.size() > 1 ? SizeFact(reply.Lines[1]) : -1;
-    bool ok = false;
-    const qint64 size = reply.Text().section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
-    return reply.Code == 213 && ok ? size : -1;
+    if (!mlst)
+        SetTypeNow('I');
+    return SizeOfReply(Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + name),
+                       mlst);
 }
 
 void TFtpSession::VerifyStored(const QString &remoteName, const QString &localName,
@@ -798,15 +807,7 @@ void TFtpSession::VerifyStored(const QString &remoteName, const QString &localNa
     const TFtpReply reply
         = known ? *known
                 : Command((mlst ? QStringLiteral("MLST ") : QStringLiteral("SIZE ")) + remoteName);
-    qint64 stored = -1;
-    if (mlst && reply.Code == 250 && reply.Lines.size() > 1) {
-        stored = SizeFact(reply.Lines[1]);
-    } else if (!mlst && reply.Code == 213) {
-        bool ok = false;
-        stored = reply.Text().section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
-        if (!ok)
-            stored = -1;
-    }
+    const qint64 stored = SizeOfReply(reply, mlst);
     if (stored < 0) {
         // Gone right after it was stored: nothing of it is there. A text file is not judged by a
         // refusal: a server may refuse the size of a file in ASCII mode.
