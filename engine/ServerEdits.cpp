@@ -35,6 +35,20 @@ bool SameListedTime(qint64 kept, qint64 listed)
            && (a.time() == b.time() || b.time() == QTime(0, 0));
 }
 
+// Files grouped by their server folder, the folders in the order first met.
+struct TByFolder
+{
+    QStringList Folders;
+    std::map<QString, std::vector<TFileListItem *>> Items;
+    void Add(TFileListItem *item)
+    {
+        const QString folder = FolderOf(item);
+        if (!Items.count(folder))
+            Folders.append(folder);
+        Items[folder].push_back(item);
+    }
+};
+
 QString ShownTime(qint64 time)
 {
     return QDateTime::fromSecsSinceEpoch(time, Qt::UTC)
@@ -91,25 +105,20 @@ bool TPublishOperator::GuardServerChanges()
     if (!m_protectServerChanges)
         return true;
     // The files about to be replaced whose last upload left a stamp, by folder in list order.
-    std::map<QString, std::vector<TFileListItem *>> byFolder;
-    QStringList folders;
+    TByFolder due;
     for (int i = 1; i < FileList->Count(); ++i) {
         TFileListItem *item = FileList->Items(i);
         const TVersionItem *record = Project->Versions.Find(item->RelativeName);
-        if (item->IsFolder || item->Synchronous || !record || !record->HasServerStamp())
-            continue;
-        const QString folder = FolderOf(item);
-        if (!byFolder.count(folder))
-            folders.append(folder);
-        byFolder[folder].push_back(item);
+        if (!item->IsFolder && !item->Synchronous && record && record->HasServerStamp())
+            due.Add(item);
     }
-    if (folders.isEmpty())
+    if (due.Folders.isEmpty())
         return true;
     SetStatusText(QStringLiteral("looking for changes made on the server "));
-    const QHash<QString, TFolderListing> listed = ListFolders(folders);
+    const QHash<QString, TFolderListing> listed = ListFolders(due.Folders);
     AskResult = 0;
-    for (const QString &folder : std::as_const(folders)) {
-        for (TFileListItem *item : byFolder[folder]) {
+    for (const QString &folder : std::as_const(due.Folders)) {
+        for (TFileListItem *item : due.Items[folder]) {
             if (Terminated())
                 return false;
             const QString remote = item->GetRemotePath();
@@ -182,22 +191,17 @@ void TPublishOperator::StampServerFiles()
 {
     if (!m_protectServerChanges || m_stampDue.empty() || Terminated())
         return;
-    std::map<QString, std::vector<TFileListItem *>> byFolder;
-    QStringList folders;
-    for (TFileListItem *item : m_stampDue) {
-        const QString folder = FolderOf(item);
-        if (!byFolder.count(folder))
-            folders.append(folder);
-        byFolder[folder].push_back(item);
-    }
-    const QHash<QString, TFolderListing> listed = ListFolders(folders);
-    for (const QString &folder : std::as_const(folders)) {
+    TByFolder sent;
+    for (TFileListItem *item : m_stampDue)
+        sent.Add(item);
+    const QHash<QString, TFolderListing> listed = ListFolders(sent.Folders);
+    for (const QString &folder : std::as_const(sent.Folders)) {
         const TFolderListing listing = listed.value(folder);
         if (!listing.Failure.isEmpty())
             AddLog(2, QStringLiteral("the listing of %1 failed (%2): a later change made on the "
                                      "server to the files just sent there will not be noticed")
                           .arg(folder, listing.Failure));
-        for (TFileListItem *item : byFolder[folder]) {
+        for (TFileListItem *item : sent.Items[folder]) {
             TVersionItem *record = Project->Versions.Find(item->RelativeName);
             const auto file = listing.Files.constFind(NameOf(item));
             if (!record || !record->HasContent() || file == listing.Files.cend())
