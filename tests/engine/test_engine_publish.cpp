@@ -275,6 +275,12 @@ TEST_P(Publish, WhatIsSentFollowsTheContentWhateverTheTimes)
 TEST_P(Publish, AFileChangedOnTheServerIsReplacedOnlyWhenTheUserSaysSo)
 {
     Set(*project, "ProtectServerChanges", "1");
+    // Each version older than a slot, so no upload waits for its records to settle.
+    int edits = 0;
+    const auto Write = [&](const QString &name, const QByteArray &data) {
+        SiteTest::Write(name, data);
+        SetFileAge(site + name, 600 - 10 * ++edits);
+    };
     for (const char *name : {"a.html", "sub/b.html", "sub/c.html"})
         Write(name, "first");
     Upload();
