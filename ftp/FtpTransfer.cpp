@@ -27,6 +27,13 @@ constexpr qint64 UnsentLeftToReply = 128 * 1024;
 // server's receive buffer to hold when it refuses the command and never takes the connection.
 constexpr qint64 AheadBytes = ChunkSize;
 
+// A call a transfer hands to the session for its own duration only.
+struct TCallForNow
+{
+    std::function<void()> &Call;
+    ~TCallForNow() { Call = nullptr; }
+};
+
 // A failure of the local file, as opposed to one of the server or the network.
 class ELocalFileError : public EFtpError
 {
@@ -486,11 +493,7 @@ bool TFtpSession::RunTransfer(const QString &command, const TBody &body, TTransf
             quiet = !started();
         };
     }
-    struct TPendingStart
-    {
-        std::function<void()> &Pending;
-        ~TPendingStart() { Pending = nullptr; }
-    } pendingScope{m_startPending};
+    const TCallForNow pendingScope{m_startPending};
     bool completed = false;
     if (!channel.Data)
         AcceptData(channel, completed);
@@ -709,11 +712,7 @@ void TFtpSession::PutFile(const QString &remoteName, const QString &localName, b
         Progress(from); // held already
     }
     m_onStarted = started;
-    struct TStartedScope
-    {
-        std::function<void()> &Call;
-        ~TStartedScope() { Call = nullptr; }
-    } startedScope{m_onStarted};
+    const TCallForNow startedScope{m_onStarted};
     TLineEnds sent;
     // Progress counts what the server has taken: what went out less what still waits in the
     // kernel's send queue (up to megabytes). The last byte counts only with the server's reply.
